@@ -1,0 +1,158 @@
+#pragma once
+
+#include "platform/ActivationPolicy.h"
+#include "platform/Alerts.h"
+#include "platform/Bundle.h"
+#include "platform/CookieStore.h"
+#include "platform/Error.h"
+#include "platform/HotKeyService.h"
+#include "platform/LoginItemService.h"
+#include "platform/Pasteboard.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+
+#include <QHash>
+#include <QList>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+namespace pinlark {
+
+class FakeUserDefaults : public UserDefaults {
+public:
+    std::optional<Value> value(const QString& key) const override {
+        const auto it = values.constFind(key);
+        return it == values.constEnd() ? std::nullopt : std::optional<Value>(*it);
+    }
+    void setValue(const QString& key, std::optional<Value> v) override {
+        if (v)
+            values.insert(key, *v);
+        else
+            values.remove(key);
+    }
+    QHash<QString, Value> values;
+};
+
+// An in-memory cookie store. Handlers run at once; with duplicateCompletions each handler is
+// called twice, as a misbehaving platform might.
+class FakeCookieStore : public CookieStore {
+public:
+    void getAllCookies(std::function<void(QList<QNetworkCookie>)> done) override;
+    void setCookie(const QNetworkCookie& cookie, std::function<void()> done) override;
+    void deleteCookie(const QNetworkCookie& cookie, std::function<void()> done) override;
+
+    QList<QNetworkCookie> cookies;
+    bool duplicateCompletions = false;
+    // Every deleteCookie call, in order.
+    QList<QNetworkCookie> deleted;
+};
+
+class FakeWorkspace : public Workspace {
+public:
+    bool open(const QUrl& url) override {
+        opened.append(url);
+        return true;
+    }
+    QList<QUrl> opened;
+};
+
+class FakePasteboard : public Pasteboard {
+public:
+    std::optional<QString> string() const override { return text; }
+    void setString(const QString& t) override { text = t; }
+    std::optional<QString> text;
+};
+
+// Records the alerts shown and answers each with the next of `answers` (0 when none is left).
+class FakeAlerts : public Alerts {
+public:
+    int run(const Alert& alert) override {
+        shown.append(alert);
+        return answers.isEmpty() ? 0 : answers.takeFirst();
+    }
+    QList<Alert> shown;
+    QList<int> answers;
+};
+
+class FakeBundle : public Bundle {
+public:
+    QString path() const override { return bundlePath; }
+    QString executablePath() const override { return executable; }
+    std::optional<QString> identifier() const override { return bundleIdentifier; }
+    QVariantMap info() const override { return infoDictionary; }
+
+    QString bundlePath = QStringLiteral("/Applications/Pinlark.app");
+    QString executable = QStringLiteral("/Applications/Pinlark.app/Contents/MacOS/Pinlark");
+    std::optional<QString> bundleIdentifier = QStringLiteral("app.pinlark.Pinlark");
+    QVariantMap infoDictionary;
+};
+
+class FakeActivationPolicy : public ActivationPolicy {
+public:
+    void setPolicy(Policy p) override {
+        current = p;
+        changes.append(p);
+    }
+    Policy policy() const override { return current; }
+    void activate() override {
+        ++activations;
+        active = true;
+    }
+    bool isActive() const override { return active; }
+
+    Policy current = Policy::Accessory;
+    QList<Policy> changes;
+    int activations = 0;
+    bool active = false;
+};
+
+// Registration succeeds unless `refuse` is set; press() plays a key press.
+class FakeHotKeyService : public HotKeyService {
+public:
+    bool registerHotKey(std::function<void()> pressed) override {
+        ++registrations;
+        if (refuse)
+            return false;
+        handler = std::move(pressed);
+        return true;
+    }
+    void press() {
+        if (handler)
+            handler();
+    }
+    std::function<void()> handler;
+    int registrations = 0;
+    bool refuse = false;
+};
+
+// A login-item service whose status and failures the test sets.
+class FakeLoginItemService : public LoginItemService {
+public:
+    Status status() const override {
+        ++statusQueries;
+        return state;
+    }
+    void registerApp() override {
+        ++registerCalls;
+        if (registerError)
+            throw PlatformError(*registerError);
+        state = Status::Enabled;
+    }
+    void unregisterApp() override {
+        ++unregisterCalls;
+        if (unregisterError)
+            throw PlatformError(*unregisterError);
+        state = Status::NotRegistered;
+    }
+
+    Status state = Status::NotRegistered;
+    std::optional<QString> registerError;
+    std::optional<QString> unregisterError;
+    mutable int statusQueries = 0;
+    int registerCalls = 0;
+    int unregisterCalls = 0;
+};
+
+} // namespace pinlark

@@ -1,0 +1,85 @@
+#include "platform/linux/DesktopServices.h"
+
+#include "Product.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWidget>
+
+namespace pinlark {
+
+bool DesktopWorkspace::open(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+std::optional<QString> ClipboardPasteboard::string() const {
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isNull())
+        return std::nullopt;
+    return text;
+}
+
+void ClipboardPasteboard::setString(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+}
+
+int MessageBoxAlerts::run(const Alert& alert) {
+    QMessageBox box;
+    box.setText(alert.message);
+    box.setInformativeText(alert.informativeText);
+    QList<QAbstractButton*> buttons;
+    const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")}
+                                                       : alert.buttons;
+    for (int i = 0; i < titles.size(); ++i) {
+        auto* button = box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole
+                                                       : QMessageBox::RejectRole);
+        buttons.append(button);
+        if (i == 0)
+            box.setDefaultButton(button);
+    }
+    box.activateWindow();
+    box.raise();
+    box.exec();
+    return std::max<qsizetype>(0, buttons.indexOf(box.clickedButton()));
+}
+
+QString ExecutableBundle::executablePath() const { return QCoreApplication::applicationFilePath(); }
+
+QString ExecutableBundle::path() const {
+    QDir dir = QFileInfo(executablePath()).absoluteDir();
+    if (dir.dirName() == QLatin1String("MacOS")) {
+        QDir contents = dir;
+        if (contents.cdUp() && contents.dirName() == QLatin1String("Contents")) {
+            QDir bundle = contents;
+            if (bundle.cdUp() && bundle.dirName().endsWith(QLatin1String(".app")))
+                return bundle.absolutePath();
+        }
+    }
+    return dir.absolutePath();
+}
+
+std::optional<QString> ExecutableBundle::identifier() const {
+    return QString::fromLatin1(Product::bundleIdentifier);
+}
+
+QVariantMap ExecutableBundle::info() const { return {}; }
+
+void RecordedActivationPolicy::activate() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible()) {
+            w->raise();
+            w->activateWindow();
+        }
+    }
+}
+
+bool RecordedActivationPolicy::isActive() const {
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+
+} // namespace pinlark

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/ActivationPolicy.h"
+#include "platform/Alerts.h"
+#include "platform/Bundle.h"
+#include "platform/Pasteboard.h"
+#include "platform/Workspace.h"
+
+namespace pinlark {
+
+// Opens URLs through the desktop's default handlers.
+class DesktopWorkspace : public Workspace {
+public:
+    bool open(const QUrl& url) override;
+};
+
+// The clipboard's plain text.
+class ClipboardPasteboard : public Pasteboard {
+public:
+    std::optional<QString> string() const override;
+    void setString(const QString& text) override;
+};
+
+class MessageBoxAlerts : public Alerts {
+public:
+    int run(const Alert& alert) override;
+};
+
+// The bundle that holds the executable: "X.app" for ".../X.app/Contents/MacOS/<exe>", else the
+// executable's folder.
+class ExecutableBundle : public Bundle {
+public:
+    QString path() const override;
+    QString executablePath() const override;
+    std::optional<QString> identifier() const override;
+    QVariantMap info() const override;
+};
+
+// Linux has no Dock: the policy is only recorded, activation raises the app's windows.
+class RecordedActivationPolicy : public ActivationPolicy {
+public:
+    void setPolicy(Policy policy) override { m_policy = policy; }
+    Policy policy() const override { return m_policy; }
+    void activate() override;
+    bool isActive() const override;
+
+private:
+    Policy m_policy = Policy::Accessory;
+};
+
+} // namespace pinlark

@@ -1,0 +1,195 @@
+#include "platform/linux/WebEngineCookieStore.h"
+
+#include "Product.h"
+#include "platform/Log.h"
+#include "platform/linux/AtomicFile.h"
+#include "platform/linux/WebProfile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+
+namespace pinlark {
+
+namespace {
+
+bool sameCookie(const QNetworkCookie& a, const QNetworkCookie& b) {
+    return a.name() == b.name() && a.domain() == b.domain() && a.path() == b.path();
+}
+
+bool isExpired(const QNetworkCookie& c, const QDateTime& now) {
+    return !c.isSessionCookie() && c.expirationDate() <= now;
+}
+
+// WebEngine takes a host-only cookie (a domain without a leading dot) as a cookie without a
+// domain attribute plus the origin it belongs to; a domain cookie carries its own domain.
+std::pair<QNetworkCookie, QUrl> forWebEngine(const QNetworkCookie& cookie) {
+    if (cookie.domain().startsWith(QLatin1Char('.')) || cookie.domain().isEmpty())
+        return {cookie, QUrl()};
+    QNetworkCookie hostOnly = cookie;
+    hostOnly.setDomain(QString());
+    QUrl origin;
+    origin.setScheme(cookie.isSecure() ? QStringLiteral("https") : QStringLiteral("http"));
+    origin.setHost(cookie.domain());
+    origin.setPath(cookie.path().isEmpty() ? QStringLiteral("/") : cookie.path());
+    return {hostOnly, origin};
+}
+
+QJsonObject toJson(const QNetworkCookie& c) {
+    QJsonObject o{
+        {QLatin1String("name"), QString::fromLatin1(c.name().toBase64())},
+        {QLatin1String("value"), QString::fromLatin1(c.value().toBase64())},
+        {QLatin1String("domain"), c.domain()},
+        {QLatin1String("path"), c.path()},
+        {QLatin1String("secure"), c.isSecure()},
+        {QLatin1String("httpOnly"), c.isHttpOnly()},
+        {QLatin1String("sameSite"), int(c.sameSitePolicy())},
+    };
+    if (!c.isSessionCookie())
+        o.insert(QLatin1String("expires"), c.expirationDate().toMSecsSinceEpoch());
+    return o;
+}
+
+std::optional<QNetworkCookie> fromJson(const QJsonValue& v) {
+    if (!v.isObject())
+        return std::nullopt;
+    const QJsonObject o = v.toObject();
+    if (!o.value(QLatin1String("name")).isString() || !o.value(QLatin1String("value")).isString())
+        return std::nullopt;
+    QNetworkCookie c(QByteArray::fromBase64(o.value(QLatin1String("name")).toString().toLatin1()),
+                     QByteArray::fromBase64(o.value(QLatin1String("value")).toString().toLatin1()));
+    if (c.name().isEmpty())
+        return std::nullopt;
+    c.setDomain(o.value(QLatin1String("domain")).toString());
+    c.setPath(o.value(QLatin1String("path")).toString());
+    c.setSecure(o.value(QLatin1String("secure")).toBool());
+    c.setHttpOnly(o.value(QLatin1String("httpOnly")).toBool());
+    c.setSameSitePolicy(QNetworkCookie::SameSite(o.value(QLatin1String("sameSite")).toInt()));
+    const QJsonValue expires = o.value(QLatin1String("expires"));
+    if (expires.isDouble())
+        c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(qint64(expires.toDouble()), Qt::UTC));
+    return c;
+}
+
+void later(std::function<void()> done) { QTimer::singleShot(0, std::move(done)); }
+
+} // namespace
+
+WebEngineCookieStore::WebEngineCookieStore()
+    : WebEngineCookieStore(sharedWebProfile()->cookieStore(), standardMirrorPath()) {}
+
+WebEngineCookieStore::WebEngineCookieStore(QWebEngineCookieStore* store, QString mirrorPath)
+    : m_store(store)
+    , m_mirrorPath(std::move(mirrorPath)) {
+    start();
+}
+
+WebEngineCookieStore::~WebEngineCookieStore() { flush(); }
+
+QString WebEngineCookieStore::standardMirrorPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QLatin1Char('/') + QLatin1String(Product::bundleIdentifier) +
+           QLatin1String(".cookies.json");
+}
+
+void WebEngineCookieStore::start() {
+    load();
+    connect(m_store, &QWebEngineCookieStore::cookieAdded, this, &WebEngineCookieStore::added);
+    connect(m_store, &QWebEngineCookieStore::cookieRemoved, this,
+            &WebEngineCookieStore::removed);
+    // Put back what WebEngine may have lost; it answers with removed-then-added for cookies it
+    // still had, which leaves the mirror as it is.
+    for (const QNetworkCookie& cookie : std::as_const(m_cookies)) {
+        const auto [c, origin] = forWebEngine(cookie);
+        m_store->setCookie(c, origin);
+    }
+}
+
+void WebEngineCookieStore::load() {
+    QFile file(m_mirrorPath);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (!doc.isArray()) {
+        logLine(QStringLiteral("[Pinlark] cookie mirror %1 could not be read; starting from "
+                               "the web store's own cookies")
+                    .arg(m_mirrorPath));
+        return;
+    }
+    for (const QJsonValue& v : doc.array()) {
+        if (auto cookie = fromJson(v))
+            m_cookies.append(*cookie);
+    }
+    dropExpired();
+}
+
+void WebEngineCookieStore::added(const QNetworkCookie& cookie) {
+    m_cookies.removeIf([&](const QNetworkCookie& c) { return sameCookie(c, cookie); });
+    m_cookies.append(cookie);
+    scheduleWrite();
+}
+
+void WebEngineCookieStore::removed(const QNetworkCookie& cookie) {
+    if (m_cookies.removeIf([&](const QNetworkCookie& c) { return sameCookie(c, cookie); }))
+        scheduleWrite();
+}
+
+void WebEngineCookieStore::dropExpired() {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (m_cookies.removeIf([&](const QNetworkCookie& c) { return isExpired(c, now); }))
+        scheduleWrite();
+}
+
+void WebEngineCookieStore::scheduleWrite() {
+    if (m_dirty)
+        return;
+    m_dirty = true;
+    // Coalesce the bursts of changes a page load makes into one write.
+    QTimer::singleShot(0, this, &WebEngineCookieStore::flush);
+}
+
+void WebEngineCookieStore::flush() {
+    if (!m_dirty)
+        return;
+    m_dirty = false;
+    QJsonArray array;
+    for (const QNetworkCookie& c : std::as_const(m_cookies))
+        array.append(toJson(c));
+    const QString error = writeFileAtomically(
+        m_mirrorPath, QJsonDocument(array).toJson(QJsonDocument::Compact));
+    if (!error.isEmpty())
+        logLine(QStringLiteral("[Pinlark] could not write cookie mirror %1: %2")
+                    .arg(m_mirrorPath, error));
+}
+
+void WebEngineCookieStore::getAllCookies(std::function<void(QList<QNetworkCookie>)> done) {
+    dropExpired();
+    later([done = std::move(done), cookies = m_cookies] { done(cookies); });
+}
+
+void WebEngineCookieStore::setCookie(const QNetworkCookie& cookie, std::function<void()> done) {
+    if (m_store) {
+        const auto [c, origin] = forWebEngine(cookie);
+        m_store->setCookie(c, origin);
+    }
+    added(cookie);
+    later(std::move(done));
+}
+
+void WebEngineCookieStore::deleteCookie(const QNetworkCookie& cookie,
+                                        std::function<void()> done) {
+    if (m_store) {
+        const auto [c, origin] = forWebEngine(cookie);
+        m_store->deleteCookie(c, origin);
+    }
+    removed(cookie);
+    later(std::move(done));
+}
+
+} // namespace pinlark

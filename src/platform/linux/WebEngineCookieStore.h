@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/CookieStore.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QWebEngineCookieStore;
+
+namespace pinlark {
+
+// The cookie store of the shared web profile. WebEngine cannot list its cookies (what it loads
+// from disk is never announced), so this keeps a mirror of every cookie it has seen, updated
+// from the store's added and removed signals and persisted in a private file. At start the
+// mirror is loaded, expired entries dropped, and every entry inserted back into WebEngine, so
+// the web view and the app agree even when either side lost a cookie.
+class WebEngineCookieStore : public QObject, public CookieStore {
+    Q_OBJECT
+public:
+    // Defaults to the shared web profile's store and the standard mirror file.
+    WebEngineCookieStore();
+    WebEngineCookieStore(QWebEngineCookieStore* store, QString mirrorPath);
+    ~WebEngineCookieStore() override;
+
+    // $XDG_CONFIG_HOME/<bundle identifier>.cookies.json, mode 0600.
+    static QString standardMirrorPath();
+
+    void getAllCookies(std::function<void(QList<QNetworkCookie>)> done) override;
+    void setCookie(const QNetworkCookie& cookie, std::function<void()> done) override;
+    void deleteCookie(const QNetworkCookie& cookie, std::function<void()> done) override;
+
+    // Writes a pending change of the mirror now.
+    void flush();
+
+private:
+    void start();
+    void added(const QNetworkCookie& cookie);
+    void removed(const QNetworkCookie& cookie);
+    void dropExpired();
+    void scheduleWrite();
+    void load();
+
+    QPointer<QWebEngineCookieStore> m_store;
+    QString m_mirrorPath;
+    bool m_started = false;
+    bool m_dirty = false;
+    QList<QNetworkCookie> m_cookies;
+};
+
+} // namespace pinlark

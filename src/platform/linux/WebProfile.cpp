@@ -1,0 +1,25 @@
+#include "platform/linux/WebProfile.h"
+
+#include "Product.h"
+
+#include <QStandardPaths>
+#include <QWebEngineProfile>
+
+namespace pinlark {
+
+QWebEngineProfile* sharedWebProfile() {
+    static QWebEngineProfile* profile = [] {
+        const QString id = QLatin1String(Product::bundleIdentifier);
+        auto* p = new QWebEngineProfile(id);
+        p->setPersistentStoragePath(
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QLatin1Char('/') + id + QLatin1String("/WebEngine"));
+        p->setCachePath(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                        QLatin1Char('/') + id + QLatin1String("/WebEngine"));
+        p->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+        return p;
+    }();
+    return profile;
+}
+
+} // namespace pinlark

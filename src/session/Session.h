@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QNetworkCookie>
+#include <QString>
+
+#include <optional>
+
+namespace pinlark {
+
+// The user's session: the service's session cookies in the web view's cookie store.
+class Session {
+public:
+    // The bearer token: the values of the session cookies whose domain matches the origin's
+    // host, in ascending order of name, joined without separator. None when there is none.
+    static QCoro::Task<std::optional<QString>> bearer();
+
+    // Deletes every session cookie, of every domain, one after another.
+    static QCoro::Task<> signOut();
+
+private:
+    friend class TestSession;
+
+    // "authjs.session-token", optionally prefixed "__Secure-", optionally followed by "." and
+    // one or more numeric characters (the chunks of one token).
+    static bool isSessionCookie(const QString& name);
+    // Whether a cookie of `domain` belongs to `host`: the domain (one leading dot dropped)
+    // equals the host, or the host ends with "." and the domain.
+    static bool domainMatches(const QString& domain, const QString& host);
+    // The token from a list of cookies in the store's order.
+    static std::optional<QString> token(const QList<QNetworkCookie>& cookies, const QString& host);
+
+    static QCoro::Task<QList<QNetworkCookie>> allCookies();
+    static QCoro::Task<> remove(QNetworkCookie cookie);
+};
+
+} // namespace pinlark

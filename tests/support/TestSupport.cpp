@@ -1,0 +1,32 @@
+#include "TestSupport.h"
+
+#include "platform/Log.h"
+#include "platform/Platform.h"
+#include "service/Config.h"
+
+namespace pinlark {
+
+void TestState::reset() {
+    Config::forgetOrigin();
+    setLogSink({});
+}
+
+namespace {
+const char* const xdgVariables[3] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"};
+}
+
+TestHome::TestHome() {
+    const QString base = m_dir.path();
+    const char* sub[3] = {"/config", "/data", "/cache"};
+    for (int i = 0; i < 3; ++i) {
+        m_saved[i] = qgetenv(xdgVariables[i]);
+        qputenv(xdgVariables[i], (base + QLatin1String(sub[i])).toLocal8Bit());
+    }
+}
+
+TestHome::~TestHome() {
+    for (int i = 0; i < 3; ++i)
+        qputenv(xdgVariables[i], m_saved[i]);
+}
+
+} // namespace pinlark

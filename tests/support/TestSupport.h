@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <exception>
+#include <optional>
+
+namespace pinlark {
+
+// Resets the process-wide state of every subsystem, so each test starts clean. Classes with
+// such state name this struct their friend.
+struct TestState {
+    static void reset();
+};
+
+// A temporary home: XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_CACHE_HOME point into a new
+// temporary folder while it lives.
+class TestHome {
+public:
+    TestHome();
+    ~TestHome();
+    QString path() const { return m_dir.path(); }
+    QString config() const { return m_dir.path() + QStringLiteral("/config"); }
+    QString data() const { return m_dir.path() + QStringLiteral("/data"); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_saved[3];
+};
+
+// Runs the event loop until `task` finishes or `timeout` passes (a watchdog, not a timing
+// assertion). Gives the task's result; rethrows what the task threw; fails the test on
+// time-out by throwing std::runtime_error.
+template <typename T>
+T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
+    std::exception_ptr error;
+    bool finished = false;
+    QEventLoop loop;
+    auto wrapper = [&]() -> QCoro::Task<> {
+        try {
+            if constexpr (std::is_void_v<T>) {
+                co_await std::move(task);
+                result = true;
+            } else {
+                result = co_await std::move(task);
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+        finished = true;
+        loop.quit();
+    };
+    auto running = wrapper();
+    if (!finished) {
+        QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    if (error)
+        std::rethrow_exception(error);
+    if (!finished)
+        throw std::runtime_error("task did not finish before the watchdog fired");
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
+}
+
+} // namespace pinlark
