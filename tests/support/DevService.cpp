@@ -1,0 +1,99 @@
+#include "DevService.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrlQuery>
+
+namespace pinlark {
+
+namespace {
+// A blocking exchange for test set-up, with a watchdog.
+QByteArray exchange(QNetworkAccessManager& manager, const QNetworkRequest& request,
+                    const QByteArray& method, const QByteArray& body, QNetworkReply** out) {
+    QNetworkReply* reply = manager.sendCustomRequest(request, method, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (!reply->isFinished())
+        reply->abort();
+    *out = reply;
+    return reply->readAll();
+}
+} // namespace
+
+DevService::DevService(QStringList extraArguments) {
+#ifdef PINLARK_DEVSERVICE_PATH
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(PINLARK_DEVSERVICE_PATH),
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
+    if (!m_process.waitForStarted(10000))
+        return;
+    // The first line it prints is its origin.
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
+    }
+    const QByteArray line = m_process.readLine().trimmed();
+    const QUrl origin(QString::fromUtf8(line));
+    if (origin.isValid() && origin.scheme() == QLatin1String("http"))
+        m_origin = origin;
+#else
+    Q_UNUSED(extraArguments);
+#endif
+}
+
+DevService::~DevService() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QUrl DevService::url(const QString& path) const {
+    QUrl u = m_origin;
+    u.setPath(QLatin1Char('/') + path);
+    return u;
+}
+
+QString DevService::signIn(const QString& email) {
+    QNetworkAccessManager manager;
+    manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    QNetworkRequest request(url(QStringLiteral("signin")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
+    QUrlQuery form;
+    form.addQueryItem(QStringLiteral("email"), email);
+    QNetworkReply* reply = nullptr;
+    exchange(manager, request, "POST", form.toString(QUrl::FullyEncoded).toUtf8(), &reply);
+    QString token;
+    for (const QNetworkCookie& c :
+         reply->header(QNetworkRequest::SetCookieHeader).value<QList<QNetworkCookie>>()) {
+        if (c.name().endsWith("authjs.session-token"))
+            token = QString::fromUtf8(c.value());
+    }
+    reply->deleteLater();
+    return token;
+}
+
+QJsonArray DevService::requests() {
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = nullptr;
+    const QByteArray body =
+        exchange(manager, QNetworkRequest(url(QStringLiteral("dev/requests"))), "GET", {}, &reply);
+    reply->deleteLater();
+    return QJsonDocument::fromJson(body).array();
+}
+
+void DevService::clearRequests() {
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = nullptr;
+    exchange(manager, QNetworkRequest(url(QStringLiteral("dev/requests"))), "DELETE", {}, &reply);
+    reply->deleteLater();
+}
+
+} // namespace pinlark
