@@ -13,10 +13,12 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 
 namespace pinlark {
@@ -118,7 +120,6 @@ void Dashboard::load(const QUrl& url) {
     m_showingErrorPage = false;
     m_webView->load(url);
     m_loadTimeout = Platform::clock().startTimer(loadTimeout, false, [this] {
-        m_loadTimeout.reset();
         showErrorPage(ErrorPage::html(QStringLiteral("The request timed out.")));
     });
 }
@@ -162,9 +163,17 @@ void Dashboard::showErrorPage(const QString& html) {
     m_showingErrorPage = true;
 }
 
-void Dashboard::titleChanged(const QString& title) {
-    const QString trimmed = title.trimmed();
-    m_window->setWindowTitle(trimmed.isEmpty() ? QLatin1String(windowTitle) : trimmed);
+void Dashboard::titleChanged() {
+    // For a document without a title the engine reports one made from the URL ("host/path",
+    // "about:blank"); ask the document for its own.
+    m_webView->page()->runJavaScript(
+        QStringLiteral("document.title"), QWebEngineScript::ApplicationWorld,
+        [window = QPointer<QWidget>(m_window)](const QVariant& title) {
+            if (!window)
+                return;
+            const QString trimmed = title.toString().trimmed();
+            window->setWindowTitle(trimmed.isEmpty() ? QLatin1String(windowTitle) : trimmed);
+        });
 }
 
 void Dashboard::saveFrame() {

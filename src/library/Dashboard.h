@@ -63,7 +63,7 @@ private:
     void buildWebView();
     void buildWindow();
     void loadingChanged(const QWebEngineLoadingInfo& info);
-    void titleChanged(const QString& title);
+    void titleChanged();
     void showErrorPage(const QString& html);
     void saveFrame();
 
