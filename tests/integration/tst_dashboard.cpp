@@ -108,6 +108,26 @@ private Q_SLOTS:
         m_server.answers[QStringLiteral("/padded")] =
             ok("<html><head><title>\n  My links  \n</title></head></html>");
         m_server.hanging.append(QStringLiteral("/hang"));
+        const QByteArray outside = m_server.url(QStringLiteral("/target"), "localhost").toEncoded();
+        const auto fullPageLink = [](const QByteArray& attributes) {
+            return ok("<html><body><a " + attributes +
+                      " style=\"display:block;position:fixed;inset:0\">go</a></body></html>");
+        };
+        m_server.answers[QStringLiteral("/target")] = ok("<html><body>target</body></html>");
+        m_server.answers[QStringLiteral("/link-out")] = fullPageLink("href=\"" + outside + "\"");
+        m_server.answers[QStringLiteral("/link-in")] = fullPageLink("href=\"/saves\"");
+        m_server.answers[QStringLiteral("/link-new-window")] =
+            fullPageLink("href=\"/saves\" target=\"_blank\"");
+        m_server.answers[QStringLiteral("/window-open")] =
+            fullPageLink("href=\"#\" onclick=\"window.open('" + outside + "'); return false\"");
+        m_server.answers[QStringLiteral("/redirect-out")] =
+            "HTTP/1.1 302 Found\r\nLocation: " + outside +
+            "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+        m_server.answers[QStringLiteral("/form-out")] =
+            ok("<html><body><form method=post action=\"" + outside +
+               "\"></form><script>document.forms[0].submit()</script></body></html>");
+        m_server.answers[QStringLiteral("/script-out")] =
+            ok("<html><body><script>location.href = \"" + outside + "\"</script></body></html>");
 
         Platform::Services s;
         auto defaults = std::make_unique<FakeUserDefaults>();
@@ -168,6 +188,51 @@ private Q_SLOTS:
         d.window()->setWindowTitle(QStringLiteral("before"));
         d.load(m_server.url(path));
         QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), expected, 20000);
+    }
+
+    // Where a click on the page (or its own script) leads: the web view's URL afterwards and
+    // what was handed to the browser.
+    void navigation_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("click");
+        QTest::addColumn<QString>("endsAt");
+        QTest::addColumn<QString>("opened");
+        const QString outside = m_server.url(QStringLiteral("/target"), "localhost").toString();
+        const QString saves = Dashboard::homeURL().toString();
+        QTest::newRow("link out") << "/link-out" << true << "/link-out" << outside;
+        QTest::newRow("link in") << "/link-in" << true << saves << QString();
+        QTest::newRow("new-window link, own host")
+            << "/link-new-window" << true << "/link-new-window" << saves;
+        QTest::newRow("window.open") << "/window-open" << true << "/window-open" << outside;
+        QTest::newRow("redirect out") << "/redirect-out" << false << outside << QString();
+        QTest::newRow("form post out") << "/form-out" << false << outside << QString();
+        QTest::newRow("script out") << "/script-out" << false << outside << QString();
+    }
+    void navigation() {
+        QFETCH(QString, path);
+        QFETCH(bool, click);
+        QFETCH(QString, endsAt);
+        QFETCH(QString, opened);
+        const QUrl expected =
+            endsAt.startsWith(QLatin1Char('/')) ? m_server.url(endsAt) : QUrl(endsAt);
+        Dashboard& d = Dashboard::shared();
+        d.show();
+        d.load(m_server.url(path));
+        if (click) {
+            QTRY_COMPARE_WITH_TIMEOUT(d.webView()->url(), m_server.url(path), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(evaluate(d.webView(), QStringLiteral("document.readyState")) ==
+                                         QStringLiteral("complete"),
+                                     20000);
+            QWidget* surface = d.webView()->focusProxy();
+            QVERIFY(surface);
+            QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+        }
+        if (!opened.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(m_workspace->opened, QList<QUrl>{QUrl(opened)}, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.webView()->url(), expected, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!d.webView()->page()->isLoading(), 20000);
+        QCOMPARE(d.webView()->url(), expected);
+        QCOMPARE(m_workspace->opened, opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl(opened)});
     }
 
     void unreachable() {
