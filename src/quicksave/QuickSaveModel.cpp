@@ -35,6 +35,12 @@ QuickSaveModel::QuickSaveModel(std::shared_ptr<SavesClient> client, QObject* par
     : QObject(parent)
     , m_client(std::move(client)) {}
 
+// A save task still waiting ends now rather than wait for a model that is gone.
+QuickSaveModel::~QuickSaveModel() {
+    if (m_poll)
+        m_poll->cancel.cancel();
+}
+
 void QuickSaveModel::setUrl(const QString& url) {
     m_url = url;
     Q_EMIT urlChanged();

@@ -30,6 +30,7 @@ public:
 
     explicit QuickSaveModel(std::shared_ptr<SavesClient> client = SavesClient::service(),
                             QObject* parent = nullptr);
+    ~QuickSaveModel() override;
 
     QString url() const { return m_url; }
     void setUrl(const QString& url);
