@@ -1,6 +1,7 @@
 #include "menubar/Hotkey.h"
 
 #include "platform/fake/FakePlatform.h"
+#include "platform/linux/X11HotKeyService.h"
 #include "support/TestSupport.h"
 
 #include <QThread>
@@ -101,6 +102,17 @@ private Q_SLOTS:
         QVERIFY(m_ran.isEmpty());
     }
 
+    // Under a platform without X11 (here: offscreen), the Linux service refuses quietly.
+    void withoutX11TheAppRunsOn() {
+        Platform::Services s;
+        s.hotKeys = std::make_unique<X11HotKeyService>();
+        Platform::install(std::move(s));
+        QVERIFY(!Platform::hotKeys().registerHotKey([] {}));
+        Hotkey::registerAction(record("action"));
+        QCoreApplication::processEvents();
+        QVERIFY(m_ran.isEmpty());
+    }
+
 private:
     std::function<void()> record(const char* name) {
         return [this, name] { m_ran.append(QLatin1String(name)); };
@@ -110,5 +122,5 @@ private:
     QStringList m_ran;
 };
 
-QTEST_GUILESS_MAIN(TestHotkey)
+QTEST_MAIN(TestHotkey)
 #include "tst_hotkey.moc"
