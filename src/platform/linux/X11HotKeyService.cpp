@@ -37,29 +37,31 @@ xcb_keycode_t keycodeOf(xcb_key_symbols_t* symbols, xcb_keysym_t keysym) {
     return code;
 }
 
-// The modifier bit (Mod1…Mod5, Shift, Lock, Control) that `keycode` is mapped to, or
-// `fallback` when the server's modifier map does not list it.
-uint16_t modifierOf(xcb_connection_t* c, xcb_keycode_t keycode, uint16_t fallback) {
-    if (keycode == 0)
+// Reads which modifier bit each modifier key sets, from the server's modifier map.
+class ModifierMap {
+public:
+    explicit ModifierMap(xcb_connection_t* c)
+        : m_reply(xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr)) {}
+    ~ModifierMap() { std::free(m_reply); }
+    ModifierMap(const ModifierMap&) = delete;
+    ModifierMap& operator=(const ModifierMap&) = delete;
+
+    // The bit (Shift, Lock, Control, Mod1…Mod5) that `keycode` sets, or `fallback`.
+    uint16_t maskOf(xcb_keycode_t keycode, uint16_t fallback) const {
+        if (!m_reply || keycode == 0)
+            return fallback;
+        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(m_reply);
+        const int perModifier = m_reply->keycodes_per_modifier;
+        for (int modifier = 0; modifier < 8; ++modifier)
+            for (int i = 0; i < perModifier; ++i)
+                if (codes[modifier * perModifier + i] == keycode)
+                    return uint16_t(1u << modifier);
         return fallback;
-    xcb_get_modifier_mapping_reply_t* reply =
-        xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr);
-    if (!reply)
-        return fallback;
-    uint16_t mask = fallback;
-    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply);
-    const int perModifier = reply->keycodes_per_modifier;
-    for (int modifier = 0; modifier < 8 && mask == fallback; ++modifier) {
-        for (int i = 0; i < perModifier; ++i) {
-            if (codes[modifier * perModifier + i] == keycode) {
-                mask = uint16_t(1u << modifier);
-                break;
-            }
-        }
     }
-    std::free(reply);
-    return mask;
-}
+
+private:
+    xcb_get_modifier_mapping_reply_t* m_reply;
+};
 
 } // namespace
 
@@ -67,12 +69,13 @@ struct X11HotKeyService::Grab {
     xcb_connection_t* connection = nullptr;
     xcb_keycode_t keycode = 0;
     uint16_t modifiers = 0;    // Alt + Super
-    uint16_t ignored = 0;      // Caps Lock + Num Lock
+    uint16_t numLock = 0;      // Num Lock's bit; Caps Lock is always Lock
     QList<xcb_window_t> roots; // where the grabs are held
+
+    uint16_t locks() const { return uint16_t(XCB_MOD_MASK_LOCK | numLock); }
     QList<uint16_t> variants() const {
-        const uint16_t numLock = ignored & ~uint16_t(XCB_MOD_MASK_LOCK);
         return {modifiers, uint16_t(modifiers | XCB_MOD_MASK_LOCK), uint16_t(modifiers | numLock),
-                uint16_t(modifiers | ignored)};
+                uint16_t(modifiers | locks())};
     }
 };
 
@@ -96,26 +99,23 @@ bool X11HotKeyService::registerHotKey(std::function<void()> pressed) {
     xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
     if (!symbols)
         return false;
+    const ModifierMap modifierMap(c);
     grab->keycode = keycodeOf(symbols, keysymS);
-    const uint16_t alt = modifierOf(c, keycodeOf(symbols, keysymAltL), XCB_MOD_MASK_1);
-    const uint16_t super = modifierOf(c, keycodeOf(symbols, keysymSuperL), XCB_MOD_MASK_4);
-    const uint16_t numLock = modifierOf(c, keycodeOf(symbols, keysymNumLock), XCB_MOD_MASK_2);
+    grab->modifiers = modifierMap.maskOf(keycodeOf(symbols, keysymAltL), XCB_MOD_MASK_1) |
+                      modifierMap.maskOf(keycodeOf(symbols, keysymSuperL), XCB_MOD_MASK_4);
+    grab->numLock = modifierMap.maskOf(keycodeOf(symbols, keysymNumLock), XCB_MOD_MASK_2);
     xcb_key_symbols_free(symbols);
     if (grab->keycode == 0)
         return false;
-    grab->modifiers = alt | super;
-    grab->ignored = uint16_t(XCB_MOD_MASK_LOCK | numLock);
 
     // Send every grab first, then collect the answers: one round trip per grab is not needed.
     QList<xcb_void_cookie_t> cookies;
-    QList<xcb_window_t> roots;
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
-        roots.append(it.data->root);
+        grab->roots.append(it.data->root);
         for (const uint16_t mods : grab->variants())
             cookies.append(xcb_grab_key_checked(c, 0, it.data->root, mods, grab->keycode,
                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
-    grab->roots = roots;
     bool refused = false;
     for (const xcb_void_cookie_t cookie : cookies) {
         // BadAccess when another client holds one of the combinations.
@@ -158,7 +158,7 @@ bool X11HotKeyService::nativeEventFilter(const QByteArray& eventType, void* mess
         return false;
     const auto* key = static_cast<const xcb_key_press_event_t*>(message);
     const uint16_t modifierBits = 0xff; // Shift … Mod5, without the mouse buttons
-    const uint16_t state = key->state & modifierBits & ~m_grab->ignored;
+    const uint16_t state = key->state & modifierBits & ~m_grab->locks();
     if (key->detail != m_grab->keycode || state != m_grab->modifiers ||
         !m_grab->roots.contains(key->root))
         return false;
