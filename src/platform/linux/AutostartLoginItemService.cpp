@@ -11,64 +11,47 @@
 #include <QHash>
 #include <QStandardPaths>
 
+#include <utility>
+
 namespace pinlark {
 
 namespace {
 
-// Undoes the escapes of a desktop-entry string value (\s \n \t \r \\); other backslashes stay.
+// The escapes of desktop-entry string values: "\s" is a space, "\n" a newline, and so on.
+constexpr std::pair<char, char> valueEscapes[] = {
+    {'s', ' '}, {'n', '\n'}, {'t', '\t'}, {'r', '\r'}, {'\\', '\\'}};
+
+// Undoes the escapes of a string value; a backslash before any other character stays.
 QString unescapeValue(const QString& value) {
     QString out;
     out.reserve(value.size());
     for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c != QLatin1Char('\\') || i + 1 == value.size()) {
-            out.append(c);
+        out.append(value.at(i));
+        if (value.at(i) != QLatin1Char('\\') || i + 1 == value.size())
             continue;
+        for (const auto& [letter, character] : valueEscapes) {
+            if (value.at(i + 1) == QLatin1Char(letter)) {
+                out.back() = QLatin1Char(character);
+                ++i;
+                break;
+            }
         }
-        switch (value.at(i + 1).unicode()) {
-        case 's':
-            out.append(QLatin1Char(' '));
-            break;
-        case 'n':
-            out.append(QLatin1Char('\n'));
-            break;
-        case 't':
-            out.append(QLatin1Char('\t'));
-            break;
-        case 'r':
-            out.append(QLatin1Char('\r'));
-            break;
-        case '\\':
-            out.append(QLatin1Char('\\'));
-            break;
-        default:
-            out.append(c);
-            continue;
-        }
-        ++i;
     }
     return out;
 }
 
+// Escapes backslashes and control characters; spaces need no escape inside the quotes.
 QString escapeValue(const QString& value) {
     QString out;
     out.reserve(value.size());
     for (const QChar c : value) {
-        switch (c.unicode()) {
-        case '\\':
-            out.append(QLatin1String("\\\\"));
-            break;
-        case '\n':
-            out.append(QLatin1String("\\n"));
-            break;
-        case '\t':
-            out.append(QLatin1String("\\t"));
-            break;
-        case '\r':
-            out.append(QLatin1String("\\r"));
-            break;
-        default:
-            out.append(c);
+        out.append(c);
+        for (const auto& [letter, character] : valueEscapes) {
+            if (letter != 's' && c == QLatin1Char(character)) {
+                out.back() = QLatin1Char('\\');
+                out.append(QLatin1Char(letter));
+                break;
+            }
         }
     }
     return out;
