@@ -117,8 +117,6 @@ private Q_SLOTS:
         QTest::newRow("switched off in GNOME")
             << head + "Exec={exe}\nX-GNOME-Autostart-enabled=false\n"
             << Status::RequiresApproval;
-        QTest::newRow("GNOME switch on") << head + "Exec={exe}\nX-GNOME-Autostart-enabled=true\n"
-                                         << Status::Enabled;
         QTest::newRow("not a desktop entry") << "Exec={exe}\n" << Status::NotRegistered;
         QTest::newRow("another group first")
             << "[Desktop Action x]\nExec={exe}\n" + head << Status::NotRegistered;
@@ -126,7 +124,6 @@ private Q_SLOTS:
                                             << Status::NotRegistered;
         QTest::newRow("no Exec") << head << Status::NotRegistered;
         QTest::newRow("broken quoting") << head + "Exec=\"{exe}\n" << Status::NotRegistered;
-        QTest::newRow("empty file") << "" << Status::NotRegistered;
     }
     void existingEntry() {
         QFETCH(QString, content);

@@ -94,14 +94,6 @@ private Q_SLOTS:
         QCOMPARE(m_ran, (QStringList{"original", "replacement"}));
     }
 
-    void pressAfterResetRunsNothing() {
-        Hotkey::registerAction(record("action"));
-        m_fake.hotKeys->press();
-        TestState::reset();
-        QCoreApplication::processEvents();
-        QVERIFY(m_ran.isEmpty());
-    }
-
     // Under a platform without X11 (here: offscreen), the Linux service refuses quietly.
     void withoutX11TheAppRunsOn() {
         Platform::Services s;

@@ -43,8 +43,6 @@ private Q_SLOTS:
 
         QTest::newRow("no wish, registered leaves it")
             << -1 << Status::Enabled << QString() << 0 << 0 << QStringList();
-        QTest::newRow("no wish, not registered")
-            << -1 << Status::NotRegistered << QString() << 0 << 0 << QStringList();
         QTest::newRow("wish false, registered is not undone")
             << 0 << Status::Enabled << QString() << 0 << 0 << QStringList();
         QTest::newRow("wish true, enabled: only the status query")
@@ -53,8 +51,6 @@ private Q_SLOTS:
             << 1 << Status::NotRegistered << QString() << 1 << 1 << QStringList{reRegistering};
         QTest::newRow("wish true, requires approval")
             << 1 << Status::RequiresApproval << QString() << 1 << 1 << QStringList{reRegistering};
-        QTest::newRow("wish true, not found")
-            << 1 << Status::NotFound << QString() << 1 << 1 << QStringList{reRegistering};
         QTest::newRow("register refused")
             << 1 << Status::NotRegistered << QStringLiteral("Operation not permitted") << 1 << 1
             << QStringList{reRegistering,
