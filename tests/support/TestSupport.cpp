@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "menubar/Hotkey.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
 #include "service/Config.h"
@@ -8,6 +9,8 @@ namespace pinlark {
 
 void TestState::reset() {
     Config::forgetOrigin();
+    Hotkey::s_action = {};
+    Hotkey::s_registered = false;
     setLogSink({});
 }
 

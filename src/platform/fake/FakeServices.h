@@ -127,7 +127,8 @@ public:
     bool refuse = false;
 };
 
-// A login-item service whose status and failures the test sets.
+// A login-item service whose status and failures the test sets. A successful register moves
+// the status to `afterRegister` (a platform that waits for the user's approval stays there).
 class FakeLoginItemService : public LoginItemService {
 public:
     Status status() const override {
@@ -138,7 +139,7 @@ public:
         ++registerCalls;
         if (registerError)
             throw PlatformError(*registerError);
-        state = Status::Enabled;
+        state = afterRegister;
     }
     void unregisterApp() override {
         ++unregisterCalls;
@@ -148,6 +149,7 @@ public:
     }
 
     Status state = Status::NotRegistered;
+    Status afterRegister = Status::Enabled;
     std::optional<QString> registerError;
     std::optional<QString> unregisterError;
     mutable int statusQueries = 0;

@@ -1,0 +1,153 @@
+#include "loginitem/LoginItem.h"
+
+#include "platform/fake/FakePlatform.h"
+#include "support/LogCapture.h"
+#include "support/TestSupport.h"
+
+#include <QtTest>
+
+using namespace pinlark;
+using Status = LoginItemService::Status;
+
+Q_DECLARE_METATYPE(Status)
+
+namespace {
+const QString key = QLatin1String(LoginItem::desiredKey);
+const QString reRegistering =
+    QStringLiteral("[Pinlark] re-registering the login item after an update");
+
+// Absent (-1), false (0) or true (1).
+void storeWish(FakePlatform& fake, int wish) {
+    if (wish >= 0)
+        fake.defaults->set(key, wish == 1);
+}
+} // namespace
+
+class TestLoginItem : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        TestState::reset();
+        m_fake = FakePlatform::install();
+    }
+    void cleanup() { TestState::reset(); }
+
+    void reconcile_data() {
+        QTest::addColumn<int>("wish");
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<QString>("registerError");
+        QTest::addColumn<int>("statusQueries");
+        QTest::addColumn<int>("registerCalls");
+        QTest::addColumn<QStringList>("log");
+
+        QTest::newRow("no wish, registered leaves it")
+            << -1 << Status::Enabled << QString() << 0 << 0 << QStringList();
+        QTest::newRow("wish false, registered is not undone")
+            << 0 << Status::Enabled << QString() << 0 << 0 << QStringList();
+        QTest::newRow("wish true, enabled: only the status query")
+            << 1 << Status::Enabled << QString() << 1 << 0 << QStringList();
+        QTest::newRow("wish true, lost after an update")
+            << 1 << Status::NotRegistered << QString() << 1 << 1 << QStringList{reRegistering};
+        QTest::newRow("wish true, requires approval")
+            << 1 << Status::RequiresApproval << QString() << 1 << 1 << QStringList{reRegistering};
+        QTest::newRow("register refused")
+            << 1 << Status::NotRegistered << QStringLiteral("Operation not permitted") << 1 << 1
+            << QStringList{reRegistering,
+                           QStringLiteral(
+                               "[Pinlark] login item re-register failed: Operation not permitted")};
+        QTest::newRow("description with format characters logged as is")
+            << 1 << Status::NotRegistered << QStringLiteral("100% %s %1 %n") << 1 << 1
+            << QStringList{
+                   reRegistering,
+                   QStringLiteral("[Pinlark] login item re-register failed: 100% %s %1 %n")};
+    }
+    void reconcile() {
+        QFETCH(int, wish);
+        QFETCH(Status, status);
+        QFETCH(QString, registerError);
+        QFETCH(int, statusQueries);
+        QFETCH(int, registerCalls);
+        QFETCH(QStringList, log);
+
+        storeWish(m_fake, wish);
+        m_fake.loginItems->state = status;
+        if (!registerError.isNull())
+            m_fake.loginItems->registerError = registerError;
+        LogCapture capture;
+
+        LoginItem::reconcile();
+
+        QCOMPARE(m_fake.loginItems->statusQueries, statusQueries);
+        QCOMPARE(m_fake.loginItems->registerCalls, registerCalls);
+        QCOMPARE(m_fake.loginItems->unregisterCalls, 0);
+        QCOMPARE(capture.lines, log);
+        // The wish is never touched by reconciling.
+        QCOMPARE(m_fake.defaults->boolean(key),
+                 wish < 0 ? std::nullopt : std::optional<bool>(wish == 1));
+    }
+
+    void reconcileRetriesWhileApprovalIsPending() {
+        m_fake.defaults->set(key, true);
+        m_fake.loginItems->state = Status::RequiresApproval;
+        m_fake.loginItems->afterRegister = Status::RequiresApproval;
+        LogCapture capture;
+
+        for (int launch = 0; launch < 3; ++launch)
+            LoginItem::reconcile();
+
+        QCOMPARE(m_fake.loginItems->registerCalls, 3);
+        QCOMPARE(capture.lines, QStringList(3, reRegistering));
+    }
+
+    void set_data() {
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<Status>("before");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<Status>("after");
+        QTest::addColumn<QStringList>("log");
+
+        QTest::newRow("on") << true << Status::NotRegistered << QString() << Status::Enabled
+                            << QStringList();
+        QTest::newRow("off") << false << Status::Enabled << QString() << Status::NotRegistered
+                             << QStringList();
+        QTest::newRow("on, refused")
+            << true << Status::NotRegistered << QStringLiteral("The app is not in Applications.")
+            << Status::NotRegistered
+            << QStringList{QStringLiteral(
+                   "[Pinlark] login item register failed: The app is not in Applications.")};
+        QTest::newRow("off, refused: still stored, platform state kept")
+            << false << Status::Enabled << QStringLiteral("Operation not permitted")
+            << Status::Enabled
+            << QStringList{QStringLiteral(
+                   "[Pinlark] login item unregister failed: Operation not permitted")};
+    }
+    void set() {
+        QFETCH(bool, on);
+        QFETCH(Status, before);
+        QFETCH(QString, error);
+        QFETCH(Status, after);
+        QFETCH(QStringList, log);
+
+        // The opposite wish was stored before, so a missing write shows.
+        m_fake.defaults->set(key, !on);
+        m_fake.loginItems->state = before;
+        if (!error.isNull())
+            (on ? m_fake.loginItems->registerError : m_fake.loginItems->unregisterError) = error;
+        LogCapture capture;
+
+        LoginItem::set(on);
+
+        QCOMPARE(m_fake.defaults->boolean(key), std::optional<bool>(on));
+        QCOMPARE(m_fake.loginItems->registerCalls, on ? 1 : 0);
+        QCOMPARE(m_fake.loginItems->unregisterCalls, on ? 0 : 1);
+        QCOMPARE(m_fake.loginItems->state, after);
+        QCOMPARE(capture.lines, log);
+    }
+
+private:
+    FakePlatform m_fake;
+};
+
+QTEST_GUILESS_MAIN(TestLoginItem)
+#include "tst_loginitem.moc"
