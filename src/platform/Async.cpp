@@ -8,7 +8,8 @@ struct TokenState {
     std::map<int, std::function<void()>> callbacks;
 };
 
-CancelToken::CancelToken() : m_state(std::make_shared<TokenState>()) {}
+CancelToken::CancelToken()
+    : m_state(std::make_shared<TokenState>()) {}
 
 void CancelToken::cancel() const {
     if (m_state->cancelled)
@@ -20,7 +21,9 @@ void CancelToken::cancel() const {
         callback();
 }
 
-bool CancelToken::isCancelled() const { return m_state->cancelled; }
+bool CancelToken::isCancelled() const {
+    return m_state->cancelled;
+}
 
 CancelToken::Subscription CancelToken::onCancel(std::function<void()> callback) const {
     if (m_state->cancelled) {

@@ -48,8 +48,7 @@ private:
 // Turns a completion handler into one awaitable. Copies share one state: the first call of any
 // copy resolves it and resumes the awaiting coroutine, on the main thread; later calls do
 // nothing. A call from another thread hops to the main thread first.
-template <typename T = void>
-class Completion {
+template <typename T = void> class Completion {
     using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
 
     struct State {
@@ -59,16 +58,12 @@ class Completion {
     };
 
 public:
-    Completion() : m_state(std::make_shared<State>()) {}
+    Completion()
+        : m_state(std::make_shared<State>()) {}
 
-    void operator()()
-        requires std::is_void_v<T>
-    {
-        resolve(std::monostate{});
-    }
+    void operator()() requires std::is_void_v<T> { resolve(std::monostate{}); }
     template <typename U = T>
-        requires(!std::is_void_v<T>)
-    void operator()(U&& value) {
+    requires(!std::is_void_v<T>) void operator()(U&& value) {
         resolve(Value(std::forward<U>(value)));
     }
 

@@ -29,8 +29,8 @@ public:
 
     // Calls `fire` once `interval` has passed, and again every `interval` when repeating,
     // until the returned timer is destroyed. No tolerance: it fires as close as it can.
-    [[nodiscard]] virtual std::unique_ptr<Timer>
-    startTimer(Duration interval, bool repeating, std::function<void()> fire) = 0;
+    [[nodiscard]] virtual std::unique_ptr<Timer> startTimer(Duration interval, bool repeating,
+                                                            std::function<void()> fire) = 0;
 
     // Suspends until `deadline`, or until `token` is cancelled, whichever comes first; a
     // cancelled sleep wakes at once. Resumes exactly once, on the main thread. The caller

@@ -19,7 +19,8 @@ private:
 // An error reported by an operating-system service, carrying its description.
 class PlatformError : public Error {
 public:
-    explicit PlatformError(QString description) : m_description(std::move(description)) {}
+    explicit PlatformError(QString description)
+        : m_description(std::move(description)) {}
     QString localizedDescription() const override { return m_description; }
 
 private:

@@ -23,6 +23,8 @@ void logLine(const QString& line) {
     syslog(LOG_NOTICE, "%s", bytes.constData());
 }
 
-void setLogSink(LogSink s) { sink() = std::move(s); }
+void setLogSink(LogSink s) {
+    sink() = std::move(s);
+}
 
 } // namespace pinlark

@@ -34,8 +34,7 @@ public:
     void remove(const QString& key) { setValue(key, std::nullopt); }
 
 private:
-    template <typename T>
-    std::optional<T> get(const QString& key) const {
+    template <typename T> std::optional<T> get(const QString& key) const {
         const auto v = value(key);
         if (v && std::holds_alternative<T>(*v))
             return std::get<T>(*v);

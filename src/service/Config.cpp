@@ -65,7 +65,8 @@ QUrl Config::appending(const QUrl& base, const QString& path, const QList<QueryI
         for (const QueryItem& item : query) {
             QString text = QString::fromLatin1(QUrl::toPercentEncoding(item.name));
             if (item.value)
-                text += QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(*item.value));
+                text +=
+                    QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(*item.value));
             items.append(text);
         }
         url.setQuery(items.join(QLatin1Char('&')), QUrl::TolerantMode);

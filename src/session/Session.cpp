@@ -44,9 +44,9 @@ std::optional<QString> Session::token(const QList<QNetworkCookie>& cookies, cons
     if (kept.isEmpty())
         return std::nullopt;
     // Byte order of the UTF-8 names is the order of their Unicode scalar values.
-    std::stable_sort(kept.begin(), kept.end(), [](const QNetworkCookie& a, const QNetworkCookie& b) {
-        return a.name() < b.name();
-    });
+    std::stable_sort(
+        kept.begin(), kept.end(),
+        [](const QNetworkCookie& a, const QNetworkCookie& b) { return a.name() < b.name(); });
     QByteArray joined;
     for (const QNetworkCookie& c : std::as_const(kept))
         joined += c.value();

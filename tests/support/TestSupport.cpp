@@ -2,12 +2,14 @@
 
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "service/API.h"
 #include "service/Config.h"
 
 namespace pinlark {
 
 void TestState::reset() {
     Config::forgetOrigin();
+    API::s_transferTimeout = API::defaultTransferTimeout;
     setLogSink({});
 }
 

@@ -3,8 +3,7 @@
 namespace pinlark {
 
 namespace {
-template <typename T>
-std::unique_ptr<T> make(T*& out) {
+template <typename T> std::unique_ptr<T> make(T*& out) {
     auto p = std::make_unique<T>();
     out = p.get();
     return p;

@@ -16,7 +16,8 @@ private:
     std::shared_ptr<Entry> m_entry;
 };
 
-ManualClock::ManualClock() : m_now(TimePoint{} + std::chrono::hours(1000)) {}
+ManualClock::ManualClock()
+    : m_now(TimePoint{} + std::chrono::hours(1000)) {}
 
 std::unique_ptr<Clock::Timer> ManualClock::startTimer(Duration interval, bool repeating,
                                                       std::function<void()> fire) {
@@ -32,9 +33,8 @@ void ManualClock::advance(Duration duration) {
         m_now = std::max(m_now, node.key().first);
         auto entry = node.mapped();
         if (entry->repeating)
-            m_entries.emplace(std::pair(m_now + std::max(entry->interval, Duration(1)),
-                                        m_nextSequence++),
-                              entry);
+            m_entries.emplace(
+                std::pair(m_now + std::max(entry->interval, Duration(1)), m_nextSequence++), entry);
         // The callback may stop this very timer or start new ones; it holds its own copy.
         auto fire = entry->fire;
         fire();

@@ -4,7 +4,9 @@
 
 namespace pinlark {
 
-LoginItemService::Status AutostartLoginItemService::status() const { return Status::NotFound; }
+LoginItemService::Status AutostartLoginItemService::status() const {
+    return Status::NotFound;
+}
 void AutostartLoginItemService::registerApp() {
     throw PlatformError(QStringLiteral("Open at login is not available."));
 }

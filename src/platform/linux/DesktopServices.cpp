@@ -15,7 +15,9 @@
 
 namespace pinlark {
 
-bool DesktopWorkspace::open(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool DesktopWorkspace::open(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
 
 std::optional<QString> ClipboardPasteboard::string() const {
     const QString text = QGuiApplication::clipboard()->text();
@@ -33,11 +35,11 @@ int MessageBoxAlerts::run(const Alert& alert) {
     box.setText(alert.message);
     box.setInformativeText(alert.informativeText);
     QList<QAbstractButton*> buttons;
-    const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")}
-                                                       : alert.buttons;
+    const QStringList titles =
+        alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
-        auto* button = box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole
-                                                       : QMessageBox::RejectRole);
+        auto* button =
+            box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
         buttons.append(button);
         if (i == 0)
             box.setDefaultButton(button);
@@ -48,7 +50,9 @@ int MessageBoxAlerts::run(const Alert& alert) {
     return std::max<qsizetype>(0, buttons.indexOf(box.clickedButton()));
 }
 
-QString ExecutableBundle::executablePath() const { return QCoreApplication::applicationFilePath(); }
+QString ExecutableBundle::executablePath() const {
+    return QCoreApplication::applicationFilePath();
+}
 
 QString ExecutableBundle::path() const {
     QDir dir = QFileInfo(executablePath()).absoluteDir();
@@ -67,7 +71,9 @@ std::optional<QString> ExecutableBundle::identifier() const {
     return QString::fromLatin1(Product::bundleIdentifier);
 }
 
-QVariantMap ExecutableBundle::info() const { return {}; }
+QVariantMap ExecutableBundle::info() const {
+    return {};
+}
 
 void RecordedActivationPolicy::activate() {
     for (QWidget* w : QApplication::topLevelWidgets()) {

@@ -5,7 +5,9 @@
 #include "platform/linux/AtomicFile.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
 #include <QStandardPaths>
@@ -53,7 +55,9 @@ QJsonValue toJson(const UserDefaults::Value& v) {
 // writer; a lock left behind by a process that died is taken over.
 class WriteLock {
 public:
-    explicit WriteLock(const QString& path) : m_lock(path + QLatin1String(".lock")) {
+    explicit WriteLock(const QString& path)
+        : m_lock(path + QLatin1String(".lock")) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
         m_lock.setStaleLockTime(10000);
         m_locked = m_lock.tryLock(10000);
     }
@@ -66,7 +70,8 @@ private:
 
 } // namespace
 
-FileUserDefaults::FileUserDefaults(QString path) : m_path(std::move(path)) {}
+FileUserDefaults::FileUserDefaults(QString path)
+    : m_path(std::move(path)) {}
 
 QString FileUserDefaults::standardPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -130,8 +135,8 @@ void FileUserDefaults::setValue(const QString& key, std::optional<Value> value) 
     const QString error =
         writeFileAtomically(m_path, QJsonDocument(object).toJson(QJsonDocument::Indented));
     if (!error.isEmpty())
-        logLine(QStringLiteral("[Pinlark] could not write preferences file %1: %2")
-                    .arg(m_path, error));
+        logLine(
+            QStringLiteral("[Pinlark] could not write preferences file %1: %2").arg(m_path, error));
 }
 
 } // namespace pinlark

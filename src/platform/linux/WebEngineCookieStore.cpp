@@ -77,7 +77,9 @@ std::optional<QNetworkCookie> fromJson(const QJsonValue& v) {
     return c;
 }
 
-void later(std::function<void()> done) { QTimer::singleShot(0, std::move(done)); }
+void later(std::function<void()> done) {
+    QTimer::singleShot(0, std::move(done));
+}
 
 } // namespace
 
@@ -90,7 +92,9 @@ WebEngineCookieStore::WebEngineCookieStore(QWebEngineCookieStore* store, QString
     start();
 }
 
-WebEngineCookieStore::~WebEngineCookieStore() { flush(); }
+WebEngineCookieStore::~WebEngineCookieStore() {
+    flush();
+}
 
 QString WebEngineCookieStore::standardMirrorPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -101,8 +105,7 @@ QString WebEngineCookieStore::standardMirrorPath() {
 void WebEngineCookieStore::start() {
     load();
     connect(m_store, &QWebEngineCookieStore::cookieAdded, this, &WebEngineCookieStore::added);
-    connect(m_store, &QWebEngineCookieStore::cookieRemoved, this,
-            &WebEngineCookieStore::removed);
+    connect(m_store, &QWebEngineCookieStore::cookieRemoved, this, &WebEngineCookieStore::removed);
     // Put back what WebEngine may have lost; it answers with removed-then-added for cookies it
     // still had, which leaves the mirror as it is.
     for (const QNetworkCookie& cookie : std::as_const(m_cookies)) {
@@ -161,8 +164,8 @@ void WebEngineCookieStore::flush() {
     QJsonArray array;
     for (const QNetworkCookie& c : std::as_const(m_cookies))
         array.append(toJson(c));
-    const QString error = writeFileAtomically(
-        m_mirrorPath, QJsonDocument(array).toJson(QJsonDocument::Compact));
+    const QString error =
+        writeFileAtomically(m_mirrorPath, QJsonDocument(array).toJson(QJsonDocument::Compact));
     if (!error.isEmpty())
         logLine(QStringLiteral("[Pinlark] could not write cookie mirror %1: %2")
                     .arg(m_mirrorPath, error));
@@ -182,8 +185,7 @@ void WebEngineCookieStore::setCookie(const QNetworkCookie& cookie, std::function
     later(std::move(done));
 }
 
-void WebEngineCookieStore::deleteCookie(const QNetworkCookie& cookie,
-                                        std::function<void()> done) {
+void WebEngineCookieStore::deleteCookie(const QNetworkCookie& cookie, std::function<void()> done) {
     if (m_store) {
         const auto [c, origin] = forWebEngine(cookie);
         m_store->deleteCookie(c, origin);

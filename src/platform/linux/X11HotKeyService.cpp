@@ -2,6 +2,8 @@
 
 namespace pinlark {
 
-bool X11HotKeyService::registerHotKey(std::function<void()>) { return false; }
+bool X11HotKeyService::registerHotKey(std::function<void()>) {
+    return false;
+}
 
 } // namespace pinlark

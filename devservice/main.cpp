@@ -1,0 +1,106 @@
+// pinlark-devservice: the stand-in for the Pinlark web service, in memory, on loopback.
+//
+//   pinlark-devservice [--port N] [--host H] [--releases DIR] [--settle-after N]
+//
+// Prints its origin (e.g. http://127.0.0.1:41234) as the first line and serves until killed.
+
+#include "Releases.h"
+#include "Routes.h"
+#include "Store.h"
+
+#include <httplib.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    QString releases;
+    int settleAfter = 2;
+};
+
+constexpr const char* usage =
+    "usage: pinlark-devservice [--port N] [--host H] [--releases DIR] [--settle-after N]\n"
+    "  --port N          port to listen on; 0 (the default) picks a free one\n"
+    "  --host H          address to listen on (default 127.0.0.1)\n"
+    "  --releases DIR    update manifests (*.json) and archives to publish\n"
+    "  --settle-after N  reads of a save before its status settles (default 2)\n";
+
+std::optional<int> number(const QString& text, int min, int max) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < min || n > max)
+        return std::nullopt;
+    return n;
+}
+
+std::optional<Options> parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const QString name = QString::fromLocal8Bit(argv[i]);
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const QString value = QString::fromLocal8Bit(argv[++i]);
+        if (name == QLatin1String("--port")) {
+            const auto port = number(value, 0, 65535);
+            if (!port)
+                return std::nullopt;
+            options.port = *port;
+        } else if (name == QLatin1String("--host")) {
+            options.host = value.toStdString();
+        } else if (name == QLatin1String("--releases")) {
+            options.releases = value;
+        } else if (name == QLatin1String("--settle-after")) {
+            const auto n = number(value, 0, 1000000);
+            if (!n)
+                return std::nullopt;
+            options.settleAfter = *n;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace pinlark::devservice;
+    const auto options = parse(argc, argv);
+    if (!options) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Store store(options->settleAfter);
+    const Releases releases(options->releases);
+    httplib::Server server;
+    // Clients keep their connections: enough workers for several at once, and no early close.
+    server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    server.set_keep_alive_max_count(100000);
+    server.set_payload_max_length(64 * 1024);
+    const Routes routes(server, store, releases);
+
+    int port = options->port;
+    if (port == 0)
+        port = server.bind_to_any_port(options->host);
+    else if (!server.bind_to_port(options->host, port))
+        port = -1;
+    if (port < 0) {
+        std::fprintf(stderr, "pinlark-devservice: can't listen on %s:%d\n", options->host.c_str(),
+                     options->port);
+        return 1;
+    }
+    const bool ipv6 = options->host.find(':') != std::string::npos;
+    std::printf(ipv6 ? "http://[%s]:%d\n" : "http://%s:%d\n", options->host.c_str(), port);
+    std::fflush(stdout);
+    return server.listen_after_bind() ? 0 : 1;
+}

@@ -1,0 +1,91 @@
+#include "service/API.h"
+
+#include "service/APIError.h"
+#include "service/Config.h"
+#include "service/FeedResponse.h"
+#include "service/SaveResponse.h"
+#include "session/Session.h"
+
+#include <QCoroNetworkReply>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+namespace pinlark {
+
+namespace {
+
+// Whether the exchange did not complete: no answer, or an answer cut short. HTTP statuses
+// that Qt also reports as errors (404, 500 ...) are answers, not transport failures.
+bool isTransportFailure(QNetworkReply* reply) {
+    const auto error = reply->error();
+    return !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() ||
+           (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
+           error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
+}
+
+} // namespace
+
+QNetworkAccessManager& API::network() {
+    static QNetworkAccessManager* const manager = new QNetworkAccessManager;
+    return *manager;
+}
+
+QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<QJsonObject> body,
+                                     CancelToken cancel) {
+    const std::optional<QString> token = co_await Session::bearer();
+    if (!token)
+        throw APIError::unauthenticated();
+    if (cancel.isCancelled())
+        throw APIError::offline();
+
+    QNetworkRequest request(url);
+    request.setTransferTimeout(int(s_transferTimeout.count()));
+    request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+    QNetworkReply* reply = nullptr;
+    if (body) {
+        request.setRawHeader("Content-Type", "application/json");
+        reply = network().sendCustomRequest(request, method,
+                                            QJsonDocument(*body).toJson(QJsonDocument::Compact));
+    } else {
+        reply = network().sendCustomRequest(request, method);
+    }
+    {
+        // Abort, never delete, a reply in flight: only then does the await resume.
+        const auto aborting = cancel.onCancel([reply] { reply->abort(); });
+        co_await reply;
+    }
+    reply->deleteLater();
+
+    if (isTransportFailure(reply))
+        throw APIError::offline();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray bytes = reply->readAll();
+    if (status < 200 || status > 299)
+        throw APIError::fromResponse(status, bytes);
+    co_return bytes;
+}
+
+QCoro::Task<SaveOutcome> API::save(QString url, CancelToken cancel) {
+    // GCC 12 rejects QStringLiteral inside a co_await expression, so the URL is built first.
+    const QUrl endpoint = Config::api(QStringLiteral("api/saves"));
+    QJsonObject body{{QStringLiteral("url"), url}};
+    const QByteArray bytes = co_await request(endpoint, "POST", std::move(body), cancel);
+    const SaveResponse response = SaveResponse::decode(bytes);
+    co_return SaveOutcome{response.id, response.existing.value_or(false)};
+}
+
+QCoro::Task<QList<SaveRow>> API::recent(int limit, CancelToken cancel) {
+    const QUrl endpoint = Config::api(QStringLiteral("api/saves"),
+                                      {{QStringLiteral("limit"), QString::number(limit)}});
+    const QByteArray bytes = co_await request(endpoint, "GET", std::nullopt, cancel);
+    co_return FeedResponse::decode(bytes).saves.value_or(QList<SaveRow>{});
+}
+
+QCoro::Task<SaveRow> API::get(QString id, CancelToken cancel) {
+    const QUrl endpoint = Config::api(QStringLiteral("api/saves/") + id);
+    const QByteArray bytes = co_await request(endpoint, "GET", std::nullopt, cancel);
+    co_return SaveRow::decode(bytes);
+}
+
+} // namespace pinlark

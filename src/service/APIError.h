@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/Error.h"
+
+namespace pinlark {
+
+// Every failure the service client detects itself: a machine-readable code ("unauthenticated",
+// "offline", the service's own "error", or "http_" and the status) and a message that callers
+// show unchanged.
+class APIError : public Error {
+public:
+    APIError(QString code, QString message)
+        : m_code(std::move(code))
+        , m_message(std::move(message)) {}
+
+    static APIError unauthenticated();
+    static APIError offline();
+    // The error for a non-success `status` whose body is `body` (an error body or anything else).
+    static APIError fromResponse(int status, const QByteArray& body);
+
+    const QString& code() const { return m_code; }
+    const QString& message() const { return m_message; }
+    QString localizedDescription() const override { return m_message; }
+
+    bool operator==(const APIError& other) const {
+        return m_code == other.m_code && m_message == other.m_message;
+    }
+
+private:
+    QString m_code;
+    QString m_message;
+};
+
+} // namespace pinlark

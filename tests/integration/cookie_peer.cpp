@@ -1,0 +1,89 @@
+// A second process for the cookie-store tests: runs one step against the shared web profile
+// and exits, so that what persists across processes is what is tested.
+//   cookie_peer insert NAME VALUE DOMAIN [EXPIRES_MS]
+//   cookie_peer delete NAME DOMAIN
+//   cookie_peer list              prints one "name=value domain path" line per cookie
+//   cookie_peer load URL          loads URL in a page of the shared profile
+//   cookie_peer bearer            prints the session token, or "(none)"
+#include "platform/Async.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/WebProfile.h"
+#include "session/Session.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QTimer>
+#include <QWebEnginePage>
+
+#include <cstdio>
+
+using namespace pinlark;
+
+namespace {
+
+QNetworkCookie makeCookie(const QStringList& args, int at) {
+    QNetworkCookie c(args.value(at).toUtf8(), args.value(at + 1).toUtf8());
+    c.setDomain(args.value(at + 2));
+    c.setPath(QStringLiteral("/"));
+    if (args.size() > at + 3)
+        c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(args.value(at + 3).toLongLong()));
+    return c;
+}
+
+QCoro::Task<int> run(QStringList args) {
+    const QString step = args.value(1);
+    CookieStore& store = Platform::cookieStore();
+    if (step == QLatin1String("insert")) {
+        Completion<> done;
+        store.setCookie(makeCookie(args, 2), [done]() mutable { done(); });
+        co_await done;
+    } else if (step == QLatin1String("delete")) {
+        Completion<> done;
+        QNetworkCookie cookie(args.value(2).toUtf8());
+        cookie.setDomain(args.value(3));
+        cookie.setPath(QStringLiteral("/"));
+        store.deleteCookie(cookie, [done]() mutable { done(); });
+        co_await done;
+    } else if (step == QLatin1String("list")) {
+        Completion<QList<QNetworkCookie>> done;
+        store.getAllCookies([done](QList<QNetworkCookie> c) mutable { done(std::move(c)); });
+        for (const QNetworkCookie& c : co_await done)
+            std::printf("%s=%s %s %s\n", c.name().constData(), c.value().constData(),
+                        qPrintable(c.domain()), qPrintable(c.path()));
+    } else if (step == QLatin1String("load")) {
+        QWebEnginePage page(sharedWebProfile());
+        Completion<bool> loaded;
+        QObject::connect(&page, &QWebEnginePage::loadFinished,
+                         [loaded](bool ok) mutable { loaded(ok); });
+        page.load(QUrl(args.value(2)));
+        if (!co_await loaded)
+            co_return 2;
+    } else if (step == QLatin1String("bearer")) {
+        const auto token = co_await Session::bearer();
+        std::printf("%s\n", token ? qPrintable(*token) : "(none)");
+    } else {
+        co_return 64;
+    }
+    co_return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    LinuxPlatform::install();
+    int status = 1;
+    auto body = [&]() -> QCoro::Task<> {
+        status = co_await run(app.arguments());
+        // Let the web engine hand queued cookie changes to its store before leaving.
+        QTimer::singleShot(200, &app, &QCoreApplication::quit);
+    };
+    auto task = body();
+    QTimer::singleShot(30000, &app, [&] { app.exit(3); });
+    const int loop = app.exec();
+    std::fflush(stdout);
+    Platform::reset();
+    return loop == 3 ? 3 : status;
+}

@@ -1,0 +1,181 @@
+#include "TestSupport.h"
+#include "platform/Async.h"
+#include "platform/fake/ManualClock.h"
+#include "platform/linux/SystemClock.h"
+
+#include <QTest>
+#include <QThread>
+
+using namespace std::chrono_literals;
+
+namespace pinlark {
+
+class TestAsync : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sleepsWakeInOrderAtTheirOwnInstants() {
+        ManualClock clock;
+        const auto start = clock.now();
+        QList<std::pair<int, Clock::Duration>> woke;
+        auto sleeper = [&](int id, Clock::Duration d) -> QCoro::Task<> {
+            co_await clock.sleep(d);
+            woke.append({id, clock.now() - start});
+        };
+        auto a = sleeper(1, 3s);
+        auto b = sleeper(2, 1500ms);
+        auto c = sleeper(3, 1500ms);
+        clock.advance(1s);
+        QVERIFY(woke.isEmpty());
+        clock.advance(10s);
+        const QList<std::pair<int, Clock::Duration>> expected{{2, 1500ms}, {3, 1500ms}, {1, 3s}};
+        QCOMPARE(woke, expected);
+        QCOMPARE(clock.now() - start, Clock::Duration(11s));
+        QCOMPARE(clock.pendingCount(), 0);
+    }
+
+    void sleepStartedByAWakingTaskFiresInTheSameAdvance() {
+        ManualClock clock;
+        int polls = 0;
+        auto poller = [&]() -> QCoro::Task<> {
+            for (int i = 0; i < 24; ++i) {
+                co_await clock.sleepUntil(clock.now() + 1500ms);
+                ++polls;
+            }
+        };
+        auto task = poller();
+        clock.advance(1499ms);
+        QCOMPARE(polls, 0);
+        clock.advance(1ms);
+        QCOMPARE(polls, 1);
+        clock.advance(36s);
+        QCOMPARE(polls, 24);
+    }
+
+    void cancelledSleepWakesAtOnce() {
+        ManualClock clock;
+        CancelToken token;
+        bool woke = false;
+        bool sawCancellation = false;
+        auto sleeper = [&]() -> QCoro::Task<> {
+            co_await clock.sleep(300s, token);
+            woke = true;
+            sawCancellation = token.isCancelled();
+        };
+        const auto before = clock.now();
+        auto task = sleeper();
+        QVERIFY(!woke);
+        token.cancel();
+        QVERIFY(woke);
+        QVERIFY(sawCancellation);
+        QCOMPARE(clock.now(), before);
+        QCOMPARE(clock.pendingCount(), 0); // the sleep's timer is gone
+        clock.advance(301s);               // and nothing wakes twice
+    }
+
+    void sleepOnCancelledTokenDoesNotWait() {
+        ManualClock clock;
+        CancelToken token;
+        token.cancel();
+        bool woke = false;
+        auto sleeper = [&]() -> QCoro::Task<> {
+            co_await clock.sleep(5s, token);
+            woke = true;
+        };
+        auto task = sleeper();
+        QVERIFY(woke);
+    }
+
+    void repeatingTimerFiresEachIntervalUntilDestroyed() {
+        ManualClock clock;
+        int fired = 0;
+        auto timer = clock.startTimer(86400s, true, [&] { ++fired; });
+        clock.advance(86399s);
+        QCOMPARE(fired, 0);
+        clock.advance(86401s + 86400s);
+        QCOMPARE(fired, 3);
+        timer.reset();
+        clock.advance(86400s * 2);
+        QCOMPARE(fired, 3);
+    }
+
+    void timerMayStopItselfWhileFiring() {
+        ManualClock clock;
+        int fired = 0;
+        std::unique_ptr<Clock::Timer> timer;
+        timer = clock.startTimer(1s, true, [&] {
+            ++fired;
+            timer.reset();
+        });
+        clock.advance(5s);
+        QCOMPARE(fired, 1);
+    }
+
+    void completionResumesExactlyOnce() {
+        Completion<int> done;
+        int resumed = 0;
+        int value = 0;
+        auto waiter = [&]() -> QCoro::Task<> {
+            value = co_await done;
+            ++resumed;
+        };
+        auto task = waiter();
+        QCOMPARE(resumed, 0);
+        auto handler = [done](int v) mutable { done(v); };
+        handler(7);
+        handler(8);
+        QCOMPARE(resumed, 1);
+        QCOMPARE(value, 7);
+    }
+
+    void completionResolvedBeforeAwaitDoesNotSuspend() {
+        Completion<> done;
+        done();
+        bool passed = false;
+        auto waiter = [&]() -> QCoro::Task<> {
+            co_await done;
+            passed = true;
+        };
+        auto task = waiter();
+        QVERIFY(passed);
+    }
+
+    void completionFromAnotherThreadResumesOnTheMainThread() {
+        Completion<QString> done;
+        QThread* resumedOn = nullptr;
+        auto waiter = [&]() -> QCoro::Task<QString> {
+            QString v = co_await done;
+            resumedOn = QThread::currentThread();
+            co_return v;
+        };
+        std::unique_ptr<QThread> thread(QThread::create([done]() mutable {
+            done(QStringLiteral("from worker"));
+            done(QStringLiteral("again"));
+        }));
+        auto task = waiter();
+        thread->start();
+        QCOMPARE(runTask(std::move(task)), QStringLiteral("from worker"));
+        thread->wait();
+        QCOMPARE(resumedOn, QThread::currentThread());
+    }
+
+    void systemClockSleepsAndCancels() {
+        SystemClock clock;
+        CancelToken token;
+        const auto start = clock.now();
+        runTask(clock.sleep(5ms));
+        QVERIFY(clock.now() - start >= 5ms);
+        auto sleeper = [&]() -> QCoro::Task<bool> {
+            co_await clock.sleep(3600s, token);
+            co_return token.isCancelled();
+        };
+        auto task = sleeper();
+        QTimer::singleShot(0, [&] { token.cancel(); });
+        QVERIFY(runTask(std::move(task)));
+    }
+};
+
+} // namespace pinlark
+
+QTEST_GUILESS_MAIN(pinlark::TestAsync)
+#include "tst_async.moc"
