@@ -354,6 +354,8 @@ private Q_SLOTS:
     }
 
 private:
+    // A fresh profile and defaults for every run: nothing signed in from an earlier one.
+    TestHome m_home;
     PageServer m_server;
     FakeUserDefaults* m_defaults = nullptr;
     ManualClock* m_clock = nullptr;

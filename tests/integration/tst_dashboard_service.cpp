@@ -62,6 +62,8 @@ private Q_SLOTS:
     }
 
 private:
+    // A fresh profile and defaults for every run: nothing signed in from an earlier one.
+    TestHome m_home;
     DevService m_service;
 };
 
