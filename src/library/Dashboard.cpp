@@ -9,7 +9,6 @@
 #include "platform/linux/WebProfile.h"
 #include "service/Config.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGuiApplication>

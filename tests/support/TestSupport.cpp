@@ -3,6 +3,7 @@
 #include "menubar/Hotkey.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "service/API.h"
 #include "service/Config.h"
 
 namespace pinlark {
@@ -11,6 +12,7 @@ void TestState::reset() {
     Config::forgetOrigin();
     Hotkey::s_action = {};
     Hotkey::s_registered = false;
+    API::s_transferTimeout = API::defaultTransferTimeout;
     setLogSink({});
 }
 
