@@ -1,0 +1,183 @@
+#include "library/Dashboard.h"
+
+#include "library/DashboardPage.h"
+#include "library/ErrorPage.h"
+#include "library/LoadBar.h"
+#include "library/NavigationPolicy.h"
+#include "library/WindowFrame.h"
+#include "platform/Platform.h"
+#include "platform/linux/WebProfile.h"
+#include "service/Config.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+
+namespace pinlark {
+
+const char Dashboard::userAgent[] =
+    "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like Gecko) "
+    "Version/18.3 Safari/605.1.15";
+const char Dashboard::frameKey[] = "PinlarkDashboardFrame";
+
+namespace {
+constexpr QSize contentSize(1120, 780);
+constexpr QSize minimumSize(580, 460);
+constexpr int loadBarHeight = 2;
+constexpr auto loadTimeout = std::chrono::seconds(60);
+const char windowTitle[] = "Pinlark";
+} // namespace
+
+Dashboard& Dashboard::shared() {
+    static Dashboard* const instance = new Dashboard;
+    return *instance;
+}
+
+Dashboard::Dashboard() {
+    buildWebView();
+    buildWindow();
+    load(homeURL());
+}
+
+QUrl Dashboard::homeURL() {
+    return Config::api(QStringLiteral("saves"));
+}
+
+bool Dashboard::isInApp(const QUrl& url) {
+    return NavigationPolicy::isInApp(url);
+}
+
+bool Dashboard::isIdentityProvider(const QUrl& url) {
+    return NavigationPolicy::isIdentityProvider(url);
+}
+
+void Dashboard::buildWebView() {
+    QWebEngineProfile* profile = sharedWebProfile();
+    profile->setHttpUserAgent(QLatin1String(userAgent));
+    m_webView = new QWebEngineView;
+    auto* page = new DashboardPage(profile, m_webView);
+    m_webView->setPage(page);
+    connect(page, &DashboardPage::browserSignInRequested, this, &Dashboard::browserSignInRequested);
+    connect(page, &QWebEnginePage::loadProgress, this,
+            [this](int percent) { m_bar->setValue(percent / 100.0); });
+    connect(page, &QWebEnginePage::loadingChanged, this, &Dashboard::loadingChanged);
+    connect(page, &QWebEnginePage::titleChanged, this, &Dashboard::titleChanged);
+}
+
+void Dashboard::buildWindow() {
+    m_window = new QWidget;
+    m_window->setWindowTitle(QLatin1String(windowTitle));
+    m_window->setMinimumSize(minimumSize);
+    m_webView->page()->setBackgroundColor(m_window->palette().color(QPalette::Window));
+
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    m_window->setGeometry(WindowFrame::initial(Platform::defaults().string(QLatin1String(frameKey)),
+                                               screens, contentSize, minimumSize));
+
+    // The bar shares the web view's cell, pinned to its top edge; added last, it lies above.
+    auto* layout = new QGridLayout(m_window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_bar = new LoadBar;
+    m_bar->setFixedHeight(loadBarHeight);
+    layout->addWidget(m_webView, 0, 0);
+    layout->addWidget(m_bar, 0, 0, Qt::AlignTop);
+
+    m_window->installEventFilter(this);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Dashboard::saveFrame);
+}
+
+void Dashboard::show() {
+    Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Regular);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    Platform::activationPolicy().activate();
+    if (m_webView->url().isEmpty() || m_showingErrorPage)
+        load(homeURL());
+}
+
+void Dashboard::hide() {
+    saveFrame();
+    m_window->hide();
+    QTimer::singleShot(0, this, [this] {
+        if (!m_window->isVisible())
+            Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Accessory);
+    });
+}
+
+void Dashboard::load(const QUrl& url) {
+    m_showingErrorPage = false;
+    m_webView->load(url);
+    m_loadTimeout = Platform::clock().startTimer(loadTimeout, false, [this] {
+        showErrorPage(ErrorPage::html(QStringLiteral("The request timed out.")));
+    });
+}
+
+bool Dashboard::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window && event->type() == QEvent::Close) {
+        event->ignore();
+        hide();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void Dashboard::loadingChanged(const QWebEngineLoadingInfo& info) {
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        if (info.url().scheme() != QLatin1String("data"))
+            m_showingErrorPage = false;
+        return;
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        m_bar->setValue(0);
+        return;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        m_loadTimeout.reset();
+        m_bar->setValue(0);
+        return;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        m_loadTimeout.reset();
+        m_bar->setValue(0);
+        // An HTTP error status still shows the server's own page.
+        if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+            return;
+        if (const auto html = ErrorPage::forFailure(info.errorCode(), info.errorString()))
+            showErrorPage(*html);
+        return;
+    }
+}
+
+void Dashboard::showErrorPage(const QString& html) {
+    m_webView->setHtml(html, QUrl());
+    m_showingErrorPage = true;
+}
+
+void Dashboard::titleChanged() {
+    // For a document without a title the engine reports one made from the URL ("host/path",
+    // "about:blank"); ask the document for its own.
+    m_webView->page()->runJavaScript(
+        QStringLiteral("document.title"), QWebEngineScript::ApplicationWorld,
+        [window = QPointer<QWidget>(m_window)](const QVariant& title) {
+            if (!window)
+                return;
+            const QString trimmed = title.toString().trimmed();
+            window->setWindowTitle(trimmed.isEmpty() ? QLatin1String(windowTitle) : trimmed);
+        });
+}
+
+void Dashboard::saveFrame() {
+    Platform::defaults().set(QLatin1String(frameKey), WindowFrame::encode(m_window->geometry()));
+}
+
+} // namespace pinlark

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+
+class QWebEngineLoadingInfo;
+class QWebEngineView;
+class QWidget;
+
+namespace pinlark {
+
+class LoadBar;
+
+// The library window: the service's web application in a web view on the shared persistent
+// profile, with the load bar over its top edge. While the window is shown the app is a regular
+// application; hidden, an accessory. Closing the window only hides it.
+class Dashboard : public QObject {
+    Q_OBJECT
+public:
+    // Created on first use (on the main thread, after the application object) and never
+    // released. Creating it loads the home page.
+    static Dashboard& shared();
+
+    // Shows the window in front and makes the app active; loads the home page when the web
+    // view has nothing loaded or shows the error page (reopening the window retries).
+    void show();
+    // Hides the window; the app goes back to being an accessory once the current event has
+    // been handled, unless the window was shown again meanwhile.
+    void hide();
+
+    QWebEngineView* webView() const { return m_webView; }
+    QWidget* window() const { return m_window; }
+    LoadBar* loadBar() const { return m_bar; }
+    bool isShowingErrorPage() const { return m_showingErrorPage; }
+
+    // Loads `url` into the web view. A load that has not finished after 60 seconds is given up
+    // and the error page shown.
+    void load(const QUrl& url);
+
+    // The library's home page: the origin with "saves" appended.
+    static QUrl homeURL();
+    static bool isInApp(const QUrl& url);
+    static bool isIdentityProvider(const QUrl& url);
+
+    static const char userAgent[];
+    // The user-defaults key of the window's remembered frame.
+    static const char frameKey[];
+
+Q_SIGNALS:
+    // A top-level navigation to an identity provider was refused; the sign-in belongs in the
+    // browser.
+    void browserSignInRequested(const QUrl& url);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Dashboard();
+    void buildWebView();
+    void buildWindow();
+    void loadingChanged(const QWebEngineLoadingInfo& info);
+    void titleChanged();
+    void showErrorPage(const QString& html);
+    void saveFrame();
+
+    QWidget* m_window = nullptr;
+    QWebEngineView* m_webView = nullptr;
+    LoadBar* m_bar = nullptr;
+    bool m_showingErrorPage = false;
+    std::unique_ptr<Clock::Timer> m_loadTimeout;
+};
+
+} // namespace pinlark

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QWebEnginePage>
+
+namespace pinlark {
+
+// The library window's page: applies the navigation policy and sends pop-ups to the browser.
+class DashboardPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    DashboardPage(QWebEngineProfile* profile, QObject* parent);
+
+Q_SIGNALS:
+    // A top-level navigation to an identity provider was refused; the sign-in belongs in the
+    // browser.
+    void browserSignInRequested(const QUrl& url);
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+};
+
+} // namespace pinlark

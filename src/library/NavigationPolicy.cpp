@@ -1,0 +1,47 @@
+#include "library/NavigationPolicy.h"
+
+#include "service/Config.h"
+
+#include <algorithm>
+
+namespace pinlark {
+
+NavigationPolicy::Decision
+NavigationPolicy::decide(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame) {
+    if (url.isEmpty())
+        return Decision::Allow;
+    if (isMainFrame && isIdentityProvider(url))
+        return Decision::HandOffToBrowserSignIn;
+    if (isLinkActivation(type) && !isInApp(url))
+        return Decision::OpenInBrowser;
+    return Decision::Allow;
+}
+
+bool NavigationPolicy::isLinkActivation(QWebEnginePage::NavigationType type) {
+    return type == QWebEnginePage::NavigationTypeLinkClicked;
+}
+
+bool NavigationPolicy::isInApp(const QUrl& url) {
+    const QString host = url.host(QUrl::FullyEncoded);
+    if (host.isEmpty())
+        return true;
+    if (host == Config::origin().host(QUrl::FullyEncoded))
+        return true;
+    static const QString google[] = {QStringLiteral("google.com"), QStringLiteral("gstatic.com"),
+                                     QStringLiteral("googleusercontent.com")};
+    return std::any_of(std::begin(google), std::end(google),
+                       [&](const QString& domain) { return hostMatches(host, domain); });
+}
+
+bool NavigationPolicy::isIdentityProvider(const QUrl&) {
+    return false;
+}
+
+bool NavigationPolicy::hostMatches(const QString& host, const QString& domain) {
+    if (host == domain)
+        return true;
+    return host.size() > domain.size() && host.endsWith(domain) &&
+           host.at(host.size() - domain.size() - 1) == QLatin1Char('.');
+}
+
+} // namespace pinlark

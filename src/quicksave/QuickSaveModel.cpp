@@ -1,0 +1,189 @@
+#include "quicksave/QuickSaveModel.h"
+
+#include "library/Dashboard.h"
+#include "platform/Platform.h"
+#include "service/APIError.h"
+#include "service/Config.h"
+
+#include <QPointer>
+#include <QTextBoundaryFinder>
+#include <QUrl>
+
+namespace pinlark {
+
+namespace {
+
+const QString offlineMessage = QStringLiteral("Can't reach Pinlark. Check your connection.");
+constexpr int maxPrefillCharacters = 2047;
+
+// User-perceived characters (grapheme clusters), stopping once past `limit`.
+int characterCount(const QString& text, int limit) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() >= 0 && count <= limit)
+        ++count;
+    return count;
+}
+
+bool isSettled(const SaveRow& row) {
+    return row.status == QLatin1String("done") || row.status == QLatin1String("error");
+}
+
+} // namespace
+
+QuickSaveModel::QuickSaveModel(std::shared_ptr<SavesClient> client, QObject* parent)
+    : QObject(parent)
+    , m_client(std::move(client)) {}
+
+// A save task still waiting ends now rather than wait for a model that is gone.
+QuickSaveModel::~QuickSaveModel() {
+    if (m_poll)
+        m_poll->cancel.cancel();
+}
+
+void QuickSaveModel::setUrl(const QString& url) {
+    m_url = url;
+    Q_EMIT urlChanged();
+}
+
+void QuickSaveModel::setPhase(Phase phase) {
+    m_phase = std::move(phase);
+    Q_EMIT phaseChanged();
+}
+
+void QuickSaveModel::setRecent(QList<SaveRow> rows) {
+    m_recent = std::move(rows);
+    Q_EMIT recentChanged();
+}
+
+void QuickSaveModel::opened() {
+    if (!std::holds_alternative<phase::Saving>(m_phase))
+        prefillFromClipboard();
+    // Not tracked: closing the panel does not stop the refresh.
+    loadRecent();
+}
+
+void QuickSaveModel::prefillFromClipboard() {
+    if (!m_url.isEmpty() || !std::holds_alternative<phase::Idle>(m_phase))
+        return;
+    const QString text = Platform::pasteboard().string().value_or(QString()).trimmed();
+    if (characterCount(text, maxPrefillCharacters) > maxPrefillCharacters)
+        return;
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return;
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return;
+    if (url.host().isEmpty())
+        return;
+    setUrl(text);
+}
+
+void QuickSaveModel::closed() {
+    if (m_poll) {
+        m_poll->cancel.cancel();
+        m_poll.reset();
+    }
+    if (std::holds_alternative<phase::Done>(m_phase)) {
+        setPhase(phase::Idle{});
+        setUrl(QString());
+    }
+}
+
+void QuickSaveModel::save() {
+    const QString link = m_url.trimmed();
+    if (link.isEmpty() || std::holds_alternative<phase::Saving>(m_phase))
+        return;
+    setPhase(phase::Saving{});
+    if (m_poll)
+        m_poll->cancel.cancel();
+    CancelToken cancel;
+    m_poll.emplace(Poll{cancel, runSave(link, cancel)});
+}
+
+void QuickSaveModel::signIn() {
+    dismiss();
+    Dashboard& dashboard = Dashboard::shared();
+    dashboard.load(Config::api(QStringLiteral("signin")));
+    dashboard.show();
+}
+
+QCoro::Task<> QuickSaveModel::loadRecent() {
+    return loadRecent(CancelToken());
+}
+
+QCoro::Task<> QuickSaveModel::loadRecent(CancelToken cancel) {
+    QPointer<QuickSaveModel> self(this);
+    try {
+        QList<SaveRow> rows = co_await m_client->recent(recentLimit, cancel);
+        if (!self)
+            co_return;
+        setRecent(std::move(rows));
+        if (std::holds_alternative<phase::SignedOut>(m_phase))
+            setPhase(phase::Idle{});
+    } catch (const APIError& error) {
+        if (self && error.code() == QLatin1String("unauthenticated")) {
+            setRecent({});
+            setPhase(phase::SignedOut{});
+        }
+    } catch (...) {
+        // Any other failure leaves the list and the phase as they are.
+    }
+}
+
+QCoro::Task<> QuickSaveModel::runSave(QString link, CancelToken cancel) {
+    QPointer<QuickSaveModel> self(this);
+    SaveOutcome outcome;
+    try {
+        outcome = co_await m_client->save(link, cancel);
+    } catch (const APIError& error) {
+        if (self)
+            setPhase(error.code() == QLatin1String("unauthenticated")
+                         ? Phase(phase::SignedOut{})
+                         : phase::Failed{error.message()});
+        co_return;
+    } catch (...) {
+        if (self)
+            setPhase(phase::Failed{offlineMessage});
+        co_return;
+    }
+    if (!self)
+        co_return;
+
+    SaveRow provisional;
+    provisional.id = outcome.id;
+    provisional.url = link;
+    provisional.status = QStringLiteral("queued");
+    setPhase(phase::Done{provisional, outcome.existing});
+    setUrl(QString());
+
+    co_await loadRecent(cancel);
+    if (!self)
+        co_return;
+
+    Clock& clock = Platform::clock();
+    for (int attempt = 0; attempt < pollTries; ++attempt) {
+        co_await clock.sleepUntil(clock.now() + pollInterval, cancel);
+        if (!self || cancel.isCancelled())
+            co_return;
+        std::optional<SaveRow> row;
+        try {
+            row = co_await m_client->get(outcome.id, cancel);
+        } catch (...) {
+            // A failed poll is skipped; the next attempt follows.
+        }
+        if (!self)
+            co_return;
+        if (!row)
+            continue;
+        setPhase(phase::Done{*row, outcome.existing});
+        if (isSettled(*row))
+            break;
+    }
+    if (cancel.isCancelled())
+        co_return;
+    co_await loadRecent(cancel);
+}
+
+} // namespace pinlark

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/Async.h"
+#include "platform/Clock.h"
+#include "quicksave/Phase.h"
+#include "quicksave/SavesClient.h"
+
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace pinlark {
+
+// The state and behaviour behind the quick-save panel: the link field, the phase of the
+// current save, and the recent saves. Every assignment to url, phase and recent is announced,
+// also when the value does not change, so the panel redraws.
+class QuickSaveModel : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds pollInterval{1500};
+    static constexpr int pollTries = 24;
+    static constexpr int recentLimit = 7;
+
+    explicit QuickSaveModel(std::shared_ptr<SavesClient> client = SavesClient::service(),
+                            QObject* parent = nullptr);
+    ~QuickSaveModel() override;
+
+    QString url() const { return m_url; }
+    void setUrl(const QString& url);
+    const Phase& phase() const { return m_phase; }
+    const QList<SaveRow>& recent() const { return m_recent; }
+
+    // Closes the panel; set by its host.
+    std::function<void()> dismiss = [] {};
+
+    // Right before the panel is shown: pre-fill from the clipboard unless a save is in flight,
+    // and refresh the recent saves.
+    void opened();
+    // After the panel has closed: stop the save task and forget a finished save.
+    void closed();
+    // Saves the trimmed text of the field.
+    void save();
+    // Closes the panel and opens the service's sign-in page in the library window.
+    void signIn();
+    // Refreshes the recent saves and corrects the phase from the service's answer.
+    QCoro::Task<> loadRecent();
+
+Q_SIGNALS:
+    void urlChanged();
+    void phaseChanged();
+    void recentChanged();
+
+private:
+    void setPhase(Phase phase);
+    void setRecent(QList<SaveRow> rows);
+    void prefillFromClipboard();
+    QCoro::Task<> loadRecent(CancelToken cancel);
+    QCoro::Task<> runSave(QString link, CancelToken cancel);
+
+    std::shared_ptr<SavesClient> m_client;
+    QString m_url;
+    Phase m_phase = phase::Idle{};
+    QList<SaveRow> m_recent;
+    // The one tracked task: the current save and its polling.
+    struct Poll {
+        CancelToken cancel;
+        QCoro::Task<> task;
+    };
+    std::optional<Poll> m_poll;
+};
+
+} // namespace pinlark

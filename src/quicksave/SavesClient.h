@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/Async.h"
+#include "service/SaveOutcome.h"
+#include "service/SaveRow.h"
+
+#include <QCoro/QCoroTask>
+
+#include <memory>
+
+namespace pinlark {
+
+// The three calls of the service API the quick-save model makes. Production forwards to API;
+// tests give the model a scripted client.
+class SavesClient {
+public:
+    virtual ~SavesClient() = default;
+    virtual QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel) = 0;
+    virtual QCoro::Task<QList<SaveRow>> recent(int limit, CancelToken cancel) = 0;
+    virtual QCoro::Task<SaveRow> get(QString id, CancelToken cancel) = 0;
+
+    // The client that talks to the service.
+    static std::shared_ptr<SavesClient> service();
+};
+
+} // namespace pinlark
