@@ -6,10 +6,12 @@
 #include "service/SaveResponse.h"
 #include "session/Session.h"
 
+#include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 
 namespace pinlark {
 
@@ -32,7 +34,11 @@ bool isTransportFailure(QNetworkReply* reply, const QByteArray& body) {
 } // namespace
 
 QNetworkAccessManager& API::network() {
-    static QNetworkAccessManager* const manager = new QNetworkAccessManager;
+    // Lives as long as the application object, so its network thread ends before the process
+    // tears down its globals.
+    static QPointer<QNetworkAccessManager> manager;
+    if (!manager)
+        manager = new QNetworkAccessManager(QCoreApplication::instance());
     return *manager;
 }
 
