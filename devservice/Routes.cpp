@@ -8,7 +8,6 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QUrl>
 
 namespace pinlark::devservice {
 
