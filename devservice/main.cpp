@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     // Clients keep their connections: enough workers for several at once, and no early close.
     server.new_task_queue = [] { return new httplib::ThreadPool(16); };
     server.set_keep_alive_max_count(100000);
+    server.set_tcp_nodelay(true);
     server.set_payload_max_length(64 * 1024);
     const Routes routes(server, store, releases);
 

@@ -6,10 +6,12 @@
 #include "service/SaveResponse.h"
 #include "session/Session.h"
 
+#include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 
 namespace pinlark {
 
@@ -17,17 +19,26 @@ namespace {
 
 // Whether the exchange did not complete: no answer, or an answer cut short. HTTP statuses
 // that Qt also reports as errors (404, 500 ...) are answers, not transport failures.
-bool isTransportFailure(QNetworkReply* reply) {
+bool isTransportFailure(QNetworkReply* reply, const QByteArray& body) {
     const auto error = reply->error();
-    return !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() ||
-           (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
-           error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
+    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() ||
+        (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
+        error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure)
+        return true;
+    // A peer that closes early can leave Qt reporting a short body as complete.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    return length.isValid() && !reply->hasRawHeader("Content-Encoding") &&
+           body.size() != length.toLongLong();
 }
 
 } // namespace
 
 QNetworkAccessManager& API::network() {
-    static QNetworkAccessManager* const manager = new QNetworkAccessManager;
+    // Lives as long as the application object, so its network thread ends before the process
+    // tears down its globals.
+    static QPointer<QNetworkAccessManager> manager;
+    if (!manager)
+        manager = new QNetworkAccessManager(QCoreApplication::instance());
     return *manager;
 }
 
@@ -57,10 +68,10 @@ QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<
     }
     reply->deleteLater();
 
-    if (isTransportFailure(reply))
+    const QByteArray bytes = reply->readAll();
+    if (isTransportFailure(reply, bytes))
         throw APIError::offline();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray bytes = reply->readAll();
     if (status < 200 || status > 299)
         throw APIError::fromResponse(status, bytes);
     co_return bytes;

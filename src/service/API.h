@@ -39,7 +39,8 @@ private:
     // Gives the body of a 2xx answer.
     static QCoro::Task<QByteArray> request(QUrl url, QByteArray method,
                                            std::optional<QJsonObject> body, CancelToken cancel);
-    // The one manager of the process, made on first use, so connections are reused.
+    // The one manager of the process, made on first use on the main thread and kept until the
+    // application object goes, so connections are reused.
     static QNetworkAccessManager& network();
 
     static constexpr std::chrono::milliseconds defaultTransferTimeout{15000};
