@@ -1,6 +1,7 @@
 #include "library/NavigationPolicy.h"
 
 #include "service/Config.h"
+#include "service/HostMatch.h"
 
 #include <algorithm>
 
@@ -38,10 +39,7 @@ bool NavigationPolicy::isIdentityProvider(const QUrl&) {
 }
 
 bool NavigationPolicy::hostMatches(const QString& host, const QString& domain) {
-    if (host == domain)
-        return true;
-    return host.size() > domain.size() && host.endsWith(domain) &&
-           host.at(host.size() - domain.size() - 1) == QLatin1Char('.');
+    return hostIsInDomain(host, domain);
 }
 
 } // namespace pinlark

@@ -3,6 +3,7 @@
 #include "platform/Async.h"
 #include "platform/Platform.h"
 #include "service/Config.h"
+#include "service/HostMatch.h"
 
 #include <algorithm>
 
@@ -31,8 +32,7 @@ bool Session::domainMatches(const QString& domain, const QString& host) {
     QStringView d(domain);
     if (d.startsWith(QLatin1Char('.')))
         d = d.mid(1);
-    return host == d || (host.endsWith(d) && host.size() > d.size() &&
-                         host.at(host.size() - d.size() - 1) == QLatin1Char('.'));
+    return hostIsInDomain(host, d);
 }
 
 std::optional<QString> Session::token(const QList<QNetworkCookie>& cookies, const QString& host) {

@@ -2,12 +2,6 @@
 
 namespace pinlark {
 
-namespace {
-bool sameCookie(const QNetworkCookie& a, const QNetworkCookie& b) {
-    return a.name() == b.name() && a.domain() == b.domain() && a.path() == b.path();
-}
-} // namespace
-
 void FakeCookieStore::getAllCookies(std::function<void(QList<QNetworkCookie>)> done) {
     const auto snapshot = cookies;
     done(snapshot);
@@ -16,7 +10,7 @@ void FakeCookieStore::getAllCookies(std::function<void(QList<QNetworkCookie>)> d
 }
 
 void FakeCookieStore::setCookie(const QNetworkCookie& cookie, std::function<void()> done) {
-    cookies.removeIf([&](const QNetworkCookie& c) { return sameCookie(c, cookie); });
+    cookies.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); });
     cookies.append(cookie);
     done();
     if (duplicateCompletions)
@@ -25,7 +19,7 @@ void FakeCookieStore::setCookie(const QNetworkCookie& cookie, std::function<void
 
 void FakeCookieStore::deleteCookie(const QNetworkCookie& cookie, std::function<void()> done) {
     deleted.append(cookie);
-    cookies.removeIf([&](const QNetworkCookie& c) { return sameCookie(c, cookie); });
+    cookies.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); });
     done();
     if (duplicateCompletions)
         done();

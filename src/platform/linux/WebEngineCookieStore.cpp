@@ -19,10 +19,6 @@ namespace pinlark {
 
 namespace {
 
-bool sameCookie(const QNetworkCookie& a, const QNetworkCookie& b) {
-    return a.name() == b.name() && a.domain() == b.domain() && a.path() == b.path();
-}
-
 bool isExpired(const QNetworkCookie& c, const QDateTime& now) {
     return !c.isSessionCookie() && c.expirationDate() <= now;
 }
@@ -133,13 +129,13 @@ void WebEngineCookieStore::load() {
 }
 
 void WebEngineCookieStore::added(const QNetworkCookie& cookie) {
-    m_cookies.removeIf([&](const QNetworkCookie& c) { return sameCookie(c, cookie); });
+    m_cookies.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); });
     m_cookies.append(cookie);
     scheduleWrite();
 }
 
 void WebEngineCookieStore::removed(const QNetworkCookie& cookie) {
-    if (m_cookies.removeIf([&](const QNetworkCookie& c) { return sameCookie(c, cookie); }))
+    if (m_cookies.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); }))
         scheduleWrite();
 }
 
