@@ -3,8 +3,8 @@
 #include "library/Dashboard.h"
 #include "platform/Platform.h"
 #include "platform/fake/FakeServices.h"
-#include "platform/linux/SystemClock.h"
-#include "platform/linux/WebEngineCookieStore.h"
+#include "platform/qt/SystemClock.h"
+#include "platform/qt/WebEngineCookieStore.h"
 #include "support/DevService.h"
 
 #include <QApplication>

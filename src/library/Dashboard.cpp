@@ -6,7 +6,7 @@
 #include "library/NavigationPolicy.h"
 #include "library/WindowFrame.h"
 #include "platform/Platform.h"
-#include "platform/linux/WebProfile.h"
+#include "platform/WebProfile.h"
 #include "service/Config.h"
 
 #include <QCoreApplication>

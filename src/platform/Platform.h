@@ -15,8 +15,9 @@
 
 namespace pinlark {
 
-// The one registry of operating-system services. Production installs the Linux
-// implementations (LinuxPlatform::install()); tests install fakes (FakePlatform). Reaching a
+// The one registry of operating-system services. Each platform has one installer that fills it
+// (on Linux, LinuxPlatform::install(): the portable implementations of platform/qt/ and the
+// Linux ones of platform/linux/); tests install fakes (FakePlatform). Reaching a
 // service that was never installed is a programming error and stops the process.
 class Platform {
 public:

@@ -7,8 +7,8 @@
 //   cookie_peer bearer            prints the session token, or "(none)"
 #include "platform/Async.h"
 #include "platform/Platform.h"
+#include "platform/WebProfile.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/WebProfile.h"
 #include "session/Session.h"
 
 #include <QApplication>

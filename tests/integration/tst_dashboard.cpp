@@ -3,7 +3,7 @@
 #include "platform/Platform.h"
 #include "platform/fake/FakeServices.h"
 #include "platform/fake/ManualClock.h"
-#include "platform/linux/WebEngineCookieStore.h"
+#include "platform/qt/WebEngineCookieStore.h"
 #include "session/Session.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "platform/Async.h"
 #include "platform/fake/ManualClock.h"
-#include "platform/linux/SystemClock.h"
+#include "platform/qt/SystemClock.h"
 
 #include <QTest>
 #include <QThread>

@@ -2,7 +2,7 @@
 
 #include "Product.h"
 #include "platform/Log.h"
-#include "platform/linux/AtomicFile.h"
+#include "platform/qt/AtomicFile.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,11 +2,11 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
-#include "platform/linux/DesktopServices.h"
 #include "platform/linux/FileUserDefaults.h"
-#include "platform/linux/SystemClock.h"
-#include "platform/linux/WebEngineCookieStore.h"
 #include "platform/linux/X11HotKeyService.h"
+#include "platform/qt/DesktopServices.h"
+#include "platform/qt/SystemClock.h"
+#include "platform/qt/WebEngineCookieStore.h"
 
 namespace pinlark {
 

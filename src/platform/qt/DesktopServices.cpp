@@ -1,4 +1,4 @@
-#include "platform/linux/DesktopServices.h"
+#include "platform/qt/DesktopServices.h"
 
 #include "Product.h"
 

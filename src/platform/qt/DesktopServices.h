@@ -36,7 +36,7 @@ public:
     QVariantMap info() const override;
 };
 
-// Linux has no Dock: the policy is only recorded, activation raises the app's windows.
+// Without a Dock the policy is only recorded; activation raises the app's windows.
 class RecordedActivationPolicy : public ActivationPolicy {
 public:
     void setPolicy(Policy policy) override { m_policy = policy; }

@@ -1,4 +1,4 @@
-#include "platform/linux/WebProfile.h"
+#include "platform/WebProfile.h"
 
 #include "Product.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/AtomicFile.h"
+#include "platform/qt/AtomicFile.h"
 
 #include <QDir>
 #include <QFileInfo>

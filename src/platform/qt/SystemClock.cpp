@@ -1,4 +1,4 @@
-#include "platform/linux/SystemClock.h"
+#include "platform/qt/SystemClock.h"
 
 #include <QTimer>
 

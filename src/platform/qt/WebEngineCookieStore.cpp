@@ -1,9 +1,9 @@
-#include "platform/linux/WebEngineCookieStore.h"
+#include "platform/qt/WebEngineCookieStore.h"
 
 #include "Product.h"
 #include "platform/Log.h"
-#include "platform/linux/AtomicFile.h"
-#include "platform/linux/WebProfile.h"
+#include "platform/WebProfile.h"
+#include "platform/qt/AtomicFile.h"
 
 #include <QDateTime>
 #include <QFile>
