@@ -68,6 +68,9 @@ void Dashboard::buildWebView() {
     connect(page, &QWebEnginePage::loadProgress, this,
             [this](int percent) { m_bar->setValue(percent / 100.0); });
     connect(page, &QWebEnginePage::loadingChanged, this, &Dashboard::loadingChanged);
+    // The engine reports the new URL once the page's document has committed, not while its
+    // request is pending: from then on a slow image, script or frame is the page's own affair.
+    connect(page, &QWebEnginePage::urlChanged, this, [this] { m_loadTimeout.reset(); });
     connect(page, &QWebEnginePage::titleChanged, this, &Dashboard::titleChanged);
 }
 

@@ -353,6 +353,21 @@ private Q_SLOTS:
                  QStringLiteral("40 30 700 500"));
     }
 
+    // The time-out is the page request's: a page that arrived stays, whatever its images do.
+    void committedPageIsNotTimedOut() {
+        m_server.answers[QStringLiteral("/slow-image")] =
+            ok("<html><head><title>Slow image</title></head><body><img src=\"/slow.png\">"
+               "</body></html>");
+        m_server.hanging.append(QStringLiteral("/slow.png"));
+        Dashboard& d = Dashboard::shared();
+        d.load(m_server.url(QStringLiteral("/slow-image")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requested.contains(QStringLiteral("/slow.png")), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Slow image"), 20000);
+        QVERIFY(d.webView()->page()->isLoading());
+        m_clock->advance(std::chrono::seconds(61));
+        QVERIFY(!d.isShowingErrorPage());
+    }
+
 private:
     // A fresh profile and defaults for every run: nothing signed in from an earlier one.
     TestHome m_home;
