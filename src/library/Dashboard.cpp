@@ -142,6 +142,8 @@ void Dashboard::loadingChanged(const QWebEngineLoadingInfo& info) {
             m_showingErrorPage = false;
         return;
     case QWebEngineLoadingInfo::LoadStoppedStatus:
+        // No content (204), a download, a stop, a navigation refused: nothing left to wait for.
+        m_loadTimeout.reset();
         m_bar->setValue(0);
         return;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
