@@ -68,6 +68,9 @@ void Dashboard::buildWebView() {
     connect(page, &QWebEnginePage::loadProgress, this,
             [this](int percent) { m_bar->setValue(percent / 100.0); });
     connect(page, &QWebEnginePage::loadingChanged, this, &Dashboard::loadingChanged);
+    // The engine reports the new URL once the page's document has committed, not while its
+    // request is pending: from then on a slow image, script or frame is the page's own affair.
+    connect(page, &QWebEnginePage::urlChanged, this, [this] { m_loadTimeout.reset(); });
     connect(page, &QWebEnginePage::titleChanged, this, &Dashboard::titleChanged);
 }
 
@@ -139,6 +142,8 @@ void Dashboard::loadingChanged(const QWebEngineLoadingInfo& info) {
             m_showingErrorPage = false;
         return;
     case QWebEngineLoadingInfo::LoadStoppedStatus:
+        // No content (204), a download, a stop, a navigation refused: nothing left to wait for.
+        m_loadTimeout.reset();
         m_bar->setValue(0);
         return;
     case QWebEngineLoadingInfo::LoadSucceededStatus:

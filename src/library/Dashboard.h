@@ -37,8 +37,8 @@ public:
     LoadBar* loadBar() const { return m_bar; }
     bool isShowingErrorPage() const { return m_showingErrorPage; }
 
-    // Loads `url` into the web view. A load that has not finished after 60 seconds is given up
-    // and the error page shown.
+    // Loads `url` into the web view. A load whose document has not arrived after 60 seconds is
+    // given up and the error page shown.
     void load(const QUrl& url);
 
     // The library's home page: the origin with "saves" appended.

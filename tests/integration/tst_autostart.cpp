@@ -99,7 +99,7 @@ private Q_SLOTS:
     }
 
     // Entries found on disk, as another copy, the user or the desktop left them. Registering
-    // always leaves an enabled entry for this copy.
+    // leaves an enabled entry for this copy, unless the user switched this copy's entry off.
     void existingEntry_data() {
         QTest::addColumn<QString>("content"); // {exe} stands for this copy's executable
         QTest::addColumn<Status>("status");
@@ -112,6 +112,9 @@ private Q_SLOTS:
             << Status::Enabled;
         QTest::newRow("another copy") << head + "Exec=/opt/Pinlark.app/Contents/MacOS/Pinlark\n"
                                       << Status::NotRegistered;
+        QTest::newRow("another copy, switched off")
+            << head + "Exec=/opt/Pinlark.app/Contents/MacOS/Pinlark\nHidden=true\n"
+            << Status::NotRegistered;
         QTest::newRow("Hidden=true") << head + "Exec={exe}\nHidden=true\n"
                                      << Status::RequiresApproval;
         QTest::newRow("switched off in GNOME")
@@ -133,9 +136,15 @@ private Q_SLOTS:
         LoginItemService& service = Platform::loginItems();
         QCOMPARE(service.status(), status);
 
+        const QByteArray before = readFile(path);
         service.registerApp();
-        QCOMPARE(service.status(), Status::Enabled);
-        QVERIFY(!readFile(path).contains("Hidden"));
+        if (status == Status::RequiresApproval) {
+            QCOMPARE(service.status(), status);
+            QCOMPARE(readFile(path), before);
+        } else {
+            QCOMPARE(service.status(), Status::Enabled);
+            QVERIFY(!readFile(path).contains("Hidden"));
+        }
     }
 
     void executableMissing() {

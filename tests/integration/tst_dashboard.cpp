@@ -353,6 +353,48 @@ private Q_SLOTS:
                  QStringLiteral("40 30 700 500"));
     }
 
+    // The time-out is the page request's: a page that arrived stays, whatever its images do.
+    void committedPageIsNotTimedOut() {
+        m_server.answers[QStringLiteral("/slow-image")] =
+            ok("<html><head><title>Slow image</title></head><body><img src=\"/slow.png\">"
+               "</body></html>");
+        m_server.hanging.append(QStringLiteral("/slow.png"));
+        Dashboard& d = Dashboard::shared();
+        d.load(m_server.url(QStringLiteral("/slow-image")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requested.contains(QStringLiteral("/slow.png")), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Slow image"), 20000);
+        QVERIFY(d.webView()->page()->isLoading());
+        m_clock->advance(std::chrono::seconds(61));
+        QVERIFY(!d.isShowingErrorPage());
+    }
+
+    // Loads that end without a document and without failing leave what is shown alone.
+    void stoppedLoadIsNotTimedOut_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("204") << "/no-content";
+        QTest::newRow("download") << "/download";
+        QTest::newRow("stopped") << "/hang";
+    }
+    void stoppedLoadIsNotTimedOut() {
+        QFETCH(QString, path);
+        m_server.answers[QStringLiteral("/no-content")] =
+            "HTTP/1.1 204 No Content\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+        m_server.answers[QStringLiteral("/download")] =
+            ok("x", "Content-Disposition: attachment; filename=x.html\r\n");
+        Dashboard& d = Dashboard::shared();
+        QVERIFY(loadAndWait(Dashboard::homeURL()));
+        const int requests = m_server.count(path);
+        QSignalSpy finished(d.webView()->page(), &QWebEnginePage::loadFinished);
+        d.load(m_server.url(path));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.count(path) > requests, 20000);
+        if (m_server.hanging.contains(path))
+            d.webView()->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 20000);
+        m_clock->advance(std::chrono::seconds(61));
+        QVERIFY(!d.isShowingErrorPage());
+        QCOMPARE(d.webView()->url(), Dashboard::homeURL());
+    }
+
 private:
     // A fresh profile and defaults for every run: nothing signed in from an earlier one.
     TestHome m_home;

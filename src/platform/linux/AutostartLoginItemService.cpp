@@ -191,6 +191,10 @@ void AutostartLoginItemService::registerApp() {
     if (!QFileInfo(executable).isFile())
         throw PlatformError(
             QStringLiteral("The app's executable %1 could not be found.").arg(executable));
+    // Only the user switches this copy's entry back on, where they switched it off; rewriting
+    // it here would undo their choice at every launch.
+    if (status() == Status::RequiresApproval)
+        return;
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=%1\n"

@@ -16,8 +16,9 @@ namespace pinlark {
 //                     X-GNOME-Autostart-enabled=false);
 //   NotRegistered     no entry, an unreadable or invalid one, or one for another copy of the app;
 //   NotFound          the running executable is not on disk any more.
-// Registering writes a fresh entry atomically (replacing any of the above); unregistering
-// removes the entry.
+// Registering writes a fresh entry atomically, replacing a missing, invalid or other copy's
+// entry, and leaves a switched-off entry for this executable as it is (the desktop's start-up
+// settings switch it on again); unregistering removes the entry.
 class AutostartLoginItemService : public LoginItemService {
 public:
     Status status() const override;

@@ -8,6 +8,7 @@
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
+#include <optional>
 
 namespace pinlark {
 
@@ -71,6 +72,10 @@ struct X11HotKeyService::Grab {
     uint16_t modifiers = 0;    // Alt + Super
     uint16_t numLock = 0;      // Num Lock's bit; Caps Lock is always Lock
     QList<xcb_window_t> roots; // where the grabs are held
+    // While the key is held, auto-repeat sends more presses: each after a release with the
+    // press's own timestamp, or (with XKB's detectable auto-repeat) without a release at all.
+    bool held = false;
+    std::optional<xcb_timestamp_t> releasedAt;
 
     uint16_t locks() const { return uint16_t(XCB_MOD_MASK_LOCK | numLock); }
     QList<uint16_t> variants() const {
@@ -154,15 +159,29 @@ bool X11HotKeyService::nativeEventFilter(const QByteArray& eventType, void* mess
     if (!m_grab || eventType != "xcb_generic_event_t")
         return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    if ((event->response_type & 0x7f) != XCB_KEY_PRESS)
+    const uint8_t type = event->response_type & 0x7f;
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
+    // A release has the layout of a press.
     const auto* key = static_cast<const xcb_key_press_event_t*>(message);
+    if (key->detail != m_grab->keycode || !m_grab->roots.contains(key->root))
+        return false;
+    if (type == XCB_KEY_RELEASE) {
+        // Ends the hold whichever modifiers are still down; left to Qt, which has no window
+        // for it.
+        if (m_grab->held) {
+            m_grab->held = false;
+            m_grab->releasedAt = key->time;
+        }
+        return false;
+    }
     const uint16_t modifierBits = 0xff; // Shift … Mod5, without the mouse buttons
     const uint16_t state = key->state & modifierBits & ~m_grab->locks();
-    if (key->detail != m_grab->keycode || state != m_grab->modifiers ||
-        !m_grab->roots.contains(key->root))
+    if (state != m_grab->modifiers)
         return false;
-    if (m_pressed)
+    const bool repeat = m_grab->held || m_grab->releasedAt == key->time;
+    m_grab->held = true;
+    if (!repeat && m_pressed)
         m_pressed();
     return true;
 }

@@ -10,8 +10,9 @@
 namespace pinlark {
 
 // Grabs Alt+Super+S on the X11 root window of every screen, also under the Caps Lock and
-// Num Lock variants, and reports presses through a native event filter. Without an X11
-// connection (another Qt platform, Wayland without XWayland) registration fails.
+// Num Lock variants, and reports presses through a native event filter: the first press of a
+// hold only, not the key's auto-repeat. Without an X11 connection (another Qt platform, Wayland
+// without XWayland) registration fails.
 class X11HotKeyService : public HotKeyService, private QAbstractNativeEventFilter {
 public:
     X11HotKeyService();
