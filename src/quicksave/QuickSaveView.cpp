@@ -58,7 +58,8 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         painter.translate(width() / 2.0, height() / 2.0);
         const int head = int(m_turn.currentValue().toDouble() * spokes);
-        QColor color = PanelStyle::primary(palette());
+        // The button is disabled meanwhile; the indicator keeps the active text colour.
+        QColor color = palette().color(QPalette::Active, QPalette::WindowText);
         for (int i = 0; i < spokes; ++i) {
             const int age = (head - i + spokes) % spokes;
             color.setAlphaF(1.0 - 0.8 * age / spokes);
@@ -514,7 +515,8 @@ void QuickSaveView::signOut() {
 }
 
 void QuickSaveView::quit() {
-    // Not quit(): that asks every window to close first, and the library window refuses.
+    // Ends the event loop at once, as terminating the app does; quit() would first ask every
+    // window to close, and the library window turns a close into hiding.
     QCoreApplication::exit(0);
 }
 
