@@ -58,6 +58,8 @@ Q_SIGNALS:
     void recentChanged();
 
 private:
+    friend struct QuickSaveModelAccess;
+
     void setPhase(Phase phase);
     void setRecent(QList<SaveRow> rows);
     void prefillFromClipboard();

@@ -1,0 +1,554 @@
+#include "quicksave/QuickSaveView.h"
+
+#include "library/Dashboard.h"
+#include "loginitem/LoginItem.h"
+#include "platform/Platform.h"
+#include "quicksave/ClampedLabel.h"
+#include "quicksave/PanelStyle.h"
+#include "quicksave/RecentRow.h"
+#include "quicksave/Symbol.h"
+#include "service/Config.h"
+#include "session/Session.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyleOptionFocusRect>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+namespace pinlark {
+
+namespace {
+
+constexpr int inset = 12;
+constexpr int symbolSize = 14;
+constexpr int menuSymbolSize = 16;
+
+const QString fieldPlaceholder = QStringLiteral("Paste a link to save");
+
+// The small indeterminate progress indicator: spokes turning once a second.
+class BusyIndicator : public QWidget {
+public:
+    explicit BusyIndicator(QWidget* parent)
+        : QWidget(parent) {
+        setFixedSize(16, 16);
+        setAccessibleName(QStringLiteral("Saving"));
+        m_turn.setStartValue(0.0);
+        m_turn.setEndValue(1.0);
+        m_turn.setDuration(1000);
+        m_turn.setLoopCount(-1);
+        QObject::connect(&m_turn, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    }
+
+protected:
+    void showEvent(QShowEvent*) override { m_turn.start(); }
+    void hideEvent(QHideEvent*) override { m_turn.stop(); }
+    void paintEvent(QPaintEvent*) override {
+        constexpr int spokes = 8;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.translate(width() / 2.0, height() / 2.0);
+        const int head = int(m_turn.currentValue().toDouble() * spokes);
+        // The button is disabled meanwhile; the indicator keeps the active text colour.
+        QColor color = palette().color(QPalette::Active, QPalette::WindowText);
+        for (int i = 0; i < spokes; ++i) {
+            const int age = (head - i + spokes) % spokes;
+            color.setAlphaF(1.0 - 0.8 * age / spokes);
+            painter.setPen(QPen(color, 1.6, Qt::SolidLine, Qt::RoundCap));
+            painter.save();
+            painter.rotate(360.0 * i / spokes);
+            painter.drawLine(QPointF(0, -3.4), QPointF(0, -6.6));
+            painter.restore();
+        }
+    }
+
+private:
+    QVariantAnimation m_turn;
+};
+
+// A text-only button in the link style, with the shortcut beside its title.
+class LibraryLink : public QAbstractButton {
+public:
+    LibraryLink(const QString& title, const QString& shortcut, QWidget* parent)
+        : QAbstractButton(parent)
+        , m_shortcut(shortcut) {
+        setText(title);
+        setAccessibleName(title);
+        setAccessibleDescription(shortcut);
+        setFont(PanelStyle::font(12));
+        setFocusPolicy(Qt::StrongFocus);
+        setCursor(Qt::PointingHandCursor);
+    }
+    QString shortcut() const { return m_shortcut; }
+
+    QSize sizeHint() const override {
+        const QFontMetrics m = fontMetrics();
+        return {m.horizontalAdvance(text()) + spacing + m.horizontalAdvance(m_shortcut) + 2,
+                m.height() + 2};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics m = fontMetrics();
+        QColor title = PanelStyle::accent(palette());
+        if (isDown())
+            title.setAlphaF(0.6);
+        const int baseline = 1 + m.ascent();
+        painter.setPen(title);
+        painter.drawText(1, baseline, text());
+        painter.setPen(PanelStyle::tertiary(palette()));
+        painter.drawText(1 + m.horizontalAdvance(text()) + spacing, baseline, m_shortcut);
+        if (hasFocus()) {
+            QStyleOptionFocusRect option;
+            option.initFrom(this);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        }
+    }
+
+private:
+    static constexpr int spacing = 5;
+    QString m_shortcut;
+};
+
+// A horizontal hairline across the panel.
+class Divider : public QWidget {
+public:
+    explicit Divider(QWidget* parent)
+        : QWidget(parent) {
+        setFixedHeight(1);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(rect(), PanelStyle::separator(palette()));
+    }
+};
+
+// Trims spaces and tabs at both ends, but not line breaks.
+QString trimmedOfSpaces(const QString& text) {
+    const auto isSpace = [](QChar c) {
+        return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+    };
+    qsizetype start = 0, end = text.size();
+    while (start < end && isSpace(text[start]))
+        ++start;
+    while (end > start && isSpace(text[end - 1]))
+        --end;
+    return text.mid(start, end - start);
+}
+
+// A row of a symbol beside text, the symbol centred on the text's first line.
+QHBoxLayout* symbolRow(QWidget* owner, Symbol* symbol, QWidget* text, const QFont& firstLine) {
+    auto* row = new QHBoxLayout(owner);
+    row->setContentsMargins(inset, 0, inset, 10);
+    row->setSpacing(6);
+    const QFontMetrics m(firstLine);
+    const int offset = m.ascent() - m.capHeight() / 2 - symbolSize / 2;
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, std::max(0, offset), 0, 0);
+    column->addWidget(symbol);
+    column->addStretch();
+    row->addLayout(column);
+    auto* textColumn = new QVBoxLayout;
+    textColumn->setContentsMargins(0, std::max(0, -offset), 0, 0);
+    textColumn->addWidget(text);
+    row->addLayout(textColumn, 1);
+    return row;
+}
+
+// A one-message status line: a symbol and up to three lines of secondary text.
+QWidget* note(QWidget* parent, const QString& name, ClampedLabel** text, Symbol** symbol) {
+    auto* box = new QWidget(parent);
+    box->setObjectName(name);
+    *symbol = new Symbol(symbolSize, box);
+    (*symbol)->setObjectName(name + QStringLiteral("Symbol"));
+    *text = new ClampedLabel(3, box);
+    (*text)->setObjectName(name + QStringLiteral("Text"));
+    (*text)->setFont(PanelStyle::font(11));
+    (*text)->setTint(PanelStyle::secondary);
+    symbolRow(box, *symbol, *text, (*text)->font());
+    return box;
+}
+
+QCoro::Task<> signOutTask(QPointer<QuickSaveModel> model, QuickSaveView::Library library) {
+    co_await Session::signOut();
+    library.load(Config::api(QStringLiteral("signin")));
+    if (model)
+        co_await model->loadRecent();
+}
+
+} // namespace
+
+QuickSaveView::Library QuickSaveView::Library::dashboard() {
+    return {
+        [] { Dashboard::shared().show(); },
+        [] {
+            Dashboard::shared().webView()->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
+        },
+        [](const QUrl& url) { Dashboard::shared().load(url); },
+    };
+}
+
+QString QuickSaveView::libraryShortcutText() {
+#ifdef Q_OS_MACOS
+    constexpr auto command = Qt::CTRL; // Qt's Control is the Command key on macOS
+#else
+    constexpr auto command = Qt::META; // the Super key stands in for Command
+#endif
+    return QKeySequence(Qt::ALT | command | Qt::Key_S).toString(QKeySequence::NativeText);
+}
+
+QuickSaveView::QuickSaveView(QuickSaveModel& model, Library library, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_library(std::move(library)) {
+    setFixedWidth(panelWidth);
+    build();
+    updateColors();
+    connect(&m_model, &QuickSaveModel::urlChanged, this, &QuickSaveView::showUrl);
+    connect(&m_model, &QuickSaveModel::phaseChanged, this, &QuickSaveView::showPhase);
+    connect(&m_model, &QuickSaveModel::recentChanged, this, &QuickSaveView::showRecent);
+    showUrl();
+    showPhase();
+    showRecent();
+}
+
+void QuickSaveView::build() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buildField());
+    layout->addWidget(buildStatus());
+    layout->addWidget(new Divider(this));
+    layout->addWidget(buildRecent());
+    layout->addWidget(new Divider(this));
+    layout->addWidget(buildFooter());
+}
+
+QWidget* QuickSaveView::buildField() {
+    auto* box = new QWidget(this);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(inset, inset, inset, inset);
+    row->setSpacing(8);
+
+    m_field = new QLineEdit(box);
+    m_field->setObjectName(QStringLiteral("field"));
+    m_field->setPlaceholderText(fieldPlaceholder);
+    m_field->setAccessibleName(QStringLiteral("Link"));
+    m_field->setClearButtonEnabled(false);
+    connect(m_field, &QLineEdit::textEdited, &m_model, &QuickSaveModel::setUrl);
+    connect(m_field, &QLineEdit::returnPressed, &m_model, &QuickSaveModel::save);
+    row->addWidget(m_field, 1, Qt::AlignVCenter);
+
+    m_save = new QPushButton(QStringLiteral("Save"), box);
+    m_save->setObjectName(QStringLiteral("save"));
+    m_save->setAccessibleName(QStringLiteral("Save"));
+    m_save->setAutoDefault(false);
+    m_save->setFixedWidth(
+        std::max(56, m_save->fontMetrics().horizontalAdvance(m_save->text()) + 24));
+    connect(m_save, &QPushButton::clicked, &m_model, &QuickSaveModel::save);
+    auto* inside = new QHBoxLayout(m_save);
+    inside->setContentsMargins(0, 0, 0, 0);
+    m_busy = new BusyIndicator(m_save);
+    m_busy->setObjectName(QStringLiteral("busy"));
+    m_busy->hide();
+    inside->addWidget(m_busy, 0, Qt::AlignCenter);
+    row->addWidget(m_save, 0, Qt::AlignVCenter);
+    return box;
+}
+
+QWidget* QuickSaveView::buildStatus() {
+    m_status = new QWidget(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    auto* layout = new QVBoxLayout(m_status);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    // The saved line: symbol, title and two lines of detail.
+    m_savedLine = new QWidget(m_status);
+    m_savedLine->setObjectName(QStringLiteral("savedLine"));
+    m_savedSymbol = new Symbol(symbolSize, m_savedLine);
+    m_savedSymbol->setObjectName(QStringLiteral("savedSymbol"));
+    auto* texts = new QWidget(m_savedLine);
+    auto* column = new QVBoxLayout(texts);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    auto* title = m_savedTitle = new QLabel(texts);
+    title->setObjectName(QStringLiteral("savedTitle"));
+    title->setFont(PanelStyle::font(12, QFont::DemiBold));
+    m_savedDetail = new ClampedLabel(2, texts);
+    m_savedDetail->setObjectName(QStringLiteral("savedDetail"));
+    m_savedDetail->setFont(PanelStyle::font(11));
+    m_savedDetail->setTint(PanelStyle::secondary);
+    column->addWidget(title);
+    column->addWidget(m_savedDetail);
+    symbolRow(m_savedLine, m_savedSymbol, texts, title->font());
+    layout->addWidget(m_savedLine);
+
+    Symbol* failedSymbol = nullptr;
+    m_failedNote = note(m_status, QStringLiteral("failedNote"), &m_failedText, &failedSymbol);
+    failedSymbol->setName(QStringLiteral("exclamationmark.circle.fill"));
+    failedSymbol->setTint(PanelStyle::orange);
+    layout->addWidget(m_failedNote);
+
+    // Signed out: a note and the Sign in button.
+    m_signInBlock = new QWidget(m_status);
+    m_signInBlock->setObjectName(QStringLiteral("signInBlock"));
+    auto* block = new QVBoxLayout(m_signInBlock);
+    block->setContentsMargins(0, 0, 0, 10);
+    block->setSpacing(8);
+    ClampedLabel* signInText = nullptr;
+    Symbol* signInSymbol = nullptr;
+    block->addWidget(note(m_signInBlock, QStringLiteral("signInNote"), &signInText, &signInSymbol));
+    signInText->setText(QStringLiteral("Sign in to save."));
+    signInSymbol->setName(QStringLiteral("person.crop.circle"));
+    signInSymbol->setTint(PanelStyle::secondary);
+    m_signIn = new QPushButton(QStringLiteral("Sign in"), m_signInBlock);
+    m_signIn->setObjectName(QStringLiteral("signIn"));
+    m_signIn->setAutoDefault(false);
+    m_signIn->setFont(PanelStyle::font(11));
+    connect(m_signIn, &QPushButton::clicked, &m_model, &QuickSaveModel::signIn);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setContentsMargins(inset, 0, inset, 0);
+    buttonRow->addWidget(m_signIn, 0, Qt::AlignLeft);
+    block->addLayout(buttonRow);
+    layout->addWidget(m_signInBlock);
+    return m_status;
+}
+
+QWidget* QuickSaveView::buildRecent() {
+    auto* box = new QWidget(this);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_recentList = new QWidget(box);
+    m_recentList->setObjectName(QStringLiteral("recentList"));
+    m_rowsLayout = new QVBoxLayout(m_recentList);
+    m_rowsLayout->setContentsMargins(0, 4, 0, 4);
+    m_rowsLayout->setSpacing(0);
+    layout->addWidget(m_recentList);
+
+    m_emptyBox = new QWidget(box);
+    auto* empty = new QVBoxLayout(m_emptyBox);
+    empty->setContentsMargins(inset, inset, inset, inset);
+    m_emptyText = new ClampedLabel(0, m_emptyBox);
+    m_emptyText->setObjectName(QStringLiteral("emptyText"));
+    m_emptyText->setFont(PanelStyle::font(11));
+    m_emptyText->setTint(PanelStyle::secondary);
+    empty->addWidget(m_emptyText);
+    layout->addWidget(m_emptyBox);
+    return box;
+}
+
+QWidget* QuickSaveView::buildFooter() {
+    auto* box = new QWidget(this);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(inset, 9, inset, 9);
+    row->setSpacing(0);
+
+    auto* link = new LibraryLink(QStringLiteral("Open library"), libraryShortcutText(), box);
+    link->setObjectName(QStringLiteral("openLibrary"));
+    connect(link, &QAbstractButton::clicked, this, &QuickSaveView::openLibrary);
+    m_openLibrary = link;
+    row->addWidget(link, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+
+    m_menu = new QMenu(this);
+    connect(m_menu, &QMenu::aboutToShow, this, &QuickSaveView::fillMenu);
+    m_menuButton = new QToolButton(box);
+    m_menuButton->setObjectName(QStringLiteral("menuButton"));
+    m_menuButton->setAccessibleName(QStringLiteral("More"));
+    m_menuButton->setMenu(m_menu);
+    m_menuButton->setPopupMode(QToolButton::InstantPopup);
+    m_menuButton->setAutoRaise(true);
+    m_menuButton->setFocusPolicy(Qt::StrongFocus);
+    m_menuButton->setFixedWidth(24);
+    m_menuButton->setIconSize(QSize(menuSymbolSize, menuSymbolSize));
+    m_menuButton->setStyleSheet(QStringLiteral(
+        "QToolButton { border: none; padding: 0; } QToolButton::menu-indicator { image: none; "
+        "width: 0; }"));
+    row->addWidget(m_menuButton, 0, Qt::AlignVCenter);
+    return box;
+}
+
+void QuickSaveView::updateColors() {
+    // The Save button is filled with the accent colour while it can be pressed.
+    QPalette prominent = m_save->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        prominent.setColor(group, QPalette::Button, PanelStyle::accent(palette()));
+        prominent.setColor(group, QPalette::ButtonText,
+                           palette().color(QPalette::Active, QPalette::HighlightedText));
+    }
+    m_save->setPalette(prominent);
+
+    QIcon icon;
+    for (const qreal ratio : {1.0, 2.0})
+        icon.addPixmap(Symbol::pixmap(QStringLiteral("ellipsis.circle"),
+                                      QSize(menuSymbolSize, menuSymbolSize),
+                                      PanelStyle::secondary(palette()), ratio));
+    m_menuButton->setIcon(icon);
+}
+
+void QuickSaveView::fillMenu() {
+    m_menu->clear();
+    m_menu->addAction(QStringLiteral("Reload library"), this, &QuickSaveView::reloadLibrary);
+    // The platform's registration, read afresh: not the stored wish, which may have failed.
+    QAction* login = m_menu->addAction(QStringLiteral("Open at login"));
+    login->setCheckable(true);
+    login->setChecked(Platform::loginItems().status() == LoginItemService::Status::Enabled);
+    connect(login, &QAction::triggered, this, [](bool on) { LoginItem::set(on); });
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("Sign out"), this, &QuickSaveView::signOut);
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("Quit Pinlark"), this, &QuickSaveView::quit);
+}
+
+void QuickSaveView::showUrl() {
+    const QString url = m_model.url();
+    if (m_field->text() != url)
+        m_field->setText(url);
+    const bool saving = std::holds_alternative<phase::Saving>(m_model.phase());
+    m_save->setEnabled(!saving && !trimmedOfSpaces(url).isEmpty());
+}
+
+void QuickSaveView::showPhase() {
+    const Phase& phase = m_model.phase();
+    const bool saving = std::holds_alternative<phase::Saving>(phase);
+    m_save->setText(saving ? QString() : QStringLiteral("Save"));
+    m_busy->setVisible(saving);
+    showUrl();
+
+    const auto* done = std::get_if<phase::Done>(&phase);
+    const auto* failed = std::get_if<phase::Failed>(&phase);
+    const bool signedOut = std::holds_alternative<phase::SignedOut>(phase);
+    if (done) {
+        const SaveRow& row = done->row;
+        const bool error = row.status == QLatin1String("error");
+        m_savedSymbol->setName(error ? QStringLiteral("exclamationmark.triangle.fill")
+                                     : QStringLiteral("checkmark.circle.fill"));
+        m_savedSymbol->setTint(error ? PanelStyle::orange : PanelStyle::green);
+        m_savedTitle->setText(done->existing ? QStringLiteral("Already in your library")
+                              : row.status == QLatin1String("done")
+                                  ? QStringLiteral("Saved")
+                                  : QStringLiteral("Saved \u2014 filing it now"));
+        // An empty error text is no text: the line would be blank.
+        m_savedDetail->setText(!error ? row.display()
+                               : row.error && !row.error->isEmpty()
+                                   ? *row.error
+                                   : QStringLiteral("That one couldn't be read."));
+    }
+    if (failed)
+        m_failedText->setText(failed->message);
+    m_savedLine->setVisible(done);
+    m_failedNote->setVisible(failed);
+    m_signInBlock->setVisible(signedOut);
+    m_status->setVisible(done || failed || signedOut);
+
+    m_emptyText->setText(signedOut ? QStringLiteral("Your saves appear here once you're signed in.")
+                                   : QStringLiteral("Nothing saved yet."));
+}
+
+void QuickSaveView::showRecent() {
+    // Rows are matched by id, so a row under the pointer or with focus stays the same widget.
+    QMultiHash<QString, RecentRow*> previous;
+    for (RecentRow* row : std::as_const(m_rows))
+        previous.insert(row->row().id, row);
+    QList<RecentRow*> rows;
+    for (const SaveRow& save : m_model.recent()) {
+        RecentRow* row = previous.take(save.id);
+        if (row)
+            row->setRow(save);
+        else
+            row = new RecentRow(save, m_recentList);
+        rows.append(row);
+    }
+    for (RecentRow* gone : std::as_const(previous))
+        delete gone;
+    for (RecentRow* row : std::as_const(rows))
+        m_rowsLayout->removeWidget(row);
+    for (RecentRow* row : std::as_const(rows)) {
+        m_rowsLayout->addWidget(row);
+        row->show();
+    }
+    m_rows = rows;
+    m_recentList->setVisible(!rows.isEmpty());
+    m_emptyBox->setVisible(rows.isEmpty());
+    updateTabOrder();
+}
+
+void QuickSaveView::updateTabOrder() {
+    QList<QWidget*> chain{m_field, m_save, m_signIn};
+    for (RecentRow* row : std::as_const(m_rows))
+        chain.append(row);
+    chain << m_openLibrary << m_menuButton;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+}
+
+void QuickSaveView::focusField() {
+    m_field->setFocus(Qt::PopupFocusReason);
+}
+
+void QuickSaveView::openLibrary() {
+    m_model.dismiss();
+    m_library.show();
+}
+
+void QuickSaveView::reloadLibrary() {
+    m_library.reloadFromOrigin();
+}
+
+void QuickSaveView::signOut() {
+    // Not tracked: it runs to its end even if the panel closes meanwhile.
+    signOutTask(QPointer<QuickSaveModel>(&m_model), m_library);
+}
+
+void QuickSaveView::quit() {
+    // Ends the event loop at once, as terminating the app does; quit() would first ask every
+    // window to close, and the library window turns a close into hiding.
+    QCoreApplication::exit(0);
+}
+
+QSize QuickSaveView::sizeHint() const {
+    const int height = heightForWidth(panelWidth);
+    return {panelWidth, height >= 0 ? height : QWidget::sizeHint().height()};
+}
+
+bool QuickSaveView::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest) {
+        // The content changed height: tell the host, or size the window when shown on its own.
+        updateGeometry();
+        if (isWindow())
+            resize(sizeHint());
+    } else if (event->type() == QEvent::PaletteChange) {
+        updateColors();
+    }
+    return handled;
+}
+
+void QuickSaveView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    focusField();
+}
+
+void QuickSaveView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        m_model.dismiss();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace pinlark

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "service/SaveRow.h"
+
+#include <QAbstractButton>
+
+#include <optional>
+
+namespace pinlark {
+
+// One entry of the panel's recent saves: a dot for the state of the save, its label, and a
+// subtitle with its tags, its source or a note that it is still being read. A row whose link
+// can be opened is a button that opens it in the browser and lights up under the pointer; any
+// other row neither reacts to the pointer nor takes focus.
+class RecentRow : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit RecentRow(const SaveRow& row, QWidget* parent = nullptr);
+
+    const SaveRow& row() const { return m_row; }
+    // A new state of the same save (rows are identified by id).
+    void setRow(const SaveRow& row);
+
+    bool isOpenable() const { return m_row.isOpenable(); }
+    bool isHovering() const { return m_hovering; }
+    QColor dotColor() const;
+    std::optional<QString> subtitle() const { return subtitle(m_row); }
+
+    // The first two tags joined with " · "; else the platform of a settled save; else a note
+    // that the service is still reading it.
+    static std::optional<QString> subtitle(const SaveRow& row);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    void open();
+    void setHovering(bool hovering);
+
+    SaveRow m_row;
+    bool m_hovering = false;
+};
+
+} // namespace pinlark

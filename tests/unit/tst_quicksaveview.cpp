@@ -1,0 +1,333 @@
+#include "QuickSaveModelAccess.h"
+#include "TestSupport.h"
+#include "loginitem/LoginItem.h"
+#include "platform/fake/FakePlatform.h"
+#include "quicksave/ClampedLabel.h"
+#include "quicksave/QuickSaveView.h"
+#include "quicksave/RecentRow.h"
+#include "quicksave/Symbol.h"
+#include "service/APIError.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+Q_DECLARE_METATYPE(pinlark::Phase)
+Q_DECLARE_METATYPE(pinlark::SaveRow)
+
+namespace pinlark {
+
+namespace {
+
+// Answers the refresh of the recent saves with no rows, or as signed out; logs each call.
+class ListClient : public SavesClient {
+public:
+    QCoro::Task<SaveOutcome> save(QString url, CancelToken) override {
+        log->append(QStringLiteral("save ") + url);
+        co_return SaveOutcome{QStringLiteral("s1"), false};
+    }
+    QCoro::Task<QList<SaveRow>> recent(int, CancelToken) override {
+        log->append(QStringLiteral("recent"));
+        if (signedOut)
+            throw APIError(QStringLiteral("unauthenticated"), QStringLiteral("Sign in to save."));
+        co_return QList<SaveRow>{};
+    }
+    QCoro::Task<SaveRow> get(QString, CancelToken) override { co_return SaveRow{}; }
+
+    QStringList* log = nullptr;
+    bool signedOut = false;
+};
+
+SaveRow save(const QString& id, std::optional<QString> status, std::optional<QStringList> tags = {},
+             std::optional<QString> platform = {},
+             std::optional<QString> url = QStringLiteral("https://example.test/a")) {
+    return {id,           url,  platform,    status, QStringLiteral("Title ") + id,
+            std::nullopt, tags, std::nullopt};
+}
+
+// The name of a panel colour.
+QString tintName(const QColor& color, const QPalette& p) {
+    QColor faded = PanelStyle::secondary(p);
+    faded.setAlphaF(faded.alphaF() * 0.35);
+    const std::pair<const char*, QColor> names[] = {{"green", PanelStyle::green(p)},
+                                                    {"orange", PanelStyle::orange(p)},
+                                                    {"accent", PanelStyle::accent(p)},
+                                                    {"secondary", PanelStyle::secondary(p)},
+                                                    {"faded", faded}};
+    for (const auto& [name, c] : names)
+        if (c == color)
+            return QLatin1String(name);
+    return color.name(QColor::HexArgb);
+}
+
+} // namespace
+
+class TestQuickSaveView : public QObject {
+    Q_OBJECT
+
+    FakePlatform fakes;
+    QStringList log;
+    std::shared_ptr<ListClient> client;
+    std::unique_ptr<QuickSaveModel> model;
+    std::unique_ptr<QuickSaveView> view;
+
+    template <typename T = QWidget> T* find(const QString& name) const {
+        T* widget = view->findChild<T*>(name);
+        return widget ? widget : throw std::runtime_error(name.toStdString());
+    }
+    bool shown(const QString& name) const { return find(name)->isVisibleTo(view.get()); }
+    QList<RecentRow*> rows() const { return view->findChildren<RecentRow*>(); }
+    // Opens the menu as the user would: its titles ("" for a divider), or the item `title`.
+    QStringList openMenu() {
+        QMetaObject::invokeMethod(view->menu(), "aboutToShow");
+        QStringList titles;
+        for (const QAction* action : view->menu()->actions())
+            titles << action->text();
+        return titles;
+    }
+    QAction* item(const QString& title) {
+        const auto index = openMenu().indexOf(title);
+        return view->menu()->actions().value(int(index));
+    }
+    // The status section as shown: per visible part, its symbol, tint and texts.
+    QStringList status() const {
+        QStringList shownParts;
+        for (const QString part : {"saved", "failedNote", "signInNote"}) {
+            const auto* symbol = find<Symbol>(part + QStringLiteral("Symbol"));
+            if (!symbol->isVisibleTo(view.get()))
+                continue;
+            shownParts << symbol->name() << tintName(symbol->color(), view->palette());
+            for (const QLabel* label : symbol->parentWidget()->findChildren<QLabel*>())
+                shownParts << label->text();
+        }
+        return shownParts;
+    }
+
+private Q_SLOTS:
+    void init() {
+        TestState::reset();
+        fakes = FakePlatform::install();
+        log.clear();
+        client = std::make_shared<ListClient>();
+        client->log = &log;
+        model = std::make_unique<QuickSaveModel>(client);
+        model->dismiss = [this] { log.append(QStringLiteral("dismiss")); };
+        view = std::make_unique<QuickSaveView>(
+            *model,
+            QuickSaveView::Library{[this] { log.append(QStringLiteral("show")); },
+                                   [this] { log.append(QStringLiteral("reload")); },
+                                   [this](const QUrl& url) {
+                                       log.append(QStringLiteral("load %1, cookies left: %2")
+                                                      .arg(url.toString())
+                                                      .arg(fakes.cookieStore->cookies.size()));
+                                   }});
+    }
+    void cleanup() {
+        view.reset();
+        model.reset();
+    }
+
+    // What the panel shows in each phase, with and without saves listed.
+    void phases_data() {
+        QTest::addColumn<Phase>("phase");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("saveEnabled");
+        QTest::addColumn<QStringList>("status");
+        QTest::addColumn<QString>("empty");
+        const QString none = QStringLiteral("Nothing saved yet."), link = QStringLiteral("x");
+        const auto check = [](const char* title, const QString& detail) {
+            return QStringList{"checkmark.circle.fill", "green", QString::fromUtf8(title), detail};
+        };
+        const auto triangle = [](const char* title, const QString& detail) {
+            return QStringList{"exclamationmark.triangle.fill", "orange", QString::fromUtf8(title),
+                               detail};
+        };
+        const phase::Idle idle;
+        const SaveRow filed = save("1", "done");
+        SaveRow error = save("1", "error"), errorWithText = error;
+        errorWithText.error = QStringLiteral("Paywalled.");
+        const QString unread = QStringLiteral("That one couldn't be read.");
+        QTest::newRow("idle, spaces, tab")
+            << Phase(idle) << " \t\u00A0" << true << false << QStringList() << QString();
+        QTest::newRow("idle, line break") << Phase(idle) << "\n"
+                                          << false << true << QStringList() << none;
+        QTest::newRow("saving") << Phase(phase::Saving{}) << link << false << false << QStringList()
+                                << none;
+        QTest::newRow("done") << Phase(phase::Done{filed, false}) << link << false << true
+                              << check("Saved", "Title 1") << none;
+        QTest::newRow("done, existing")
+            << Phase(phase::Done{filed, true}) << QString() << false << false
+            << check("Already in your library", "Title 1") << none;
+        QTest::newRow("done, error") << Phase(phase::Done{error, false}) << QString() << false
+                                     << false << triangle("Saved — filing it now", unread) << none;
+        QTest::newRow("done, existing, error")
+            << Phase(phase::Done{errorWithText, true}) << QString() << false << false
+            << triangle("Already in your library", "Paywalled.") << none;
+        QTest::newRow("failed") << Phase(phase::Failed{"Not a link."}) << link << false << true
+                                << QStringList{"exclamationmark.circle.fill", "orange",
+                                               "Not a link."}
+                                << none;
+        const QStringList signIn{"person.crop.circle", "secondary", "Sign in to save."};
+        QTest::newRow("signed out") << Phase(phase::SignedOut{}) << link << false << true << signIn
+                                    << "Your saves appear here once you're signed in.";
+        QTest::newRow("signed out, listed")
+            << Phase(phase::SignedOut{}) << QString() << true << false << signIn << QString();
+    }
+    void phases() {
+        QFETCH(Phase, phase);
+        QFETCH(QString, url);
+        QFETCH(bool, listed);
+        QFETCH(bool, saveEnabled);
+        QFETCH(QStringList, status);
+        QFETCH(QString, empty);
+        QuickSaveModelAccess::setRecent(*model, listed ? QList<SaveRow>{save("r", "done")}
+                                                       : QList<SaveRow>{});
+        QuickSaveModelAccess::setPhase(*model, phase);
+        model->setUrl(url);
+
+        QCOMPARE(find<QLineEdit>("field")->text(), url);
+        const bool saving = std::holds_alternative<phase::Saving>(phase);
+        QCOMPARE(find<QPushButton>("save")->isEnabled(), saveEnabled);
+        QCOMPARE(find<QPushButton>("save")->text(), saving ? "" : "Save");
+        QCOMPARE(shown("busy"), saving);
+        QCOMPARE(this->status(), status);
+        QCOMPARE(shown("status"), !status.isEmpty());
+        QCOMPARE(shown("signIn"), std::holds_alternative<phase::SignedOut>(phase));
+        QCOMPARE(rows().size(), listed ? 1 : 0);
+        QCOMPARE(shown("recentList"), listed);
+        QCOMPARE(shown("emptyText") ? find<QLabel>("emptyText")->text() : QString(), empty);
+    }
+
+    // A failure message is cut at three lines and a saved line's detail at two.
+    void longTextsAreClamped() {
+        const QString words = QStringLiteral("The page could not be read. ").repeated(12);
+        QuickSaveModelAccess::setPhase(*model, phase::Failed{words});
+        const QStringList lines = find<ClampedLabel>("failedNoteText")->lines(300);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.last().endsWith(QChar(0x2026)));
+        SaveRow row = save("1", "error");
+        row.error = words;
+        QuickSaveModelAccess::setPhase(*model, phase::Done{row, false});
+        QCOMPARE(find<ClampedLabel>("savedDetail")->lines(300).size(), 2);
+        QCOMPARE(find<ClampedLabel>("savedDetail")->text(), words); // whole, for accessibility
+    }
+
+    void recentRow_data() {
+        QTest::addColumn<SaveRow>("row");
+        QTest::addColumn<QVariant>("subtitle"); // null: no subtitle line
+        QTest::addColumn<QString>("dot");
+        QTest::addColumn<bool>("openable");
+        const QString yt = QStringLiteral("YouTube"), reading = QStringLiteral("Reading it…");
+        QTest::newRow("three tags") << save("1", "queued", QStringList{"a", "b", "c"})
+                                    << QVariant("a · b") << "accent" << true;
+        QTest::newRow("one tag") << save("1", "done", QStringList{"a"}, yt) << QVariant("a")
+                                 << "faded" << true;
+        QTest::newRow("done, platform")
+            << save("1", "done", QStringList{}, yt) << QVariant(yt) << "faded" << true;
+        QTest::newRow("error, no platform") << save("1", "error") << QVariant() << "orange" << true;
+        QTest::newRow("empty first tag, done")
+            << save("1", "done", QStringList{""}, yt) << QVariant(yt) << "faded" << true;
+        QTest::newRow("empty first tag, queued")
+            << save("1", "queued", QStringList{""}, yt) << QVariant(reading) << "accent" << true;
+        QTest::newRow("unlisted status")
+            << save("1", "Done", {}, yt) << QVariant(reading) << "accent" << true;
+        QTest::newRow("no status") << save("1", {}) << QVariant(reading) << "accent" << true;
+        QTest::newRow("screenshot")
+            << save("1", "done", {}, {}, "screenshot:1") << QVariant() << "faded" << false;
+    }
+    void recentRow() {
+        QFETCH(SaveRow, row);
+        QFETCH(QVariant, subtitle);
+        QFETCH(QString, dot);
+        QFETCH(bool, openable);
+        RecentRow widget(row);
+        QCOMPARE(widget.subtitle() ? QVariant(*widget.subtitle()) : QVariant(), subtitle);
+        QCOMPARE(tintName(widget.dotColor(), widget.palette()), dot);
+        QCOMPARE(widget.accessibleName(), row.display());
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QCoreApplication::sendEvent(&widget, &enter);
+        QCOMPARE(widget.isHovering(), openable);
+        QCOMPARE(widget.focusPolicy(), openable ? Qt::StrongFocus : Qt::NoFocus);
+        widget.resize(widget.sizeHint());
+        QTest::mouseClick(&widget, Qt::LeftButton);
+        QCOMPARE(fakes.workspace->opened, openable ? QList<QUrl>{QUrl(*row.url)} : QList<QUrl>{});
+    }
+
+    // Rows follow the list in order; a save still listed keeps its widget.
+    void rowsFollowTheList() {
+        QuickSaveModelAccess::setRecent(*model, {save("a", "queued"), save("b", "done")});
+        RecentRow* widgetOfA = rows().value(0);
+        QuickSaveModelAccess::setRecent(*model, {save("c", "queued"), save("a", "done")});
+        QCOMPARE(rows().size(), 2);
+        QLayout* layout = find("recentList")->layout();
+        QCOMPARE(static_cast<RecentRow*>(layout->itemAt(0)->widget())->row().id, "c");
+        QCOMPARE(layout->itemAt(1)->widget(), widgetOfA);
+        QCOMPARE(*widgetOfA->row().status, "done");
+    }
+
+    // Focus starts in the field; Tab goes field → Save → openable rows → Open library → menu.
+    void keyboard() {
+        QuickSaveModelAccess::setRecent(
+            *model, {save("a", "done"), save("b", "done", {}, {}, "screenshot:b"), save("c", {})});
+        model->setUrl(QStringLiteral("https://example.test/x"));
+        view->show();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
+        QStringList order;
+        for (int i = 0; i < 7; ++i) {
+            QWidget* focused = QApplication::focusWidget();
+            order << (focused->objectName().isEmpty() ? focused->accessibleName()
+                                                      : focused->objectName());
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(order, (QStringList{"field", "save", "Title a", "Title c", "openLibrary",
+                                     "menuButton", "field"}));
+        QTest::keyClick(find("field"), Qt::Key_Return);
+        QTest::keyClick(find("field"), Qt::Key_Escape);
+        QCOMPARE(log, (QStringList{"save https://example.test/x", "recent", "dismiss"}));
+    }
+
+    void openLibraryDismissesFirst() {
+        QTest::mouseClick(find("openLibrary"), Qt::LeftButton);
+        QCOMPARE(log, (QStringList{"dismiss", "show"}));
+    }
+
+    // Sign out deletes the session, loads the sign-in page without showing the window, then
+    // refreshes the list, which finds no session. No command closes the panel.
+    void menuCommands() {
+        QCOMPARE(openMenu(), (QStringList{"Reload library", "Open at login", "", "Sign out", "",
+                                          "Quit Pinlark"}));
+        QNetworkCookie session("authjs.session-token", "t"), other("theme", "dark");
+        session.setDomain(QStringLiteral("pinlark.app"));
+        fakes.cookieStore->cookies = {session, other};
+        client->signedOut = true;
+        item(QStringLiteral("Reload library"))->trigger();
+        item(QStringLiteral("Sign out"))->trigger();
+        QTRY_COMPARE(model->phase(), Phase(phase::SignedOut{}));
+        QCOMPARE(log, (QStringList{"reload", "load https://pinlark.app/signin, cookies left: 1",
+                                   "recent"}));
+        QVERIFY(shown("signInBlock"));
+    }
+
+    // The toggle shows the platform's registration read at each opening, not the stored wish.
+    void loginToggle() {
+        fakes.loginItems->state = LoginItemService::Status::Enabled;
+        QVERIFY(item(QStringLiteral("Open at login"))->isChecked());
+        // Switched on while the platform asks for approval: the wish is stored, the toggle is off.
+        fakes.loginItems->state = fakes.loginItems->afterRegister =
+            LoginItemService::Status::RequiresApproval;
+        item(QStringLiteral("Open at login"))->trigger();
+        QVERIFY(fakes.defaults->boolean(QLatin1String(LoginItem::desiredKey)).value_or(false));
+        QVERIFY(!item(QStringLiteral("Open at login"))->isChecked());
+        QCOMPARE(fakes.loginItems->registerCalls, 1);
+    }
+};
+
+} // namespace pinlark
+
+QTEST_MAIN(pinlark::TestQuickSaveView)
+#include "tst_quicksaveview.moc"
