@@ -2,12 +2,22 @@
 #include "TestSupport.h"
 #include "platform/linux/FileUserDefaults.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pinlark {
 
@@ -129,6 +139,138 @@ private Q_SLOTS:
         // The app goes on with a fresh file.
         d.set(QStringLiteral("autoUpdate"), false);
         QCOMPARE(FileUserDefaults(path).boolean(QStringLiteral("autoUpdate")), false);
+    }
+
+    // A file that exists but cannot be opened or read is not corrupt: nothing is moved aside or
+    // written over, and every key is there again once it can be read.
+    void fileThatCannotBeReadIsLeftAlone_data() {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("too many open files") << QStringLiteral("fds");
+        QTest::newRow("a folder in its place") << QStringLiteral("folder");
+    }
+    void fileThatCannotBeReadIsLeftAlone() {
+        QFETCH(QString, obstacle);
+        {
+            FileUserDefaults d(path);
+            d.set(QStringLiteral("origin"), "http://kept.test");
+            d.set(QStringLiteral("loginItemDesired"), true);
+        }
+        FileUserDefaults d(path);
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        if (obstacle == QLatin1String("fds")) {
+            // Every descriptor below the lowest free one is in use: no open succeeds.
+            const int lowestFree = ::dup(0);
+            ::close(lowestFree);
+            rlimit low = saved;
+            low.rlim_cur = rlim_t(lowestFree);
+            QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        } else {
+            QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
+            QVERIFY(QDir().mkdir(path));
+        }
+        LogCapture log;
+        const auto origin = d.string(QStringLiteral("origin"));
+        d.set(QStringLiteral("otaFailed"), true);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        if (obstacle == QLatin1String("folder")) {
+            QVERIFY(QFileInfo(path).isDir());
+            QVERIFY(QDir().rmdir(path));
+            QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
+        }
+
+        QCOMPARE(origin, std::nullopt);
+        QVERIFY(asideFiles().isEmpty());
+        QVERIFY2(log.lines.filter(QStringLiteral("could not write preferences file")).size() == 1,
+                 qPrintable(log.lines.join(QLatin1Char('\n'))));
+        QCOMPARE(d.string(QStringLiteral("origin")), QStringLiteral("http://kept.test"));
+        QCOMPARE(d.boolean(QStringLiteral("otaFailed")), std::nullopt);
+        d.set(QStringLiteral("otaFailed"), true);
+        QCOMPARE(d.boolean(QStringLiteral("loginItemDesired")), true);
+        QCOMPARE(d.boolean(QStringLiteral("otaFailed")), true);
+    }
+
+    // A writer holding the lock makes others wait, not time out; when it is killed the kernel
+    // drops its lock, the next write goes ahead at once on what it committed, and the temporary
+    // file it left is swept at the next start.
+    void killedWriterReleasesTheLock() {
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
+        const QByteArray file = QFile::encodeName(path);
+        const QByteArray committed = file + ".writing-child1";
+        const QByteArray leftover = file + ".writing-child2";
+        int ready[2], go[2];
+        QVERIFY(::pipe(ready) == 0 && ::pipe(go) == 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Only async-signal-safe calls in the child of a threaded process.
+            const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT, 0600);
+            if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+                ::_exit(1);
+            char c = 'L';
+            if (::write(ready[1], &c, 1) != 1 || ::read(go[0], &c, 1) != 1)
+                ::_exit(1);
+            static const char content[] = "{\"tool\": true}";
+            int fd = ::open(committed.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (::write(fd, content, sizeof content - 1) < 0 ||
+                ::rename(committed.constData(), file.constData()) != 0)
+                ::_exit(1);
+            fd = ::open(leftover.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (::write(fd, content, 5) < 0 || ::write(ready[1], &c, 1) != 1)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        QVERIFY(child > 0);
+        std::unique_ptr<QThread> app;
+        auto reap = qScopeGuard([&] {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            for (int fd : {ready[0], ready[1], go[0], go[1]})
+                ::close(fd);
+            if (app)
+                app->wait();
+        });
+        char c = 0;
+        QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+
+        app.reset(
+            QThread::create([this] { FileUserDefaults(path).set(QStringLiteral("app"), true); }));
+        app->start();
+        // Wait for the kernel to queue the app's write behind the child's lock.
+        struct stat lockStat {};
+        QVERIFY(::stat(lockPath.constData(), &lockStat) == 0);
+        const QString inode = QStringLiteral(":%1 ").arg(lockStat.st_ino);
+        const QString waiter = QStringLiteral(" %1 ").arg(::getpid());
+        bool queued = false;
+        QDeadlineTimer watchdog(30000);
+        while (!queued && !app->isFinished() && !watchdog.hasExpired()) {
+            QFile locks(QStringLiteral("/proc/locks"));
+            QVERIFY(locks.open(QIODevice::ReadOnly | QIODevice::Text));
+            for (const QString& line :
+                 QString::fromLatin1(locks.readAll()).split(QLatin1Char('\n')))
+                queued = queued || (line.contains(QLatin1String("-> FLOCK")) &&
+                                    line.contains(waiter) && line.contains(inode));
+            QThread::yieldCurrentThread();
+        }
+        const bool wentAhead = app->isFinished();
+        c = 'G';
+        QCOMPARE(::write(go[1], &c, 1), ssize_t(1));
+        QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+        reap.dismiss();
+        ::kill(child, SIGKILL);
+        QCOMPARE(::waitpid(child, nullptr, 0), child);
+        for (int fd : {ready[0], ready[1], go[0], go[1]})
+            ::close(fd);
+        QVERIFY(app->wait(30000));
+        QVERIFY2(!wentAhead, "the write went ahead while another process held the lock");
+        QVERIFY(queued);
+
+        QVERIFY(QFileInfo::exists(QString::fromLocal8Bit(leftover)));
+        FileUserDefaults d(path);
+        QVERIFY(!QFileInfo::exists(QString::fromLocal8Bit(leftover)));
+        QCOMPARE(d.boolean(QStringLiteral("tool")), true);
+        QCOMPARE(d.boolean(QStringLiteral("app")), true);
     }
 };
 
