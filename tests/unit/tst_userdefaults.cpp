@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <limits>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -271,6 +273,29 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(QString::fromLocal8Bit(leftover)));
         QCOMPARE(d.boolean(QStringLiteral("tool")), true);
         QCOMPARE(d.boolean(QStringLiteral("app")), true);
+    }
+
+    // Hand-edited numbers: exact integers in the whole qint64 range, absent beyond it.
+    void numbersBeyondTheIntegerRange_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<std::optional<qint64>>("expected");
+        using I = std::optional<qint64>;
+        QTest::newRow("2^53 + 1") << QByteArray("9007199254740993") << I(9007199254740993);
+        QTest::newRow("largest") << QByteArray("9223372036854775807")
+                                 << I(std::numeric_limits<qint64>::max());
+        QTest::newRow("smallest") << QByteArray("-9223372036854775808")
+                                  << I(std::numeric_limits<qint64>::min());
+        QTest::newRow("2^63") << QByteArray("9223372036854775808") << I();
+        QTest::newRow("1e300") << QByteArray("1e300") << I();
+        QTest::newRow("-1e300") << QByteArray("-1e300") << I();
+        QTest::newRow("fraction") << QByteArray("0.5") << I();
+        QTest::newRow("zero") << QByteArray("0") << I(0);
+    }
+    void numbersBeyondTheIntegerRange() {
+        QFETCH(QByteArray, json);
+        QFETCH(std::optional<qint64>, expected);
+        writeRaw("{\"n\": " + json + "}");
+        QCOMPARE(FileUserDefaults(path).integer(QStringLiteral("n")), expected);
     }
 };
 

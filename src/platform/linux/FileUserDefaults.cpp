@@ -31,10 +31,11 @@ std::optional<UserDefaults::Value> fromJson(const QJsonValue& v) {
     case QJsonValue::Bool:
         return UserDefaults::Value(v.toBool());
     case QJsonValue::Double: {
-        const double d = v.toDouble();
-        if (d == double(qint64(d)))
-            return UserDefaults::Value(qint64(d));
-        return std::nullopt;
+        // Exact for every qint64 written as an integer; 0 for fractions and out-of-range values.
+        const qint64 i = v.toInteger();
+        if (i == 0 && v.toDouble() != 0)
+            return std::nullopt;
+        return UserDefaults::Value(i);
     }
     case QJsonValue::Object: {
         const QJsonValue data = v.toObject().value(QLatin1String("data"));
