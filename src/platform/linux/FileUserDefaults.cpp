@@ -103,7 +103,8 @@ private:
 // The bytes of the file, or none when it does not exist; an error description when it exists
 // but could not be opened or read.
 std::optional<QByteArray> readFile(const QString& path, QString* error) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe put in its place reads as empty instead of hanging.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno != ENOENT)
             *error = lastError();
