@@ -163,6 +163,22 @@ private Q_SLOTS:
         const QRect frame(-40, 25, 1000, 700);
         QCOMPARE(WindowFrame::decode(WindowFrame::encode(frame)), std::optional<QRect>(frame));
     }
+
+    // Hand-edited frames whose edges do not fit in an int, or fit only until the window is grown
+    // to its minimum size, open centred.
+    void initialFrameOutOfRange_data() {
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("right edge beyond int") << QStringLiteral("2147483000 0 1000 1000");
+        QTest::newRow("bottom edge beyond int") << QStringLiteral("0 2147483000 1000 1000");
+        QTest::newRow("grown beyond int") << QStringLiteral("2147483600 0 10 10");
+        QTest::newRow("left edge at the int minimum") << QStringLiteral("-2147483648 0 900 600");
+    }
+    void initialFrameOutOfRange() {
+        QFETCH(QString, saved);
+        const QList<QRect> screens{QRect(0, 0, 1920, 1080)};
+        const QRect centred(QPoint(1920 / 2 - 560, 1080 / 2 - 390), QSize(1120, 780));
+        QCOMPARE(WindowFrame::initial(saved, screens, QSize(1120, 780), QSize(580, 460)), centred);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLibrary)
