@@ -174,6 +174,22 @@ private Q_SLOTS:
         QVERIFY(runTask(std::move(task)));
     }
 
+    // Cancelling runs only the callbacks still registered when their turn comes.
+    void cancelRunsOnlyLiveCallbacks() {
+        CancelToken token;
+        QStringList ran;
+        std::optional<CancelToken::Subscription> second;
+        const auto first = token.onCancel([&] {
+            ran << QStringLiteral("first");
+            second.reset();
+        });
+        second = token.onCancel([&] { ran << QStringLiteral("second"); });
+        auto replaced = token.onCancel([&] { ran << QStringLiteral("replaced"); });
+        replaced = token.onCancel([&] { ran << QStringLiteral("replacement"); });
+        token.cancel();
+        QCOMPARE(ran, (QStringList{QStringLiteral("first"), QStringLiteral("replacement")}));
+    }
+
     // A task that runTask gave up on may finish later, during another run, without touching
     // the first run's frame or ending the other run early.
     void runTaskSurvivesALateCompletion() {
