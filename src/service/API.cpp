@@ -52,6 +52,9 @@ QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<
 
     QNetworkRequest request(url);
     request.setTransferTimeout(int(s_transferTimeout.count()));
+    // The token goes to the service's origin only: a redirect elsewhere ends the exchange.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
     request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     QNetworkReply* reply = nullptr;
     if (body) {

@@ -19,10 +19,10 @@ namespace pinlark {
 
 // The client of the service's JSON API. Every call is one HTTP exchange carrying the session
 // as a bearer token. Failures are thrown: APIError for everything the client detects itself
-// ("unauthenticated" without a session, "offline" when the exchange does not complete, the
-// service's code otherwise), DecodingError for a success body of the wrong shape. Cancelling
-// `cancel` aborts the exchange, which fails as "offline". Main thread only; several calls may
-// be in flight at once.
+// ("unauthenticated" without a session, "offline" when the exchange does not complete or is
+// redirected away from the service's origin, the service's code otherwise), DecodingError for
+// a success body of the wrong shape. Cancelling `cancel` aborts the exchange, which fails as
+// "offline". Main thread only; several calls may be in flight at once.
 class API {
 public:
     // POST api/saves {"url": url}.

@@ -288,6 +288,30 @@ private Q_SLOTS:
         };
         QCOMPARE(runTask(all()), 3);
     }
+
+    // A redirect away from the origin (here: to another port) ends the exchange as offline
+    // before anything, the token above all, goes there.
+    void redirectsStayWithinTheOrigin_data() {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<int>("status");
+        for (const char* method : {"GET", "POST"}) {
+            for (int status : {301, 302, 307, 308})
+                QTest::addRow("%s %d", method, status) << QByteArray(method) << status;
+        }
+    }
+    void redirectsStayWithinTheOrigin() {
+        QFETCH(QByteArray, method);
+        QFETCH(int, status);
+        ScriptedPeer elsewhere(answer("201 Created", "application/json", "{\"id\":\"n1\"}"));
+        ScriptedPeer service("HTTP/1.1 " + QByteArray::number(status) +
+                             " Moved\r\nLocation: " + elsewhere.origin().toEncoded() +
+                             "/api/saves\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        useOrigin(service.origin());
+        QCOMPARE(method == "POST" ? outcomeOf(API::save(QStringLiteral("https://e.test/")))
+                                  : outcomeOf(API::recent(3)),
+                 offline);
+        QCOMPARE(elsewhere.connections, 0);
+    }
 };
 
 } // namespace pinlark
