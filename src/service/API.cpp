@@ -64,6 +64,11 @@ QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<
     } else {
         reply = network().sendCustomRequest(request, method);
     }
+    // An answer may not grow without end: once more than the cap has arrived, it is cut off.
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] {
+        if (reply->bytesAvailable() > maxAnswerBytes)
+            reply->abort();
+    });
     {
         // Abort, never delete, a reply in flight: only then does the await resume.
         const auto aborting = cancel.onCancel([reply] { reply->abort(); });

@@ -312,6 +312,28 @@ private Q_SLOTS:
                  offline);
         QCOMPARE(elsewhere.connections, 0);
     }
+
+    // A complete answer of 64 MiB is cut off once more than the cap has arrived, whatever its
+    // status and framing.
+    void cutsOffAnAnswerOverTheCap_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<bool>("chunked");
+        QTest::newRow("success with its length")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n") << false;
+        QTest::newRow("chunked success")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n") << true;
+        QTest::newRow("chunked error") << QByteArray("HTTP/1.1 500 Internal Server Error\r\n"
+                                                     "Transfer-Encoding: chunked\r\n\r\n")
+                                       << true;
+    }
+    void cutsOffAnAnswerOverTheCap() {
+        QFETCH(QByteArray, head);
+        QFETCH(bool, chunked);
+        const QByteArray body(64 << 20, ' ');
+        ScriptedPeer peer(chunked ? head + "4000000\r\n" + body + "\r\n0\r\n\r\n" : head + body);
+        useOrigin(peer.origin());
+        QCOMPARE(outcomeOf(API::recent(3)), offline);
+    }
 };
 
 } // namespace pinlark
