@@ -372,6 +372,14 @@ private Q_SLOTS:
         QVERIFY(
             curl({url(QStringLiteral("download"))}).body.contains("href=\"/releases/new.zip\""));
     }
+
+    void handOffKeepsTheStateAsGiven() {
+        const Answer handOff =
+            curl({QStringLiteral("-b"), QStringLiteral("authjs.session-token=") + token,
+                  url(QStringLiteral("connect/mac")) + QStringLiteral("?port=4242&state=a%251b")});
+        QVERIFY(handOff.body.contains("\"state\":\"a%1b\""));
+        QVERIFY(handOff.body.contains("fetch(\"http://127.0.0.1:4242/\""));
+    }
 };
 
 } // namespace pinlark
