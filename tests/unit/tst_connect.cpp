@@ -3,9 +3,12 @@
 #include "session/Connect.h"
 #include "session/HandBack.h"
 #include "session/HttpRequestReader.h"
+#include "session/LoopbackListener.h"
 #include "support/TestSupport.h"
 
+#include <QRegularExpression>
 #include <QTest>
+#include <QUrlQuery>
 
 Q_DECLARE_METATYPE(pinlark::HttpRequestReader::Step)
 Q_DECLARE_METATYPE(std::optional<QString>)
@@ -66,6 +69,32 @@ class TestConnect : public QObject {
                         HandBack::acceptedOrigin(Config::origin().toString()));
     return HandBack::response(a.status, a.body, a.corsOrigin);
   }
+  // The same request handled by the flow, which ends on an accepted hand-back.
+  static QByteArray handled(const QByteArray &request,
+                            const QString &expected) {
+    HttpRequestReader reader;
+    reader.receive(request, true);
+    QByteArray sent;
+    Connect::handle(
+        reader.head(), reader.body(), [&](const QByteArray &r) { sent += r; },
+        expected);
+    return sent;
+  }
+  // The listener reports itself ready from the event loop.
+  QUrl openedURL() {
+    (void)QTest::qWaitFor([&] { return !fakes.workspace->opened.isEmpty(); },
+                          1000);
+    return fakes.workspace->opened.isEmpty()
+               ? QUrl()
+               : fakes.workspace->opened.takeFirst();
+  }
+  QStringList alertMessages() const {
+    QStringList messages;
+    for (const Alert &a : fakes.alerts->shown)
+      messages.append(a.message);
+    return messages;
+  }
+
 private Q_SLOTS:
   void init() {
     TestState::reset();
@@ -73,6 +102,7 @@ private Q_SLOTS:
     fakes.defaults->set(QStringLiteral("origin"),
                         QString::fromLatin1(origin) + u'/');
   }
+  void cleanupTestCase() { TestState::reset(); }
 
   void readsRequests_data() {
     QTest::addColumn<QList<QByteArray>>("reads");
@@ -262,6 +292,88 @@ private Q_SLOTS:
     QCOMPARE(
         answer.session,
         (HandBack::Session{u"tok"_qs, u"authjs.session-token"_qs, secure}));
+  }
+
+  void beginTwiceOpensOneBrowser() {
+    Connect::begin();
+    Connect::begin();
+    QVERIFY(Connect::isRunning());
+    const QUrl url = openedURL();
+    QCOMPARE(url.toString(QUrl::RemoveQuery),
+             QStringLiteral("https://pinlark.example/connect/mac"));
+    const QList items = QUrlQuery(url).queryItems();
+    QCOMPARE(items.size(), 2);
+    QCOMPARE(items[0].first, QStringLiteral("port"));
+    QCOMPARE(items[0].second.toUShort(), Connect::s_listener->serverPort());
+    QCOMPARE(items[1].first, QStringLiteral("state"));
+    QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{43}$"))
+                .match(items[1].second)
+                .hasMatch());
+    QCoreApplication::processEvents();
+    QCOMPARE(fakes.workspace->opened.size(), 0);
+  }
+
+  void validHandBackEndsTheFlowForGood() {
+    Connect::begin();
+    const QString first =
+        QUrlQuery(openedURL()).queryItemValue(QStringLiteral("state"));
+    fakes.clock->advance(std::chrono::seconds(100));
+    // Refused requests leave the flow running.
+    QCOMPARE(handled(post(handBack(R"("state":"nope")")), first).left(12),
+             "HTTP/1.1 403");
+    QCOMPARE(handled(post("{}"), first).left(12), "HTTP/1.1 400");
+    QVERIFY(Connect::isRunning());
+    // An empty cookie name is accepted by the exchange and refused by the
+    // adoption.
+    QCOMPARE(handled(post("{\"token\":\"t\",\"cookieName\":\"\",\"state\":\"" +
+                          first.toUtf8() + "\"}"),
+                     first)
+                 .left(12),
+             "HTTP/1.1 200");
+    QVERIFY(!Connect::isRunning());
+    QVERIFY(!Connect::s_listener);
+    // A new flow is not ended by the first one's time-out.
+    Connect::begin();
+    const QString second =
+        QUrlQuery(openedURL()).queryItemValue(QStringLiteral("state"));
+    QVERIFY(second != first);
+    fakes.clock->advance(std::chrono::seconds(250));
+    QVERIFY(Connect::isRunning());
+    QCOMPARE(alertMessages(), QStringList{u"Couldn't save the sign-in"_qs});
+    fakes.clock->advance(std::chrono::seconds(50));
+    QVERIFY(!Connect::isRunning());
+    QCOMPARE(
+        fakes.alerts->shown.last(),
+        (Alert{
+            u"Sign-in timed out"_qs,
+            u"The link is good for five minutes. Choose Sign In again to get a fresh one."_qs,
+            {u"OK"_qs}}));
+  }
+
+  void afterTimeOutANewBeginGetsNewPortAndState() {
+    Connect::begin();
+    const QUrl first = openedURL();
+    fakes.clock->advance(Connect::timeout - std::chrono::seconds(1));
+    QVERIFY(Connect::isRunning());
+    fakes.clock->advance(std::chrono::seconds(1));
+    QVERIFY(!Connect::isRunning());
+    QCOMPARE(alertMessages(), QStringList{u"Sign-in timed out"_qs});
+    Connect::begin();
+    const QUrl second = openedURL();
+    for (const char *item : {"port", "state"})
+      QVERIFY(QUrlQuery(first).queryItemValue(QLatin1String(item)) !=
+              QUrlQuery(second).queryItemValue(QLatin1String(item)));
+  }
+
+  void failingRandomSourceStartsNothing() {
+    Connect::s_randomSource = [](std::span<std::byte>) { return false; };
+    Connect::begin();
+    QVERIFY(!Connect::isRunning());
+    QVERIFY(!Connect::s_listener);
+    const Alert expected{u"Couldn't start the sign-in"_qs,
+                         u"The system's source of random numbers failed."_qs,
+                         {u"OK"_qs}};
+    QCOMPARE(fakes.alerts->shown, QList{expected});
   }
 
   void makesTheSessionCookie_data() {
