@@ -1,5 +1,5 @@
 // The sign-in listener under a flood of idle connections: memory per held connection, and the
-// time to answer a valid pre-flight while 1,000 idle connections keep coming back.
+// time to answer a valid pre-flight while idle connections keep the listener at its cap.
 //   build/bench/bench_signin [idle connections] [pre-flights]
 #include "platform/fake/FakePlatform.h"
 #include "session/Connect.h"
