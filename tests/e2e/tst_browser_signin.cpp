@@ -1,5 +1,6 @@
 #include "library/Dashboard.h"
 #include "platform/Platform.h"
+#include "platform/WebProfile.h"
 #include "platform/fake/FakeServices.h"
 #include "platform/linux/BrowserWorkspace.h"
 #include "platform/qt/SystemClock.h"
@@ -15,6 +16,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEngineProfile>
 
 using namespace pinlark;
 
@@ -41,6 +43,8 @@ private Q_SLOTS:
         s.alerts = std::make_unique<FakeAlerts>();
         s.activationPolicy = std::make_unique<FakeActivationPolicy>();
         Platform::install(std::move(s));
+        // The engine writes its disk cache's index at exit, after the temporary home is gone.
+        sharedWebProfile()->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
         qputenv("BROWSER", "node " + qgetenv("PINLARK_BROWSER_DRIVER") + " %s");
         qputenv("PINLARK_E2E_RESULT", m_resultFile.toLocal8Bit());
     }
