@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "platform/fake/FakePlatform.h"
 #include "service/DecodingError.h"
+#include "update/Installer.h"
 #include "update/Updater.h"
 
 #include <QTest>
@@ -66,6 +67,32 @@ private Q_SLOTS:
         QFETCH(QString, b);
         QFETCH(bool, newer);
         QCOMPARE(Updater::isNewer(a, b), newer);
+    }
+
+    // The staging folder's name takes the version from the network: only a safe form of it.
+    void safeFolderPiece_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("piece");
+        QTest::newRow("plain") << "1.4.2-beta_1+build"
+                               << "1.4.2-beta_1+build";
+        QTest::newRow("parent folders") << "../../etc/x"
+                                        << "____etc_x";
+        QTest::newRow("absolute") << "/tmp/x"
+                                  << "_tmp_x";
+        QTest::newRow("dots alone") << ".."
+                                    << "_";
+        QTest::newRow("three dots") << "1...2"
+                                    << "1_.2";
+        QTest::newRow("spaces and quotes") << "1 '2'"
+                                           << "1__2_";
+        QTest::newRow("empty") << ""
+                               << "_";
+        QTest::newRow("long") << QString(100, QLatin1Char('9')) << QString(64, QLatin1Char('9'));
+    }
+    void safeFolderPiece() {
+        QFETCH(QString, version);
+        QFETCH(QString, piece);
+        QCOMPARE(Installer::safeFolderPiece(version), piece);
     }
 
     void currentVersion() {
