@@ -55,4 +55,12 @@ LoginItemService& Platform::loginItems() {
     return require(installed().loginItems, "loginItems");
 }
 
+CodeSignature& Platform::codeSignature() {
+    return require(installed().codeSignature, "codeSignature");
+}
+
+NotificationCenter& Platform::notifications() {
+    return require(installed().notifications, "notifications");
+}
+
 } // namespace pinlark

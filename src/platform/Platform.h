@@ -4,9 +4,11 @@
 #include "platform/Alerts.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
+#include "platform/CodeSignature.h"
 #include "platform/CookieStore.h"
 #include "platform/HotKeyService.h"
 #include "platform/LoginItemService.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
@@ -32,6 +34,8 @@ public:
         std::unique_ptr<ActivationPolicy> activationPolicy;
         std::unique_ptr<HotKeyService> hotKeys;
         std::unique_ptr<LoginItemService> loginItems;
+        std::unique_ptr<CodeSignature> codeSignature;
+        std::unique_ptr<NotificationCenter> notifications;
     };
 
     // Replaces every service; the previous ones are destroyed.
@@ -49,6 +53,8 @@ public:
     static ActivationPolicy& activationPolicy();
     static HotKeyService& hotKeys();
     static LoginItemService& loginItems();
+    static CodeSignature& codeSignature();
+    static NotificationCenter& notifications();
 };
 
 } // namespace pinlark

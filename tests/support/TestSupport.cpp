@@ -6,6 +6,8 @@
 #include "service/API.h"
 #include "service/Config.h"
 #include "session/Connect.h"
+#include "update/Installer.h"
+#include "update/Updater.h"
 
 namespace pinlark {
 
@@ -16,6 +18,22 @@ void TestState::reset() {
     Hotkey::s_action = {};
     Hotkey::s_registered = false;
     API::s_transferTimeout = API::defaultTransferTimeout;
+    Updater::s_fetchTimeout = Updater::defaultFetchTimeout;
+    Updater::s_availableVersion.reset();
+    Updater::onChange = {};
+    Updater::s_latest.reset();
+    Updater::s_timer.reset();
+    Updater::s_pendingTimer.reset();
+    Updater::s_firstCheck.reset();
+    Updater::s_observer.reset();
+    Updater::s_fetch = {};
+    Updater::s_install = {};
+    Updater::isLibraryVisible = {};
+    Installer::s_busy = false;
+    Installer::onChange = {};
+    Installer::s_terminate = {};
+    Installer::s_terminating = false;
+    Installer::s_downloadTimeout = Installer::defaultDownloadTimeout;
     setLogSink({});
 }
 

@@ -10,7 +10,7 @@ template <typename T> std::unique_ptr<T> make(T*& out) {
 }
 } // namespace
 
-FakePlatform FakePlatform::install() {
+FakePlatform FakePlatform::install(const std::function<void(Platform::Services&)>& adjust) {
     FakePlatform f;
     Platform::Services s;
     s.defaults = make(f.defaults);
@@ -23,6 +23,13 @@ FakePlatform FakePlatform::install() {
     s.activationPolicy = make(f.activationPolicy);
     s.hotKeys = make(f.hotKeys);
     s.loginItems = make(f.loginItems);
+    s.codeSignature = make(f.codeSignature);
+    s.notifications = make(f.notifications);
+    if (adjust) {
+        adjust(s);
+        if (!s.codeSignature || s.codeSignature.get() != f.codeSignature)
+            f.codeSignature = nullptr;
+    }
     Platform::install(std::move(s));
     return f;
 }

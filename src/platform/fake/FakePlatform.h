@@ -19,8 +19,12 @@ struct FakePlatform {
     FakeActivationPolicy* activationPolicy = nullptr;
     FakeHotKeyService* hotKeys = nullptr;
     FakeLoginItemService* loginItems = nullptr;
+    FakeCodeSignature* codeSignature = nullptr;
+    FakeNotificationCenter* notifications = nullptr;
 
-    static FakePlatform install();
+    // `adjust` may replace services with real ones before they are installed; the pointers of
+    // replaced fakes are then null.
+    static FakePlatform install(const std::function<void(Platform::Services&)>& adjust = {});
 };
 
 } // namespace pinlark

@@ -3,10 +3,12 @@
 #include "platform/ActivationPolicy.h"
 #include "platform/Alerts.h"
 #include "platform/Bundle.h"
+#include "platform/CodeSignature.h"
 #include "platform/CookieStore.h"
 #include "platform/Error.h"
 #include "platform/HotKeyService.h"
 #include "platform/LoginItemService.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
@@ -155,6 +157,44 @@ public:
     mutable int statusQueries = 0;
     int registerCalls = 0;
     int unregisterCalls = 0;
+};
+
+// A signature whose presence and validity the test sets; records the bundles checked.
+class FakeCodeSignature : public CodeSignature {
+public:
+    bool createStaticCode(const QString& bundlePath) override {
+        checked.append(bundlePath);
+        return signedCode;
+    }
+    bool checkValidity(const QString&, unsigned checks) override {
+        lastChecks = checks;
+        return valid;
+    }
+    bool signedCode = true;
+    bool valid = true;
+    unsigned lastChecks = 0;
+    QStringList checked;
+};
+
+// Grants or refuses authorization (or fails asking, with `authorizationError`) and records the
+// notifications added.
+class FakeNotificationCenter : public NotificationCenter {
+public:
+    QCoro::Task<bool> requestAuthorization(unsigned options) override {
+        requestedOptions = options;
+        if (authorizationError)
+            throw PlatformError(*authorizationError);
+        co_return granted;
+    }
+    void add(const NotificationRequest& request) override { added.append(request); }
+    void setResponseHandler(std::function<void(const QVariantMap&)> respond) override {
+        handler = std::move(respond);
+    }
+    bool granted = true;
+    std::optional<QString> authorizationError;
+    unsigned requestedOptions = 0;
+    QList<NotificationRequest> added;
+    std::function<void(const QVariantMap&)> handler;
 };
 
 } // namespace pinlark

@@ -4,6 +4,8 @@
 #include "platform/linux/AutostartLoginItemService.h"
 #include "platform/linux/BrowserWorkspace.h"
 #include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/FreedesktopNotificationCenter.h"
+#include "platform/linux/SealCodeSignature.h"
 #include "platform/linux/X11HotKeyService.h"
 #include "platform/qt/DesktopServices.h"
 #include "platform/qt/SystemClock.h"
@@ -23,6 +25,8 @@ void LinuxPlatform::install() {
     s.activationPolicy = std::make_unique<RecordedActivationPolicy>();
     s.hotKeys = std::make_unique<X11HotKeyService>();
     s.loginItems = std::make_unique<AutostartLoginItemService>();
+    s.codeSignature = std::make_unique<SealCodeSignature>();
+    s.notifications = std::make_unique<FreedesktopNotificationCenter>();
     Platform::install(std::move(s));
 }
 

@@ -1,6 +1,6 @@
 #include "platform/qt/DesktopServices.h"
 
-#include "Product.h"
+#include "platform/PropertyList.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -68,11 +68,16 @@ QString ExecutableBundle::path() const {
 }
 
 std::optional<QString> ExecutableBundle::identifier() const {
-    return QString::fromLatin1(Product::bundleIdentifier);
+    const QVariant id = info().value(QStringLiteral("CFBundleIdentifier"));
+    if (id.typeId() == QMetaType::QString)
+        return id.toString();
+    return std::nullopt;
 }
 
 QVariantMap ExecutableBundle::info() const {
-    return {};
+    return readPropertyList(path() + QLatin1String("/Contents/Info.plist"))
+        .value_or(QVariant())
+        .toMap();
 }
 
 void RecordedActivationPolicy::activate() {

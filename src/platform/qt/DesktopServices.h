@@ -27,7 +27,9 @@ public:
 };
 
 // The bundle that holds the executable: "X.app" for ".../X.app/Contents/MacOS/<exe>", else the
-// executable's folder.
+// executable's folder. Its identifier and information dictionary come from the bundle's
+// Contents/Info.plist, read at every call; without one the dictionary is empty and there is no
+// identifier.
 class ExecutableBundle : public Bundle {
 public:
     QString path() const override;

@@ -1,0 +1,71 @@
+#include "platform/linux/FreedesktopNotificationCenter.h"
+
+#include "platform/Error.h"
+
+#include <QCoroDBusPendingCall>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QPointer>
+
+namespace pinlark {
+
+namespace {
+const QString service = QStringLiteral("org.freedesktop.Notifications");
+const QString path = QStringLiteral("/org/freedesktop/Notifications");
+const QString interface = QStringLiteral("org.freedesktop.Notifications");
+} // namespace
+
+FreedesktopNotificationCenter::FreedesktopNotificationCenter() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+                SLOT(actionInvoked(uint, QString)));
+    bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+                SLOT(notificationClosed(uint, uint)));
+}
+
+QCoro::Task<bool> FreedesktopNotificationCenter::requestAuthorization(unsigned) {
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface,
+                                                       QStringLiteral("GetServerInformation"));
+    const QDBusMessage reply = co_await QDBusConnection::sessionBus().asyncCall(call, 10000);
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        throw PlatformError(reply.errorMessage());
+    co_return true;
+}
+
+void FreedesktopNotificationCenter::add(const NotificationRequest& request) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
+    call << QStringLiteral("Pinlark") << uint(0) << QString() << request.title << request.body
+         << QStringList{QStringLiteral("default"), QStringLiteral("Open")} << QVariantMap()
+         << int(-1);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, info = request.userInfo](QDBusPendingCallWatcher* w) {
+                const QDBusPendingReply<uint> reply = *w;
+                if (!reply.isError())
+                    m_userInfo.insert(reply.value(), info);
+                w->deleteLater();
+            });
+}
+
+void FreedesktopNotificationCenter::setResponseHandler(
+    std::function<void(const QVariantMap&)> respond) {
+    m_respond = std::move(respond);
+}
+
+void FreedesktopNotificationCenter::actionInvoked(uint id, const QString& action) {
+    const auto it = m_userInfo.constFind(id);
+    if (action != QLatin1String("default") || it == m_userInfo.constEnd())
+        return;
+    if (m_respond)
+        m_respond(*it);
+}
+
+void FreedesktopNotificationCenter::notificationClosed(uint id, uint) {
+    m_userInfo.remove(id);
+}
+
+} // namespace pinlark

@@ -1,0 +1,15 @@
+#include "platform/linux/SealCodeSignature.h"
+
+#include "platform/linux/Seal.h"
+
+namespace pinlark {
+
+bool SealCodeSignature::createStaticCode(const QString& bundlePath) {
+    return Seal::exists(bundlePath);
+}
+
+bool SealCodeSignature::checkValidity(const QString& bundlePath, unsigned checks) {
+    return Seal::check(bundlePath, checks & CheckNestedCode);
+}
+
+} // namespace pinlark

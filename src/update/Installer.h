@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace pinlark {
+
+// Installs a newer release over the running bundle: preflight, download into a staging folder,
+// verification, and the swap by a detached script that puts the old bundle back when the new
+// one does not stay up. Main thread only.
+class Installer {
+public:
+    // True from the moment an installation passes its preflight until it ends.
+    static bool isBusy() { return s_busy; }
+    // Called on the main thread right after every change of isBusy().
+    static inline std::function<void()> onChange;
+
+    // Why the running copy can't replace itself, as a message for the user; none when it can.
+    static std::optional<QString> blocker();
+    // The "autoUpdate" preference: true unless it holds the boolean false.
+    static bool isAutomatic();
+
+    // Runs one installation of `version` from the archive at `path` on the origin. On success
+    // the app terminates; throws Failure (or the swap's own error) otherwise. `stillWanted` is
+    // asked once the archive is verified; false gives up with Failure::deferred.
+    static QCoro::Task<> install(
+        QString version, QString path, std::optional<QString> sha256,
+        std::function<bool()> stillWanted = [] { return true; });
+
+    // Downloads `url` into the file `destination`, which is replaced only by a complete 2xx
+    // answer. Throws Failure::download for any other answer, PlatformError for a transport
+    // failure, a stall of two minutes, or an answer beyond the size limit.
+    static QCoro::Task<> download(QUrl url, QString destination);
+
+    // Checks the archive `zip` against `sha256` (skipped when none or empty), unpacks it into
+    // `work`/unpacked and checks the bundle in it; gives the bundle's path.
+    static QString verify(const QString& zip, const QString& work, const QString& expectedVersion,
+                          const std::optional<QString>& sha256);
+
+    // Runs a tool to completion, its output discarded; whether it exited with status 0. A tool
+    // the bundle carries in Contents/Helpers is run from there ("/usr/bin/ditto" → the
+    // bundled ditto).
+    static bool run(const QString& path, const QStringList& arguments);
+
+    // Writes the swap script into `work`, starts it detached with its output in swap.log, and
+    // terminates the app. Throws PlatformError when the script can't be written or started.
+    static void swap(const QString& app, const QString& staged, const QString& work,
+                     const QString& version);
+    // Lifts the rollback mark once the app runs another version than the one rolled back to.
+    static void reconcile();
+
+    // The text of the swap script.
+    static QString swapScript(const QString& app, const QString& staged, const QString& work,
+                              qint64 pid, const QString& bundleIdentifier);
+    // A version as a piece of a folder name: letters, digits, ".", "-", "_" and "+" only, no
+    // "..", at most 64 characters.
+    static QString safeFolderPiece(const QString& version);
+
+private:
+    friend struct TestState;
+    friend class TestInstaller;
+    friend class TestSwap;
+    friend class TestScheduling;
+
+    static std::optional<QString> bundleURL();
+    static void setBusy(bool busy);
+
+    static inline bool s_busy = false;
+    // Ends the app after the swap has started; whether it is ending. Tests replace it.
+    static bool terminateApp();
+    static inline std::function<bool()> s_terminate;
+    static inline bool s_terminating = false;
+
+    static constexpr std::chrono::milliseconds defaultDownloadTimeout{120000};
+    static inline std::chrono::milliseconds s_downloadTimeout = defaultDownloadTimeout;
+    // No release comes near this; a server that sends more is not sending one.
+    static constexpr qint64 maxArchiveSize = qint64(2) << 30;
+};
+
+} // namespace pinlark

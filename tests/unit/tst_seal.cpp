@@ -1,0 +1,78 @@
+#include "TestSupport.h"
+#include "platform/linux/Seal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace pinlark {
+
+class TestSeal : public QObject {
+    Q_OBJECT
+
+    static void write(const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+private Q_SLOTS:
+    // Changed, added and re-moded files and a missing seal are refused in the installer's
+    // verification table; these are the cases it can't reach through a zip.
+    void check_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("nestedChecked");
+        QTest::newRow("intact") << "" << true << true;
+        QTest::newRow("missing file") << "remove" << false << true;
+        QTest::newRow("link retargeted outside") << "relink" << false << true;
+        QTest::newRow("link replaced by its file") << "unlink" << false << true;
+        QTest::newRow("nested bundle changed, checked") << "nested" << false << true;
+        QTest::newRow("nested bundle changed, not checked") << "nested" << true << false;
+    }
+    void check() {
+        QFETCH(QString, change);
+        QFETCH(bool, valid);
+        QFETCH(bool, nestedChecked);
+        QTemporaryDir dir;
+        const QString app = dir.filePath(QStringLiteral("Pinlark.app"));
+        const QString inner = app + QStringLiteral("/Contents/Helpers/Tool.app");
+        write(app + QStringLiteral("/Contents/Info.plist"), "info");
+        write(app + QStringLiteral("/Contents/MacOS/Pinlark"), "exe");
+        write(inner + QStringLiteral("/Contents/MacOS/Tool"), "tool");
+        QVERIFY(QFile::link(QStringLiteral("../Info.plist"),
+                            app + QStringLiteral("/Contents/MacOS/info")));
+        QCOMPARE(Seal::write(inner), QString());
+        QCOMPARE(Seal::write(app), QString());
+        // The inner bundle's change is made under its own seal and the outer one resealed.
+        const QString exe = app + QStringLiteral("/Contents/MacOS/Pinlark");
+        const QString link = app + QStringLiteral("/Contents/MacOS/info");
+        if (change == QLatin1String("remove")) {
+            QFile::remove(exe);
+        } else if (change == QLatin1String("relink")) {
+            QFile::remove(link);
+            QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), link));
+        } else if (change == QLatin1String("unlink")) {
+            QFile::remove(link);
+            write(link, "info");
+        } else if (change == QLatin1String("nested")) {
+            write(inner + QStringLiteral("/Contents/MacOS/Tool"), "TOOL");
+            QCOMPARE(Seal::write(app), QString());
+        }
+        QCOMPARE(Seal::check(app, nestedChecked), valid);
+    }
+
+    void refusesToSealALinkLeavingTheBundle() {
+        QTemporaryDir dir;
+        const QString app = dir.filePath(QStringLiteral("Pinlark.app"));
+        QDir().mkpath(app + QStringLiteral("/Contents"));
+        QVERIFY(QFile::link(QStringLiteral("../../.."), app + QStringLiteral("/Contents/up")));
+        QCOMPARE(Seal::write(app), QStringLiteral("Contents/up links outside the bundle"));
+    }
+};
+
+} // namespace pinlark
+
+QTEST_GUILESS_MAIN(pinlark::TestSeal)
+#include "tst_seal.moc"
