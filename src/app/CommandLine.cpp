@@ -52,11 +52,6 @@ Parsed parse(const QStringList& arguments) {
     if (first == QLatin1String("--help") || first == QLatin1String("-h"))
         return arguments.size() == 1 ? Parsed{std::nullopt, help(), 0}
                                      : fail(QStringLiteral("--help takes nothing more"));
-    if (first.startsWith(QLatin1String("--save="))) {
-        if (arguments.size() > 1)
-            return fail(QStringLiteral("one link at a time"));
-        return save(first.mid(7));
-    }
     if (first == QLatin1String("--save")) {
         if (arguments.size() < 2)
             return fail(QStringLiteral("--save needs a link"));

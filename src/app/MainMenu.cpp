@@ -101,8 +101,8 @@ QMenuBar* buildMainMenu(QWidget* parent) {
     add(application, "Hide Others", Qt::ALT | Qt::CTRL | Qt::Key_H, {});
     add(application, "Show All", {}, {});
     application->addSeparator();
-    // Exits the event loop directly: a quit request would first ask every window to close, and
-    // the library window answers a close by hiding, which would cancel the quit.
+    // Exits the event loop directly: newer Qt versions turn a quit request into closing every
+    // window first, and the library window answers a close by hiding, which cancels the quit.
     add(application, "Quit Pinlark", Qt::CTRL | Qt::Key_Q, [] {
         QCoreApplication::exit(0);
     })->setMenuRole(QAction::QuitRole);

@@ -4,15 +4,12 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include <memory>
-
 using namespace pinlark;
 
-// Each menu as "title" or "title | key" per item, "-" for a separator, "(off)" for an item that
-// stays disabled on Linux.
 class TestMainMenu : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // Each item as "title | key", "-" for a separator, "(off)" for one disabled on Linux.
     void menu_data() {
         QTest::addColumn<int>("position");
         QTest::addColumn<QString>("title");
@@ -37,24 +34,16 @@ private Q_SLOTS:
         QFETCH(int, position);
         QFETCH(QString, title);
         QFETCH(QStringList, items);
-        std::unique_ptr<QMenuBar> bar(buildMainMenu());
+        const std::unique_ptr<QMenuBar> bar(buildMainMenu());
         QCOMPARE(bar->actions().size(), 4);
-        QMenu* menu = bar->actions().at(position)->menu();
-        QVERIFY(menu);
+        const QMenu* menu = bar->actions().at(position)->menu();
         QCOMPARE(menu->title(), title);
         QStringList actual;
         for (const QAction* item : menu->actions()) {
-            if (item->isSeparator()) {
-                actual << QStringLiteral("-");
-                continue;
-            }
-            QString row = item->text();
-            if (!item->shortcut().isEmpty())
-                row +=
-                    QStringLiteral(" | ") + item->shortcut().toString(QKeySequence::PortableText);
-            if (!item->isEnabled())
-                row += QStringLiteral(" (off)");
-            actual << row;
+            const QString key = item->shortcut().toString(QKeySequence::PortableText);
+            actual << (item->isSeparator() ? QStringLiteral("-")
+                                           : item->text() + (key.isEmpty() ? "" : " | " + key) +
+                                                 (item->isEnabled() ? "" : " (off)"));
         }
         QCOMPARE(actual, items);
     }
