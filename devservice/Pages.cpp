@@ -101,8 +101,7 @@ fetch("http://127.0.0.1:%2/", {
     statusLine.textContent = "Couldn't reach Pinlark. Start the sign-in again from the app.";
   });
 </script>)")
-                               .arg(scriptJson(handBack))
-                               .arg(port);
+                               .arg(scriptJson(handBack), QString::number(port));
     return page(QStringLiteral("Connecting Pinlark"),
                 QStringLiteral("<h1>Connecting Pinlark</h1>\n<p id=\"status\" "
                                "data-result=\"pending\">Handing your session to the app…</p>\n") +

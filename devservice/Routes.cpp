@@ -107,18 +107,21 @@ int limitOf(const Request& req) {
 
 } // namespace
 
-Routes::Routes(httplib::Server& server, Store& store, const Releases& releases)
+Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, bool devRoutes)
     : m_server(server)
     , m_store(store)
-    , m_releases(releases) {
+    , m_releases(releases)
+    , m_devRoutes(devRoutes) {
     using S = httplib::Server;
-    m_server.Get("/dev/requests", [this](const Request&, Response& res) {
-        sendJson(res, 200, QJsonDocument(m_store.requests()));
-    });
-    m_server.Delete("/dev/requests", [this](const Request&, Response& res) {
-        m_store.clearRequests();
-        res.status = 204;
-    });
+    if (m_devRoutes) {
+        m_server.Get("/dev/requests", [this](const Request&, Response& res) {
+            sendJson(res, 200, QJsonDocument(m_store.requests()));
+        });
+        m_server.Delete("/dev/requests", [this](const Request&, Response& res) {
+            m_store.clearRequests();
+            res.status = 204;
+        });
+    }
     // Not recorded: the log of requests is about what the app asks for, not the pages' styling.
     m_server.Get("/style.css", [](const Request&, Response& res) {
         res.set_header("Cache-Control", "max-age=3600");
@@ -151,6 +154,10 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases)
         case 413:
             sendError(res, 413, "too_large", QStringLiteral("That request is too large."));
             break;
+        case 411:
+            sendError(res, 411, "length_required",
+                      QStringLiteral("Send the length of the request body."));
+            break;
         case 404:
             sendError(res, 404, "not_found", QStringLiteral("Nothing here."));
             break;
@@ -164,7 +171,8 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases)
 
 void Routes::route(Register method, const char* pattern, Handler handler) {
     (m_server.*method)(pattern, [this, handler](const Request& req, Response& res) {
-        m_store.record(describe(req));
+        if (m_devRoutes)
+            m_store.record(describe(req));
         (this->*handler)(req, res);
     });
 }

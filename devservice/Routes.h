@@ -19,10 +19,11 @@ class Store;
 
 // The contract's requests served on one server from `store` and `releases`, which must outlive
 // it: the sign-in pages and session cookie, the JSON API, the saves and download pages, the
-// update manifest and archives, the browser sign-in hand-off page, and "dev/requests".
+// update manifest and archives, the browser sign-in hand-off page, and, with `devRoutes`,
+// "dev/requests" (and only then are requests recorded).
 class Routes {
 public:
-    Routes(httplib::Server& server, Store& store, const Releases& releases);
+    Routes(httplib::Server& server, Store& store, const Releases& releases, bool devRoutes);
 
 private:
     using Request = httplib::Request;
@@ -60,6 +61,7 @@ private:
     httplib::Server& m_server;
     Store& m_store;
     const Releases& m_releases;
+    const bool m_devRoutes;
 };
 
 } // namespace pinlark::devservice

@@ -1,6 +1,7 @@
 #include "Store.h"
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 
 namespace pinlark::devservice {
@@ -8,6 +9,7 @@ namespace pinlark::devservice {
 namespace {
 // Enough for any test or development session; the oldest entries go first.
 constexpr qsizetype maxRecordedRequests = 10000;
+constexpr qsizetype maxRecordedBytes = 4 * 1024 * 1024;
 } // namespace
 
 QString randomToken(int bytes) {
@@ -94,16 +96,20 @@ QJsonArray Store::recent(const QString& account, int limit) const {
 }
 
 void Store::record(QJsonObject request) {
+    const qsizetype size = QJsonDocument(request).toJson(QJsonDocument::Compact).size();
     std::lock_guard lock(m_mutex);
-    if (m_requests.size() >= maxRecordedRequests)
+    m_requests.append({std::move(request), size});
+    m_requestBytes += size;
+    while (m_requests.size() > maxRecordedRequests || m_requestBytes > maxRecordedBytes) {
+        m_requestBytes -= m_requests.first().second;
         m_requests.removeFirst();
-    m_requests.append(std::move(request));
+    }
 }
 
 QJsonArray Store::requests() const {
     std::lock_guard lock(m_mutex);
     QJsonArray all;
-    for (const QJsonObject& r : m_requests)
+    for (const auto& [r, size] : m_requests)
         all.append(r);
     return all;
 }
@@ -111,6 +117,7 @@ QJsonArray Store::requests() const {
 void Store::clearRequests() {
     std::lock_guard lock(m_mutex);
     m_requests.clear();
+    m_requestBytes = 0;
 }
 
 } // namespace pinlark::devservice

@@ -10,6 +10,7 @@
 
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace pinlark::devservice {
 
@@ -55,7 +56,9 @@ private:
     QHash<QString, QString> m_accounts; // lower-cased email -> email as first given
     QHash<QString, QString> m_sessions; // token -> account
     QList<Save> m_saves;                // oldest first
-    QList<QJsonObject> m_requests;      // oldest first, bounded
+    // Oldest first, each with the size of its JSON, bounded in number and in bytes.
+    QList<std::pair<QJsonObject, qsizetype>> m_requests;
+    qsizetype m_requestBytes = 0;
 };
 
 // A fresh random text of `bytes` random bytes in base64url without padding.

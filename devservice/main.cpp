@@ -4,6 +4,7 @@
 //
 // Prints its origin (e.g. http://127.0.0.1:41234) as the first line and serves until killed.
 
+#include "BoundedServer.h"
 #include "Releases.h"
 #include "Routes.h"
 #include "Store.h"
@@ -82,13 +83,14 @@ int main(int argc, char** argv) {
 
     Store store(options->settleAfter);
     const Releases releases(options->releases);
-    httplib::Server server;
-    // Clients keep their connections: enough workers for several at once, and no early close.
-    server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    BoundedServer server;
+    // A worker serves one connection at a time, also while it waits for the next request: many
+    // workers, and an idle connection closed soon, so a few idle or slow clients can't take all.
+    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     server.set_keep_alive_max_count(100000);
+    server.set_keep_alive_timeout(2);
     server.set_tcp_nodelay(true);
     server.set_payload_max_length(64 * 1024);
-    const Routes routes(server, store, releases);
 
     int port = options->port;
     if (port == 0)
@@ -100,6 +102,8 @@ int main(int argc, char** argv) {
                      options->port);
         return 1;
     }
+    // The requests it records, sessions included, are shown only to the machine itself.
+    const Routes routes(server, store, releases, server.listensOnLoopback());
     const bool ipv6 = options->host.find(':') != std::string::npos;
     std::printf(ipv6 ? "http://[%s]:%d\n" : "http://%s:%d\n", options->host.c_str(), port);
     std::fflush(stdout);

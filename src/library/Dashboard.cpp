@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
 #include "service/Config.h"
+#include "session/Connect.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -76,6 +77,7 @@ void Dashboard::buildWebView() {
     auto* page = new DashboardPage(profile, m_webView);
     m_webView->setPage(page);
     connect(page, &DashboardPage::browserSignInRequested, this, &Dashboard::browserSignInRequested);
+    connect(this, &Dashboard::browserSignInRequested, this, [] { Connect::begin(); });
     connect(page, &QWebEnginePage::loadProgress, this,
             [this](int percent) { m_bar->setValue(percent / 100.0); });
     connect(page, &QWebEnginePage::loadingChanged, this, &Dashboard::loadingChanged);

@@ -55,8 +55,8 @@ public:
     static const char frameKey[];
 
 Q_SIGNALS:
-    // A top-level navigation to an identity provider was refused; the sign-in belongs in the
-    // browser.
+    // A top-level or new-window navigation to an identity provider was refused; the sign-in
+    // belongs in the browser. Connected to Connect::begin().
     void browserSignInRequested(const QUrl& url);
 
 protected:

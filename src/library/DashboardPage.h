@@ -4,7 +4,8 @@
 
 namespace pinlark {
 
-// The library window's page: applies the navigation policy and sends pop-ups to the browser.
+// The library window's page: applies the navigation policy and sends pop-ups to the browser
+// (or, for an identity provider, to the browser sign-in).
 class DashboardPage : public QWebEnginePage {
     Q_OBJECT
 public:
@@ -17,6 +18,9 @@ Q_SIGNALS:
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+
+private:
+    void requestBrowserSignIn(const QUrl& url);
 };
 
 } // namespace pinlark

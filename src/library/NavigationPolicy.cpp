@@ -34,8 +34,19 @@ bool NavigationPolicy::isInApp(const QUrl& url) {
                        [&](const QString& domain) { return hostMatches(host, domain); });
 }
 
-bool NavigationPolicy::isIdentityProvider(const QUrl&) {
-    return false;
+NavigationPolicy::Decision NavigationPolicy::decideNewWindow(const QUrl& url) {
+    return isIdentityProvider(url) ? Decision::HandOffToBrowserSignIn : Decision::OpenInBrowser;
+}
+
+bool NavigationPolicy::isIdentityProvider(const QUrl& url) {
+    const QString host = url.host(QUrl::FullyEncoded);
+    if (host.isEmpty())
+        return false;
+    static const QString providers[] = {QStringLiteral("accounts.google.com"),
+                                        QStringLiteral("accounts.youtube.com"),
+                                        QStringLiteral("appleid.apple.com")};
+    return std::any_of(std::begin(providers), std::end(providers),
+                       [&](const QString& domain) { return hostMatches(host, domain); });
 }
 
 bool NavigationPolicy::hostMatches(const QString& host, const QString& domain) {

@@ -31,8 +31,14 @@ public:
     // google.com, gstatic.com or googleusercontent.com or their subdomains.
     static bool isInApp(const QUrl& url);
 
-    // Whether the URL is an identity provider's sign-in page, whose top-level navigations go to
-    // the browser sign-in. No provider is handed off yet.
+    // A request for a new window (a link with a new-window target, scripted window opening):
+    // an identity provider's page is handed off to the browser sign-in, anything else opens in
+    // the browser. The library never opens a second web view.
+    static Decision decideNewWindow(const QUrl& url);
+
+    // Whether the URL is on an identity provider's sign-in host (accounts.google.com,
+    // accounts.youtube.com, appleid.apple.com or a subdomain), whose top-level and new-window
+    // navigations go to the browser sign-in.
     static bool isIdentityProvider(const QUrl& url);
 
     // Whether `host` equals `domain` or ends with "." followed by it; exact and case-sensitive.

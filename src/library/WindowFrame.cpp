@@ -18,16 +18,18 @@ std::optional<QRect> WindowFrame::decode(const QString& text) {
     const QStringList parts = text.split(QLatin1Char(' '));
     if (parts.size() != 4)
         return std::nullopt;
-    int v[4];
+    // Checked in 64 bits: a hand-edited frame must not overflow QRect's int arithmetic, also once
+    // grown to the minimum size or moved.
+    qint64 v[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
-        v[i] = parts[i].toInt(&ok);
-        if (!ok)
+        v[i] = parts[i].toLongLong(&ok);
+        if (!ok || v[i] < -maxCoordinate || v[i] > maxCoordinate)
             return std::nullopt;
     }
     if (v[2] <= 0 || v[3] <= 0)
         return std::nullopt;
-    return QRect(v[0], v[1], v[2], v[3]);
+    return QRect(int(v[0]), int(v[1]), int(v[2]), int(v[3]));
 }
 
 QRect WindowFrame::initial(const std::optional<QString>& saved, const QList<QRect>& screens,

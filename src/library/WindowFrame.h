@@ -13,7 +13,11 @@ namespace pinlark {
 class WindowFrame {
 public:
     static QString encode(const QRect& frame);
-    // None unless the text is four integers with a positive width and height.
+    // Coordinates and sizes beyond this (Qt's largest window size) are not a frame.
+    static constexpr qint64 maxCoordinate = (1 << 24) - 1;
+
+    // None unless the text is four integers within ±maxCoordinate with a positive width and
+    // height.
     static std::optional<QRect> decode(const QString& text);
 
     // Where the window opens: the saved frame, grown to `minimum` if smaller, when it overlaps

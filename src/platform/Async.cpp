@@ -14,11 +14,14 @@ CancelToken::CancelToken()
 void CancelToken::cancel() const {
     if (m_state->cancelled)
         return;
-    m_state->cancelled = true;
-    // A callback may resume a coroutine that drops its subscription: take them out first.
-    auto callbacks = std::exchange(m_state->callbacks, {});
-    for (auto& [id, callback] : callbacks)
-        callback();
+    // The callbacks may drop subscriptions, this token and its last other copy: run them one at
+    // a time from the live registry, each taken out before it runs, with the state held here.
+    const std::shared_ptr<TokenState> state = m_state;
+    state->cancelled = true;
+    while (!state->callbacks.empty()) {
+        auto node = state->callbacks.extract(state->callbacks.begin());
+        node.mapped()();
+    }
 }
 
 bool CancelToken::isCancelled() const {
@@ -39,9 +42,23 @@ CancelToken::Subscription::Subscription(std::weak_ptr<TokenState> state, int id)
     : m_state(std::move(state))
     , m_id(id) {}
 
+CancelToken::Subscription& CancelToken::Subscription::operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_state = std::move(other.m_state);
+        m_id = std::exchange(other.m_id, 0);
+    }
+    return *this;
+}
+
 CancelToken::Subscription::~Subscription() {
+    release();
+}
+
+void CancelToken::Subscription::release() {
     if (auto state = m_state.lock())
         state->callbacks.erase(m_id);
+    m_state.reset();
 }
 
 } // namespace pinlark

@@ -30,12 +30,14 @@ public:
     public:
         Subscription() = default;
         Subscription(Subscription&&) noexcept = default;
-        Subscription& operator=(Subscription&&) noexcept = default;
+        // Unregisters the callback held so far.
+        Subscription& operator=(Subscription&& other) noexcept;
         ~Subscription();
 
     private:
         friend class CancelToken;
         Subscription(std::weak_ptr<TokenState> state, int id);
+        void release();
         std::weak_ptr<TokenState> m_state;
         int m_id = 0;
     };

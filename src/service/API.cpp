@@ -52,6 +52,9 @@ QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<
 
     QNetworkRequest request(url);
     request.setTransferTimeout(int(s_transferTimeout.count()));
+    // The token goes to the service's origin only: a redirect elsewhere ends the exchange.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
     request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     QNetworkReply* reply = nullptr;
     if (body) {
@@ -61,6 +64,11 @@ QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<
     } else {
         reply = network().sendCustomRequest(request, method);
     }
+    // An answer may not grow without end: once more than the cap has arrived, it is cut off.
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] {
+        if (reply->bytesAvailable() > maxAnswerBytes)
+            reply->abort();
+    });
     {
         // Abort, never delete, a reply in flight: only then does the await resume.
         const auto aborting = cancel.onCancel([reply] { reply->abort(); });

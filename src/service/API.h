@@ -19,7 +19,8 @@ namespace pinlark {
 
 // The client of the service's JSON API. Every call is one HTTP exchange carrying the session
 // as a bearer token. Failures are thrown: APIError for everything the client detects itself
-// ("unauthenticated" without a session, "offline" when the exchange does not complete, the
+// ("unauthenticated" without a session, "offline" when the exchange does not complete, is
+// redirected away from the service's origin or brings an answer over the size cap, the
 // service's code otherwise), DecodingError for a success body of the wrong shape. Cancelling
 // `cancel` aborts the exchange, which fails as "offline". Main thread only; several calls may
 // be in flight at once.
@@ -43,6 +44,8 @@ private:
     // application object goes, so connections are reused.
     static QNetworkAccessManager& network();
 
+    // The most an answer may hold; a longer one fails as "offline".
+    static constexpr qint64 maxAnswerBytes = 4 * 1024 * 1024;
     static constexpr std::chrono::milliseconds defaultTransferTimeout{15000};
     // How long an exchange may go without any byte moving; tests shorten it.
     static inline std::chrono::milliseconds s_transferTimeout = defaultTransferTimeout;

@@ -14,6 +14,23 @@ APIError APIError::offline() {
             QStringLiteral("Can't reach Pinlark. Check your connection.")};
 }
 
+namespace {
+
+// The most of a service's message that reaches the user; a longer one ends in an ellipsis.
+constexpr qsizetype maxMessageLength = 500;
+
+QString shortened(QString message) {
+    if (message.size() <= maxMessageLength)
+        return message;
+    qsizetype end = maxMessageLength - 1;
+    if (message.at(end - 1).isHighSurrogate())
+        --end;
+    message.truncate(end);
+    return message + QChar(0x2026);
+}
+
+} // namespace
+
 APIError APIError::fromResponse(int status, const QByteArray& body) {
     ErrorBody decoded;
     try {
@@ -21,8 +38,9 @@ APIError APIError::fromResponse(int status, const QByteArray& body) {
     } catch (const DecodingError&) {
         // Empty, HTML or any other body: the status alone.
     }
-    return {decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
-            decoded.message.value_or(QStringLiteral("Something went wrong. Try again."))};
+    return {
+        decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
+        shortened(decoded.message.value_or(QStringLiteral("Something went wrong. Try again.")))};
 }
 
 } // namespace pinlark

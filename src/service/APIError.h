@@ -16,6 +16,7 @@ public:
     static APIError unauthenticated();
     static APIError offline();
     // The error for a non-success `status` whose body is `body` (an error body or anything else).
+    // A message of more than a few hundred characters is cut short.
     static APIError fromResponse(int status, const QByteArray& body);
 
     const QString& code() const { return m_code; }

@@ -288,6 +288,52 @@ private Q_SLOTS:
         };
         QCOMPARE(runTask(all()), 3);
     }
+
+    // A redirect away from the origin (here: to another port) ends the exchange as offline
+    // before anything, the token above all, goes there.
+    void redirectsStayWithinTheOrigin_data() {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<int>("status");
+        for (const char* method : {"GET", "POST"}) {
+            for (int status : {301, 302, 307, 308})
+                QTest::addRow("%s %d", method, status) << QByteArray(method) << status;
+        }
+    }
+    void redirectsStayWithinTheOrigin() {
+        QFETCH(QByteArray, method);
+        QFETCH(int, status);
+        ScriptedPeer elsewhere(answer("201 Created", "application/json", "{\"id\":\"n1\"}"));
+        ScriptedPeer service("HTTP/1.1 " + QByteArray::number(status) +
+                             " Moved\r\nLocation: " + elsewhere.origin().toEncoded() +
+                             "/api/saves\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        useOrigin(service.origin());
+        QCOMPARE(method == "POST" ? outcomeOf(API::save(QStringLiteral("https://e.test/")))
+                                  : outcomeOf(API::recent(3)),
+                 offline);
+        QCOMPARE(elsewhere.connections, 0);
+    }
+
+    // A complete answer of 64 MiB is cut off once more than the cap has arrived, whatever its
+    // status and framing.
+    void cutsOffAnAnswerOverTheCap_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<bool>("chunked");
+        QTest::newRow("success with its length")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n") << false;
+        QTest::newRow("chunked success")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n") << true;
+        QTest::newRow("chunked error") << QByteArray("HTTP/1.1 500 Internal Server Error\r\n"
+                                                     "Transfer-Encoding: chunked\r\n\r\n")
+                                       << true;
+    }
+    void cutsOffAnAnswerOverTheCap() {
+        QFETCH(QByteArray, head);
+        QFETCH(bool, chunked);
+        const QByteArray body(64 << 20, ' ');
+        ScriptedPeer peer(chunked ? head + "4000000\r\n" + body + "\r\n0\r\n\r\n" : head + body);
+        useOrigin(peer.origin());
+        QCOMPARE(outcomeOf(API::recent(3)), offline);
+    }
 };
 
 } // namespace pinlark

@@ -7,7 +7,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 namespace pinlark {
@@ -393,6 +395,95 @@ private Q_SLOTS:
                  404);
         QVERIFY(
             curl({url(QStringLiteral("download"))}).body.contains("href=\"/releases/new.zip\""));
+    }
+
+    void handOffKeepsTheStateAsGiven() {
+        const Answer handOff =
+            curl({QStringLiteral("-b"), QStringLiteral("authjs.session-token=") + token,
+                  url(QStringLiteral("connect/mac")) + QStringLiteral("?port=4242&state=a%251b")});
+        QVERIFY(handOff.body.contains("\"state\":\"a%1b\""));
+        QVERIFY(handOff.body.contains("fetch(\"http://127.0.0.1:4242/\""));
+    }
+
+    // Requests whose size the service can't bound before reading them are refused unread and
+    // unrecorded, and it goes on serving.
+    void refusesUnboundedRequests_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");
+        const QString header = QStringLiteral("-H");
+        const QString body = QStringLiteral("--data-binary");
+        QTest::newRow("chunked") << QStringList{header,
+                                                QStringLiteral("Transfer-Encoding: chunked"), body,
+                                                QStringLiteral("{}")}
+                                 << 413 << QStringLiteral("too_large");
+        QTest::newRow("compressed") << QStringList{header, QStringLiteral("Content-Encoding: gzip"),
+                                                   body, QStringLiteral("{}")}
+                                    << 413 << QStringLiteral("too_large");
+        QTest::newRow("a body without a length")
+            << QStringList{QStringLiteral("-X"), QStringLiteral("POST")} << 411
+            << QStringLiteral("length_required");
+        QStringList bigHead;
+        for (int i = 0; i < 12; ++i)
+            bigHead << header
+                    << QStringLiteral("X-Filler-%1: %2")
+                           .arg(QString::number(i), QString(8000, QLatin1Char('x')));
+        QTest::newRow("a head over 64 KiB") << bigHead << 400 << QStringLiteral("bad_request");
+    }
+    void refusesUnboundedRequests() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        service->clearRequests();
+        const Answer a = curl(arguments << url(QStringLiteral("api/saves")));
+        QCOMPARE(a.status, status);
+        QCOMPARE(a.error(), error);
+        QCOMPARE(service->requests(), QJsonArray());
+        QCOMPARE(get(QStringLiteral("api/saves"), token).status, 200);
+    }
+
+    void boundsTheRequestLogInBytes() {
+        QTemporaryFile body;
+        QVERIFY(body.open());
+        body.write(QByteArray(60000, 'x'));
+        body.close();
+        QStringList transfers;
+        for (int i = 0; i < 90; ++i)
+            transfers << QStringLiteral("-H") << QStringLiteral("Content-Type: application/json")
+                      << QStringLiteral("--data-binary") << QLatin1Char('@') + body.fileName()
+                      << url(QStringLiteral("api/saves")) + QStringLiteral("?n=%1").arg(i)
+                      << QStringLiteral("--next");
+        curl(transfers.mid(0, transfers.size() - 1));
+        const QJsonArray requests = service->requests();
+        qsizetype bytes = 0;
+        for (const QJsonValue& request : requests)
+            bytes += QJsonDocument(request.toObject()).toJson(QJsonDocument::Compact).size();
+        QVERIFY2(bytes <= 4 * 1024 * 1024, qPrintable(QString::number(bytes)));
+        QCOMPARE(requests.last()[QLatin1String("query")].toString(), QStringLiteral("n=89"));
+    }
+
+    void servesBesideIdleConnections() {
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 16; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, quint16(service->origin().port()));
+            QVERIFY(idle.back()->waitForConnected(5000));
+        }
+        // A watchdog well below the time those connections may stay.
+        const Answer a = curl(
+            {QStringLiteral("--max-time"), QStringLiteral("2"), url(QStringLiteral("signin"))});
+        QCOMPARE(a.status, 200);
+    }
+
+    // What the service records, sessions included, is for the machine it runs on only.
+    void servesDevRoutesOnLoopbackOnly() {
+        service = std::make_unique<DevService>(
+            QStringList{QStringLiteral("--host"), QStringLiteral("0.0.0.0")});
+        QVERIFY(service->isRunning());
+        QCOMPARE(curl({url(QStringLiteral("signin"))}).status, 200);
+        const Answer log = curl({url(QStringLiteral("dev/requests"))});
+        QCOMPARE(log.status, 404);
+        QVERIFY(!log.body.contains("signin"));
     }
 };
 

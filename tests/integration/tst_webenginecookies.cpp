@@ -2,10 +2,13 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace pinlark {
 
@@ -111,6 +114,50 @@ private Q_SLOTS:
         QCOMPARE(peer({QStringLiteral("bearer")}), QStringLiteral("(none)\n"));
         peer({QStringLiteral("load"), origin + QStringLiteral("/signin")});
         QCOMPARE(peer({QStringLiteral("bearer")}), QStringLiteral("page-token\n"));
+    }
+
+    // The mirror as the next start finds it: one that is not a list of cookies is kept aside and
+    // replaced, one that cannot be opened is never written over, and an expiry beyond any date
+    // is the latest date.
+    void mirrorAsFound_data() {
+        QTest::addColumn<QByteArray>("mirror"); // empty: a link to itself, which cannot be opened
+        QTest::addColumn<QString>("listed");
+        QTest::addColumn<bool>("keptAside");
+        const QString added = QStringLiteral("new=1 .example.test /\n");
+        QTest::newRow("not a list") << QByteArray("{\"name\": \"ZmFy\"}") << added << true;
+        QTest::newRow("cannot be opened") << QByteArray() << QString() << false;
+        QTest::newRow("expiry beyond any date")
+            << QByteArray("[{\"name\": \"ZmFy\", \"value\": \"MQ==\", \"domain\": "
+                          "\".example.test\", \"path\": \"/\", \"expires\": 1e300}]")
+            << QStringLiteral("far=1 .example.test /\n") + added << false;
+    }
+    void mirrorAsFound() {
+        QFETCH(QByteArray, mirror);
+        QFETCH(QString, listed);
+        QFETCH(bool, keptAside);
+        const QString path = home->config() + QStringLiteral("/app.pinlark.Pinlark.cookies.json");
+        QVERIFY(QDir().mkpath(home->config()));
+        if (mirror.isEmpty()) {
+            QVERIFY(::symlink(QFile::encodeName(path).constData(),
+                              QFile::encodeName(path).constData()) == 0);
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(mirror);
+        }
+        peer({QStringLiteral("insert"), QStringLiteral("new"), QStringLiteral("1"),
+              QStringLiteral(".example.test")});
+        QCOMPARE(peer({QStringLiteral("list")}), listed);
+        const QStringList aside =
+            QDir(home->config()).entryList({QStringLiteral("*.cookies.json.corrupt-*")});
+        QCOMPARE(aside.size(), keptAside ? 1 : 0);
+        if (keptAside) {
+            QFile kept(home->config() + QLatin1Char('/') + aside.first());
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), mirror);
+        }
+        if (mirror.isEmpty())
+            QVERIFY(QFileInfo(path).isSymLink());
     }
 };
 

@@ -5,10 +5,13 @@
 #include "platform/Platform.h"
 #include "service/API.h"
 #include "service/Config.h"
+#include "session/Connect.h"
 
 namespace pinlark {
 
 void TestState::reset() {
+    // First: a pending sign-in time-out sleeps on the clock that is about to be replaced.
+    Connect::resetForTests();
     Config::forgetOrigin();
     Hotkey::s_action = {};
     Hotkey::s_registered = false;

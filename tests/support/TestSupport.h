@@ -3,12 +3,14 @@
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <optional>
 
 namespace pinlark {
@@ -36,38 +38,46 @@ private:
 
 // Runs the event loop until `task` finishes or `timeout` passes (a watchdog, not a timing
 // assertion). Gives the task's result; rethrows what the task threw; fails the test on
-// time-out by throwing std::runtime_error.
+// time-out by throwing std::runtime_error. A task abandoned by the watchdog may still finish
+// later: what it reaches of this call lives on the heap, and its loop is gone by then.
 template <typename T>
 T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
-    std::exception_ptr error;
-    bool finished = false;
+    struct State {
+        std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
+        std::exception_ptr error;
+        bool finished = false;
+        QPointer<QEventLoop> loop;
+    };
+    const auto state = std::make_shared<State>();
     QEventLoop loop;
-    auto wrapper = [&]() -> QCoro::Task<> {
+    state->loop = &loop;
+    // Everything the coroutine uses is a parameter, so it lives in the coroutine's own frame.
+    auto wrapper = [](std::shared_ptr<State> state, QCoro::Task<T> task) -> QCoro::Task<> {
         try {
             if constexpr (std::is_void_v<T>) {
                 co_await std::move(task);
-                result = true;
+                state->result = true;
             } else {
-                result = co_await std::move(task);
+                state->result = co_await std::move(task);
             }
         } catch (...) {
-            error = std::current_exception();
+            state->error = std::current_exception();
         }
-        finished = true;
-        loop.quit();
+        state->finished = true;
+        if (state->loop)
+            state->loop->quit();
     };
-    auto running = wrapper();
-    if (!finished) {
+    auto running = wrapper(state, std::move(task));
+    if (!state->finished) {
         QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    if (error)
-        std::rethrow_exception(error);
-    if (!finished)
+    if (state->error)
+        std::rethrow_exception(state->error);
+    if (!state->finished)
         throw std::runtime_error("task did not finish before the watchdog fired");
     if constexpr (!std::is_void_v<T>)
-        return std::move(*result);
+        return std::move(*state->result);
 }
 
 } // namespace pinlark

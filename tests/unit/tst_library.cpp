@@ -38,8 +38,23 @@ private Q_SLOTS:
         row("origin host, upper case", "https://PINLARK.example/", link, Decision::Allow);
         row("subdomain of origin", "https://www.pinlark.example/", link, Decision::OpenInBrowser);
         row("google.com", "https://google.com/maps", link, Decision::Allow);
-        row("subdomain of google.com", "https://accounts.google.com/o/oauth2", link,
+        row("subdomain of google.com", "https://maps.google.com/o/oauth2", link, Decision::Allow);
+        const Decision handOff = Decision::HandOffToBrowserSignIn;
+        row("identity provider", "https://accounts.google.com/o/oauth2", link, handOff);
+        row("identity provider, subdomain, typed", "https://x.accounts.google.com/",
+            QWebEnginePage::NavigationTypeTyped, handOff);
+        row("identity provider, redirect", "https://accounts.youtube.com/",
+            QWebEnginePage::NavigationTypeRedirect, handOff);
+        row("identity provider, script load", "https://appleid.apple.com/auth",
+            QWebEnginePage::NavigationTypeOther, handOff);
+        row("identity provider in a frame", "https://accounts.google.com/", link, Decision::Allow,
+            false);
+        row("identity provider in a frame, outside", "https://appleid.apple.com/", link,
+            Decision::OpenInBrowser, false);
+        row("provider letters without a dot", "https://myaccounts.google.com/", link,
             Decision::Allow);
+        row("provider letters, outside", "https://notappleid.apple.com/", link,
+            Decision::OpenInBrowser);
         row("gstatic", "https://fonts.gstatic.com/s/a.woff2", link, Decision::Allow);
         row("googleusercontent", "https://lh3.googleusercontent.com/a", link, Decision::Allow);
         row("google lookalike", "https://notgoogle.com/", link, Decision::OpenInBrowser);
@@ -71,6 +86,21 @@ private Q_SLOTS:
         QFETCH(Decision, expected);
         QCOMPARE(NavigationPolicy::decide(url, QWebEnginePage::NavigationType(type), mainFrame),
                  expected);
+    }
+
+    void newWindow_data() {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<Decision>("expected");
+        QTest::newRow("identity provider")
+            << QUrl(u"https://accounts.google.com/signin"_qs) << Decision::HandOffToBrowserSignIn;
+        QTest::newRow("the origin's own page")
+            << QUrl(u"https://pinlark.example/saves"_qs) << Decision::OpenInBrowser;
+        QTest::newRow("outside") << QUrl(u"https://example.org/"_qs) << Decision::OpenInBrowser;
+    }
+    void newWindow() {
+        QFETCH(QUrl, url);
+        QFETCH(Decision, expected);
+        QCOMPARE(NavigationPolicy::decideNewWindow(url), expected);
     }
 
     void hostMatches_data() {
@@ -162,6 +192,22 @@ private Q_SLOTS:
     void frameRoundTrip() {
         const QRect frame(-40, 25, 1000, 700);
         QCOMPARE(WindowFrame::decode(WindowFrame::encode(frame)), std::optional<QRect>(frame));
+    }
+
+    // Hand-edited frames whose edges do not fit in an int, or fit only until the window is grown
+    // to its minimum size, open centred.
+    void initialFrameOutOfRange_data() {
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("right edge beyond int") << QStringLiteral("2147483000 0 1000 1000");
+        QTest::newRow("bottom edge beyond int") << QStringLiteral("0 2147483000 1000 1000");
+        QTest::newRow("grown beyond int") << QStringLiteral("2147483600 0 10 10");
+        QTest::newRow("left edge at the int minimum") << QStringLiteral("-2147483648 0 900 600");
+    }
+    void initialFrameOutOfRange() {
+        QFETCH(QString, saved);
+        const QList<QRect> screens{QRect(0, 0, 1920, 1080)};
+        const QRect centred(QPoint(1920 / 2 - 560, 1080 / 2 - 390), QSize(1120, 780));
+        QCOMPARE(WindowFrame::initial(saved, screens, QSize(1120, 780), QSize(580, 460)), centred);
     }
 };
 

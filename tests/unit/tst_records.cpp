@@ -5,6 +5,8 @@
 #include "service/SaveResponse.h"
 #include "service/SaveRow.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 Q_DECLARE_METATYPE(pinlark::SaveRow)
@@ -237,6 +239,28 @@ private Q_SLOTS:
         row.url = url;
         QCOMPARE(row.display(), label);
         QCOMPARE(row.isOpenable(), openable);
+    }
+
+    void cutsLongMessagesShort_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        const QString a498(498, QLatin1Char('a'));
+        const QString ellipsis(QChar(0x2026));
+        QTest::newRow("500 characters stay")
+            << a498 + QStringLiteral("bc") << a498 + QStringLiteral("bc");
+        QTest::newRow("501 are cut")
+            << a498 + QStringLiteral("bcd") << a498 + QStringLiteral("b") + ellipsis;
+        QTest::newRow("a surrogate pair is not split")
+            << a498 + QStringLiteral("\U0001F600cc") << a498 + ellipsis;
+        QTest::newRow("a megabyte")
+            << QString(1 << 20, QLatin1Char('x')) << QString(499, QLatin1Char('x')) + ellipsis;
+    }
+    void cutsLongMessagesShort() {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        const QByteArray body =
+            QJsonDocument(QJsonObject{{QStringLiteral("message"), message}}).toJson();
+        QCOMPARE(APIError::fromResponse(400, body).message(), shown);
     }
 };
 

@@ -2,12 +2,24 @@
 #include "TestSupport.h"
 #include "platform/linux/FileUserDefaults.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
+
+#include <limits>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pinlark {
 
@@ -129,6 +141,143 @@ private Q_SLOTS:
         // The app goes on with a fresh file.
         d.set(QStringLiteral("autoUpdate"), false);
         QCOMPARE(FileUserDefaults(path).boolean(QStringLiteral("autoUpdate")), false);
+    }
+
+    // A file that exists but cannot be opened or read is not corrupt: nothing is moved aside or
+    // written over, and every key is there again once it can be read.
+    void fileThatCannotBeReadIsLeftAlone_data() {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("too many open files") << QStringLiteral("fds");
+        QTest::newRow("a folder in its place") << QStringLiteral("folder");
+    }
+    void fileThatCannotBeReadIsLeftAlone() {
+        QFETCH(QString, obstacle);
+        {
+            FileUserDefaults d(path);
+            d.set(QStringLiteral("origin"), "http://kept.test");
+            d.set(QStringLiteral("loginItemDesired"), true);
+        }
+        FileUserDefaults d(path);
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        if (obstacle == QLatin1String("fds")) {
+            // Every descriptor below the lowest free one is in use: no open succeeds.
+            const int lowestFree = ::dup(0);
+            ::close(lowestFree);
+            rlimit low = saved;
+            low.rlim_cur = rlim_t(lowestFree);
+            QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        } else {
+            QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
+            QVERIFY(QDir().mkdir(path));
+        }
+        LogCapture log;
+        const auto origin = d.string(QStringLiteral("origin"));
+        d.set(QStringLiteral("otaFailed"), true);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        if (obstacle == QLatin1String("folder")) {
+            QVERIFY(QFileInfo(path).isDir());
+            QVERIFY(QDir().rmdir(path));
+            QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
+        }
+
+        QCOMPARE(origin, std::nullopt);
+        QVERIFY(asideFiles().isEmpty());
+        QVERIFY2(log.lines.filter(QStringLiteral("could not write preferences file")).size() == 1,
+                 qPrintable(log.lines.join(QLatin1Char('\n'))));
+        QCOMPARE(d.string(QStringLiteral("origin")), QStringLiteral("http://kept.test"));
+        QCOMPARE(d.boolean(QStringLiteral("otaFailed")), std::nullopt);
+        d.set(QStringLiteral("otaFailed"), true);
+        QCOMPARE(d.boolean(QStringLiteral("loginItemDesired")), true);
+        QCOMPARE(d.boolean(QStringLiteral("otaFailed")), true);
+    }
+
+    // A writer holding the lock makes others wait, not time out; when it is killed the kernel
+    // drops its lock, the waiting write goes ahead on what it committed, and the temporary file
+    // it left is swept at the next start.
+    void killedWriterReleasesTheLock() {
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
+        const QByteArray file = QFile::encodeName(path);
+        const QByteArray leftover = file + ".writing-child1";
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        pid_t child = ::fork();
+        if (child == 0) {
+            // Only async-signal-safe calls in the child of a threaded process.
+            const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT, 0600);
+            const int done = ::open(file.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int partial = ::open(leftover.constData(), O_WRONLY | O_CREAT, 0600);
+            if (::flock(lock, LOCK_EX) != 0 || ::write(done, "{\"tool\": true}", 14) != 14 ||
+                ::write(partial, "{\"to", 4) != 4 || ::write(ready[1], "L", 1) != 1)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        QVERIFY(child > 0);
+        std::unique_ptr<QThread> app;
+        const auto reap = [&] {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            if (app)
+                app->wait();
+            ::close(ready[0]);
+            ::close(ready[1]);
+        };
+        auto guard = qScopeGuard(reap);
+        char c = 0;
+        QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+        app.reset(
+            QThread::create([this] { FileUserDefaults(path).set(QStringLiteral("app"), true); }));
+        app->start();
+        // Wait until the kernel queues the app's write behind the child's lock.
+        struct stat lockStat {};
+        QVERIFY(::stat(lockPath.constData(), &lockStat) == 0);
+        const QString inode = QStringLiteral(":%1 ").arg(lockStat.st_ino);
+        const QString waiter = QStringLiteral("-> FLOCK  ADVISORY  WRITE %1 ").arg(::getpid());
+        bool queued = false;
+        for (QDeadlineTimer watchdog(30000);
+             !queued && !app->isFinished() && !watchdog.hasExpired();
+             QThread::yieldCurrentThread()) {
+            QFile locks(QStringLiteral("/proc/locks"));
+            QVERIFY(locks.open(QIODevice::ReadOnly));
+            for (const QByteArray& line : locks.readAll().split('\n'))
+                queued =
+                    queued || (line.contains(waiter.toLatin1()) && line.contains(inode.toLatin1()));
+        }
+        QVERIFY2(!app->isFinished(), "the write went ahead while another process held the lock");
+        QVERIFY(queued);
+        guard.dismiss();
+        reap();
+
+        QVERIFY(QFileInfo::exists(QString::fromLocal8Bit(leftover)));
+        FileUserDefaults d(path);
+        QVERIFY(!QFileInfo::exists(QString::fromLocal8Bit(leftover)));
+        QCOMPARE(d.boolean(QStringLiteral("tool")), true);
+        QCOMPARE(d.boolean(QStringLiteral("app")), true);
+    }
+
+    // Hand-edited numbers: exact integers in the whole qint64 range, absent beyond it.
+    void numbersBeyondTheIntegerRange_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<std::optional<qint64>>("expected");
+        using I = std::optional<qint64>;
+        QTest::newRow("2^53 + 1") << QByteArray("9007199254740993") << I(9007199254740993);
+        QTest::newRow("largest") << QByteArray("9223372036854775807")
+                                 << I(std::numeric_limits<qint64>::max());
+        QTest::newRow("smallest") << QByteArray("-9223372036854775808")
+                                  << I(std::numeric_limits<qint64>::min());
+        QTest::newRow("2^63") << QByteArray("9223372036854775808") << I();
+        QTest::newRow("1e300") << QByteArray("1e300") << I();
+        QTest::newRow("-1e300") << QByteArray("-1e300") << I();
+        QTest::newRow("fraction") << QByteArray("0.5") << I();
+        QTest::newRow("zero") << QByteArray("0") << I(0);
+    }
+    void numbersBeyondTheIntegerRange() {
+        QFETCH(QByteArray, json);
+        QFETCH(std::optional<qint64>, expected);
+        writeRaw("{\"n\": " + json + "}");
+        QCOMPARE(FileUserDefaults(path).integer(QStringLiteral("n")), expected);
     }
 };
 

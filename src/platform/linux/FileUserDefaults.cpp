@@ -2,19 +2,27 @@
 
 #include "Product.h"
 #include "platform/Log.h"
-#include "platform/qt/AtomicFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QLockFile>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace pinlark {
 
 namespace {
+
+// Temporary files of writers are "<file><tempInfix>XXXXXX"; a name no one gives a file by hand,
+// so the sweep never removes a user's own copy.
+constexpr char tempInfix[] = ".writing-";
 
 std::optional<UserDefaults::Value> fromJson(const QJsonValue& v) {
     switch (v.type()) {
@@ -23,10 +31,11 @@ std::optional<UserDefaults::Value> fromJson(const QJsonValue& v) {
     case QJsonValue::Bool:
         return UserDefaults::Value(v.toBool());
     case QJsonValue::Double: {
-        const double d = v.toDouble();
-        if (d == double(qint64(d)))
-            return UserDefaults::Value(qint64(d));
-        return std::nullopt;
+        // Exact for every qint64 written as an integer; 0 for fractions and out-of-range values.
+        const qint64 i = v.toInteger();
+        if (i == 0 && v.toDouble() != 0)
+            return std::nullopt;
+        return UserDefaults::Value(i);
     }
     case QJsonValue::Object: {
         const QJsonValue data = v.toObject().value(QLatin1String("data"));
@@ -51,89 +60,219 @@ QJsonValue toJson(const UserDefaults::Value& v) {
         v);
 }
 
-// Holds the lock file of the defaults while it lives. Waits up to ten seconds for another
-// writer; a lock left behind by a process that died is taken over.
-class WriteLock {
+QString lastError() {
+    return qt_error_string(errno);
+}
+
+// flock(2) on "<file>.lock" while it lives.
+class FileLock {
 public:
-    explicit WriteLock(const QString& path)
-        : m_lock(path + QLatin1String(".lock")) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        m_lock.setStaleLockTime(10000);
-        m_locked = m_lock.tryLock(10000);
+    enum Mode { Wait, DontWait };
+    FileLock(const QString& path, Mode mode) {
+        m_fd = ::open(QFile::encodeName(path + QLatin1String(".lock")).constData(),
+                      O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            m_error = lastError();
+            return;
+        }
+        int r;
+        do
+            r = ::flock(m_fd, LOCK_EX | (mode == DontWait ? LOCK_NB : 0));
+        while (r != 0 && errno == EINTR);
+        if (r != 0) {
+            m_error = lastError();
+            ::close(m_fd);
+            m_fd = -1;
+        }
     }
-    bool locked() const { return m_locked; }
+    ~FileLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool locked() const { return m_fd >= 0; }
+    QString error() const { return m_error; }
 
 private:
-    QLockFile m_lock;
-    bool m_locked = false;
+    int m_fd = -1;
+    QString m_error;
 };
+
+// The bytes of the file, or none when it does not exist; an error description when it exists
+// but could not be opened or read.
+std::optional<QByteArray> readFile(const QString& path, QString* error) {
+    // Non-blocking, so that a pipe put in its place reads as empty instead of hanging.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            *error = lastError();
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            *error = lastError();
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// Writes `bytes` to a new file (mode 0600) next to `path` and renames it over `path`.
+QString writeFile(const QString& path, const QByteArray& bytes) {
+    QByteArray name = QFile::encodeName(path + QLatin1String(tempInfix) + QLatin1String("XXXXXX"));
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return lastError();
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    QString error;
+    if (written != bytes.size() || ::fsync(fd) != 0)
+        error = lastError();
+    if (::close(fd) != 0 && error.isEmpty())
+        error = lastError();
+    if (error.isEmpty() && ::rename(name.constData(), QFile::encodeName(path).constData()) != 0)
+        error = lastError();
+    if (!error.isEmpty())
+        ::unlink(name.constData());
+    return error;
+}
 
 } // namespace
 
+struct FileUserDefaults::Contents {
+    enum Kind { Object, Missing, Unreadable, Corrupt } kind;
+    QJsonObject object;
+    QString problem;
+};
+
 FileUserDefaults::FileUserDefaults(QString path)
-    : m_path(std::move(path)) {}
+    : m_path(std::move(path)) {
+    sweepLeftovers();
+}
 
 QString FileUserDefaults::standardPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QLatin1Char('/') + QLatin1String(Product::bundleIdentifier) + QLatin1String(".json");
 }
 
-QJsonObject FileUserDefaults::load() const {
-    QFile file(m_path);
-    if (!file.exists())
-        return {};
-    QJsonParseError error{};
-    QJsonDocument doc;
-    QString problem;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
-    } else {
-        doc = QJsonDocument::fromJson(file.readAll(), &error);
-        file.close();
-        if (error.error != QJsonParseError::NoError)
-            problem = error.errorString();
-        else if (!doc.isObject())
-            problem = QStringLiteral("not a JSON object");
-    }
-    if (problem.isEmpty())
-        return doc.object();
+FileUserDefaults::Contents FileUserDefaults::read() const {
+    QString error;
+    const std::optional<QByteArray> bytes = readFile(m_path, &error);
+    if (!error.isEmpty())
+        return {Contents::Unreadable, {}, error};
+    if (!bytes)
+        return {Contents::Missing, {}, {}};
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(*bytes, &parse);
+    if (parse.error != QJsonParseError::NoError)
+        return {Contents::Corrupt, {}, parse.errorString()};
+    if (!doc.isObject())
+        return {Contents::Corrupt, {}, QStringLiteral("not a JSON object")};
+    return {Contents::Object, doc.object(), {}};
+}
 
-    // Keep the unreadable file for inspection instead of deleting it, and start empty.
+// Call with the lock held, after reading the file again.
+bool FileUserDefaults::keepAside(const QString& problem) const {
     const QString aside =
         m_path + QLatin1String(".corrupt-") +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
-    if (QFile::rename(m_path, aside))
-        logLine(QStringLiteral("[Pinlark] preferences file %1 could not be read (%2); kept it as "
-                               "%3 and started with empty preferences")
-                    .arg(m_path, problem, aside));
-    else
-        logLine(QStringLiteral("[Pinlark] preferences file %1 could not be read (%2); using "
-                               "empty preferences")
-                    .arg(m_path, problem));
-    return {};
+    if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) !=
+        0) {
+        logLine(QStringLiteral("[Pinlark] preferences file %1 is not a JSON object (%2) and "
+                               "could not be kept aside: %3")
+                    .arg(m_path, problem, lastError()));
+        return false;
+    }
+    logLine(QStringLiteral("[Pinlark] preferences file %1 is not a JSON object (%2); kept it as "
+                           "%3 and started with empty preferences")
+                .arg(m_path, problem, aside));
+    return true;
+}
+
+void FileUserDefaults::sweepLeftovers() const {
+    const QFileInfo info(m_path);
+    const QStringList filter{info.fileName() + QLatin1String(tempInfix) + QLatin1Char('*')};
+    QDir dir(info.absolutePath(), {}, QDir::NoSort, QDir::Files | QDir::Hidden | QDir::System);
+    dir.setNameFilters(filter);
+    if (dir.entryList().isEmpty())
+        return;
+    // A writer makes its temporary file only while it holds the lock, so whatever is there
+    // while this holds it is a dead writer's. When a live writer is at work, the next start
+    // sweeps.
+    FileLock lock(m_path, FileLock::DontWait);
+    if (!lock.locked())
+        return;
+    for (const QString& name : dir.entryList())
+        dir.remove(name);
 }
 
 std::optional<UserDefaults::Value> FileUserDefaults::value(const QString& key) const {
-    const QJsonObject object = load();
-    const auto it = object.constFind(key);
-    if (it == object.constEnd())
+    Contents contents = read();
+    if (contents.kind == Contents::Corrupt) {
+        FileLock lock(m_path, FileLock::Wait);
+        if (!lock.locked()) {
+            contents = {Contents::Unreadable, {}, lock.error()};
+        } else {
+            contents = read();
+            if (contents.kind == Contents::Corrupt && keepAside(contents.problem))
+                contents = {Contents::Missing, {}, {}};
+        }
+    }
+    if (contents.kind == Contents::Unreadable || contents.kind == Contents::Corrupt) {
+        if (contents.problem != m_loggedProblem)
+            logLine(QStringLiteral("[Pinlark] preferences file %1 could not be read (%2); "
+                                   "reading it as empty until it can be read")
+                        .arg(m_path, contents.problem));
+        m_loggedProblem = contents.problem;
+        return std::nullopt;
+    }
+    m_loggedProblem.clear();
+    const auto it = contents.object.constFind(key);
+    if (it == contents.object.constEnd())
         return std::nullopt;
     return fromJson(*it);
 }
 
-void FileUserDefaults::setValue(const QString& key, std::optional<Value> value) {
-    WriteLock lock(m_path);
+QString FileUserDefaults::store(const QString& key, std::optional<Value> value) {
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("could not create the folder %1").arg(folder);
+    FileLock lock(m_path, FileLock::Wait);
     if (!lock.locked())
-        logLine(QStringLiteral("[Pinlark] preferences file %1 is locked by another process; "
-                               "writing anyway")
-                    .arg(m_path));
-    QJsonObject object = load();
+        return QStringLiteral("could not lock it: %1").arg(lock.error());
+    Contents contents = read();
+    if (contents.kind == Contents::Unreadable)
+        return QStringLiteral("it could not be read (%1)").arg(contents.problem);
+    if (contents.kind == Contents::Corrupt && !keepAside(contents.problem))
+        return QStringLiteral("it is not a JSON object and could not be kept aside");
+    QJsonObject& object = contents.object;
     if (value)
         object.insert(key, toJson(*value));
     else
         object.remove(key);
-    const QString error =
-        writeFileAtomically(m_path, QJsonDocument(object).toJson(QJsonDocument::Indented));
+    return writeFile(m_path, QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+void FileUserDefaults::setValue(const QString& key, std::optional<Value> value) {
+    const QString error = store(key, std::move(value));
     if (!error.isEmpty())
         logLine(
             QStringLiteral("[Pinlark] could not write preferences file %1: %2").arg(m_path, error));

@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
+#include "platform/linux/BrowserWorkspace.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/X11HotKeyService.h"
 #include "platform/qt/DesktopServices.h"
@@ -15,7 +16,7 @@ void LinuxPlatform::install() {
     s.defaults = std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath());
     s.cookieStore = std::make_unique<WebEngineCookieStore>();
     s.clock = std::make_unique<SystemClock>();
-    s.workspace = std::make_unique<DesktopWorkspace>();
+    s.workspace = std::make_unique<BrowserWorkspace>();
     s.pasteboard = std::make_unique<ClipboardPasteboard>();
     s.alerts = std::make_unique<MessageBoxAlerts>();
     s.bundle = std::make_unique<ExecutableBundle>();

@@ -15,6 +15,10 @@
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 namespace pinlark {
 
 namespace {
@@ -68,8 +72,12 @@ std::optional<QNetworkCookie> fromJson(const QJsonValue& v) {
     c.setHttpOnly(o.value(QLatin1String("httpOnly")).toBool());
     c.setSameSitePolicy(QNetworkCookie::SameSite(o.value(QLatin1String("sameSite")).toInt()));
     const QJsonValue expires = o.value(QLatin1String("expires"));
-    if (expires.isDouble())
-        c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(qint64(expires.toDouble()), Qt::UTC));
+    if (expires.isDouble()) {
+        // Clamped to the years 1 to 9999 before the conversion, which is undefined beyond qint64.
+        constexpr double earliest = -62135596800000.0, latest = 253402300799999.0;
+        const double ms = std::clamp(expires.toDouble(), earliest, latest);
+        c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(qint64(ms), Qt::UTC));
+    }
     return c;
 }
 
@@ -112,13 +120,44 @@ void WebEngineCookieStore::start() {
 
 void WebEngineCookieStore::load() {
     QFile file(m_mirrorPath);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Missing only when nothing is there (a link to nothing counts as missing); a mirror that
+        // is there but could not be opened still holds the cookies.
+        std::error_code error;
+        (void)std::filesystem::status(std::filesystem::path(m_mirrorPath.toStdU16String()), error);
+        if (error == std::errc::no_such_file_or_directory)
+            return;
+        m_unreadable = true;
+        logLine(QStringLiteral("[Pinlark] cookie mirror %1 could not be opened (%2); cookie "
+                               "changes are not saved until the app starts again")
+                    .arg(m_mirrorPath, file.errorString()));
         return;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_unreadable = true;
+        logLine(QStringLiteral("[Pinlark] cookie mirror %1 could not be read (%2); cookie "
+                               "changes are not saved until the app starts again")
+                    .arg(m_mirrorPath, file.errorString()));
+        return;
+    }
+    file.close();
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
     if (!doc.isArray()) {
-        logLine(QStringLiteral("[Pinlark] cookie mirror %1 could not be read; starting from "
-                               "the web store's own cookies")
-                    .arg(m_mirrorPath));
+        // Keep the bytes for inspection; the mirror starts empty.
+        const QString aside =
+            m_mirrorPath + QLatin1String(".corrupt-") +
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
+        if (QFile::rename(m_mirrorPath, aside)) {
+            logLine(QStringLiteral("[Pinlark] cookie mirror %1 is not a list of cookies; kept it "
+                                   "as %2 and started an empty mirror")
+                        .arg(m_mirrorPath, aside));
+        } else {
+            m_unreadable = true;
+            logLine(QStringLiteral("[Pinlark] cookie mirror %1 is not a list of cookies and could "
+                                   "not be kept aside; cookie changes are not saved")
+                        .arg(m_mirrorPath));
+        }
         return;
     }
     for (const QJsonValue& v : doc.array()) {
@@ -157,6 +196,9 @@ void WebEngineCookieStore::flush() {
     if (!m_dirty)
         return;
     m_dirty = false;
+    // Never replace a mirror that could not be read: the cookies in it may be the only copy.
+    if (m_unreadable)
+        return;
     QJsonArray array;
     for (const QNetworkCookie& c : std::as_const(m_cookies))
         array.append(toJson(c));

@@ -13,7 +13,9 @@ namespace pinlark {
 // from disk is never announced), so this keeps a mirror of every cookie it has seen, updated
 // from the store's added and removed signals and persisted in a private file. At start the
 // mirror is loaded, expired entries dropped, and every entry inserted back into WebEngine, so
-// the web view and the app agree even when either side lost a cookie.
+// the web view and the app agree even when either side lost a cookie. A mirror that exists but
+// cannot be opened or read is never written over; one that is not a list of cookies is kept
+// aside under a new name (".corrupt-<UTC time>").
 class WebEngineCookieStore : public QObject, public CookieStore {
     Q_OBJECT
 public:
@@ -44,6 +46,7 @@ private:
     QString m_mirrorPath;
     bool m_started = false;
     bool m_dirty = false;
+    bool m_unreadable = false;
     QList<QNetworkCookie> m_cookies;
 };
 

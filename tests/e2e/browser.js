@@ -1,0 +1,69 @@
+// Stands in for the user's browser in the browser sign-in test. The app opens the sign-in
+// link with it ($BROWSER="node browser.js %s"). With Debian's chromium it first lets a page of
+// another loopback origin try to forge the hand-back, then signs in on the service's page,
+// which hands the session to the app. Writes what it saw as JSON to $PINLARK_E2E_RESULT.
+'use strict';
+const fs = require('fs');
+const http = require('http');
+const { chromium } = require('playwright-core');
+
+async function forge(page, port, state) {
+  const forger = http.createServer((req, res) => {
+    res.writeHead(200, { 'content-type': 'text/html' });
+    res.end('<!doctype html><title>elsewhere</title>');
+  });
+  await new Promise((resolve) => forger.listen(0, '127.0.0.1', resolve));
+  try {
+    await page.goto(`http://127.0.0.1:${forger.address().port}/`);
+    return await page.evaluate(async ({ port, state }) => {
+      const attempt = async (contentType, body) => {
+        try {
+          const r = await fetch(`http://127.0.0.1:${port}/`, {
+            method: 'POST', headers: { 'Content-Type': contentType }, body: JSON.stringify(body),
+          });
+          return `answered ${r.status}`;
+        } catch (e) {
+          return 'blocked';
+        }
+      };
+      const session = { token: 'forged', cookieName: 'authjs.session-token' };
+      return {
+        wrongState: await attempt('application/json', { ...session, state: 'wrong' }),
+        // text/plain goes out without a pre-flight: the app itself has to refuse it.
+        rightStateWrongOrigin: await attempt('text/plain', { ...session, state }),
+      };
+    }, { port, state });
+  } finally {
+    forger.close();
+  }
+}
+
+async function main() {
+  const link = new URL(process.argv[2]);
+  const result = {};
+  const browser = await chromium.launch({
+    executablePath: process.env.PINLARK_CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu'],
+  });
+  try {
+    const page = await browser.newPage();
+    result.forged = await forge(page, link.searchParams.get('port'),
+                                link.searchParams.get('state'));
+    await page.goto(link.href);
+    await page.fill('input[name=email]', 'browser@example.test');
+    await Promise.all([
+      page.waitForURL((u) => u.pathname === '/connect/mac'),
+      page.click('button[type=submit]'),
+    ]);
+    await page.waitForFunction(
+      () => document.getElementById('status')?.dataset.result !== 'pending');
+    result.handBack = await page.$eval('#status', (e) => e.dataset.result);
+  } catch (e) {
+    result.error = String(e);
+  } finally {
+    await browser.close();
+    fs.writeFileSync(process.env.PINLARK_E2E_RESULT, JSON.stringify(result));
+  }
+}
+
+main();

@@ -1,0 +1,161 @@
+#include "platform/fake/FakePlatform.h"
+#include "session/Connect.h"
+#include "session/LoopbackConnection.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUrlQuery>
+
+#include <memory>
+#include <sys/socket.h>
+#include <vector>
+
+using namespace pinlark;
+
+// The sign-in listener against real peers: curl, and raw sockets for what curl won't do.
+class TestSignInListener : public QObject {
+    Q_OBJECT
+
+    FakePlatform fakes;
+    quint16 port = 0;
+    QString state;
+    const QString origin = QStringLiteral("http://localhost:3000");
+
+    // Runs curl against the listener and gives what it printed (the answer's head and body).
+    QByteArray curl(const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral("curl"),
+                      QStringList{u"-sS"_qs, u"-i"_qs, u"--max-time"_qs, u"20"_qs,
+                                  u"http://127.0.0.1:%1/"_qs.arg(port)} +
+                          arguments);
+        // The listener runs on this thread: keep the event loop turning while curl waits.
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000))
+            return "(curl did not finish)";
+        return process.readAllStandardOutput() + process.readAllStandardError();
+    }
+    QStringList handBack(const QString& requestOrigin, const QString& body) {
+        return {u"-H"_qs,
+                u"Origin: "_qs + requestOrigin,
+                u"-H"_qs,
+                u"Content-Type: application/json"_qs,
+                u"--data-binary"_qs,
+                body};
+    }
+    QString body(const QString& withState, const char* name = "authjs.session-token") {
+        return uR"({"token":"tok","cookieName":"%1","state":"%2","secure":false})"_qs.arg(
+            QLatin1String(name), withState);
+    }
+
+private Q_SLOTS:
+    void init() {
+        TestState::reset();
+        fakes = FakePlatform::install();
+        fakes.defaults->set(QStringLiteral("origin"), origin);
+        Connect::begin();
+        QVERIFY(QTest::qWaitFor([&] { return !fakes.workspace->opened.isEmpty(); }, 5000));
+        const QUrlQuery query(fakes.workspace->opened.first());
+        port = query.queryItemValue(u"port"_qs).toUShort();
+        state = query.queryItemValue(u"state"_qs);
+        QVERIFY(port != 0);
+    }
+    void cleanupTestCase() { TestState::reset(); }
+
+    // Each answer's status line and body; the unit tests check every byte in between.
+    void answersCurl_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("statusLine");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("pre-flight")
+            << QStringList{u"-X"_qs, u"OPTIONS"_qs, u"-H"_qs, u"Origin: http://localhost:3000"_qs}
+            << QByteArray("HTTP/1.1 204 -\r\naccess-control-allow-origin: http://localhost:3000")
+            << QByteArray("content-length: 0\r\nconnection: close\r\n\r\n");
+        QTest::newRow("bad origin") << handBack(u"http://127.0.0.1:9"_qs, u"{}"_qs)
+                                    << QByteArray("HTTP/1.1 403 -\r\ncontent-type")
+                                    << QByteArray("\r\n\r\n{\"error\":\"bad_origin\"}");
+        QTest::newRow("bad body") << handBack(origin, u"{\"token\":\"t\",\"cookieName\":\"n\"}"_qs)
+                                  << QByteArray("HTTP/1.1 400 -\r\naccess-control")
+                                  << QByteArray("\r\n\r\n{\"error\":\"bad_body\"}");
+        QTest::newRow("bad state") << handBack(origin, body(u"0"_qs.repeated(43)))
+                                   << QByteArray("HTTP/1.1 403 -\r\naccess-control")
+                                   << QByteArray("\r\n\r\n{\"error\":\"bad_state\"}");
+    }
+    void answersCurl() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, statusLine);
+        QFETCH(QByteArray, body);
+        const QByteArray answer = curl(arguments);
+        QVERIFY2(answer.startsWith(statusLine) && answer.endsWith(body), answer.constData());
+        QVERIFY(Connect::isRunning());
+    }
+
+    void acceptsTheHandBackWhileIdleConnectionsCrowdIn() {
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 300; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        const auto closed = [&] {
+            return std::count_if(idle.begin(), idle.end(), [](const auto& s) {
+                return s->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        // All accepted: the ones beyond the cap crowded out the oldest.
+        QVERIFY(QTest::qWaitFor([&] { return closed() == 300 - 256; }, 20000));
+        QCOMPARE(LoopbackConnection::openCount(), 256);
+        QCOMPARE(curl(handBack(origin, body(state))).right(11), "{\"ok\":true}");
+        QVERIFY(!Connect::isRunning());
+        QVERIFY(QTest::qWaitFor([&] { return fakes.cookieStore->cookies.size() == 1; }, 20000));
+        const QNetworkCookie cookie = fakes.cookieStore->cookies.first();
+        QCOMPARE(cookie.value(), "tok");
+        QCOMPARE(cookie.domain(), u"localhost"_qs);
+        QVERIFY(!cookie.isSecure());
+        // The hand-back crowded out one more; no idle connection was answered.
+        QVERIFY(QTest::qWaitFor([&] { return closed() == 300 - 255; }, 10000));
+        for (const auto& s : idle)
+            QCOMPARE(s->bytesAvailable(), 0);
+    }
+
+    void answersAPeerThatStopsSendingEarly() {
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(peer.waitForConnected(5000));
+        peer.write("POST / HTTP/1.1\r\nOrigin: http://localhost:3000\r\nContent-Length: 100\r\n"
+                   "\r\n0123456789");
+        QVERIFY(peer.waitForBytesWritten(5000));
+        ::shutdown(int(peer.socketDescriptor()), SHUT_WR);
+        QVERIFY(QTest::qWaitFor([&] { return peer.state() == QAbstractSocket::UnconnectedState; },
+                                10000));
+        QVERIFY2(peer.readAll().endsWith("\r\n\r\n{\"error\":\"bad_body\"}"), "no bad_body answer");
+    }
+
+    // 8192 bytes of garbage, and a peer that sends nothing for 30 seconds: no answer, closed.
+    void dropsGarbageAndSilentPeers_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QByteArray garbage(8192, '\0');
+        for (int i = 0; i < garbage.size(); ++i)
+            garbage[i] = char((i * 7919) % 251);
+        QTest::newRow("garbage") << garbage;
+        QTest::newRow("silence") << QByteArray();
+    }
+    void dropsGarbageAndSilentPeers() {
+        QFETCH(QByteArray, bytes);
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(QTest::qWaitFor([] { return LoopbackConnection::openCount() == 1; }, 5000));
+        peer.write(bytes);
+        if (bytes.isEmpty()) {
+            fakes.clock->advance(LoopbackConnection::idleTimeout - std::chrono::seconds(1));
+            QCOMPARE(LoopbackConnection::openCount(), 1);
+            fakes.clock->advance(std::chrono::seconds(1));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return peer.state() == QAbstractSocket::UnconnectedState; },
+                                10000));
+        QCOMPARE(peer.readAll(), QByteArray());
+        QVERIFY(Connect::isRunning());
+    }
+};
+
+QTEST_MAIN(TestSignInListener)
+#include "tst_signin_listener.moc"

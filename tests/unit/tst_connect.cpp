@@ -1,0 +1,255 @@
+#include "platform/fake/FakePlatform.h"
+#include "service/Config.h"
+#include "session/Connect.h"
+#include "session/HandBack.h"
+#include "session/HttpRequestReader.h"
+#include "session/LoopbackListener.h"
+#include "support/TestSupport.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <QUrlQuery>
+
+namespace pinlark {
+
+namespace {
+const QByteArray state = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJ-_01234";
+const QByteArray origin = "Origin: https://pinlark.example\r\n";
+
+QByteArray post(const QByteArray& headers, const QByteArray& body) {
+    return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n" + body;
+}
+// An empty cookie name passes the exchange and stops the adoption before the library window.
+QByteArray handBack(const QByteArray& withState = state, const QByteArray& name = {}) {
+    return "{\"token\":\"t\",\"cookieName\":\"" + name + "\",\"state\":\"" + withState + "\"}";
+}
+// An answer as the listener sends it; `cors`: with the six CORS lines for the service origin.
+QByteArray answer(const char* status, bool cors, const QByteArray& body = {}) {
+    QByteArray r = "HTTP/1.1 " + QByteArray(status) + "\r\n";
+    if (cors)
+        r += "access-control-allow-origin: https://pinlark.example\r\n"
+             "access-control-allow-methods: POST, OPTIONS\r\n"
+             "access-control-allow-headers: content-type\r\n"
+             "access-control-allow-private-network: true\r\n"
+             "access-control-max-age: 600\r\n"
+             "vary: origin\r\n";
+    return r +
+           "content-type: application/json\r\ncontent-length: " + QByteArray::number(body.size()) +
+           "\r\nconnection: close\r\n\r\n" + body;
+}
+} // namespace
+
+class TestConnect : public QObject {
+    Q_OBJECT
+
+    FakePlatform fakes;
+
+    // Feeds the reads to a reader (an empty read: the peer has finished sending) and routes
+    // the request once complete. Gives the answer, or "" when the connection is dropped, or
+    // "(reading)" when more is awaited.
+    static QByteArray exchange(const QList<QByteArray>& reads, const QString& expected = state) {
+        HttpRequestReader reader;
+        for (const QByteArray& data : reads) {
+            switch (reader.receive(data, data.isEmpty())) {
+            case HttpRequestReader::Step::ReadMore:
+                continue;
+            case HttpRequestReader::Step::Drop:
+                return "";
+            case HttpRequestReader::Step::Complete:
+                QByteArray sent;
+                Connect::handle(
+                    reader.head(), reader.body(), [&](const QByteArray& r) { sent += r; },
+                    expected);
+                return sent;
+            }
+        }
+        return "(reading)";
+    }
+    QUrlQuery opened() {
+        (void)QTest::qWaitFor([&] { return !fakes.workspace->opened.isEmpty(); }, 1000);
+        return fakes.workspace->opened.isEmpty() ? QUrlQuery()
+                                                 : QUrlQuery(fakes.workspace->opened.takeFirst());
+    }
+
+private Q_SLOTS:
+    void init() {
+        TestState::reset();
+        fakes = FakePlatform::install();
+        fakes.defaults->set(QStringLiteral("origin"), "https://pinlark.example/");
+    }
+    void cleanupTestCase() { TestState::reset(); }
+
+    void exchange_data() {
+        QTest::addColumn<QList<QByteArray>>("reads");
+        QTest::addColumn<QByteArray>("response");
+        const QByteArray preflight = "OPTIONS / HTTP/1.1\r\n";
+        const QByteArray badBody = answer("400 -", true, R"({"error":"bad_body"})");
+        const QByteArray badOrigin = answer("403 -", false, R"({"error":"bad_origin"})");
+        const QByteArray ok = answer("200 OK", true, R"({"ok":true})");
+        const QByteArray valid = handBack();
+        const auto row = [](const char* name, QList<QByteArray> reads, const QByteArray& r) {
+            QTest::newRow(name) << reads << r;
+        };
+        row("pre-flight", {preflight + origin + "\r\n"}, answer("204 -", true));
+        row("pre-flight, other origin", {preflight + "Origin: http://127.0.0.1:9\r\n\r\n"},
+            answer("204 -", false));
+        row("pre-flight, no origin", {preflight + "\r\n"}, answer("204 -", false));
+        row("lower-case options", {"options / HTTP/1.1\r\n" + origin + "\r\n"}, badBody);
+        row("origin with trailing slash", {post("Origin: https://pinlark.example/\r\n", valid)},
+            badOrigin);
+        row("no origin", {post("", valid)}, badOrigin);
+        row("origin name in capitals", {post("ORIGIN: https://pinlark.example\r\n", valid)}, ok);
+        row("origin value trimmed of tabs and spaces",
+            {post("origin:\t https://pinlark.example \t\r\n", valid)}, ok);
+        row("space before the colon", {post("Origin : https://pinlark.example\r\n", valid)},
+            badOrigin);
+        row("leading colons skipped", {post(":" + origin, valid)}, ok);
+        row("first of two origins", {post(origin + "Origin: http://x\r\n", valid)}, ok);
+        row("origin only in the request line", {"POST / Origin: https://pinlark.example\r\n\r\n"},
+            badOrigin);
+        row("missing state", {post(origin, R"({"token":"t","cookieName":"n"})")}, badBody);
+        row("state not text", {post(origin, R"({"token":"t","cookieName":"n","state":1})")},
+            badBody);
+        row("not JSON", {post(origin, "{")}, badBody);
+        row("wrong state", {post(origin, handBack(state.left(42) + "5"))},
+            answer("403 -", true, R"({"error":"bad_state"})"));
+        row("accepted", {post(origin, valid)}, ok);
+        row("any method", {"GET / HTTP/1.1\r\n" + origin + "\r\n" + valid}, ok);
+        // Reading.
+        const QByteArray length = "content-length: " + QByteArray::number(valid.size()) + "\r\n";
+        row("body in segments", {post(origin + length, valid.left(10)), valid.mid(10)}, ok);
+        row("head end split across reads",
+            {post(origin + length, "").chopped(1), "\n" + valid.left(5), valid.mid(5)}, ok);
+        row("waiting for the declared length", {post(origin + length, valid.left(10))},
+            "(reading)");
+        row("peer ends after 10 of 100 body bytes",
+            {post(origin + "Content-Length: 100\r\n", valid.left(10)), ""}, badBody);
+        row("letters as content-length", {post(origin + "Content-Length: ten\r\n", "{")}, badBody);
+        row("content-length beyond 64 bits",
+            {post(origin + "Content-Length: 9223372036854775808\r\n", "{")}, badBody);
+        row("signed content-length", {post(origin + "Content-Length: +99\r\n", "{")}, "(reading)");
+        row("body cut at 8192 bytes",
+            {post(origin + "Content-Length: 9000\r\n", QByteArray(9000, ' ') + valid)}, badBody);
+        row("8192 bytes without the head's end", {QByteArray(8000, 'a'), QByteArray(192, 'a')}, "");
+        row("8191 bytes without the head's end", {QByteArray(8191, 'a')}, "(reading)");
+        row("peer ends before the head ends", {"POST / HTTP/1.1\r\n", ""}, "");
+    }
+    void exchange() {
+        QFETCH(QList<QByteArray>, reads);
+        QFETCH(QByteArray, response);
+        QCOMPARE(exchange(reads), response);
+    }
+
+    void readsTheSecureFlag() {
+        const std::pair<const char*, bool> cases[] = {{"", true},
+                                                      {",\"secure\":false", false},
+                                                      {",\"secure\":0", false},
+                                                      {",\"secure\":1", true},
+                                                      {",\"secure\":\"false\"", true}};
+        for (const auto& [member, secure] : cases) {
+            const QByteArray body = handBack().chopped(1) + member + "}";
+            const auto a =
+                HandBack::route(QString::fromLatin1(post(origin, "")), body,
+                                QString::fromLatin1(state), u"https://pinlark.example"_qs);
+            QVERIFY(a.session);
+            QCOMPARE(a.session->secure, secure);
+        }
+    }
+
+    void runsOneFlowAtATime() {
+        Connect::begin();
+        Connect::begin();
+        QUrlQuery query = opened();
+        QCOMPARE(fakes.workspace->opened.size(), 0);
+        QCOMPARE(query.queryItems().size(), 2);
+        QCOMPARE(query.queryItems()[0].first, u"port"_qs);
+        QCOMPARE(query.queryItems()[0].second.toUShort(), Connect::s_listener->serverPort());
+        const QString first = query.queryItemValue(u"state"_qs);
+        QVERIFY(QRegularExpression(u"^[A-Za-z0-9_-]{43}$"_qs).match(first).hasMatch());
+
+        // Refused requests leave the flow running; a valid one ends it.
+        fakes.clock->advance(std::chrono::seconds(100));
+        QCOMPARE(exchange({post(origin, handBack("nope"))}, first).left(12), "HTTP/1.1 403");
+        QVERIFY(Connect::isRunning());
+        QCOMPARE(exchange({post(origin, handBack(first.toLatin1()))}, first).left(12),
+                 "HTTP/1.1 200");
+        QVERIFY(!Connect::isRunning() && !Connect::s_listener);
+
+        // The ended flow's time-out does not end the next one, whose own time-out does.
+        Connect::begin();
+        query = opened();
+        QVERIFY(query.queryItemValue(u"state"_qs) != first);
+        fakes.clock->advance(Connect::timeout - std::chrono::seconds(1));
+        QVERIFY(Connect::isRunning());
+        fakes.clock->advance(std::chrono::seconds(1));
+        QVERIFY(!Connect::isRunning());
+        const QStringList ok{u"OK"_qs};
+        QCOMPARE(fakes.alerts->shown,
+                 (QList<Alert>{{u"Couldn't save the sign-in"_qs,
+                                u"The session couldn't be stored. Try again."_qs, ok},
+                               {u"Sign-in timed out"_qs,
+                                u"The link is good for five minutes. Choose Sign In again to "
+                                "get a fresh one."_qs,
+                                ok}}));
+        Connect::begin();
+        QVERIFY(opened().queryItemValue(u"port"_qs) != query.queryItemValue(u"port"_qs));
+    }
+
+    void failingRandomSourceStartsNothing() {
+        Connect::s_randomSource = [](std::span<std::byte>) { return false; };
+        Connect::begin();
+        QVERIFY(!Connect::isRunning() && !Connect::s_listener);
+        QCOMPARE(fakes.alerts->shown.size(), 1);
+        QCOMPARE(fakes.alerts->shown[0].message, u"Couldn't start the sign-in"_qs);
+    }
+
+    void makesTheSessionCookie_data() {
+        QTest::addColumn<QString>("originURL");
+        QTest::addColumn<bool>("secure");
+        QTest::addColumn<QString>("domain");
+        QTest::newRow("www. host") << "https://www.service.example" << true << ".service.example";
+        QTest::newRow("plain host") << "https://service.example" << true << ".service.example";
+        QTest::newRow("localhost with a port") << "http://localhost:3000" << false << "localhost";
+        QTest::newRow("host beginning with localhost")
+            << "http://localhost.test" << false << "localhost.test";
+        QTest::newRow("host without a dot") << "http://intranet" << true << "intranet";
+    }
+    void makesTheSessionCookie() {
+        QFETCH(QString, originURL);
+        QFETCH(bool, secure);
+        QFETCH(QString, domain);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto cookie = Connect::sessionCookie(u"\"t\""_qs, u"__Secure-a.b"_qs, secure,
+                                                   QUrl(originURL).host(), now);
+        QVERIFY(cookie);
+        QCOMPARE(cookie->name(), "__Secure-a.b");
+        QCOMPARE(cookie->value(), "\"t\"");
+        QCOMPARE(cookie->domain(), domain);
+        QCOMPARE(cookie->path(), u"/"_qs);
+        QCOMPARE(cookie->isSecure(), secure);
+        QVERIFY(cookie->isHttpOnly());
+        QCOMPARE(cookie->expirationDate(), now.addSecs(2592000));
+    }
+
+    void refusesWhatACookieCannotCarry() {
+        for (const char* name : {"", "a b", "a;b", "a,b", "a\"b", "a=b", "a\tb", "a\x7f"})
+            QVERIFY2(!Connect::sessionCookie(u"t"_qs, QString::fromLatin1(name), true, u"a"_qs, {}),
+                     name);
+        for (const char* value : {"a b", "a;b", "a,b", "a\"b", "\"ab", "a\nb"})
+            QVERIFY2(
+                !Connect::sessionCookie(QString::fromLatin1(value), u"n"_qs, true, u"a"_qs, {}),
+                value);
+        QVERIFY(Connect::sessionCookie(QString(), u"n"_qs, true, u"a"_qs, {}));
+
+        runTask(Connect::adopt(u"t"_qs, u"bad name"_qs, true));
+        QVERIFY(fakes.cookieStore->cookies.isEmpty());
+        QCOMPARE(fakes.activationPolicy->activations, 0);
+        QCOMPARE(fakes.alerts->shown.size(), 1);
+        QCOMPARE(fakes.alerts->shown[0].message, u"Couldn't save the sign-in"_qs);
+    }
+};
+
+} // namespace pinlark
+
+QTEST_MAIN(pinlark::TestConnect)
+#include "tst_connect.moc"
