@@ -23,9 +23,11 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_runtime.isValid());
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        // Its socket goes into the temporary folder too.
         m_bus.start(QStringLiteral("dbus-daemon"),
                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address=1")});
+                     QStringLiteral("--print-address=1"),
+                     QStringLiteral("--address=unix:dir=") + m_runtime.path()});
         QVERIFY(m_bus.waitForReadyRead(10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
         m_fake = FakePlatform::install();
