@@ -1,7 +1,9 @@
 #include "Pages.h"
 
 #include <QJsonDocument>
+#include <QJsonValue>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace pinlark::devservice::pages {
 
@@ -10,8 +12,37 @@ namespace {
 QString page(const QString& title, const QString& body) {
     return QStringLiteral("<!doctype html>\n<html><head><meta charset=\"utf-8\">"
                           "<meta name=\"viewport\" content=\"width=device-width\">"
-                          "<title>%1</title></head>\n<body>\n%2\n</body></html>\n")
+                          "<link rel=\"stylesheet\" href=\"/style.css\">"
+                          "<title>%1</title></head>\n<body><main>\n%2\n</main></body></html>\n")
         .arg(title.toHtmlEscaped(), body);
+}
+
+// One save as a list item. Only an http(s) link becomes a link.
+QString saveItem(const QJsonObject& row) {
+    const QString url = row[QLatin1String("url")].toString();
+    const QString title = row[QLatin1String("title")].toString();
+    const QString status = row[QLatin1String("status")].toString();
+    const QUrl parsed(url);
+    const bool web =
+        parsed.scheme() == QLatin1String("http") || parsed.scheme() == QLatin1String("https");
+    const QString shown = (title.isEmpty() ? url : title).toHtmlEscaped();
+    QString item =
+        QStringLiteral("<li data-id=\"%1\" data-status=\"%2\">\n")
+            .arg(row[QLatin1String("id")].toString().toHtmlEscaped(), status.toHtmlEscaped());
+    item += web ? QStringLiteral("<a class=\"title\" href=\"%1\">%2</a>\n")
+                      .arg(url.toHtmlEscaped(), shown)
+                : QStringLiteral("<span class=\"title\">%1</span>\n").arg(shown);
+    item += QStringLiteral("<div class=\"meta\">");
+    if (!parsed.host().isEmpty())
+        item += QStringLiteral("<span class=\"host\">%1</span>").arg(parsed.host().toHtmlEscaped());
+    for (const QJsonValue& tag : row[QLatin1String("tags")].toArray())
+        item += QStringLiteral("<span class=\"tag\">%1</span>").arg(tag.toString().toHtmlEscaped());
+    item += QStringLiteral("<span class=\"status status-%1\">%1</span></div>\n")
+                .arg(status.toHtmlEscaped());
+    const QString error = row[QLatin1String("error")].toString();
+    if (!error.isEmpty())
+        item += QStringLiteral("<p class=\"error\">%1</p>\n").arg(error.toHtmlEscaped());
+    return item + QStringLiteral("</li>\n");
 }
 
 // JSON that is safe inside a <script> element: no "<", ">" or "&" that could end it.
@@ -39,20 +70,15 @@ QString signIn(const QString& next, const QString& problem) {
 }
 
 QString saves(const QString& account, const QJsonArray& rows) {
-    QString body =
-        QStringLiteral("<h1>Saves</h1>\n<p>Signed in as %1.</p>\n").arg(account.toHtmlEscaped());
+    QString body = QStringLiteral("<h1>Saves</h1>\n<p class=\"muted\">Signed in as %1.</p>\n")
+                       .arg(account.toHtmlEscaped());
     if (rows.isEmpty())
-        return page(QStringLiteral("Saves"), body + QStringLiteral("<p>Nothing saved yet.</p>"));
-    body += QStringLiteral("<ul class=\"saves\">\n");
-    for (const QJsonValue& row : rows) {
-        const QString title = row[QLatin1String("title")].toString();
-        const QString url = row[QLatin1String("url")].toString();
-        body += QStringLiteral("<li data-id=\"%1\" data-status=\"%2\"><a href=\"%3\">%4</a></li>\n")
-                    .arg(row[QLatin1String("id")].toString().toHtmlEscaped(),
-                         row[QLatin1String("status")].toString().toHtmlEscaped(),
-                         url.toHtmlEscaped(), (title.isEmpty() ? url : title).toHtmlEscaped());
-    }
-    return page(QStringLiteral("Saves"), body + QStringLiteral("</ul>"));
+        return page(QStringLiteral("Saves"),
+                    body + QStringLiteral("<p class=\"empty\">Nothing saved yet.</p>"));
+    body += QStringLiteral("<ol class=\"saves\">\n");
+    for (const QJsonValue& row : rows)
+        body += saveItem(row.toObject());
+    return page(QStringLiteral("Saves"), body + QStringLiteral("</ol>"));
 }
 
 QString connect(int port, const QJsonObject& handBack) {
@@ -96,6 +122,67 @@ QString download(const std::optional<QJsonObject>& manifest) {
                 .arg(QString(url).remove(QRegularExpression(QStringLiteral("^/+"))).toHtmlEscaped(),
                      version.toHtmlEscaped());
     return page(QStringLiteral("Download Pinlark"), body);
+}
+
+QString stylesheet() {
+    return QStringLiteral(R"(:root {
+  color-scheme: light dark;
+  --page: #f5f5f3; --text: #1d1d1f; --muted: #6e6e73; --card: #ffffff; --line: #e2e2de;
+  --accent: #2f62e0; --done: #1d8a4b; --waiting: #a86400; --failed: #c4312b;
+}
+@media (prefers-color-scheme: dark) {
+  :root {
+    --page: #1b1b1d; --text: #f2f2f4; --muted: #a1a1a8; --card: #2a2a2d; --line: #3b3b3f;
+    --accent: #86a8ff; --done: #52c784; --waiting: #e6aa4e; --failed: #ff7a72;
+  }
+}
+* { box-sizing: border-box; }
+body {
+  margin: 0; background: var(--page); color: var(--text);
+  font: 15px/1.5 system-ui, -apple-system, "Segoe UI", Cantarell, "Noto Sans", Ubuntu, Roboto,
+    "Helvetica Neue", Arial, sans-serif;
+}
+main { max-width: 42rem; margin: 0 auto; padding: 3rem 1.25rem; }
+h1 { font-size: 1.6rem; line-height: 1.2; margin: 0 0 .5rem; letter-spacing: -.01em; }
+p { margin: .5rem 0; }
+a { color: var(--accent); }
+.muted { color: var(--muted); }
+.problem, .error, [data-result=refused], [data-result=unreachable] { color: var(--failed); }
+[data-result=ok] { color: var(--done); }
+form {
+  display: grid; gap: 1rem; max-width: 24rem; margin-top: 1.5rem; padding: 1.25rem;
+  background: var(--card); border: 1px solid var(--line); border-radius: 12px;
+}
+label { display: grid; gap: .4rem; font-weight: 600; }
+input {
+  font: inherit; padding: .55rem .7rem; color: var(--text); background: var(--page);
+  border: 1px solid var(--line); border-radius: 8px;
+}
+input:focus { outline: 2px solid var(--accent); outline-offset: 1px; }
+button {
+  justify-self: start; font: inherit; font-weight: 600; padding: .5rem 1.1rem; color: #fff;
+  background: var(--accent); border: 0; border-radius: 8px; cursor: pointer;
+}
+@media (prefers-color-scheme: dark) { button { color: #10131a; } }
+.saves {
+  list-style: none; margin: 1.5rem 0 0; padding: 0;
+  background: var(--card); border: 1px solid var(--line); border-radius: 12px;
+}
+.saves li { padding: .8rem 1.1rem; border-top: 1px solid var(--line); }
+.saves li:first-child { border-top: 0; }
+.saves .title { font-weight: 600; color: var(--text); text-decoration: none; overflow-wrap: anywhere; }
+.saves a.title:hover { text-decoration: underline; }
+.meta {
+  display: flex; flex-wrap: wrap; align-items: center; gap: .35rem .6rem; margin-top: .25rem;
+  font-size: .85rem; color: var(--muted);
+}
+.tag { padding: 0 .5rem; border-radius: 999px; background: var(--line); color: var(--text); }
+.status { margin-left: auto; font-weight: 600; text-transform: capitalize; }
+.status-done { color: var(--done); }
+.status-queued, .status-processing { color: var(--waiting); }
+.status-error { color: var(--failed); }
+.error { margin: .25rem 0 0; font-size: .85rem; }
+)");
 }
 
 QString problem(const QString& title, const QString& text) {

@@ -13,7 +13,7 @@ namespace pages {
 
 // The sign-in form; it posts "email" (and `next`, the page to come back to) to "signin".
 QString signIn(const QString& next, const QString& problem = {});
-// The signed-in user's saves, newest first.
+// The signed-in user's saves as given (newest first): title or link, host, tags and status.
 QString saves(const QString& account, const QJsonArray& rows);
 // The browser sign-in hand-off: posts the session to the app's loopback listener on `port`
 // and shows the app's answer.
@@ -22,6 +22,8 @@ QString connect(int port, const QJsonObject& handBack);
 QString download(const std::optional<QJsonObject>& manifest);
 // A short page for a request the service refuses.
 QString problem(const QString& title, const QString& text);
+// The one stylesheet every page links to ("/style.css"): the system's font, light and dark.
+QString stylesheet();
 
 } // namespace pages
 

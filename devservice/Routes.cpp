@@ -122,6 +122,11 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
             res.status = 204;
         });
     }
+    // Not recorded: the log of requests is about what the app asks for, not the pages' styling.
+    m_server.Get("/style.css", [](const Request&, Response& res) {
+        res.set_header("Cache-Control", "max-age=3600");
+        res.set_content(pages::stylesheet().toStdString(), "text/css; charset=utf-8");
+    });
 
     route(&S::Get, "/", &Routes::home);
     route(&S::Get, "/signin", &Routes::signInForm);

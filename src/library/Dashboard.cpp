@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -34,11 +35,21 @@ constexpr QSize minimumSize(580, 460);
 constexpr int loadBarHeight = 2;
 constexpr auto loadTimeout = std::chrono::seconds(60);
 const char windowTitle[] = "Pinlark";
+Dashboard* instance = nullptr;
+QPointer<QMenuBar> pendingMenuBar;
 } // namespace
 
 Dashboard& Dashboard::shared() {
-    static Dashboard* const instance = new Dashboard;
+    if (!instance)
+        instance = new Dashboard;
     return *instance;
+}
+
+void Dashboard::setMenuBar(QMenuBar* bar) {
+    if (instance)
+        instance->m_window->layout()->setMenuBar(bar);
+    else
+        pendingMenuBar = bar;
 }
 
 Dashboard::Dashboard() {
@@ -96,6 +107,7 @@ void Dashboard::buildWindow() {
     m_bar->setFixedHeight(loadBarHeight);
     layout->addWidget(m_webView, 0, 0);
     layout->addWidget(m_bar, 0, 0, Qt::AlignTop);
+    layout->setMenuBar(pendingMenuBar);
 
     m_window->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &Dashboard::saveFrame);

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class QMenuBar;
 class QWebEngineLoadingInfo;
 class QWebEngineView;
 class QWidget;
@@ -24,6 +25,9 @@ public:
     // Created on first use (on the main thread, after the application object) and never
     // released. Creating it loads the home page.
     static Dashboard& shared();
+    // The menu bar the window carries (on Linux each window has its own); given before the
+    // controller exists, it goes into the window when that is built. The window owns it.
+    static void setMenuBar(QMenuBar* bar);
 
     // Shows the window in front and makes the app active; loads the home page when the web
     // view has nothing loaded or shows the error page (reopening the window retries).

@@ -319,12 +319,34 @@ private Q_SLOTS:
         QCOMPARE(signedOut.status, 303);
         QCOMPARE(signedOut.headers.value(QStringLiteral("location")), QStringLiteral("/signin"));
 
-        saveLink(QStringLiteral("https://example.test/<b>"));
+        QCOMPARE(saveLink(QStringLiteral("https://example.test/a?x=1&y=2")).status, 201);
+        // A newer save, read until it has settled.
+        const QString id = saveLink(QStringLiteral("https://www.example.test/how-to-read"))
+                               .json()[QLatin1String("id")]
+                               .toString();
+        for (int read = 0; read < 3; ++read)
+            get(QStringLiteral("api/saves/") + id, token);
         const QString cookie = QStringLiteral("authjs.session-token=") + token;
         const Answer saves = curl({QStringLiteral("-b"), cookie, url(QStringLiteral("saves"))});
         QCOMPARE(saves.status, 200);
         QVERIFY(saves.body.contains("<title>Saves</title>"));
-        QVERIFY(!saves.body.contains("<b>"));
+        QVERIFY(saves.body.contains("href=\"/style.css\""));
+        QVERIFY(!saves.body.contains("&y="));
+        // Newest first: the settled one with its title, host, tags and status, then the waiting
+        // one as its link, with its host and status.
+        const qsizetype settled = saves.body.indexOf(
+            ">How to read</a>\n<div class=\"meta\"><span class=\"host\">www.example.test</span>"
+            "<span class=\"tag\">web</span><span class=\"tag\">example</span><span "
+            "class=\"tag\">how-to-read</span><span class=\"status status-done\">");
+        const qsizetype waiting = saves.body.indexOf(
+            "href=\"https://example.test/a?x=1&amp;y=2\">https://example.test/a?x=1&amp;y=2</a>\n"
+            "<div class=\"meta\"><span "
+            "class=\"host\">example.test</span><span class=\"status status-queued\">");
+        QVERIFY2(settled >= 0 && waiting > settled, saves.body.constData());
+        const Answer style = curl({url(QStringLiteral("style.css"))});
+        QCOMPARE(style.status, 200);
+        QVERIFY(style.headers.value(QStringLiteral("content-type")).startsWith("text/css"));
+        QVERIFY(style.body.contains("prefers-color-scheme: dark"));
 
         // The hand-off page: the sign-in form that comes back when signed out, the script that
         // posts the session to the app's port when signed in.

@@ -1,0 +1,22 @@
+# A desktop user's install on Linux: the desktop entry, which starts the app with a link handed to
+# it (%u) and offers it for http and https links under "Open with", and the app icon in the
+# hicolor theme. Both go in the "desktop" component.
+#
+# The application bundle itself is installed by the bundle's own rules, at
+# PINLARK_BUNDLE_INSTALL_DIR below the prefix; the entry starts the executable inside it.
+include(GNUInstallDirs)
+set(PINLARK_BUNDLE_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/Pinlark.app" CACHE STRING
+    "Where the application bundle goes, relative to the install prefix")
+
+install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/app.pinlark.Pinlark.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT desktop)
+
+# Written at install time, so that the entry names the executable under the prefix actually
+# installed to (cmake --install --prefix).
+install(CODE "
+    set(PINLARK_EXEC \"\${CMAKE_INSTALL_PREFIX}/${PINLARK_BUNDLE_INSTALL_DIR}/Contents/MacOS/Pinlark\")
+    set(entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/${PINLARK_BUNDLE_IDENTIFIER}.desktop\")
+    message(STATUS \"Installing: \${entry}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/resources/app.pinlark.Pinlark.desktop.in\" \"\${entry}\" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${entry}\")
+" COMPONENT desktop)

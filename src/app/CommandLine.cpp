@@ -1,0 +1,94 @@
+#include "app/CommandLine.h"
+
+namespace pinlark::CommandLine {
+
+namespace {
+
+constexpr qsizetype maxLinkLength = 8192;
+
+// Argument text to echo on a terminal: shortened, without control characters.
+QString printable(const QString& text) {
+    QString shown = text.left(200);
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    }
+    return shown;
+}
+
+Parsed fail(const QString& problem) {
+    return Parsed{std::nullopt,
+                  QStringLiteral("Pinlark: %1\nTry \"Pinlark --help\".\n").arg(problem), 2};
+}
+
+Parsed save(const QString& text) {
+    if (const auto link = saveableLink(text))
+        return Parsed{Command{Command::Kind::Save, *link}, {}, 0};
+    return Parsed{std::nullopt,
+                  QStringLiteral("Pinlark: \"%1\" is not a link Pinlark can save: only http and "
+                                 "https links are.\n")
+                      .arg(printable(text)),
+                  2};
+}
+
+} // namespace
+
+std::optional<QUrl> saveableLink(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.size() > maxLinkLength)
+        return std::nullopt;
+    const QUrl url(trimmed, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+Parsed parse(const QStringList& arguments) {
+    if (arguments.isEmpty())
+        return Parsed{Command{}, {}, 0};
+    const QString& first = arguments.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h"))
+        return arguments.size() == 1 ? Parsed{std::nullopt, help(), 0}
+                                     : fail(QStringLiteral("--help takes nothing more"));
+    if (first == QLatin1String("--save")) {
+        if (arguments.size() < 2)
+            return fail(QStringLiteral("--save needs a link"));
+        if (arguments.size() > 2)
+            return fail(QStringLiteral("one link at a time"));
+        return save(arguments.at(1));
+    }
+    const struct {
+        const char* option;
+        Command::Kind kind;
+    } commands[] = {{"--quick-save", Command::Kind::QuickSave},
+                    {"--toggle-library", Command::Kind::ToggleLibrary}};
+    for (const auto& c : commands) {
+        if (first == QLatin1String(c.option))
+            return arguments.size() == 1 ? Parsed{Command{c.kind, {}}, {}, 0}
+                                         : fail(QStringLiteral("%1 takes nothing more").arg(first));
+    }
+    if (first.startsWith(QLatin1Char('-')))
+        return fail(QStringLiteral("unknown option \"%1\"").arg(printable(first)));
+    if (arguments.size() > 1)
+        return fail(QStringLiteral("one link at a time"));
+    return save(first);
+}
+
+QString help() {
+    return QStringLiteral(
+        "Usage: Pinlark [URL]\n"
+        "       Pinlark --save URL | --quick-save | --toggle-library | --help\n"
+        "\n"
+        "Pinlark lives in the tray: a click on its icon opens the quick-save panel. Starting it\n"
+        "again while it runs brings its library window forward.\n"
+        "\n"
+        "  URL, --save URL    open the quick-save panel with URL (http or https) in its field,\n"
+        "                     ready to save; starts Pinlark first when it is not running\n"
+        "  --quick-save       open the quick-save panel\n"
+        "  --toggle-library   show the library window, or hide it when it is in front\n"
+        "  -h, --help         show this text\n");
+}
+
+} // namespace pinlark::CommandLine

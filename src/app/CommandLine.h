@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+namespace pinlark {
+
+// What a launch asks of the running app.
+struct Command {
+    enum class Kind { Reopen, Save, QuickSave, ToggleLibrary };
+    Kind kind = Kind::Reopen;
+    // The link to save, for Save.
+    QUrl link;
+    bool operator==(const Command&) const = default;
+};
+
+// The app's command line: nothing (a plain launch, which reopens a running app), a link to
+// save (`--save URL`, or the URL alone, as a desktop file's %u gives it), `--quick-save`,
+// `--toggle-library` or `--help`.
+namespace CommandLine {
+
+struct Parsed {
+    // None: print `message` (to standard output when `exitStatus` is 0, to standard error
+    // otherwise) and exit with `exitStatus`.
+    std::optional<Command> command;
+    QString message;
+    int exitStatus = 0;
+};
+
+// `arguments` follow the program name; the application object has taken out Qt's own.
+Parsed parse(const QStringList& arguments);
+
+// `text` as a link the app saves when it comes from outside: an http or https URL with a host.
+std::optional<QUrl> saveableLink(const QString& text);
+
+QString help();
+
+} // namespace CommandLine
+
+} // namespace pinlark

@@ -1,0 +1,245 @@
+#include "app/SingleInstance.h"
+
+#include "platform/Log.h"
+#include "platform/Platform.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+namespace pinlark {
+
+namespace {
+
+const QLatin1String applicationInterface("org.freedesktop.Application");
+// Over the socket a launch sends one line and reads one line back: "ok" or "refused".
+constexpr qsizetype maxLine = 16 * 1024;
+constexpr auto socketTimeout = std::chrono::seconds(5);
+constexpr int sendTimeoutMs = 5000;
+
+const struct {
+    Command::Kind kind;
+    const char* name;
+} commandNames[] = {{Command::Kind::Reopen, "reopen"},
+                    {Command::Kind::Save, "save"},
+                    {Command::Kind::QuickSave, "quick-save"},
+                    {Command::Kind::ToggleLibrary, "toggle-library"}};
+
+QString nameOf(Command::Kind kind) {
+    for (const auto& c : commandNames) {
+        if (c.kind == kind)
+            return QLatin1String(c.name);
+    }
+    return {};
+}
+
+// "save https://…", "reopen", …
+std::optional<Command> decode(const QString& text) {
+    const QString name = text.section(QLatin1Char(' '), 0, 0);
+    const QString argument = text.section(QLatin1Char(' '), 1);
+    for (const auto& c : commandNames) {
+        if (name != QLatin1String(c.name))
+            continue;
+        if (c.kind != Command::Kind::Save)
+            return argument.isEmpty() ? std::optional(Command{c.kind, {}}) : std::nullopt;
+        if (const auto link = CommandLine::saveableLink(argument))
+            return Command{c.kind, *link};
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+QString encode(const Command& command) {
+    QString text = nameOf(command.kind);
+    if (command.kind == Command::Kind::Save)
+        text += QLatin1Char(' ') + QString::fromLatin1(command.link.toEncoded());
+    return text;
+}
+
+// "app.pinlark.Pinlark" -> "/app/pinlark/Pinlark"
+QString objectPath(const QString& name) {
+    QString path = QLatin1Char('/') + name;
+    path.replace(QLatin1Char('.'), QLatin1Char('/')).replace(QLatin1Char('-'), QLatin1Char('_'));
+    return path;
+}
+
+} // namespace
+
+// The org.freedesktop.Application interface: Activate is a plain second launch, Open a link to
+// save (the first of them), ActivateAction one of the other commands by name.
+class ApplicationAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
+public:
+    explicit ApplicationAdaptor(SingleInstance* instance)
+        : QDBusAbstractAdaptor(instance)
+        , m_instance(instance) {}
+
+public Q_SLOTS:
+    void Activate(const QVariantMap&) { m_instance->deliver(Command{}); }
+    void Open(const QStringList& uris, const QVariantMap&) {
+        m_instance->deliver(uris.isEmpty() ? std::nullopt
+                                           : decode(QStringLiteral("save ") + uris.first()));
+    }
+    void ActivateAction(const QString& name, const QVariantList& parameters, const QVariantMap&) {
+        const bool other = name == nameOf(Command::Kind::QuickSave) ||
+                           name == nameOf(Command::Kind::ToggleLibrary);
+        m_instance->deliver(other && parameters.isEmpty() ? decode(name) : std::nullopt);
+    }
+
+private:
+    SingleInstance* m_instance;
+};
+
+SingleInstance::SingleInstance(QString name, Channel channel, QObject* parent)
+    : QObject(parent)
+    , m_name(std::move(name))
+    , m_channel(channel) {
+    if (m_channel == Channel::Socket)
+        return;
+    // A connection of our own: dropping it gives the name up at once.
+    m_connection = QStringLiteral("pinlark-single-instance-%1")
+                       .arg(QRandomGenerator::global()->generate64(), 0, 16);
+    const QDBusConnection bus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connection);
+    if (m_channel == Channel::Automatic)
+        m_channel = bus.isConnected() ? Channel::Bus : Channel::Socket;
+}
+
+SingleInstance::~SingleInstance() {
+    if (!m_connection.isEmpty())
+        QDBusConnection::disconnectFromBus(m_connection);
+}
+
+QString SingleInstance::socketPath(const QString& name) {
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QLatin1Char('/') +
+           name + QLatin1String(".socket");
+}
+
+bool SingleInstance::listen() {
+    return m_channel == Channel::Bus ? listenOnBus() : listenOnSocket();
+}
+
+bool SingleInstance::listenOnBus() {
+    QDBusConnection bus(m_connection);
+    if (!bus.isConnected()) {
+        logLine(QStringLiteral("[Pinlark] no session bus: later launches start copies of "
+                               "their own"));
+        return true;
+    }
+    // The object first: a launch that finds the name finds it answering.
+    new ApplicationAdaptor(this);
+    bus.registerObject(objectPath(m_name), this, QDBusConnection::ExportAdaptors);
+    const auto reply =
+        bus.interface()->registerService(m_name, QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid()) {
+        logLine(QStringLiteral("[Pinlark] can't own %1 on the session bus: %2")
+                    .arg(m_name, reply.error().message()));
+        return true;
+    }
+    return reply.value() == QDBusConnectionInterface::ServiceRegistered;
+}
+
+bool SingleInstance::listenOnSocket() {
+    const QString path = socketPath(m_name);
+    // Two launches at once: one decides at a time.
+    QLockFile lock(path + QLatin1String(".lock"));
+    lock.tryLock(sendTimeoutMs);
+    {
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(sendTimeoutMs))
+            return false;
+    }
+    // Nobody answers: what is left there is a copy's that ended without cleaning up.
+    QLocalServer::removeServer(path);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(path)) {
+        logLine(
+            QStringLiteral("[Pinlark] can't listen at %1: %2").arg(path, m_server->errorString()));
+        return true;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection())
+            serve(socket);
+    });
+    return true;
+}
+
+void SingleInstance::serve(QLocalSocket* socket) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // A launch that says nothing is dropped after a while.
+    std::shared_ptr<Clock::Timer> timeout =
+        Platform::clock().startTimer(socketTimeout, false, [socket] { socket->abort(); });
+    connect(socket, &QLocalSocket::readyRead, socket, [this, socket, timeout]() mutable {
+        if (!socket->canReadLine()) {
+            if (socket->bytesAvailable() > maxLine)
+                socket->abort();
+            return;
+        }
+        const QByteArray line = socket->readLine(maxLine + 1).trimmed();
+        timeout.reset();
+        const bool taken = deliver(decode(QString::fromUtf8(line)));
+        socket->write(taken ? "ok\n" : "refused\n");
+        socket->disconnectFromServer();
+    });
+}
+
+bool SingleInstance::send(const Command& command) {
+    if (m_channel == Channel::Bus) {
+        const QString path = objectPath(m_name);
+        QDBusMessage call;
+        switch (command.kind) {
+        case Command::Kind::Reopen:
+            call = QDBusMessage::createMethodCall(m_name, path, applicationInterface,
+                                                  QStringLiteral("Activate"));
+            call << QVariantMap();
+            break;
+        case Command::Kind::Save:
+            call = QDBusMessage::createMethodCall(m_name, path, applicationInterface,
+                                                  QStringLiteral("Open"));
+            call << QStringList{QString::fromLatin1(command.link.toEncoded())} << QVariantMap();
+            break;
+        case Command::Kind::QuickSave:
+        case Command::Kind::ToggleLibrary:
+            call = QDBusMessage::createMethodCall(m_name, path, applicationInterface,
+                                                  QStringLiteral("ActivateAction"));
+            call << nameOf(command.kind) << QVariantList() << QVariantMap();
+            break;
+        }
+        return QDBusConnection(m_connection).call(call, QDBus::Block, sendTimeoutMs).type() ==
+               QDBusMessage::ReplyMessage;
+    }
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(m_name));
+    if (!socket.waitForConnected(sendTimeoutMs))
+        return false;
+    socket.write(encode(command).toUtf8() + '\n');
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(sendTimeoutMs))
+            return false;
+    }
+    return socket.readLine().trimmed() == "ok";
+}
+
+bool SingleInstance::deliver(const std::optional<Command>& command) {
+    if (!command) {
+        logLine(QStringLiteral("[Pinlark] ignored a command from another launch that it can't "
+                               "take"));
+        return false;
+    }
+    Q_EMIT commandReceived(*command);
+    return true;
+}
+
+} // namespace pinlark
+
+#include "SingleInstance.moc"

@@ -1,0 +1,126 @@
+#include "app/SingleInstance.h"
+#include "platform/fake/FakePlatform.h"
+#include "support/TestSupport.h"
+
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTest>
+#include <QThread>
+
+using namespace pinlark;
+
+using Channel = SingleInstance::Channel;
+using Kind = Command::Kind;
+Q_DECLARE_METATYPE(pinlark::Command)
+Q_DECLARE_METATYPE(pinlark::SingleInstance::Channel)
+
+// Two launches on a private session bus (a dbus-daemon of the test's own) and on a socket in a
+// temporary runtime folder. The later launch runs on a thread of its own, as it would in a
+// process of its own: its calls block until the running copy, on the main thread, answers.
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        // Its socket goes into the temporary folder too.
+        m_bus.start(QStringLiteral("dbus-daemon"),
+                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                     QStringLiteral("--print-address=1"),
+                     QStringLiteral("--address=unix:dir=") + m_runtime.path()});
+        QVERIFY(m_bus.waitForReadyRead(10000));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+        m_fake = FakePlatform::install();
+    }
+    void cleanupTestCase() {
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
+
+    void aLaterLaunchHandsItsCommandOver_data() {
+        QTest::addColumn<Channel>("channel");
+        QTest::addColumn<Command>("command");
+        const Command link{Kind::Save, QUrl(QStringLiteral("https://example.org/a b?q=1&r=é#x"))};
+        for (Channel channel : {Channel::Bus, Channel::Socket}) {
+            const char* on = channel == Channel::Bus ? "bus" : "socket";
+            QTest::addRow("%s, reopen", on) << channel << Command{};
+            QTest::addRow("%s, save", on) << channel << link;
+            QTest::addRow("%s, quick-save", on) << channel << Command{Kind::QuickSave, {}};
+            QTest::addRow("%s, toggle-library", on) << channel << Command{Kind::ToggleLibrary, {}};
+        }
+    }
+    void aLaterLaunchHandsItsCommandOver() {
+        QFETCH(Channel, channel);
+        QFETCH(Command, command);
+        const QString name = QStringLiteral("app.pinlark.Test%1").arg(++m_names);
+        // What a copy that crashed leaves behind is in the way of neither channel.
+        QVERIFY(QFile(SingleInstance::socketPath(name)).open(QIODevice::WriteOnly));
+        SingleInstance running(name, channel);
+        QVERIFY(running.listen());
+        QList<Command> received;
+        connect(&running, &SingleInstance::commandReceived, this,
+                [&](const Command& c) { received.append(c); });
+
+        bool listened = true, sent = false;
+        runLaterLaunch([&] {
+            SingleInstance later(name, channel);
+            listened = later.listen();
+            sent = !listened && later.send(command);
+        });
+        QVERIFY(!listened && sent);
+        QCOMPARE(received, QList<Command>{command});
+    }
+
+    // The running copy takes only a well-formed command and drops a peer that sends too much or
+    // nothing in time.
+    void theRunningCopyRefusesWhatItCantTake_data() {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("a file link")
+            << QByteArray("save file:///etc/passwd\n") << QByteArray("refused\n");
+        QTest::newRow("extra words") << QByteArray("reopen now\n") << QByteArray("refused\n");
+        QTest::newRow("endless line") << QByteArray(20000, 'x') << QByteArray();
+        QTest::newRow("silence") << QByteArray() << QByteArray();
+    }
+    void theRunningCopyRefusesWhatItCantTake() {
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, answer);
+        const QString name = QStringLiteral("app.pinlark.Test%1").arg(++m_names);
+        SingleInstance running(name, Channel::Socket);
+        QVERIFY(running.listen());
+        int received = 0;
+        connect(&running, &SingleInstance::commandReceived, this, [&] { ++received; });
+
+        QLocalSocket peer;
+        peer.connectToServer(SingleInstance::socketPath(name));
+        QVERIFY(peer.waitForConnected(5000));
+        peer.write(sent);
+        QByteArray reply;
+        connect(&peer, &QLocalSocket::readyRead, this, [&] { reply += peer.readAll(); });
+        const auto dropped = [&] { return peer.state() == QLocalSocket::UnconnectedState; };
+        if (answer.isEmpty()) // at the latest when its time is up
+            QTRY_VERIFY((m_fake.clock->advance(std::chrono::seconds(5)), dropped()));
+        QTRY_VERIFY(dropped());
+        QCOMPARE(reply, answer);
+        QCOMPARE(received, 0);
+    }
+
+private:
+    // Runs `launch` on another thread while this one keeps its event loop going. Its calls give
+    // up after a few seconds at most.
+    void runLaterLaunch(const std::function<void()>& launch) {
+        std::unique_ptr<QThread> thread(QThread::create(launch));
+        thread->start();
+        while (!thread->wait(QDeadlineTimer(10)))
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+
+    QTemporaryDir m_runtime;
+    QProcess m_bus;
+    FakePlatform m_fake;
+    int m_names = 0;
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"

@@ -1,0 +1,54 @@
+#include "app/CommandLine.h"
+
+#include <QTest>
+
+using namespace pinlark;
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // `kind` -1: no command; the launch prints a message containing `message` and exits with
+    // `status`.
+    void parse_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("linkOrMessage");
+        QTest::addColumn<int>("status");
+        const auto row = [](const char* name, QStringList arguments, int kind, const char* text,
+                            int status = 2) {
+            QTest::newRow(name) << arguments << kind << QString::fromUtf8(text) << status;
+        };
+        const int save = int(Command::Kind::Save);
+        row("nothing: reopen", {}, int(Command::Kind::Reopen), "", 0);
+        row("--save URL", {"--save", "https://example.org/a?b=c#d"}, save,
+            "https://example.org/a?b=c#d", 0);
+        row("the URL alone, padded, upper case", {" HTTPS://Example.org/x \n"}, save,
+            "https://example.org/x", 0);
+        row("--quick-save", {"--quick-save"}, int(Command::Kind::QuickSave), "", 0);
+        row("--toggle-library", {"--toggle-library"}, int(Command::Kind::ToggleLibrary), "", 0);
+        row("--help", {"--help"}, -1, "--save URL", 0);
+        row("file link", {"file:///etc/passwd"}, -1, "only http and https links");
+        row("control characters echoed harmlessly", {"\x1b]0;x\x07"}, -1, "\"?]0;x?\" is not");
+        row("--save without a link", {"--save"}, -1, "--save needs a link");
+        row("two links", {"https://a.example/", "https://b.example/"}, -1, "one link at a time");
+        row("unknown option", {"--frobnicate"}, -1, "unknown option \"--frobnicate\"");
+    }
+    void parse() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, kind);
+        QFETCH(QString, linkOrMessage);
+        QFETCH(int, status);
+        const CommandLine::Parsed parsed = CommandLine::parse(arguments);
+        QCOMPARE(parsed.exitStatus, status);
+        QCOMPARE(parsed.command.has_value(), kind >= 0);
+        if (kind < 0) {
+            QVERIFY2(parsed.message.contains(linkOrMessage), qPrintable(parsed.message));
+            return;
+        }
+        QCOMPARE(int(parsed.command->kind), kind);
+        QCOMPARE(parsed.command->link, QUrl(linkOrMessage));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
