@@ -20,7 +20,9 @@ struct FakePlatform {
     FakeHotKeyService* hotKeys = nullptr;
     FakeLoginItemService* loginItems = nullptr;
 
-    static FakePlatform install();
+    // Services given in `real` are installed as they are (their fake stays null); a fake
+    // fills every other one.
+    static FakePlatform install(Platform::Services real = {});
 };
 
 } // namespace pinlark
