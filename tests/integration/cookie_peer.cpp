@@ -19,13 +19,14 @@
 #include <cstdio>
 
 using namespace pinlark;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 QNetworkCookie makeCookie(const QStringList& args, int at) {
     QNetworkCookie c(args.value(at).toUtf8(), args.value(at + 1).toUtf8());
     c.setDomain(args.value(at + 2));
-    c.setPath(QStringLiteral("/"));
+    c.setPath(u"/"_s);
     if (args.size() > at + 3)
         c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(args.value(at + 3).toLongLong()));
     return c;
@@ -34,24 +35,24 @@ QNetworkCookie makeCookie(const QStringList& args, int at) {
 QCoro::Task<int> run(QStringList args) {
     const QString step = args.value(1);
     CookieStore& store = Platform::cookieStore();
-    if (step == QLatin1String("insert")) {
+    if (step == "insert"_L1) {
         Completion<> done;
         store.setCookie(makeCookie(args, 2), [done]() mutable { done(); });
         co_await done;
-    } else if (step == QLatin1String("delete")) {
+    } else if (step == "delete"_L1) {
         Completion<> done;
         QNetworkCookie cookie(args.value(2).toUtf8());
         cookie.setDomain(args.value(3));
-        cookie.setPath(QStringLiteral("/"));
+        cookie.setPath(u"/"_s);
         store.deleteCookie(cookie, [done]() mutable { done(); });
         co_await done;
-    } else if (step == QLatin1String("list")) {
+    } else if (step == "list"_L1) {
         Completion<QList<QNetworkCookie>> done;
         store.getAllCookies([done](QList<QNetworkCookie> c) mutable { done(std::move(c)); });
         for (const QNetworkCookie& c : co_await done)
             std::printf("%s=%s %s %s\n", c.name().constData(), c.value().constData(),
                         qPrintable(c.domain()), qPrintable(c.path()));
-    } else if (step == QLatin1String("load")) {
+    } else if (step == "load"_L1) {
         QWebEnginePage page(sharedWebProfile());
         Completion<bool> loaded;
         QObject::connect(&page, &QWebEnginePage::loadFinished,
@@ -59,7 +60,7 @@ QCoro::Task<int> run(QStringList args) {
         page.load(QUrl(args.value(2)));
         if (!co_await loaded)
             co_return 2;
-    } else if (step == QLatin1String("bearer")) {
+    } else if (step == "bearer"_L1) {
         const auto token = co_await Session::bearer();
         std::printf("%s\n", token ? qPrintable(*token) : "(none)");
     } else {

@@ -1,4 +1,5 @@
 #include "DevService.h"
+#include "PagePeer.h"
 #include "TestSupport.h"
 #include "platform/fake/FakePlatform.h"
 #include "service/API.h"
@@ -7,8 +8,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -17,72 +16,21 @@ namespace pinlark {
 
 namespace {
 
-// A peer on a real loopback socket that gives every request the same raw answer once the
-// request has arrived whole, or, with an empty answer, accepts and never says a word.
-class ScriptedPeer : public QObject {
-public:
-    explicit ScriptedPeer(QByteArray answer)
-        : m_answer(std::move(answer)) {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                ++connections;
-                if (onConnection)
-                    onConnection();
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { respond(socket); });
-            }
-        });
-    }
-    QUrl origin() const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()));
-    }
-    int connections = 0;
-    std::function<void()> onConnection;
-
-private:
-    void respond(QTcpSocket* socket) {
-        QByteArray& received = m_received[socket];
-        received += socket->readAll();
-        const qsizetype end = received.indexOf("\r\n\r\n");
-        if (m_answer.isEmpty() || end < 0)
-            return;
-        qsizetype length = 0;
-        for (const QByteArray& line : received.left(end).split('\n')) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
-        if (received.size() < end + 4 + length)
-            return;
-        socket->write(m_answer);
-        socket->disconnectFromHost();
-    }
-
-    QTcpServer m_server;
-    QByteArray m_answer;
-    QHash<QTcpSocket*, QByteArray> m_received;
-};
-
-QByteArray answer(const char* statusLine, const QByteArray& contentType, const QByteArray& body) {
-    QByteArray bytes = QByteArray("HTTP/1.1 ") + statusLine + "\r\nConnection: close\r\n";
-    if (!contentType.isEmpty())
-        bytes += "Content-Type: " + contentType + "\r\n";
-    return bytes + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
 // What a call ended with, in one comparable text: "ok", "api <code> <message>" or "decoding".
 template <typename T>
 QString outcomeOf(QCoro::Task<T> task, std::chrono::milliseconds watchdog = 20s) {
     try {
         runTask(std::move(task), watchdog);
-        return QStringLiteral("ok");
+        return u"ok"_s;
     } catch (const APIError& e) {
-        return QStringLiteral("api %1 %2").arg(e.code(), e.message());
+        return u"api %1 %2"_s.arg(e.code(), e.message());
     } catch (const DecodingError&) {
-        return QStringLiteral("decoding");
+        return u"decoding"_s;
     }
 }
 
-const QString offline = QStringLiteral("api offline Can't reach Pinlark. Check your connection.");
+const QString offline = u"api offline Can't reach Pinlark. Check your connection."_s;
+const QString unauthenticated = u"api unauthenticated Sign in to save."_s;
 
 } // namespace
 
@@ -91,11 +39,11 @@ class TestAPI : public QObject {
 
     FakePlatform fakes;
 
-    void useOrigin(const QUrl& origin, const QString& token = QStringLiteral("token")) {
-        fakes.defaults->set(QStringLiteral("origin"), origin.toString());
+    void useOrigin(const QUrl& origin, const QString& token = u"token"_s) {
+        fakes.defaults->set(u"origin"_s, origin.toString());
         QNetworkCookie cookie("authjs.session-token", token.toUtf8());
         cookie.setDomain(origin.host());
-        cookie.setPath(QStringLiteral("/"));
+        cookie.setPath(u"/"_s);
         fakes.cookieStore->cookies = {cookie};
     }
 
@@ -111,119 +59,99 @@ private Q_SLOTS:
         fakes = FakePlatform::install();
     }
 
-    void signedOutSendsNothing() {
+    // Signed out nothing is sent; a session the service does not know is its own refusal.
+    void signedOut() {
         DevService service;
         QVERIFY(service.isRunning());
-        fakes.defaults->set(QStringLiteral("origin"), service.origin().toString());
-        const QString unauthenticated = QStringLiteral("api unauthenticated Sign in to save.");
-        QCOMPARE(outcomeOf(API::save(QStringLiteral("https://example.test/"))), unauthenticated);
+        fakes.defaults->set(u"origin"_s, service.origin().toString());
+        QCOMPARE(outcomeOf(API::save(u"https://example.test/"_s)), unauthenticated);
         QCOMPARE(outcomeOf(API::recent(7)), unauthenticated);
-        QCOMPARE(outcomeOf(API::get(QStringLiteral("s1"))), unauthenticated);
+        QCOMPARE(outcomeOf(API::get(u"s1"_s)), unauthenticated);
         QCOMPARE(service.requests(), QJsonArray());
-    }
-
-    void unknownSessionIsTheServicesOwnError() {
-        DevService service;
-        useOrigin(service.origin(), QStringLiteral("not-a-session"));
-        QCOMPARE(outcomeOf(API::recent(7)), QStringLiteral("api unauthenticated Sign in to save."));
+        useOrigin(service.origin(), u"not-a-session"_s);
+        QCOMPARE(outcomeOf(API::recent(7)), unauthenticated);
+        QCOMPARE(service.requests().size(), 1);
     }
 
     void savesReadsAndLists() {
         DevService service;
         const QString token = service.signIn();
         useOrigin(service.origin(), token);
-        const QString link = QStringLiteral("https://example.test/one");
+        const QString link = u"https://example.test/one"_s;
 
         const SaveOutcome first = runTask(API::save(link));
-        QVERIFY(!first.id.isEmpty());
-        QVERIFY(!first.existing);
+        QVERIFY(!first.id.isEmpty() && !first.existing);
         QCOMPARE(runTask(API::save(link)), (SaveOutcome{first.id, true}));
-
         const SaveRow row = runTask(API::get(first.id));
         QCOMPARE(row.id, first.id);
         QCOMPARE(row.url, link);
-        QCOMPARE(row.status, QStringLiteral("queued"));
-        runTask(API::save(QStringLiteral("https://example.test/two")));
+        QCOMPARE(row.status, u"queued"_s);
+        runTask(API::save(u"https://example.test/two"_s));
         const QList<SaveRow> rows = runTask(API::recent(1));
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.first().url, QStringLiteral("https://example.test/two"));
+        QCOMPARE(rows.first().url, u"https://example.test/two"_s);
 
         service.clearRequests();
         runTask(API::recent(5));
-        QJsonObject request = only(service.requests());
-        QCOMPARE(request[QLatin1String("method")].toString(), QStringLiteral("GET"));
-        QCOMPARE(request[QLatin1String("path")].toString(), QStringLiteral("/api/saves"));
-        QCOMPARE(request[QLatin1String("query")].toString(), QStringLiteral("limit=5"));
-        QJsonObject headers = request[QLatin1String("headers")].toObject();
-        QCOMPARE(headers[QLatin1String("authorization")].toString(),
-                 QStringLiteral("Bearer ") + token);
-        QVERIFY(!headers.contains(QLatin1String("content-type")));
-        QVERIFY(!headers.contains(QLatin1String("content-length")));
-        QCOMPARE(request[QLatin1String("body")].toString(), QString());
-
+        const QJsonObject request = only(service.requests());
+        QCOMPARE(request["path"_L1].toString() + u'?' + request["query"_L1].toString(),
+                 u"/api/saves?limit=5"_s);
+        const QJsonObject headers = request["headers"_L1].toObject();
+        QCOMPARE(headers["authorization"_L1].toString(), u"Bearer "_s + token);
+        QVERIFY(!headers.contains("content-type"_L1));
         service.clearRequests();
         runTask(API::get(first.id));
-        QCOMPARE(only(service.requests())[QLatin1String("path")].toString(),
-                 QStringLiteral("/api/saves/") + first.id);
+        QCOMPARE(only(service.requests())["path"_L1].toString(), u"/api/saves/"_s + first.id);
     }
 
-    // The text goes out as given, in an object with "url" as its one member, and the service's
-    // refusal comes back with its own code and message.
+    // The text goes out as given, in an object with "url" as its one member, with no header
+    // but the bearer, the type and what the transport adds; the refusal keeps its wording.
     void sendsTheTextUnchanged() {
         DevService service;
         const QString token = service.signIn();
         useOrigin(service.origin(), token);
         service.clearRequests();
-        const QString text = QStringLiteral(" example.test/\"quoted\" ü \n");
-        QCOMPARE(outcomeOf(API::save(text)),
-                 QStringLiteral("api bad_url That isn't a link Pinlark can save."));
+        const QString text = u" example.test/\"quoted\" ü \n"_s;
+        QCOMPARE(outcomeOf(API::save(text)), u"api bad_url That isn't a link Pinlark can save."_s);
 
         const QJsonObject request = only(service.requests());
-        QCOMPARE(request[QLatin1String("method")].toString(), QStringLiteral("POST"));
-        QCOMPARE(request[QLatin1String("path")].toString(), QStringLiteral("/api/saves"));
-        QCOMPARE(request[QLatin1String("query")].toString(), QString());
-        const QByteArray body = request[QLatin1String("body")].toString().toUtf8();
-        QCOMPARE(body, QJsonDocument(QJsonObject{{QStringLiteral("url"), text}})
-                           .toJson(QJsonDocument::Compact));
-        const QJsonObject headers = request[QLatin1String("headers")].toObject();
-        QCOMPARE(headers[QLatin1String("authorization")].toString(),
-                 QStringLiteral("Bearer ") + token);
-        QCOMPARE(headers[QLatin1String("content-type")].toString(),
-                 QStringLiteral("application/json"));
-        // Besides those two, only what the transport itself adds.
+        QCOMPARE(request["method"_L1].toString(), u"POST"_s);
+        QCOMPARE(request["body"_L1].toString().toUtf8(),
+                 QJsonDocument(QJsonObject{{u"url"_s, text}}).toJson(QJsonDocument::Compact));
+        const QJsonObject headers = request["headers"_L1].toObject();
+        QCOMPARE(headers["authorization"_L1].toString(), u"Bearer "_s + token);
+        QCOMPARE(headers["content-type"_L1].toString(), u"application/json"_s);
         const QStringList transport{
-            QStringLiteral("authorization"),   QStringLiteral("content-type"),
-            QStringLiteral("content-length"),  QStringLiteral("host"),
-            QStringLiteral("connection"),      QStringLiteral("accept-encoding"),
-            QStringLiteral("accept-language"), QStringLiteral("user-agent")};
+            u"authorization"_s, u"content-type"_s,    u"content-length"_s,  u"host"_s,
+            u"connection"_s,    u"accept-encoding"_s, u"accept-language"_s, u"user-agent"_s};
         for (const QString& name : headers.keys())
             QVERIFY2(transport.contains(name), qPrintable(name));
     }
 
+    // Answers of every kind through the transport; the decoding of error bodies has its own
+    // table in tst_records.
     void mapsAnswers_data() {
         QTest::addColumn<int>("call"); // 0 save, 1 recent, 2 get
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("outcome");
         const QByteArray json("application/json");
         QTest::newRow("201 is success")
-            << 0 << answer("201 Created", json, "{\"id\":\"n1\"}") << QStringLiteral("ok");
+            << 0 << httpAnswer("201 Created", json, "{\"id\":\"n1\"}") << u"ok"_s;
         QTest::newRow("a 204 body fails a save as decoding")
-            << 0 << answer("204 No Content", {}, {}) << QStringLiteral("decoding");
+            << 0 << httpAnswer("204 No Content", {}, {}) << u"decoding"_s;
         QTest::newRow("a success body of the wrong shape")
-            << 2 << answer("200 OK", json, "{\"id\":5}") << QStringLiteral("decoding");
+            << 2 << httpAnswer("200 OK", json, "{\"id\":5}") << u"decoding"_s;
         QTest::newRow("content type of a success is not examined")
-            << 1 << answer("200 OK", "text/html", "{}") << QStringLiteral("ok");
-        QTest::newRow("500 with an HTML body")
-            << 1 << answer("500 Internal Server Error", "text/html", "<html>Oops</html>")
-            << QStringLiteral("api http_500 Something went wrong. Try again.");
-        QTest::newRow("404 with only a message")
-            << 2 << answer("404 Not Found", json, "{\"message\":\"No such save.\"}")
-            << QStringLiteral("api http_404 No such save.");
+            << 1 << httpAnswer("200 OK", "text/html", "{}") << u"ok"_s;
         QTest::newRow("the service's code and message")
             << 0
-            << answer("429 Too Many Requests", json,
-                      "{\"error\":\"slow_down\",\"message\":\"Wait.\"}")
-            << QStringLiteral("api slow_down Wait.");
+            << httpAnswer("429 Too Many Requests", json,
+                          "{\"error\":\"slow_down\",\"message\":\"Wait.\"}")
+            << u"api slow_down Wait."_s;
+        QTest::newRow("403 is the service's answer, not a transport failure")
+            << 1
+            << httpAnswer("403 Forbidden", json, "{\"error\":\"forbidden\",\"message\":\"No.\"}")
+            << u"api forbidden No."_s;
         QTest::newRow("a reply cut short is offline")
             << 1 << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"saves\"")
             << offline;
@@ -234,37 +162,36 @@ private Q_SLOTS:
         QFETCH(int, call);
         QFETCH(QByteArray, answer);
         QFETCH(QString, outcome);
-        ScriptedPeer peer(answer);
-        useOrigin(peer.origin());
-        const QString got = call == 0   ? outcomeOf(API::save(QStringLiteral("https://e.test/")))
+        PagePeer peer;
+        peer.fallback = answer;
+        useOrigin(peer.url());
+        const QString got = call == 0   ? outcomeOf(API::save(u"https://e.test/"_s))
                             : call == 1 ? outcomeOf(API::recent(3))
-                                        : outcomeOf(API::get(QStringLiteral("s1")));
+                                        : outcomeOf(API::get(u"s1"_s));
         QCOMPARE(got, outcome);
     }
 
     void refusedConnectionIsOffline() {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const quint16 port = closed.serverPort();
-        closed.close();
-        useOrigin(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+        useOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
         QCOMPARE(outcomeOf(API::recent(7)), offline);
     }
 
     void silentServerTimesOut() {
-        ScriptedPeer silent{QByteArray()};
-        useOrigin(silent.origin());
+        PagePeer silent;
+        silent.fallback.clear();
+        useOrigin(silent.url());
         API::s_transferTimeout = 300ms;
-        QCOMPARE(outcomeOf(API::get(QStringLiteral("s1")), 10s), offline);
+        QCOMPARE(outcomeOf(API::get(u"s1"_s), 10s), offline);
         QCOMPARE(silent.connections, 1);
     }
 
     void cancellingAbortsTheExchange() {
-        ScriptedPeer silent{QByteArray()};
-        useOrigin(silent.origin());
+        PagePeer silent;
+        silent.fallback.clear();
+        useOrigin(silent.url());
         CancelToken cancel;
         silent.onConnection = [cancel] { cancel.cancel(); };
-        QCOMPARE(outcomeOf(API::save(QStringLiteral("https://e.test/"), cancel), 10s), offline);
+        QCOMPARE(outcomeOf(API::save(u"https://e.test/"_s, cancel), 10s), offline);
         QCOMPARE(silent.connections, 1);
 
         // Cancelled before it starts: nothing is sent.
@@ -276,9 +203,9 @@ private Q_SLOTS:
     void severalCallsInFlight() {
         DevService service;
         useOrigin(service.origin(), service.signIn());
-        const QString id = runTask(API::save(QStringLiteral("https://example.test/a"))).id;
+        const QString id = runTask(API::save(u"https://example.test/a"_s)).id;
         auto all = [&]() -> QCoro::Task<int> {
-            auto saving = API::save(QStringLiteral("https://example.test/b"));
+            auto saving = API::save(u"https://example.test/b"_s);
             auto listing = API::recent(10);
             auto reading = API::get(id);
             const SaveOutcome saved = co_await std::move(saving);

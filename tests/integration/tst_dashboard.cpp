@@ -1,15 +1,12 @@
 #include "library/Dashboard.h"
 #include "library/LoadBar.h"
 #include "platform/Platform.h"
-#include "platform/fake/FakeServices.h"
-#include "platform/fake/ManualClock.h"
+#include "platform/fake/FakePlatform.h"
 #include "platform/qt/WebEngineCookieStore.h"
-#include "session/Session.h"
+#include "support/PagePeer.h"
 #include "support/TestSupport.h"
 
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
@@ -18,77 +15,8 @@ using namespace pinlark;
 
 namespace {
 
-QByteArray ok(const QByteArray& html, const QByteArray& extraHeaders = {}) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n" +
-           extraHeaders + "Content-Length: " + QByteArray::number(html.size()) + "\r\n\r\n" + html;
-}
-
-// A loopback HTTP server with fixed answers by request path ("/saves"); a path in `hanging`
-// is read and never answered.
-class PageServer : public QObject {
-public:
-    PageServer() {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection())
-                serve(socket);
-        });
-    }
-    QUrl url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const {
-        return QUrl(
-            QStringLiteral("http://%1:%2%3").arg(host).arg(m_server.serverPort()).arg(path));
-    }
-    int count(const QString& path) const { return int(requested.count(path)); }
-
-    QHash<QString, QByteArray> answers;
-    // A POST to the key is answered as a request for the value.
-    QHash<QString, QString> postAnswers;
-    QStringList hanging;
-    QStringList requested;
-    QByteArray lastUserAgent;
-
-private:
-    void serve(QTcpSocket* socket) {
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-            QByteArray& buffer = m_buffers[socket];
-            buffer += socket->readAll();
-            const qsizetype end = buffer.indexOf("\r\n\r\n");
-            if (end < 0)
-                return;
-            const QList<QByteArray> lines = buffer.left(end).split('\n');
-            const QList<QByteArray> requestLine = lines.value(0).split(' ');
-            QString path = QString::fromUtf8(requestLine.value(1));
-            if (requestLine.value(0) == "POST")
-                path = postAnswers.value(path, path);
-            qsizetype length = 0;
-            for (const QByteArray& line : lines) {
-                if (line.toLower().startsWith("user-agent:"))
-                    lastUserAgent = line.mid(11).trimmed();
-                if (line.toLower().startsWith("content-length:"))
-                    length = line.mid(15).trimmed().toLongLong();
-            }
-            // Answering before the body is read would reset the connection.
-            if (buffer.size() < end + 4 + length)
-                return;
-            m_buffers.remove(socket);
-            requested.append(path);
-            if (hanging.contains(path))
-                return;
-            socket->write(answers.value(path, "HTTP/1.1 404 Not Found\r\nConnection: "
-                                              "close\r\nContent-Length: 0\r\n\r\n"));
-            socket->disconnectFromHost();
-        });
-    }
-    QTcpServer m_server;
-    QHash<QTcpSocket*, QByteArray> m_buffers;
-};
-
-// A loopback port that nobody listens on.
-quint16 closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
+QByteArray ok(const QByteArray& html) {
+    return httpAnswer("200 OK", "text/html; charset=utf-8", html);
 }
 
 QVariant evaluate(QWebEngineView* view, const QString& script) {
@@ -111,7 +39,7 @@ bool loadAndWait(const QUrl& url) {
 }
 
 QString html(QWebEngineView* view) {
-    return evaluate(view, QStringLiteral("document.documentElement.outerHTML")).toString();
+    return evaluate(view, u"document.documentElement.outerHTML"_s).toString();
 }
 
 } // namespace
@@ -120,79 +48,57 @@ class TestDashboard : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() {
-        m_server.answers[QStringLiteral("/saves")] =
+        m_server.answers[u"/saves"_s] =
             ok("<html><head><title>Saves</title></head><body>saves</body></html>");
-        m_server.answers[QStringLiteral("/blank")] =
+        m_server.answers[u"/blank"_s] =
             ok("<html><head><title> \n\t </title></head><body>x</body></html>");
-        m_server.answers[QStringLiteral("/untitled")] = ok("<html><body>no title</body></html>");
-        m_server.answers[QStringLiteral("/padded")] =
+        m_server.answers[u"/padded"_s] =
             ok("<html><head><title>\n  My links  \n</title></head></html>");
-        m_server.hanging.append(QStringLiteral("/hang"));
-        m_server.answers[QStringLiteral("/signin")] =
-            ok("<html><body><form method=post action=\"/signin\"><input name=email></form>"
-               "</body></html>");
-        m_server.answers[QStringLiteral("/signin-post")] =
-            "HTTP/1.1 302 Found\r\nLocation: /saves\r\nSet-Cookie: "
-            "authjs.session-token=tok-123; Path=/; HttpOnly\r\nConnection: "
-            "close\r\nContent-Length: 0\r\n\r\n";
-        const QByteArray outside = m_server.url(QStringLiteral("/target"), "localhost").toEncoded();
+        m_server.hanging.append(u"/hang"_s);
+        const QByteArray outside = m_server.url(u"/target"_s, "localhost").toEncoded();
         const auto fullPageLink = [](const QByteArray& attributes) {
             return ok("<html><body><a " + attributes +
                       " style=\"display:block;position:fixed;inset:0\">go</a></body></html>");
         };
-        m_server.answers[QStringLiteral("/target")] = ok("<html><body>target</body></html>");
-        m_server.answers[QStringLiteral("/link-out")] = fullPageLink("href=\"" + outside + "\"");
-        m_server.answers[QStringLiteral("/link-in")] = fullPageLink("href=\"/saves\"");
-        m_server.answers[QStringLiteral("/link-new-window")] =
-            fullPageLink("href=\"/saves\" target=\"_blank\"");
-        m_server.answers[QStringLiteral("/window-open")] =
+        m_server.answers[u"/target"_s] = ok("<html><body>target</body></html>");
+        m_server.answers[u"/link-out"_s] = fullPageLink("href=\"" + outside + "\"");
+        m_server.answers[u"/link-in"_s] = fullPageLink("href=\"/saves\"");
+        m_server.answers[u"/link-new-window"_s] = fullPageLink("href=\"/saves\" target=\"_blank\"");
+        m_server.answers[u"/window-open"_s] =
             fullPageLink("href=\"#\" onclick=\"window.open('" + outside + "'); return false\"");
-        m_server.answers[QStringLiteral("/redirect-out")] =
-            "HTTP/1.1 302 Found\r\nLocation: " + outside +
-            "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
-        m_server.answers[QStringLiteral("/form-out")] =
+        m_server.answers[u"/redirect-out"_s] =
+            httpAnswer("302 Found", {}, {}, "Location: " + outside + "\r\n");
+        m_server.answers[u"/form-out"_s] =
             ok("<html><body><form method=post action=\"" + outside +
                "\"></form><script>document.forms[0].submit()</script></body></html>");
-        m_server.answers[QStringLiteral("/script-out")] =
+        m_server.answers[u"/script-out"_s] =
             ok("<html><body><script>location.href = \"" + outside + "\"</script></body></html>");
 
-        Platform::Services s;
-        auto defaults = std::make_unique<FakeUserDefaults>();
-        defaults->set(QStringLiteral("origin"), m_server.url(QString()).toString());
-        m_defaults = defaults.get();
-        s.defaults = std::move(defaults);
-        s.cookieStore = std::make_unique<WebEngineCookieStore>();
-        auto clock = std::make_unique<ManualClock>();
-        m_clock = clock.get();
-        s.clock = std::move(clock);
-        auto workspace = std::make_unique<FakeWorkspace>();
-        m_workspace = workspace.get();
-        s.workspace = std::move(workspace);
-        auto policy = std::make_unique<FakeActivationPolicy>();
-        m_policy = policy.get();
-        s.activationPolicy = std::move(policy);
-        Platform::install(std::move(s));
+        Platform::Services real;
+        real.cookieStore = std::make_unique<WebEngineCookieStore>();
+        m_fakes = FakePlatform::install(std::move(real));
+        m_fakes.defaults->set(u"origin"_s, m_server.url().toString());
     }
 
     void init() {
-        m_workspace->opened.clear();
-        m_policy->changes.clear();
+        m_fakes.workspace->opened.clear();
+        m_fakes.activationPolicy->changes.clear();
     }
 
     // First use loads the home page; showing makes the app regular and active.
     void homePage() {
         Dashboard& d = Dashboard::shared();
-        QCOMPARE(d.window()->windowTitle(), QStringLiteral("Pinlark"));
+        QCOMPARE(d.window()->windowTitle(), u"Pinlark"_s);
         QCOMPARE(d.window()->minimumSize(), QSize(580, 460));
         d.show();
         QVERIFY(d.window()->isVisible());
-        QCOMPARE(m_policy->current, ActivationPolicy::Policy::Regular);
-        QVERIFY(m_policy->activations > 0);
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Saves"), 20000);
+        QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
+        QVERIFY(m_fakes.activationPolicy->activations > 0);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
         QCOMPARE(d.webView()->url(), Dashboard::homeURL());
-        QCOMPARE(m_server.count(QStringLiteral("/saves")), 1);
+        QCOMPARE(m_server.count(u"/saves"_s), 1);
         QCOMPARE(m_server.lastUserAgent, QByteArray(Dashboard::userAgent));
-        QCOMPARE(evaluate(d.webView(), QStringLiteral("navigator.userAgent")).toString(),
+        QCOMPARE(evaluate(d.webView(), u"navigator.userAgent"_s).toString(),
                  QLatin1String(Dashboard::userAgent));
         QCOMPARE(d.loadBar()->value(), 0.0);
         QCOMPARE(d.loadBar()->geometry(), QRect(0, 0, d.window()->width(), 2));
@@ -201,18 +107,14 @@ private Q_SLOTS:
     void title_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("white space") << "/blank"
-                                     << "Pinlark";
-        QTest::newRow("no title element") << "/untitled"
-                                          << "Pinlark";
-        QTest::newRow("trimmed") << "/padded"
-                                 << "My links";
+        QTest::newRow("white space") << u"/blank"_s << u"Pinlark"_s;
+        QTest::newRow("trimmed") << u"/padded"_s << u"My links"_s;
     }
     void title() {
         QFETCH(QString, path);
         QFETCH(QString, expected);
         Dashboard& d = Dashboard::shared();
-        d.window()->setWindowTitle(QStringLiteral("before"));
+        d.window()->setWindowTitle(u"before"_s);
         d.load(m_server.url(path));
         QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), expected, 20000);
     }
@@ -224,24 +126,23 @@ private Q_SLOTS:
         QTest::addColumn<bool>("click");
         QTest::addColumn<QString>("endsAt");
         QTest::addColumn<QString>("opened");
-        const QString outside = m_server.url(QStringLiteral("/target"), "localhost").toString();
+        const QString outside = m_server.url(u"/target"_s, "localhost").toString();
         const QString saves = Dashboard::homeURL().toString();
-        QTest::newRow("link out") << "/link-out" << true << "/link-out" << outside;
-        QTest::newRow("link in") << "/link-in" << true << saves << QString();
+        QTest::newRow("link out") << u"/link-out"_s << true << u"/link-out"_s << outside;
+        QTest::newRow("link in") << u"/link-in"_s << true << saves << QString();
         QTest::newRow("new-window link, own host")
-            << "/link-new-window" << true << "/link-new-window" << saves;
-        QTest::newRow("window.open") << "/window-open" << true << "/window-open" << outside;
-        QTest::newRow("redirect out") << "/redirect-out" << false << outside << QString();
-        QTest::newRow("form post out") << "/form-out" << false << outside << QString();
-        QTest::newRow("script out") << "/script-out" << false << outside << QString();
+            << u"/link-new-window"_s << true << u"/link-new-window"_s << saves;
+        QTest::newRow("window.open") << u"/window-open"_s << true << u"/window-open"_s << outside;
+        QTest::newRow("redirect out") << u"/redirect-out"_s << false << outside << QString();
+        QTest::newRow("form post out") << u"/form-out"_s << false << outside << QString();
+        QTest::newRow("script out") << u"/script-out"_s << false << outside << QString();
     }
     void navigation() {
         QFETCH(QString, path);
         QFETCH(bool, click);
         QFETCH(QString, endsAt);
         QFETCH(QString, opened);
-        const QUrl expected =
-            endsAt.startsWith(QLatin1Char('/')) ? m_server.url(endsAt) : QUrl(endsAt);
+        const QUrl expected = endsAt.startsWith(u'/') ? m_server.url(endsAt) : QUrl(endsAt);
         Dashboard& d = Dashboard::shared();
         d.show();
         const int requests = m_server.count(expected.path());
@@ -252,105 +153,80 @@ private Q_SLOTS:
             QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
         }
         if (!opened.isEmpty())
-            QTRY_COMPARE_WITH_TIMEOUT(m_workspace->opened, QList<QUrl>{QUrl(opened)}, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(m_fakes.workspace->opened, QList<QUrl>{QUrl(opened)}, 20000);
         if (expected != m_server.url(path))
             QTRY_VERIFY_WITH_TIMEOUT(m_server.count(expected.path()) > requests, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(d.webView()->url(), expected, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!d.webView()->page()->isLoading(), 20000);
-        QCOMPARE(m_workspace->opened, opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl(opened)});
-    }
-
-    // The session the web app sets inside the window is the one the app sends as bearer.
-    void signInInsideTheWindow() {
-        Dashboard& d = Dashboard::shared();
-        QCOMPARE(runTask(Session::bearer()), std::nullopt);
-        QVERIFY(loadAndWait(m_server.url(QStringLiteral("/signin"))));
-        m_server.postAnswers[QStringLiteral("/signin")] = QStringLiteral("/signin-post");
-        evaluate(d.webView(), QStringLiteral("document.forms[0].email.value = 'a@example.test';"
-                                             "document.forms[0].submit()"));
-        QTRY_COMPARE_WITH_TIMEOUT(d.webView()->url(), Dashboard::homeURL(), 20000);
-        QCOMPARE(runTask(Session::bearer()), std::optional<QString>(QStringLiteral("tok-123")));
+        QCOMPARE(m_fakes.workspace->opened,
+                 opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl(opened)});
     }
 
     void unreachable() {
         Dashboard& d = Dashboard::shared();
-        d.load(QUrl(QStringLiteral("http://127.0.0.1:%1/saves").arg(closedPort())));
+        d.load(QUrl(u"http://127.0.0.1:%1/saves"_s.arg(closedPort())));
         QTRY_VERIFY_WITH_TIMEOUT(d.isShowingErrorPage(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(html(d.webView()).contains(QStringLiteral("Can’t reach Pinlark")),
-                                 20000);
-        QVERIFY(html(d.webView()).contains(QStringLiteral("ERR_CONNECTION_REFUSED")));
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Pinlark"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(html(d.webView()).contains(u"Can’t reach Pinlark"_s), 20000);
+        QVERIFY(html(d.webView()).contains(u"ERR_CONNECTION_REFUSED"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Pinlark"_s, 20000);
         QCOMPARE(d.loadBar()->value(), 0.0);
 
         // Reopening the window retries the home page.
         d.hide();
         d.show();
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Saves"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
         QVERIFY(!d.isShowingErrorPage());
     }
 
     void timeout() {
         Dashboard& d = Dashboard::shared();
-        d.load(m_server.url(QStringLiteral("/hang")));
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.requested.contains(QStringLiteral("/hang")), 20000);
-        m_clock->advance(std::chrono::seconds(59));
+        d.load(m_server.url(u"/hang"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requested.contains(u"/hang"_s), 20000);
+        m_fakes.clock->advance(std::chrono::seconds(59));
         QVERIFY(!d.isShowingErrorPage());
-        m_clock->advance(std::chrono::seconds(1));
+        m_fakes.clock->advance(std::chrono::seconds(1));
         QVERIFY(d.isShowingErrorPage());
-        QTRY_VERIFY_WITH_TIMEOUT(
-            html(d.webView()).contains(QStringLiteral("The request timed out.")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(html(d.webView()).contains(u"The request timed out."_s), 20000);
     }
 
     // A load that finished in time is not replaced when the time-out would have passed.
     void finishedLoadIsNotTimedOut() {
         Dashboard& d = Dashboard::shared();
-        d.window()->setWindowTitle(QStringLiteral("before"));
+        d.window()->setWindowTitle(u"before"_s);
         d.load(Dashboard::homeURL());
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Saves"), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_clock->pendingCount(), 0, 20000);
-        m_clock->advance(std::chrono::seconds(61));
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_fakes.clock->pendingCount(), 0, 20000);
+        m_fakes.clock->advance(std::chrono::seconds(61));
         QVERIFY(!d.isShowingErrorPage());
     }
 
-    // Closing hides the window and switches back to accessory after the event; showing brings
-    // back the same document without a reload.
+    // Closing hides the window, saves its frame and switches back to accessory after the
+    // event; showing brings back the same document without a reload. Hidden and shown again
+    // within one event, the app stays regular.
     void closeHides() {
         Dashboard& d = Dashboard::shared();
         d.show();
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Saves"), 20000);
-        evaluate(d.webView(), QStringLiteral("window.marker = 42"));
-        const int requests = m_server.count(QStringLiteral("/saves"));
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
+        evaluate(d.webView(), u"window.marker = 42"_s);
+        const int requests = m_server.count(u"/saves"_s);
+        d.window()->setGeometry(QRect(40, 30, 700, 500));
 
         QVERIFY(!d.window()->close());
         QVERIFY(!d.window()->isVisible());
-        QCOMPARE(m_policy->current, ActivationPolicy::Policy::Regular);
-        QTRY_COMPARE(m_policy->current, ActivationPolicy::Policy::Accessory);
+        QCOMPARE(m_fakes.defaults->string(QLatin1String(Dashboard::frameKey)), u"40 30 700 500"_s);
+        QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
+        QTRY_COMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Accessory);
 
         d.show();
-        QVERIFY(d.window()->isVisible());
-        QCOMPARE(m_policy->current, ActivationPolicy::Policy::Regular);
-        QCOMPARE(evaluate(d.webView(), QStringLiteral("window.marker")).toInt(), 42);
-        QCOMPARE(m_server.count(QStringLiteral("/saves")), requests);
-    }
+        QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
+        QCOMPARE(evaluate(d.webView(), u"window.marker"_s).toInt(), 42);
+        QCOMPARE(m_server.count(u"/saves"_s), requests);
 
-    // Hidden and shown again within one event: the app stays regular.
-    void hideThenShowStaysRegular() {
-        Dashboard& d = Dashboard::shared();
+        m_fakes.activationPolicy->changes.clear();
         d.hide();
         d.show();
         QCoreApplication::processEvents();
-        QCOMPARE(m_policy->current, ActivationPolicy::Policy::Regular);
-        QVERIFY(!m_policy->changes.contains(ActivationPolicy::Policy::Accessory));
-    }
-
-    void frameIsSavedOnHide() {
-        Dashboard& d = Dashboard::shared();
-        d.show();
-        const QRect frame(40, 30, 700, 500);
-        d.window()->setGeometry(frame);
-        d.hide();
-        QCOMPARE(m_defaults->string(QLatin1String(Dashboard::frameKey)),
-                 QStringLiteral("40 30 700 500"));
+        QVERIFY(!m_fakes.activationPolicy->changes.contains(ActivationPolicy::Policy::Accessory));
     }
 
     // The time-out is the page request's: a page that arrived stays, whatever its images do.
@@ -396,14 +272,10 @@ private Q_SLOTS:
     }
 
 private:
-    // A fresh profile and defaults for every run: nothing signed in from an earlier one.
-    TestHome m_home;
-    PageServer m_server;
-    FakeUserDefaults* m_defaults = nullptr;
-    ManualClock* m_clock = nullptr;
-    FakeWorkspace* m_workspace = nullptr;
-    FakeActivationPolicy* m_policy = nullptr;
+    PagePeer m_server;
+    FakePlatform m_fakes;
 };
 
-QTEST_MAIN(TestDashboard)
+// A fresh profile for every run: nothing signed in from an earlier one.
+PINLARK_WEBENGINE_TEST_MAIN(TestDashboard)
 #include "tst_dashboard.moc"

@@ -1,6 +1,5 @@
 #include "library/Dashboard.h"
-#include "platform/Platform.h"
-#include "platform/fake/FakeServices.h"
+#include "platform/fake/FakePlatform.h"
 #include "platform/qt/SystemClock.h"
 #include "platform/qt/WebEngineCookieStore.h"
 #include "session/Session.h"
@@ -20,21 +19,17 @@ class TestDashboardService : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_service.isRunning());
-        Platform::Services s;
-        auto defaults = std::make_unique<FakeUserDefaults>();
-        defaults->set(QStringLiteral("origin"), m_service.origin().toString());
-        s.defaults = std::move(defaults);
-        s.cookieStore = std::make_unique<WebEngineCookieStore>();
-        s.clock = std::make_unique<SystemClock>();
-        s.workspace = std::make_unique<FakeWorkspace>();
-        s.activationPolicy = std::make_unique<FakeActivationPolicy>();
-        Platform::install(std::move(s));
+        Platform::Services real;
+        real.cookieStore = std::make_unique<WebEngineCookieStore>();
+        real.clock = std::make_unique<SystemClock>();
+        FakePlatform::install(std::move(real))
+            .defaults->set(u"origin"_s, m_service.origin().toString());
     }
 
     void signInInsideTheWindow() {
         Dashboard& d = Dashboard::shared();
         d.show();
-        QTRY_COMPARE_WITH_TIMEOUT(d.webView()->url().path(), QStringLiteral("/signin"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.webView()->url().path(), u"/signin"_s, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!d.webView()->page()->isLoading(), 20000);
         QCOMPARE(runTask(Session::bearer()), std::nullopt);
 
@@ -42,7 +37,7 @@ private Q_SLOTS:
         d.webView()->page()->runJavaScript(
             QStringLiteral("document.forms[0].email.value = 'reader@example.test';"
                            "document.forms[0].requestSubmit()"));
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Saves"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
         QCOMPARE(d.webView()->url(), Dashboard::homeURL());
 
         // The token the web view sent with its request for the saves page is the bearer.
@@ -51,21 +46,16 @@ private Q_SLOTS:
         QString cookieSent;
         for (const QJsonValue& r : m_service.requests()) {
             const QJsonObject request = r.toObject();
-            if (request.value(QLatin1String("path")).toString() == QLatin1String("/saves"))
-                cookieSent = request.value(QLatin1String("headers"))
-                                 .toObject()
-                                 .value(QLatin1String("cookie"))
-                                 .toString();
+            if (request.value("path"_L1).toString() == "/saves"_L1)
+                cookieSent = request.value("headers"_L1).toObject().value("cookie"_L1).toString();
         }
-        QVERIFY2(cookieSent.contains(QStringLiteral("authjs.session-token=") + *token),
-                 qPrintable(cookieSent));
+        QVERIFY2(cookieSent.contains(u"authjs.session-token="_s + *token), qPrintable(cookieSent));
     }
 
 private:
-    // A fresh profile and defaults for every run: nothing signed in from an earlier one.
-    TestHome m_home;
     DevService m_service;
 };
 
-QTEST_MAIN(TestDashboardService)
+// A fresh profile for every run: nothing signed in from an earlier one.
+PINLARK_WEBENGINE_TEST_MAIN(TestDashboardService)
 #include "tst_dashboard_service.moc"

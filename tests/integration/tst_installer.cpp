@@ -99,8 +99,9 @@ private Q_SLOTS:
         QDir().mkpath(app + QStringLiteral("/Contents"));
         QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
                     app + QStringLiteral("/Contents/Helpers"));
-        fakes = FakePlatform::install(
-            [](Platform::Services& s) { s.codeSignature = std::make_unique<SealCodeSignature>(); });
+        Platform::Services real;
+        real.codeSignature = std::make_unique<SealCodeSignature>();
+        fakes = FakePlatform::install(std::move(real));
         fakes.bundle->bundlePath = app;
         fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "1.0"}};
     }

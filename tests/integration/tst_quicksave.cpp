@@ -18,17 +18,16 @@ class TestQuickSave : public QObject {
     FakePlatform fakes;
 
     void signInTo(DevService& service) {
-        fakes.defaults->set(QStringLiteral("origin"), service.origin().toString());
+        fakes.defaults->set(u"origin"_s, service.origin().toString());
         QNetworkCookie cookie("authjs.session-token", service.signIn().toUtf8());
         cookie.setDomain(service.origin().host());
-        cookie.setPath(QStringLiteral("/"));
+        cookie.setPath(u"/"_s);
         fakes.cookieStore->cookies = {cookie};
     }
 
     static int count(const QJsonArray& requests, const QString& method, const QString& path) {
         return int(std::count_if(requests.begin(), requests.end(), [&](const QJsonValue& r) {
-            return r[QLatin1String("method")].toString() == method &&
-                   r[QLatin1String("path")].toString().startsWith(path);
+            return r["method"_L1].toString() == method && r["path"_L1].toString().startsWith(path);
         }));
     }
 
@@ -45,15 +44,15 @@ private Q_SLOTS:
         service.clearRequests();
 
         QuickSaveModel model;
-        model.setUrl(QStringLiteral(" https://example.test/article \n"));
+        model.setUrl(u" https://example.test/article \n"_s);
         model.save();
         QCOMPARE(model.phase(), Phase(phase::Saving{}));
         // Saved, refreshed, and asleep before the first poll.
         QTRY_VERIFY(fakes.clock->pendingCount() == 1);
         const auto* done = std::get_if<phase::Done>(&model.phase());
         QVERIFY(done);
-        QCOMPARE(done->row.status, QStringLiteral("queued"));
-        QCOMPARE(done->row.url, QStringLiteral("https://example.test/article"));
+        QCOMPARE(done->row.status, u"queued"_s);
+        QCOMPARE(done->row.url, u"https://example.test/article"_s);
         QCOMPARE(model.url(), QString());
         QCOMPARE(model.recent().size(), 1);
 
@@ -62,12 +61,11 @@ private Q_SLOTS:
             if (poll < 3)
                 QTRY_VERIFY(fakes.clock->pendingCount() == 1);
         }
-        QTRY_COMPARE(std::get<phase::Done>(model.phase()).row.status, QStringLiteral("done"));
-        QTRY_COMPARE(count(service.requests(), QStringLiteral("GET"), QStringLiteral("/api/saves")),
-                     5);
+        QTRY_COMPARE(std::get<phase::Done>(model.phase()).row.status, u"done"_s);
+        QTRY_COMPARE(count(service.requests(), u"GET"_s, u"/api/saves"_s), 5);
         const QJsonArray requests = service.requests();
-        QCOMPARE(count(requests, QStringLiteral("POST"), QStringLiteral("/api/saves")), 1);
-        QCOMPARE(count(requests, QStringLiteral("GET"), QStringLiteral("/api/saves/")), 3);
+        QCOMPARE(count(requests, u"POST"_s, u"/api/saves"_s), 1);
+        QCOMPARE(count(requests, u"GET"_s, u"/api/saves/"_s), 3);
         QCOMPARE(fakes.clock->pendingCount(), 0);
         QVERIFY(std::get<phase::Done>(model.phase()).row.title.has_value());
     }
@@ -75,13 +73,13 @@ private Q_SLOTS:
     void signedOutKeepsTheText() {
         DevService service;
         QVERIFY(service.isRunning());
-        fakes.defaults->set(QStringLiteral("origin"), service.origin().toString());
+        fakes.defaults->set(u"origin"_s, service.origin().toString());
         service.clearRequests();
         QuickSaveModel model;
-        model.setUrl(QStringLiteral("https://example.test/"));
+        model.setUrl(u"https://example.test/"_s);
         model.save();
         QTRY_COMPARE(model.phase(), Phase(phase::SignedOut{}));
-        QCOMPARE(model.url(), QStringLiteral("https://example.test/"));
+        QCOMPARE(model.url(), u"https://example.test/"_s);
         QCOMPARE(service.requests().size(), 0);
     }
 };

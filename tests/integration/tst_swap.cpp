@@ -159,10 +159,9 @@ private Q_SLOTS:
         QCOMPARE(defaults.boolean(QStringLiteral("otaFailed")), true);
 
         // The next launch, on the version rolled back to, keeps the mark; another clears it.
-        FakePlatform fakes = FakePlatform::install([](Platform::Services& services) {
-            services.defaults =
-                std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath());
-        });
+        Platform::Services real;
+        real.defaults = std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath());
+        FakePlatform fakes = FakePlatform::install(std::move(real));
         LogCapture lines;
         fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "1.0"}};
         Installer::reconcile();

@@ -1,11 +1,10 @@
+#include "PagePeer.h"
 #include "TestSupport.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <unistd.h>
@@ -43,77 +42,57 @@ private Q_SLOTS:
     void cleanup() { home.reset(); }
 
     void insertListDeleteAcrossProcesses() {
-        peer({QStringLiteral("insert"), QStringLiteral("authjs.session-token"),
-              QStringLiteral("tok1"), QStringLiteral("127.0.0.1")});
-        peer({QStringLiteral("insert"), QStringLiteral("theme"), QStringLiteral("dark"),
-              QStringLiteral(".example.test")});
+        peer({u"insert"_s, u"authjs.session-token"_s, u"tok1"_s, u"127.0.0.1"_s});
+        peer({u"insert"_s, u"theme"_s, u"dark"_s, u".example.test"_s});
         // Insert replaces the cookie with the same name, domain and path.
-        peer({QStringLiteral("insert"), QStringLiteral("authjs.session-token"),
-              QStringLiteral("tok2"), QStringLiteral("127.0.0.1")});
-        QString listed = peer({QStringLiteral("list")});
-        QVERIFY2(listed.contains(QStringLiteral("authjs.session-token=tok2 127.0.0.1 /\n")),
-                 qPrintable(listed));
-        QVERIFY(!listed.contains(QStringLiteral("tok1")));
-        QVERIFY(listed.contains(QStringLiteral("theme=dark .example.test /\n")));
-        QCOMPARE(listed.count(QLatin1Char('\n')), 2);
+        peer({u"insert"_s, u"authjs.session-token"_s, u"tok2"_s, u"127.0.0.1"_s});
+        QString listed = peer({u"list"_s});
+        QVERIFY2(listed.contains(u"authjs.session-token=tok2 127.0.0.1 /\n"_s), qPrintable(listed));
+        QVERIFY(!listed.contains(u"tok1"_s));
+        QVERIFY(listed.contains(u"theme=dark .example.test /\n"_s));
+        QCOMPARE(listed.count(u'\n'), 2);
 
         // The mirror is private to the user.
-        QFile mirror(home->config() + QStringLiteral("/app.pinlark.Pinlark.cookies.json"));
+        QFile mirror(home->config() + u"/app.pinlark.Pinlark.cookies.json"_s);
         QVERIFY(mirror.exists());
         QCOMPARE(mirror.permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
 
         // A bare name deletes nothing; the cookie's own domain does.
-        peer({QStringLiteral("delete"), QStringLiteral("theme"), QStringLiteral("other.test")});
-        QVERIFY(peer({QStringLiteral("list")}).contains(QStringLiteral("theme=dark")));
-        peer({QStringLiteral("delete"), QStringLiteral("theme"), QStringLiteral(".example.test")});
-        listed = peer({QStringLiteral("list")});
-        QVERIFY(!listed.contains(QStringLiteral("theme")));
-        QVERIFY(listed.contains(QStringLiteral("authjs.session-token=tok2")));
+        peer({u"delete"_s, u"theme"_s, u"other.test"_s});
+        QVERIFY(peer({u"list"_s}).contains(u"theme=dark"_s));
+        peer({u"delete"_s, u"theme"_s, u".example.test"_s});
+        listed = peer({u"list"_s});
+        QVERIFY(!listed.contains(u"theme"_s));
+        QVERIFY(listed.contains(u"authjs.session-token=tok2"_s));
     }
 
     void expiredCookiesAreNotListed() {
         const auto past = QDateTime::currentDateTimeUtc().addSecs(-3600).toMSecsSinceEpoch();
         const auto later = QDateTime::currentDateTimeUtc().addDays(30).toMSecsSinceEpoch();
-        peer({QStringLiteral("insert"), QStringLiteral("short"), QStringLiteral("1"),
-              QStringLiteral(".example.test"), QString::number(past)});
-        peer({QStringLiteral("insert"), QStringLiteral("long"), QStringLiteral("2"),
-              QStringLiteral(".example.test"), QString::number(later)});
-        const QString listed = peer({QStringLiteral("list")});
-        QVERIFY(!listed.contains(QStringLiteral("short=")));
-        QVERIFY(listed.contains(QStringLiteral("long=2")));
+        peer({u"insert"_s, u"short"_s, u"1"_s, u".example.test"_s, QString::number(past)});
+        peer({u"insert"_s, u"long"_s, u"2"_s, u".example.test"_s, QString::number(later)});
+        const QString listed = peer({u"list"_s});
+        QVERIFY(!listed.contains(u"short="_s));
+        QVERIFY(listed.contains(u"long=2"_s));
     }
 
     void sessionCookieSetByAPageIsTheNextProcessBearer() {
         // A page on loopback that signs the user in with an HttpOnly session cookie.
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        connect(&server, &QTcpServer::newConnection, &server, [&] {
-            while (QTcpSocket* socket = server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    if (!socket->readAll().contains("\r\n\r\n"))
-                        return;
-                    socket->write(
-                        "HTTP/1.1 200 OK\r\n"
-                        "Content-Type: text/html\r\n"
-                        "Set-Cookie: authjs.session-token=page-token; Path=/; HttpOnly\r\n"
-                        "Content-Length: 31\r\nConnection: close\r\n\r\n"
-                        "<html><title>in</title></html>\n");
-                    socket->disconnectFromHost();
-                });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-        const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
-        QFile defaults(home->config() + QStringLiteral("/app.pinlark.Pinlark.json"));
+        PagePeer server;
+        server.answers[u"/signin"_s] =
+            httpAnswer("200 OK", "text/html", "<html><title>in</title></html>",
+                       "Set-Cookie: authjs.session-token=page-token; Path=/; HttpOnly\r\n");
+        const QString origin = server.url().toString();
+        QFile defaults(home->config() + u"/app.pinlark.Pinlark.json"_s);
         QVERIFY(QDir().mkpath(home->config()));
         QVERIFY(defaults.open(QIODevice::WriteOnly));
-        defaults.write(QStringLiteral("{\"origin\": \"%1\"}").arg(origin).toUtf8());
+        defaults.write(u"{\"origin\": \"%1\"}"_s.arg(origin).toUtf8());
         defaults.close();
 
-        QCOMPARE(peer({QStringLiteral("bearer")}), QStringLiteral("(none)\n"));
-        peer({QStringLiteral("load"), origin + QStringLiteral("/signin")});
-        QCOMPARE(peer({QStringLiteral("bearer")}), QStringLiteral("page-token\n"));
+        QCOMPARE(peer({u"bearer"_s}), u"(none)\n"_s);
+        peer({u"load"_s, origin + u"/signin"_s});
+        QCOMPARE(peer({u"bearer"_s}), u"page-token\n"_s);
     }
 
     // The mirror as the next start finds it: one that is not a list of cookies is kept aside and

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+using namespace Qt::StringLiterals;
+
 namespace pinlark {
 
 namespace {
@@ -32,7 +34,7 @@ DevService::DevService(QStringList extraArguments) {
 #ifdef PINLARK_DEVSERVICE_PATH
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(PINLARK_DEVSERVICE_PATH),
-                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
+                    QStringList{u"--port"_s, u"0"_s} + extraArguments);
     if (!m_process.waitForStarted(10000))
         return;
     // The first line it prints is its origin.
@@ -40,7 +42,7 @@ DevService::DevService(QStringList extraArguments) {
     }
     const QByteArray line = m_process.readLine().trimmed();
     const QUrl origin(QString::fromUtf8(line));
-    if (origin.isValid() && origin.scheme() == QLatin1String("http"))
+    if (origin.isValid() && origin.scheme() == "http"_L1)
         m_origin = origin;
 #else
     Q_UNUSED(extraArguments);
@@ -56,18 +58,17 @@ DevService::~DevService() {
 
 QUrl DevService::url(const QString& path) const {
     QUrl u = m_origin;
-    u.setPath(QLatin1Char('/') + path);
+    u.setPath(u'/' + path);
     return u;
 }
 
 QString DevService::signIn(const QString& email) {
     QNetworkAccessManager manager;
     manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    QNetworkRequest request(url(QStringLiteral("signin")));
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/x-www-form-urlencoded"));
+    QNetworkRequest request(url(u"signin"_s));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/x-www-form-urlencoded"_s);
     QUrlQuery form;
-    form.addQueryItem(QStringLiteral("email"), email);
+    form.addQueryItem(u"email"_s, email);
     QNetworkReply* reply = nullptr;
     exchange(manager, request, "POST", form.toString(QUrl::FullyEncoded).toUtf8(), &reply);
     QString token;
@@ -84,7 +85,7 @@ QJsonArray DevService::requests() {
     QNetworkAccessManager manager;
     QNetworkReply* reply = nullptr;
     const QByteArray body =
-        exchange(manager, QNetworkRequest(url(QStringLiteral("dev/requests"))), "GET", {}, &reply);
+        exchange(manager, QNetworkRequest(url(u"dev/requests"_s)), "GET", {}, &reply);
     reply->deleteLater();
     return QJsonDocument::fromJson(body).array();
 }
@@ -92,7 +93,7 @@ QJsonArray DevService::requests() {
 void DevService::clearRequests() {
     QNetworkAccessManager manager;
     QNetworkReply* reply = nullptr;
-    exchange(manager, QNetworkRequest(url(QStringLiteral("dev/requests"))), "DELETE", {}, &reply);
+    exchange(manager, QNetworkRequest(url(u"dev/requests"_s)), "DELETE", {}, &reply);
     reply->deleteLater();
 }
 

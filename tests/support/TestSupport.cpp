@@ -3,11 +3,15 @@
 #include "menubar/Hotkey.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "platform/WebProfile.h"
 #include "service/API.h"
 #include "service/Config.h"
 #include "session/Connect.h"
 #include "update/Installer.h"
 #include "update/Updater.h"
+
+#include <QApplication>
+#include <QWebEngineProfile>
 
 namespace pinlark {
 
@@ -53,6 +57,14 @@ TestHome::TestHome() {
 TestHome::~TestHome() {
     for (int i = 0; i < 3; ++i)
         qputenv(xdgVariables[i], m_saved[i]);
+}
+
+int runWebEngineTest(int argc, char** argv, const std::function<int(int, char**)>& run) {
+    const TestHome home;
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    sharedWebProfile()->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    return run(argc, argv);
 }
 
 } // namespace pinlark

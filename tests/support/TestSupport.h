@@ -11,7 +11,11 @@
 #include <chrono>
 #include <exception>
 #include <memory>
+#include <functional>
 #include <optional>
+
+// The tests spell strings as u"..."_s and "..."_L1.
+using namespace Qt::StringLiterals;
 
 namespace pinlark {
 
@@ -28,13 +32,26 @@ public:
     TestHome();
     ~TestHome();
     QString path() const { return m_dir.path(); }
-    QString config() const { return m_dir.path() + QStringLiteral("/config"); }
-    QString data() const { return m_dir.path() + QStringLiteral("/data"); }
+    QString config() const { return m_dir.path() + u"/config"_s; }
+    QString data() const { return m_dir.path() + u"/data"_s; }
 
 private:
     QTemporaryDir m_dir;
     QByteArray m_saved[3];
 };
+
+// Runs `run` as the main() of a test of the web engine would: in a temporary home of its own
+// that outlives the application, with the engine's HTTP cache in memory. The cache is not under
+// test, and the engine writes it to disk after the application, even main(), has ended.
+int runWebEngineTest(int argc, char** argv, const std::function<int(int, char**)>& run);
+
+#define PINLARK_WEBENGINE_TEST_MAIN(TestObject)                                                    \
+    int main(int argc, char** argv) {                                                              \
+        return pinlark::runWebEngineTest(argc, argv, [](int c, char** v) {                         \
+            TestObject test;                                                                       \
+            return QTest::qExec(&test, c, v);                                                      \
+        });                                                                                        \
+    }
 
 // Runs the event loop until `task` finishes or `timeout` passes (a watchdog, not a timing
 // assertion). Gives the task's result; rethrows what the task threw; fails the test on

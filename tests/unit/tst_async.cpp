@@ -22,34 +22,24 @@ private Q_SLOTS:
             co_await clock.sleep(d);
             woke.append({id, clock.now() - start});
         };
+        // A sleep started by a waking task fires within the same advance.
+        auto again = [&](int id) -> QCoro::Task<> {
+            co_await clock.sleepUntil(clock.now() + 1500ms);
+            woke.append({id, clock.now() - start});
+            co_await clock.sleepUntil(clock.now() + 1500ms);
+            woke.append({id, clock.now() - start});
+        };
         auto a = sleeper(1, 3s);
-        auto b = sleeper(2, 1500ms);
+        auto b = again(2);
         auto c = sleeper(3, 1500ms);
-        clock.advance(1s);
+        clock.advance(1499ms);
         QVERIFY(woke.isEmpty());
-        clock.advance(10s);
-        const QList<std::pair<int, Clock::Duration>> expected{{2, 1500ms}, {3, 1500ms}, {1, 3s}};
+        clock.advance(9501ms);
+        const QList<std::pair<int, Clock::Duration>> expected{
+            {2, 1500ms}, {3, 1500ms}, {1, 3s}, {2, 3s}};
         QCOMPARE(woke, expected);
         QCOMPARE(clock.now() - start, Clock::Duration(11s));
         QCOMPARE(clock.pendingCount(), 0);
-    }
-
-    void sleepStartedByAWakingTaskFiresInTheSameAdvance() {
-        ManualClock clock;
-        int polls = 0;
-        auto poller = [&]() -> QCoro::Task<> {
-            for (int i = 0; i < 24; ++i) {
-                co_await clock.sleepUntil(clock.now() + 1500ms);
-                ++polls;
-            }
-        };
-        auto task = poller();
-        clock.advance(1499ms);
-        QCOMPARE(polls, 0);
-        clock.advance(1ms);
-        QCOMPARE(polls, 1);
-        clock.advance(36s);
-        QCOMPARE(polls, 24);
     }
 
     void cancelledSleepWakesAtOnce() {
@@ -71,44 +61,25 @@ private Q_SLOTS:
         QCOMPARE(clock.now(), before);
         QCOMPARE(clock.pendingCount(), 0); // the sleep's timer is gone
         clock.advance(301s);               // and nothing wakes twice
-    }
-
-    void sleepOnCancelledTokenDoesNotWait() {
-        ManualClock clock;
-        CancelToken token;
-        token.cancel();
-        bool woke = false;
-        auto sleeper = [&]() -> QCoro::Task<> {
-            co_await clock.sleep(5s, token);
-            woke = true;
-        };
-        auto task = sleeper();
+        woke = false;
+        auto late = sleeper(); // on a token already cancelled: no wait
         QVERIFY(woke);
     }
 
-    void repeatingTimerFiresEachIntervalUntilDestroyed() {
+    // A repeating timer fires each interval until destroyed, also from its own callback.
+    void repeatingTimer() {
         ManualClock clock;
         int fired = 0;
-        auto timer = clock.startTimer(86400s, true, [&] { ++fired; });
+        std::unique_ptr<Clock::Timer> timer = clock.startTimer(86400s, true, [&] {
+            if (++fired == 4)
+                timer.reset();
+        });
         clock.advance(86399s);
         QCOMPARE(fired, 0);
         clock.advance(86401s + 86400s);
         QCOMPARE(fired, 3);
-        timer.reset();
-        clock.advance(86400s * 2);
-        QCOMPARE(fired, 3);
-    }
-
-    void timerMayStopItselfWhileFiring() {
-        ManualClock clock;
-        int fired = 0;
-        std::unique_ptr<Clock::Timer> timer;
-        timer = clock.startTimer(1s, true, [&] {
-            ++fired;
-            timer.reset();
-        });
-        clock.advance(5s);
-        QCOMPARE(fired, 1);
+        clock.advance(86400s * 3);
+        QCOMPARE(fired, 4);
     }
 
     void completionResumesExactlyOnce() {
@@ -126,18 +97,9 @@ private Q_SLOTS:
         handler(8);
         QCOMPARE(resumed, 1);
         QCOMPARE(value, 7);
-    }
-
-    void completionResolvedBeforeAwaitDoesNotSuspend() {
-        Completion<> done;
-        done();
-        bool passed = false;
-        auto waiter = [&]() -> QCoro::Task<> {
-            co_await done;
-            passed = true;
-        };
-        auto task = waiter();
-        QVERIFY(passed);
+        // Resolved before the await: no suspension.
+        auto after = waiter();
+        QCOMPARE(resumed, 2);
     }
 
     void completionFromAnotherThreadResumesOnTheMainThread() {
@@ -149,12 +111,12 @@ private Q_SLOTS:
             co_return v;
         };
         std::unique_ptr<QThread> thread(QThread::create([done]() mutable {
-            done(QStringLiteral("from worker"));
-            done(QStringLiteral("again"));
+            done(u"from worker"_s);
+            done(u"again"_s);
         }));
         auto task = waiter();
         thread->start();
-        QCOMPARE(runTask(std::move(task)), QStringLiteral("from worker"));
+        QCOMPARE(runTask(std::move(task)), u"from worker"_s);
         thread->wait();
         QCOMPARE(resumedOn, QThread::currentThread());
     }

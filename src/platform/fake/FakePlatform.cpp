@@ -3,33 +3,30 @@
 namespace pinlark {
 
 namespace {
-template <typename T> std::unique_ptr<T> make(T*& out) {
-    auto p = std::make_unique<T>();
+template <typename Service, typename Fake>
+void fill(std::unique_ptr<Service>& slot, Fake*& out) {
+    if (slot)
+        return;
+    auto p = std::make_unique<Fake>();
     out = p.get();
-    return p;
+    slot = std::move(p);
 }
 } // namespace
 
-FakePlatform FakePlatform::install(const std::function<void(Platform::Services&)>& adjust) {
+FakePlatform FakePlatform::install(Platform::Services s) {
     FakePlatform f;
-    Platform::Services s;
-    s.defaults = make(f.defaults);
-    s.cookieStore = make(f.cookieStore);
-    s.clock = make(f.clock);
-    s.workspace = make(f.workspace);
-    s.pasteboard = make(f.pasteboard);
-    s.alerts = make(f.alerts);
-    s.bundle = make(f.bundle);
-    s.activationPolicy = make(f.activationPolicy);
-    s.hotKeys = make(f.hotKeys);
-    s.loginItems = make(f.loginItems);
-    s.codeSignature = make(f.codeSignature);
-    s.notifications = make(f.notifications);
-    if (adjust) {
-        adjust(s);
-        if (!s.codeSignature || s.codeSignature.get() != f.codeSignature)
-            f.codeSignature = nullptr;
-    }
+    fill(s.defaults, f.defaults);
+    fill(s.cookieStore, f.cookieStore);
+    fill(s.clock, f.clock);
+    fill(s.workspace, f.workspace);
+    fill(s.pasteboard, f.pasteboard);
+    fill(s.alerts, f.alerts);
+    fill(s.bundle, f.bundle);
+    fill(s.activationPolicy, f.activationPolicy);
+    fill(s.hotKeys, f.hotKeys);
+    fill(s.loginItems, f.loginItems);
+    fill(s.codeSignature, f.codeSignature);
+    fill(s.notifications, f.notifications);
     Platform::install(std::move(s));
     return f;
 }

@@ -22,9 +22,9 @@ struct FakePlatform {
     FakeCodeSignature* codeSignature = nullptr;
     FakeNotificationCenter* notifications = nullptr;
 
-    // `adjust` may replace services with real ones before they are installed; the pointers of
-    // replaced fakes are then null.
-    static FakePlatform install(const std::function<void(Platform::Services&)>& adjust = {});
+    // Services given in `real` are installed as they are (their fake stays null); a fake
+    // fills every other one.
+    static FakePlatform install(Platform::Services real = {});
 };
 
 } // namespace pinlark

@@ -1,0 +1,67 @@
+#include "PagePeer.h"
+
+#include <QTcpSocket>
+
+namespace pinlark {
+
+QByteArray httpAnswer(const QByteArray& statusLine, const QByteArray& contentType,
+                      const QByteArray& body, const QByteArray& extraHeaders) {
+    QByteArray bytes = "HTTP/1.1 " + statusLine + "\r\nConnection: close\r\n" + extraHeaders;
+    if (!contentType.isEmpty())
+        bytes += "Content-Type: " + contentType + "\r\n";
+    return bytes + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+quint16 closedPort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+
+PagePeer::PagePeer() {
+    m_server.listen(QHostAddress::LocalHost);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            ++connections;
+            if (onConnection)
+                onConnection();
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+        }
+    });
+}
+
+QUrl PagePeer::url(const QString& path, const QString& host) const {
+    return QUrl(QStringLiteral("http://%1:%2%3").arg(host).arg(m_server.serverPort()).arg(path));
+}
+
+void PagePeer::read(QTcpSocket* socket) {
+    QByteArray& buffer = m_buffers[socket];
+    buffer += socket->readAll();
+    const qsizetype end = buffer.indexOf("\r\n\r\n");
+    if (end < 0)
+        return;
+    const QList<QByteArray> lines = buffer.left(end).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).split(' ');
+    QString path = QString::fromUtf8(requestLine.value(1));
+    if (requestLine.value(0) == "POST")
+        path = postAnswers.value(path, path);
+    qsizetype length = 0;
+    for (const QByteArray& line : lines) {
+        if (line.toLower().startsWith("user-agent:"))
+            lastUserAgent = line.mid(11).trimmed();
+        if (line.toLower().startsWith("content-length:"))
+            length = line.mid(15).trimmed().toLongLong();
+    }
+    if (buffer.size() < end + 4 + length)
+        return;
+    m_buffers.remove(socket);
+    requested.append(path);
+    const QByteArray answer = answers.value(path, fallback);
+    if (hanging.contains(path) || answer.isEmpty())
+        return;
+    socket->write(answer);
+    socket->disconnectFromHost();
+}
+
+} // namespace pinlark
