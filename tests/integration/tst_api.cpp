@@ -229,11 +229,13 @@ private Q_SLOTS:
     void redirectsStayWithinTheOrigin() {
         QFETCH(QByteArray, method);
         QFETCH(int, status);
-        ScriptedPeer elsewhere(answer("201 Created", "application/json", "{\"id\":\"n1\"}"));
-        ScriptedPeer service("HTTP/1.1 " + QByteArray::number(status) +
-                             " Moved\r\nLocation: " + elsewhere.origin().toEncoded() +
-                             "/api/saves\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        useOrigin(service.origin());
+        PagePeer elsewhere;
+        elsewhere.fallback = httpAnswer("201 Created", "application/json", "{\"id\":\"n1\"}");
+        PagePeer service;
+        service.fallback =
+            httpAnswer(QByteArray::number(status) + " Moved", {}, {},
+                       "Location: " + elsewhere.url(u"/api/saves"_s).toEncoded() + "\r\n");
+        useOrigin(service.url());
         QCOMPARE(method == "POST" ? outcomeOf(API::save(QStringLiteral("https://e.test/")))
                                   : outcomeOf(API::recent(3)),
                  offline);
@@ -257,8 +259,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, head);
         QFETCH(bool, chunked);
         const QByteArray body(64 << 20, ' ');
-        ScriptedPeer peer(chunked ? head + "4000000\r\n" + body + "\r\n0\r\n\r\n" : head + body);
-        useOrigin(peer.origin());
+        PagePeer peer;
+        peer.fallback = chunked ? head + "4000000\r\n" + body + "\r\n0\r\n\r\n" : head + body;
+        useOrigin(peer.url());
         QCOMPARE(outcomeOf(API::recent(3)), offline);
     }
 };

@@ -15,8 +15,8 @@ using namespace pinlark;
 
 namespace {
 
-QByteArray ok(const QByteArray& html) {
-    return httpAnswer("200 OK", "text/html; charset=utf-8", html);
+QByteArray ok(const QByteArray& html, const QByteArray& extraHeaders = {}) {
+    return httpAnswer("200 OK", "text/html; charset=utf-8", html, extraHeaders);
 }
 
 QVariant evaluate(QWebEngineView* view, const QString& script) {
@@ -240,7 +240,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requested.contains(QStringLiteral("/slow.png")), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), QStringLiteral("Slow image"), 20000);
         QVERIFY(d.webView()->page()->isLoading());
-        m_clock->advance(std::chrono::seconds(61));
+        m_fakes.clock->advance(std::chrono::seconds(61));
         QVERIFY(!d.isShowingErrorPage());
     }
 
@@ -266,7 +266,7 @@ private Q_SLOTS:
         if (m_server.hanging.contains(path))
             d.webView()->stop();
         QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 20000);
-        m_clock->advance(std::chrono::seconds(61));
+        m_fakes.clock->advance(std::chrono::seconds(61));
         QVERIFY(!d.isShowingErrorPage());
         QCOMPARE(d.webView()->url(), Dashboard::homeURL());
     }

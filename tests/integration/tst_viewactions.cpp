@@ -71,9 +71,8 @@ private Q_SLOTS:
     }
 
 private:
-    TestHome m_home;
     DevService m_service;
 };
 
-QTEST_MAIN(TestViewActions)
+PINLARK_WEBENGINE_TEST_MAIN(TestViewActions)
 #include "tst_viewactions.moc"
