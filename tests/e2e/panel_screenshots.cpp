@@ -21,16 +21,11 @@ namespace {
 SaveRow row(const char* status, const char* title, QStringList tags = {},
             std::optional<QString> platform = {}, const char* url = "https://www.example.com/a") {
     static int ids = 0;
-    const std::optional<QString> label =
-        *title ? std::optional<QString>(QString::fromUtf8(title)) : std::nullopt;
-    return {QString::number(++ids),
-            QString::fromUtf8(url),
-            platform,
-            QString::fromUtf8(status),
-            label,
-            std::nullopt,
-            tags,
-            std::nullopt};
+    const auto text = [](const char* t) {
+        return *t ? std::optional<QString>(QString::fromUtf8(t)) : std::nullopt;
+    };
+    return {QString::number(++ids), text(url), platform,    text(status), text(title),
+            std::nullopt,           tags,      std::nullopt};
 }
 
 } // namespace

@@ -25,39 +25,24 @@ QString writeZip(const QString& path, const QList<ZipEntry>& entries) {
         archive_entry_set_pathname(entry, e.path.toUtf8().constData());
         archive_entry_set_perm(entry, mode_t(e.mode));
         archive_entry_set_mtime(entry, 1700000000, 0);
-        qint64 size = e.zeros > 0 ? e.zeros : e.data.size();
-        switch (e.type) {
-        case ZipEntry::Type::File:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            break;
-        case ZipEntry::Type::Folder:
-            archive_entry_set_filetype(entry, AE_IFDIR);
-            size = 0;
-            break;
-        case ZipEntry::Type::Symlink:
-            archive_entry_set_filetype(entry, AE_IFLNK);
+        using Type = ZipEntry::Type;
+        archive_entry_set_filetype(entry, e.type == Type::Folder    ? AE_IFDIR
+                                          : e.type == Type::Symlink ? AE_IFLNK
+                                                                    : AE_IFREG);
+        if (e.type == Type::Symlink)
             archive_entry_set_symlink(entry, e.target.toUtf8().constData());
-            size = 0;
-            break;
-        case ZipEntry::Type::Hardlink:
-            archive_entry_set_filetype(entry, AE_IFREG);
+        if (e.type == Type::Hardlink)
             archive_entry_set_hardlink(entry, e.target.toUtf8().constData());
-            size = 0;
-            break;
-        }
+        const qint64 size = e.type != Type::File ? 0 : e.zeros > 0 ? e.zeros : e.data.size();
         archive_entry_set_size(entry, size);
         if (archive_write_header(out, entry) != ARCHIVE_OK)
             error = QString::fromUtf8(archive_error_string(out));
-        if (e.zeros > 0) {
-            const QByteArray block(1 << 20, '\0');
-            for (qint64 left = e.zeros; left > 0 && error.isEmpty(); left -= block.size())
-                if (archive_write_data(out, block.constData(),
-                                       size_t(std::min<qint64>(left, block.size()))) < 0)
-                    error = QString::fromUtf8(archive_error_string(out));
-        } else if (size > 0 &&
-                   archive_write_data(out, e.data.constData(), size_t(e.data.size())) < 0) {
-            error = QString::fromUtf8(archive_error_string(out));
-        }
+        // Zeros are streamed a megabyte at a time.
+        const QByteArray block = e.zeros > 0 ? QByteArray(1 << 20, '\0') : e.data;
+        for (qint64 left = size; left > 0 && error.isEmpty(); left -= block.size())
+            if (archive_write_data(out, block.constData(),
+                                   size_t(std::min<qint64>(left, block.size()))) < 0)
+                error = QString::fromUtf8(archive_error_string(out));
         archive_entry_free(entry);
     }
     if (archive_write_close(out) != ARCHIVE_OK && error.isEmpty())

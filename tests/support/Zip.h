@@ -11,9 +11,9 @@ struct ZipEntry {
     enum class Type { File, Folder, Symlink, Hardlink };
     QString path;
     Type type = Type::File;
-    QByteArray data;
+    QByteArray data{};
     // The target of a link.
-    QString target;
+    QString target{};
     int mode = 0644;
     // For a file: this many zero bytes instead of `data`, streamed.
     qint64 zeros = 0;

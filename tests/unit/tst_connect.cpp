@@ -93,7 +93,6 @@ private Q_SLOTS:
         row("pre-flight", {preflight + origin + "\r\n"}, answer("204 -", true));
         row("pre-flight, other origin", {preflight + "Origin: http://127.0.0.1:9\r\n\r\n"},
             answer("204 -", false));
-        row("pre-flight, no origin", {preflight + "\r\n"}, answer("204 -", false));
         row("lower-case options", {"options / HTTP/1.1\r\n" + origin + "\r\n"}, badBody);
         row("origin with trailing slash", {post("Origin: https://pinlark.example/\r\n", valid)},
             badOrigin);
@@ -104,17 +103,13 @@ private Q_SLOTS:
         row("space before the colon", {post("Origin : https://pinlark.example\r\n", valid)},
             badOrigin);
         row("leading colons skipped", {post(":" + origin, valid)}, ok);
-        row("first of two origins", {post(origin + "Origin: http://x\r\n", valid)}, ok);
         row("origin only in the request line", {"POST / Origin: https://pinlark.example\r\n\r\n"},
             badOrigin);
         row("missing state", {post(origin, R"({"token":"t","cookieName":"n"})")}, badBody);
-        row("state not text", {post(origin, R"({"token":"t","cookieName":"n","state":1})")},
-            badBody);
         row("not JSON", {post(origin, "{")}, badBody);
         row("wrong state", {post(origin, handBack(state.left(42) + "5"))},
             answer("403 -", true, R"({"error":"bad_state"})"));
         row("accepted", {post(origin, valid)}, ok);
-        row("any method", {"GET / HTTP/1.1\r\n" + origin + "\r\n" + valid}, ok);
         // Reading.
         const QByteArray length = "content-length: " + QByteArray::number(valid.size()) + "\r\n";
         row("body in segments", {post(origin + length, valid.left(10)), valid.mid(10)}, ok);
@@ -131,7 +126,6 @@ private Q_SLOTS:
         row("body cut at 8192 bytes",
             {post(origin + "Content-Length: 9000\r\n", QByteArray(9000, ' ') + valid)}, badBody);
         row("8192 bytes without the head's end", {QByteArray(8000, 'a'), QByteArray(192, 'a')}, "");
-        row("8191 bytes without the head's end", {QByteArray(8191, 'a')}, "(reading)");
         row("peer ends before the head ends", {"POST / HTTP/1.1\r\n", ""}, "");
     }
     void exchange() {
@@ -141,11 +135,8 @@ private Q_SLOTS:
     }
 
     void readsTheSecureFlag() {
-        const std::pair<const char*, bool> cases[] = {{"", true},
-                                                      {",\"secure\":false", false},
-                                                      {",\"secure\":0", false},
-                                                      {",\"secure\":1", true},
-                                                      {",\"secure\":\"false\"", true}};
+        const std::pair<const char*, bool> cases[] = {
+            {"", true}, {",\"secure\":false", false}, {",\"secure\":\"false\"", true}};
         for (const auto& [member, secure] : cases) {
             const QByteArray body = handBack().chopped(1) + member + "}";
             const auto a =
@@ -208,7 +199,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("secure");
         QTest::addColumn<QString>("domain");
         QTest::newRow("www. host") << "https://www.service.example" << true << ".service.example";
-        QTest::newRow("plain host") << "https://service.example" << true << ".service.example";
         QTest::newRow("localhost with a port") << "http://localhost:3000" << false << "localhost";
         QTest::newRow("host beginning with localhost")
             << "http://localhost.test" << false << "localhost.test";

