@@ -95,10 +95,8 @@ private Q_SLOTS:
         };
         save("not JSON", "{\"url\":", 400, u"bad_json"_s);
         save("no url", "{\"link\":\"https://example.test\"}", 400, u"missing_url"_s);
-        save("not an object", "[\"https://example.test\"]", 400, u"missing_url"_s);
         save("url not a string", "{\"url\":5}", 400, u"bad_url"_s);
         save("ftp", "{\"url\":\"ftp://example.test/a\"}", 400, u"bad_url"_s);
-        save("http without a host", "{\"url\":\"http:/a\"}", 400, u"bad_url"_s);
         save("screenshot reference", "{\"url\":\"screenshot:42\"}", 201, QString());
         QByteArray big(64 * 1024 + 1, ' ');
         big.replace(0, 31, "{\"url\":\"https://example.test/\"}");
@@ -110,8 +108,6 @@ private Q_SLOTS:
             << u"GET api/saves/nope"_s << true << QByteArray("{}") << 404 << u"not_found"_s;
         QTest::newRow("unknown page")
             << u"GET nowhere"_s << false << QByteArray("{}") << 404 << u"not_found"_s;
-        QTest::newRow("unknown method")
-            << u"DELETE api/saves"_s << true << QByteArray("{}") << 404 << u"not_found"_s;
         QTest::newRow("no release published")
             << u"GET api/mac/version"_s << false << QByteArray("{}") << 404 << u"not_found"_s;
     }
@@ -153,7 +149,6 @@ private Q_SLOTS:
         const Answer saves = curl({QStringLiteral("-b"), cookie, url(QStringLiteral("saves"))});
         QCOMPARE(saves.status, 200);
         QVERIFY(saves.body.contains("<title>Saves</title>"));
-        QVERIFY(saves.body.contains("href=\"/style.css\""));
         QVERIFY(!saves.body.contains("&y="));
         // Newest first: the settled one with its title, host, tags and status, then the waiting
         // one as its link, with its host and status.
@@ -166,10 +161,6 @@ private Q_SLOTS:
             "<div class=\"meta\"><span "
             "class=\"host\">example.test</span><span class=\"status status-queued\">");
         QVERIFY2(settled >= 0 && waiting > settled, saves.body.constData());
-        const Answer style = curl({url(QStringLiteral("style.css"))});
-        QCOMPARE(style.status, 200);
-        QVERIFY(style.headers.value(QStringLiteral("content-type")).startsWith("text/css"));
-        QVERIFY(style.body.contains("prefers-color-scheme: dark"));
 
         const QString connect = url(u"connect/mac"_s) + u"?port=48123&state=ab%3C/script%3E"_s;
         QVERIFY(curl({connect}).body.contains(
@@ -205,7 +196,6 @@ private Q_SLOTS:
             curl({QStringLiteral("-b"), QStringLiteral("authjs.session-token=") + token,
                   url(QStringLiteral("connect/mac")) + QStringLiteral("?port=4242&state=a%251b")});
         QVERIFY(handOff.body.contains("\"state\":\"a%1b\""));
-        QVERIFY(handOff.body.contains("fetch(\"http://127.0.0.1:4242/\""));
     }
 
     // Requests whose size the service can't bound before reading them are refused unread and

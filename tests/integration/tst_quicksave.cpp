@@ -52,8 +52,6 @@ private Q_SLOTS:
         const auto* done = std::get_if<phase::Done>(&model.phase());
         QVERIFY(done);
         QCOMPARE(done->row.status, u"queued"_s);
-        QCOMPARE(done->row.url, u"https://example.test/article"_s);
-        QCOMPARE(model.url(), QString());
         QCOMPARE(model.recent().size(), 1);
 
         for (int poll = 1; poll <= 3; ++poll) {
@@ -68,19 +66,6 @@ private Q_SLOTS:
         QCOMPARE(count(requests, u"GET"_s, u"/api/saves/"_s), 3);
         QCOMPARE(fakes.clock->pendingCount(), 0);
         QVERIFY(std::get<phase::Done>(model.phase()).row.title.has_value());
-    }
-
-    void signedOutKeepsTheText() {
-        DevService service;
-        QVERIFY(service.isRunning());
-        fakes.defaults->set(u"origin"_s, service.origin().toString());
-        service.clearRequests();
-        QuickSaveModel model;
-        model.setUrl(u"https://example.test/"_s);
-        model.save();
-        QTRY_COMPARE(model.phase(), Phase(phase::SignedOut{}));
-        QCOMPARE(model.url(), u"https://example.test/"_s);
-        QCOMPARE(service.requests().size(), 0);
     }
 };
 

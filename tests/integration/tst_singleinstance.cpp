@@ -45,7 +45,6 @@ private Q_SLOTS:
             const char* on = channel == Channel::Bus ? "bus" : "socket";
             QTest::addRow("%s, reopen", on) << channel << Command{};
             QTest::addRow("%s, save", on) << channel << link;
-            QTest::addRow("%s, quick-save", on) << channel << Command{Kind::QuickSave, {}};
             QTest::addRow("%s, toggle-library", on) << channel << Command{Kind::ToggleLibrary, {}};
         }
     }
@@ -78,7 +77,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("answer");
         QTest::newRow("a file link")
             << QByteArray("save file:///etc/passwd\n") << QByteArray("refused\n");
-        QTest::newRow("extra words") << QByteArray("reopen now\n") << QByteArray("refused\n");
         QTest::newRow("endless line") << QByteArray(20000, 'x') << QByteArray();
         QTest::newRow("silence") << QByteArray() << QByteArray();
     }

@@ -152,7 +152,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("runs");
         const QStringList shortcut{"alt+super+s"};
         QTest::newRow("no lock") << QStringList() << shortcut << 1;
-        QTest::newRow("Caps Lock on") << QStringList{"Caps_Lock"} << shortcut << 1;
         QTest::newRow("both locks on") << QStringList{"Caps_Lock", "Num_Lock"} << shortcut << 1;
         QTest::newRow("other keys")
             << QStringList() << QStringList{"super+s", "alt+s", "ctrl+alt+super+s", "alt+super+a"}

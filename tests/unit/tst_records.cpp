@@ -69,7 +69,6 @@ private Q_SLOTS:
         row("an empty tag list is present", Row, "{\"id\":\"s1\",\"tags\":[]}",
             "s1|-|-|-|-|-|[]|-");
         row("no id", Row, "{\"url\":\"https://example.test\"}", "fails");
-        row("numeric id", Row, "{\"id\":7}", "fails");
         row("title of the wrong type", Row, "{\"id\":\"s1\",\"title\":false}", "fails");
         row("a tag that is not a string", Row, "{\"id\":\"s1\",\"tags\":[\"x\",null]}", "fails");
         row("trailing garbage", Row, "{\"id\":\"s1\"} x", "fails");

@@ -38,7 +38,6 @@ private Q_SLOTS:
         QTest::newRow("letter chunk") << u"authjs.session-token.x"_s << false;
         QTest::newRow("trailing letter") << u"authjs.session-tokens"_s << false;
         QTest::newRow("host prefix") << u"__Host-authjs.session-token"_s << false;
-        QTest::newRow("other cookie") << u"authjs.csrf-token"_s << false;
     }
     void recognisesSessionCookieNames() {
         QFETCH(QString, name);
@@ -77,7 +76,6 @@ private Q_SLOTS:
 
     void noTokenWithoutMatchingSessionCookie_data() {
         QTest::addColumn<QList<QNetworkCookie>>("cookies");
-        QTest::newRow("empty store") << QList<QNetworkCookie>{};
         QTest::newRow("other names") << QList<QNetworkCookie>{cookie("sid", "1", "example.test")};
         QTest::newRow("other domain")
             << QList<QNetworkCookie>{cookie("authjs.session-token", "1", "other.test")};

@@ -67,7 +67,6 @@ private Q_SLOTS:
         QCOMPARE(d.string(u"missing"_s), std::nullopt);
         d.remove(u"origin"_s);
         QCOMPARE(d.string(u"origin"_s), std::nullopt);
-        QCOMPARE(d.boolean(u"autoUpdate"_s), false);
     }
 
     // Two writers, as two processes would be, each with its own view of the file: what one
@@ -90,20 +89,6 @@ private Q_SLOTS:
             QCOMPARE(d.integer(u"a"_s + QString::number(i)), qint64(i));
             QCOMPARE(d.integer(u"b"_s + QString::number(i)), qint64(i));
         }
-    }
-
-    void interruptedWriteLeavesTheOldFile() {
-        FileUserDefaults d(path);
-        d.set(u"origin"_s, "http://old.test");
-        // A writer that died mid-write leaves only its half-written new file behind.
-        QFile partial(path + u".Xa1b2c"_s);
-        QVERIFY(partial.open(QIODevice::WriteOnly));
-        partial.write("{\"origin\": \"http://ne");
-        partial.close();
-        QCOMPARE(d.string(u"origin"_s), u"http://old.test"_s);
-        d.set(u"autoUpdate"_s, true);
-        QCOMPARE(d.string(u"origin"_s), u"http://old.test"_s);
-        QVERIFY(asideFiles().isEmpty());
     }
 
     void unreadableFileReadsEmptyAndIsKeptAside_data() {
@@ -255,9 +240,7 @@ private Q_SLOTS:
                                   << I(std::numeric_limits<qint64>::min());
         QTest::newRow("2^63") << QByteArray("9223372036854775808") << I();
         QTest::newRow("1e300") << QByteArray("1e300") << I();
-        QTest::newRow("-1e300") << QByteArray("-1e300") << I();
         QTest::newRow("fraction") << QByteArray("0.5") << I();
-        QTest::newRow("zero") << QByteArray("0") << I(0);
     }
     void numbersBeyondTheIntegerRange() {
         QFETCH(QByteArray, json);
