@@ -143,6 +143,10 @@ private Q_SLOTS:
             << httpAnswer("429 Too Many Requests", json,
                           "{\"error\":\"slow_down\",\"message\":\"Wait.\"}")
             << u"api slow_down Wait."_s;
+        QTest::newRow("403 is the service's answer, not a transport failure")
+            << 1
+            << httpAnswer("403 Forbidden", json, "{\"error\":\"forbidden\",\"message\":\"No.\"}")
+            << u"api forbidden No."_s;
         QTest::newRow("a reply cut short is offline")
             << 1 << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"saves\"")
             << offline;
