@@ -263,23 +263,7 @@ QCoro::Task<> Updater::handleAutomatic(Manifest m) {
         schedulePendingCheck();
         co_return;
     }
-    bool deferred = false;
-    std::optional<QString> failure;
-    try {
-        co_await install(m, isIdle);
-    } catch (const Failure& f) {
-        deferred = f.kind() == Failure::Kind::deferred;
-        if (!deferred)
-            failure = f.localizedDescription();
-    } catch (const Error& e) {
-        failure = e.localizedDescription();
-    }
-    if (deferred) {
-        schedulePendingCheck();
-    } else if (failure) {
-        logLine(QStringLiteral("[updater] automatic install failed: %1").arg(*failure));
-        co_await notifyOnce(m);
-    }
+    co_await installQuietly(std::move(m), QStringLiteral("automatic"));
 }
 
 void Updater::schedulePendingCheck() {
@@ -294,7 +278,12 @@ QCoro::Task<> Updater::applyPendingIfIdle() {
         Installer::blocker() || !isNewer(s_latest->version, currentVersion()) || !isIdle())
         co_return;
     s_pendingTimer.reset();
-    const Manifest m = *s_latest;
+    co_await installQuietly(*s_latest, QStringLiteral("deferred"));
+}
+
+// An installation nobody asked for: a deferral tries again later, a failure is logged and the
+// version announced instead.
+QCoro::Task<> Updater::installQuietly(Manifest m, QString kind) {
     bool deferred = false;
     std::optional<QString> failure;
     try {
@@ -309,7 +298,7 @@ QCoro::Task<> Updater::applyPendingIfIdle() {
     if (deferred) {
         schedulePendingCheck();
     } else if (failure) {
-        logLine(QStringLiteral("[updater] deferred install failed: %1").arg(*failure));
+        logLine(QStringLiteral("[updater] %1 install failed: %2").arg(kind, *failure));
         co_await notifyOnce(m);
     }
 }

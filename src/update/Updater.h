@@ -65,6 +65,7 @@ private:
     static QCoro::Task<> handleManual(Manifest m);
     static QCoro::Task<> handleAutomatic(Manifest m);
     static QCoro::Task<> applyPendingIfIdle();
+    static QCoro::Task<> installQuietly(Manifest m, QString kind);
     static void schedulePendingCheck();
     static void promptToDownload(const QString& version, const std::optional<QString>& page,
                                  const std::optional<QString>& why);
