@@ -2,8 +2,8 @@
 
 #include "Product.h"
 #include "platform/Log.h"
+#include "platform/qt/AtomicFile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -191,9 +191,7 @@ FileUserDefaults::Contents FileUserDefaults::read() const {
 
 // Call with the lock held, after reading the file again.
 bool FileUserDefaults::keepAside(const QString& problem) const {
-    const QString aside =
-        m_path + QLatin1String(".corrupt-") +
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
+    const QString aside = corruptAsidePath(m_path);
     if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) !=
         0) {
         logLine(QStringLiteral("[Pinlark] preferences file %1 is not a JSON object (%2) and "

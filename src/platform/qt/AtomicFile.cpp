@@ -1,5 +1,6 @@
 #include "platform/qt/AtomicFile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -24,6 +25,11 @@ QString writeFileAtomically(const QString& path, const QByteArray& bytes,
     if (!file.commit())
         return file.errorString();
     return {};
+}
+
+QString corruptAsidePath(const QString& path) {
+    return path + QLatin1String(".corrupt-") +
+           QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
 }
 
 } // namespace pinlark

@@ -14,4 +14,8 @@ QString writeFileAtomically(const QString& path, const QByteArray& bytes,
                             QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
                                                                    QFileDevice::WriteOwner);
 
+// Where a file whose bytes could not be understood is kept for inspection: the same path with
+// ".corrupt-" and the current UTC time appended.
+QString corruptAsidePath(const QString& path);
+
 } // namespace pinlark

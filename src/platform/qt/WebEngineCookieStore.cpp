@@ -145,9 +145,7 @@ void WebEngineCookieStore::load() {
     const QJsonDocument doc = QJsonDocument::fromJson(bytes);
     if (!doc.isArray()) {
         // Keep the bytes for inspection; the mirror starts empty.
-        const QString aside =
-            m_mirrorPath + QLatin1String(".corrupt-") +
-            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
+        const QString aside = corruptAsidePath(m_mirrorPath);
         if (QFile::rename(m_mirrorPath, aside)) {
             logLine(QStringLiteral("[Pinlark] cookie mirror %1 is not a list of cookies; kept it "
                                    "as %2 and started an empty mirror")
