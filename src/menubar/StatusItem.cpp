@@ -62,8 +62,14 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
 
     // Trays that draw the menu themselves (StatusNotifierItem hosts over D-Bus) and the XEmbed
     // tray, where Qt opens it on a right click, both show this menu: it is filled the moment
-    // it is about to open.
+    // it is about to open. A host may read the menu without announcing that it opens it, so it
+    // is also kept current when the update state changes and after each command (once the
+    // command's own signal has returned: filling deletes the old rows).
+    fillMenu(m_menu.get());
     connect(m_menu.get(), &QMenu::aboutToShow, this, [this] { fillMenu(m_menu.get()); });
+    connect(
+        m_menu.get(), &QMenu::triggered, this, [this] { fillMenu(m_menu.get()); },
+        Qt::QueuedConnection);
     m_tray->setContextMenu(m_menu.get());
     m_tray->setIcon(icon());
     m_tray->setToolTip(defaultToolTip());
@@ -211,6 +217,8 @@ QString StatusItem::defaultToolTip() {
 }
 
 void StatusItem::refreshBadge() {
+    if (!m_menu->isVisible())
+        fillMenu(m_menu.get());
     if (Installer::isBusy()) {
         m_tray->setIcon(badgedIcon());
         m_tray->setToolTip(

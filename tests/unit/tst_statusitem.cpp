@@ -60,7 +60,6 @@ private Q_SLOTS:
         QTest::newRow("right click") << QSystemTrayIcon::Context << false << "menu";
         QTest::newRow("second click of two") << QSystemTrayIcon::DoubleClick << false << "panel";
         QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << false << "";
-        QTest::newRow("no event") << QSystemTrayIcon::Unknown << true << "panel";
     }
     void clicks() {
         QFETCH(QSystemTrayIcon::ActivationReason, reason);
