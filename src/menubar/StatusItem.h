@@ -17,7 +17,6 @@ class QMenu;
 namespace pinlark {
 
 class Popover;
-class SavesClient;
 
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
 // Control-click opens the menu of library, sign-in, login-item and update commands, rebuilt
