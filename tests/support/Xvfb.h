@@ -9,10 +9,8 @@ class XvfbServer {
 public:
     XvfbServer() {
         m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                 QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                                 QStringLiteral("-screen"), QStringLiteral("0"),
-                                                 QStringLiteral("640x480x24")});
+        m_process.start("Xvfb",
+                        {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
         // A watchdog for a server that never comes up, not a timing assertion.
         while (!m_process.canReadLine() && m_process.waitForReadyRead(20000)) {
         }
@@ -28,10 +26,10 @@ public:
     QByteArray display() const { return m_display; }
     // Points the application object yet to be made at this server, on the xcb platform.
     void useForApp() const {
-        if (!running())
-            return;
-        qputenv("DISPLAY", m_display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        if (running()) {
+            qputenv("DISPLAY", m_display);
+            qputenv("QT_QPA_PLATFORM", "xcb");
+        }
     }
 
 private:
