@@ -1,6 +1,5 @@
 #include "loginitem/LoginItem.h"
 #include "platform/Platform.h"
-#include "platform/fake/FakePlatform.h"
 #include "platform/linux/AutostartLoginItemService.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
@@ -13,20 +12,6 @@ using namespace pinlark;
 using Status = LoginItemService::Status;
 
 Q_DECLARE_METATYPE(Status)
-
-namespace {
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-} // namespace
 
 // The autostart entry against a temporary $XDG_CONFIG_HOME, with a real executable file for
 // the bundle.
@@ -104,7 +89,7 @@ private Q_SLOTS:
         QFETCH(QString, content);
         QFETCH(Status, status);
         const QString path = AutostartLoginItemService::entryPath();
-        writeFile(path, content.replace("{exe}", m_bundle->executable).toUtf8());
+        QVERIFY(writeFile(path, content.replace("{exe}", m_bundle->executable).toUtf8()));
         LoginItemService& service = Platform::loginItems();
         QCOMPARE(service.status(), status);
 
@@ -147,9 +132,9 @@ private Q_SLOTS:
         QFETCH(QString, logPrefix);
         const QString path = AutostartLoginItemService::entryPath();
         if (obstacle == "file") {
-            writeFile(autostartDir(), "not a folder");
+            QVERIFY(writeFile(autostartDir(), "not a folder"));
         } else {
-            writeFile(path + "/inside", "x");
+            QVERIFY(writeFile(path + "/inside", "x"));
         }
         const QByteArray before = readFile(path);
         LogCapture capture;
@@ -171,7 +156,7 @@ private:
         m_apps = m_home->path() + "/Apps";
         m_bundle->bundlePath = m_apps + "/" + name;
         m_bundle->executable = m_bundle->bundlePath + "/Contents/MacOS/Pinlark";
-        writeFile(m_bundle->executable, "#!/bin/sh\n");
+        QVERIFY(writeFile(m_bundle->executable, "#!/bin/sh\n"));
     }
 
     std::optional<TestHome> m_home;

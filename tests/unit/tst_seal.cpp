@@ -3,19 +3,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTest>
 
 namespace pinlark {
 
 class TestSeal : public QObject {
     Q_OBJECT
-
-    static void write(const QString& path, const QByteArray& bytes) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
 
 private Q_SLOTS:
     // Changed, added and re-moded files and a missing seal are refused in the installer's
@@ -38,9 +30,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString app = dir.filePath(QStringLiteral("Pinlark.app"));
         const QString inner = app + QStringLiteral("/Contents/Helpers/Tool.app");
-        write(app + QStringLiteral("/Contents/Info.plist"), "info");
-        write(app + QStringLiteral("/Contents/MacOS/Pinlark"), "exe");
-        write(inner + QStringLiteral("/Contents/MacOS/Tool"), "tool");
+        QVERIFY(writeFile(app + QStringLiteral("/Contents/Info.plist"), "info"));
+        QVERIFY(writeFile(app + QStringLiteral("/Contents/MacOS/Pinlark"), "exe"));
+        QVERIFY(writeFile(inner + QStringLiteral("/Contents/MacOS/Tool"), "tool"));
         QVERIFY(QFile::link(QStringLiteral("../Info.plist"),
                             app + QStringLiteral("/Contents/MacOS/info")));
         QCOMPARE(Seal::write(inner), QString());
@@ -55,9 +47,9 @@ private Q_SLOTS:
             QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), link));
         } else if (change == QLatin1String("unlink")) {
             QFile::remove(link);
-            write(link, "info");
+            QVERIFY(writeFile(link, "info"));
         } else if (change == QLatin1String("nested")) {
-            write(inner + QStringLiteral("/Contents/MacOS/Tool"), "TOOL");
+            QVERIFY(writeFile(inner + QStringLiteral("/Contents/MacOS/Tool"), "TOOL"));
             QCOMPARE(Seal::write(app), QString());
         }
         QCOMPARE(Seal::check(app, nestedChecked), valid);

@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
-#include <QTest>
 #include <QThread>
 
 #include <limits>
@@ -29,12 +28,6 @@ class TestUserDefaults : public QObject {
     std::unique_ptr<TestHome> home;
     QString path;
 
-    void writeRaw(const QByteArray& bytes) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
     QStringList asideFiles() const {
         return QDir(QFileInfo(path).absolutePath())
             .entryList({QFileInfo(path).fileName() + u".corrupt-*"_s});
@@ -98,15 +91,13 @@ private Q_SLOTS:
     }
     void unreadableFileReadsEmptyAndIsKeptAside() {
         QFETCH(QByteArray, content);
-        writeRaw(content);
+        QVERIFY(writeFile(path, content));
         LogCapture log;
         FileUserDefaults d(path);
         QCOMPARE(d.string(u"origin"_s), std::nullopt);
         const QStringList aside = asideFiles();
         QCOMPARE(aside.size(), 1);
-        QFile kept(QFileInfo(path).absolutePath() + u'/' + aside.first());
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), content);
+        QCOMPARE(readFile(QFileInfo(path).absolutePath() + u'/' + aside.first()), content);
         // The app goes on with a fresh file; the one line logged is about the broken one.
         d.set(u"autoUpdate"_s, false);
         QCOMPARE(FileUserDefaults(path).boolean(u"autoUpdate"_s), false);
@@ -245,7 +236,7 @@ private Q_SLOTS:
     void numbersBeyondTheIntegerRange() {
         QFETCH(QByteArray, json);
         QFETCH(std::optional<qint64>, expected);
-        writeRaw("{\"n\": " + json + "}");
+        QVERIFY(writeFile(path, "{\"n\": " + json + "}"));
         QCOMPARE(FileUserDefaults(path).integer(QStringLiteral("n")), expected);
     }
 };
