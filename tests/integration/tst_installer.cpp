@@ -1,11 +1,11 @@
 #include "DevService.h"
 #include "LogCapture.h"
-#include "RawPeer.h"
+#include "PagePeer.h"
 #include "TestSupport.h"
 #include "Zip.h"
 #include "platform/PropertyList.h"
 #include "platform/Sha256.h"
-#include "platform/fake/FakePlatform.h"
+#include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/Seal.h"
 #include "platform/linux/SealCodeSignature.h"
 #include "update/Failure.h"
@@ -13,9 +13,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTest>
+#include <QProcess>
 
-#include <sys/stat.h>
+#include <csignal>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -30,17 +31,10 @@ QString kindName(Failure::Kind kind) {
     return QLatin1String(names[int(kind)]);
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes, int mode = 0644) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
-}
-
 } // namespace
 
+// Installing an update end to end: the archive downloaded from the stand-in service or odd
+// peers, verified and staged, and the swap of the running bundle by the script.
 class TestInstaller : public QObject {
     Q_OBJECT
 
@@ -50,14 +44,14 @@ class TestInstaller : public QObject {
     QByteArray savedTmp;
     QString staging; // where staging folders go (TMPDIR)
     QString releases;
+    QString base; // holds an apostrophe, so every path of a swap must be quoted right
+    QString pids;
 
     // A bundle at `folder`/Pinlark.app: version, identifier, an executable, sealed unless not.
     void makeBundle(const QString& folder, const QString& version, const QString& identifier,
                     bool sealed) {
         const QString app = folder + QStringLiteral("/Pinlark.app");
-        QVERIFY(writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                          xmlPropertyList({{QStringLiteral("CFBundleShortVersionString"), version},
-                                           {QStringLiteral("CFBundleIdentifier"), identifier}})));
+        QVERIFY(writeInfoPlist(app, version, identifier));
         QVERIFY(writeFile(app + QStringLiteral("/Contents/MacOS/Pinlark"), "#!/bin/sh\nexit 0\n",
                           0755));
         QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "png"));
@@ -82,6 +76,75 @@ class TestInstaller : public QObject {
         }
     }
 
+    // A bundle at `app` whose executable is the test's stand-in app.
+    void makeSwapBundle(const QString& app, const QString& version, const QByteArray& behaviour) {
+        QVERIFY(writeInfoPlist(app, version));
+        QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/behaviour"), behaviour));
+        QVERIFY(QDir().mkpath(app + QStringLiteral("/Contents/MacOS")));
+        QVERIFY(QFile::copy(QStringLiteral(PINLARK_SWAP_APP_PATH),
+                            app + QStringLiteral("/Contents/MacOS/Pinlark")));
+        QVERIFY(QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
+                            app + QStringLiteral("/Contents/Helpers")));
+    }
+
+    QString versionAt(const QString& app) {
+        return readPropertyList(app + QStringLiteral("/Contents/Info.plist"))
+            .value_or(QVariant())
+            .toMap()
+            .value(QStringLiteral("CFBundleShortVersionString"))
+            .toString();
+    }
+
+    // The pid a running stand-in app wrote for `version`, or 0.
+    qint64 runningPid(const QString& version) {
+        QFile file(pids + QLatin1Char('/') + version + QStringLiteral(".pid"));
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        const qint64 pid = file.readAll().toLongLong();
+        return pid > 0 && ::kill(pid_t(pid), 0) == 0 ? pid : 0;
+    }
+
+    struct Swap {
+        QString app, staged, work, backup, log;
+    };
+
+    // Lays out a running v1 and a staged v2, lets v1 run the swap and end, and waits until the
+    // script has written `last` to its log. Gives the paths and the whole log.
+    Swap runSwap(const QByteArray& v2Behaviour, const QString& last, QString* logText) {
+        Swap s;
+        s.app = base + QStringLiteral("/Applications/Pinlark.app");
+        s.backup = base + QStringLiteral("/Applications/.Pinlark-previous.app");
+        s.work = base + QStringLiteral("/tmp/pinlark-update-2.0-0A1B2C3D");
+        s.staged = s.work + QStringLiteral("/unpacked/Pinlark.app");
+        s.log = s.work + QStringLiteral("/swap.log");
+        makeSwapBundle(s.app, QStringLiteral("1.0"), "stay");
+        makeSwapBundle(s.staged, QStringLiteral("2.0"), v2Behaviour);
+        // A stale backup of an earlier interrupted swap.
+        QDir().mkpath(s.backup + QStringLiteral("/Contents"));
+        // The log is truncated, not replaced, so a second link keeps it past the script's
+        // clean-up.
+        QFile(s.log).open(QIODevice::WriteOnly);
+        const QString kept = base + QStringLiteral("/swap.log");
+        if (::link(QFile::encodeName(s.log).constData(), QFile::encodeName(kept).constData()) != 0)
+            qWarning("no hard link for the log");
+
+        QProcess v1;
+        v1.start(s.app + QStringLiteral("/Contents/MacOS/Pinlark"),
+                 {QStringLiteral("--swap"), s.app, s.staged, s.work, QStringLiteral("2.0")});
+        if (!v1.waitForFinished(30000) || v1.exitCode() != 0)
+            qWarning() << "the app did not end after the swap:" << v1.readAllStandardError();
+        QFile log(kept);
+        [[maybe_unused]] const bool ended = QTest::qWaitFor(
+            [&] {
+                log.open(QIODevice::ReadOnly);
+                *logText = QString::fromUtf8(log.readAll());
+                log.close();
+                return logText->contains(last);
+            },
+            90000);
+        return s;
+    }
+
 private Q_SLOTS:
     void init() {
         TestState::reset();
@@ -89,8 +152,11 @@ private Q_SLOTS:
         root = std::make_unique<QTemporaryDir>();
         staging = root->filePath(QStringLiteral("tmp"));
         releases = root->filePath(QStringLiteral("releases"));
-        QDir().mkpath(staging);
-        QDir().mkpath(releases);
+        base = root->filePath(QStringLiteral("it's here"));
+        pids = root->filePath(QStringLiteral("pids"));
+        for (const QString& folder : {staging, releases, pids, base + QStringLiteral("/tmp")})
+            QDir().mkpath(folder);
+        qputenv("PINLARK_SWAP_PIDS", pids.toLocal8Bit());
         savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", staging.toLocal8Bit());
 
@@ -106,6 +172,9 @@ private Q_SLOTS:
         fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "1.0"}};
     }
     void cleanup() {
+        for (const QString& version : {QStringLiteral("1.0"), QStringLiteral("2.0")})
+            if (const qint64 pid = runningPid(version))
+                ::kill(pid_t(pid), SIGTERM);
         QCOMPARE(Installer::isBusy(), false);
         QCOMPARE(leftovers(), QStringList());
         qputenv("TMPDIR", savedTmp);
@@ -196,10 +265,10 @@ private Q_SLOTS:
     }
 
     void failures_data() {
-        QTest::addColumn<QByteArray>("answer"); // of a raw peer; empty: the stand-in
+        QTest::addColumn<QByteArray>("answer"); // of a page peer; empty: the stand-in
         QTest::addColumn<bool>("keepOpen");
         QTest::addColumn<QString>("outcome");
-        const QByteArray cut = RawPeer::http("200 OK", "PK\x03\x04", 4096);
+        const QByteArray cut("HTTP/1.1 200 OK\r\nContent-Length: 4096\r\n\r\nPK\x03\x04");
         QTest::newRow("404") << QByteArray() << false << "download";
         QTest::newRow("cut short") << cut << false << "download";
         QTest::newRow("stalled") << cut << true << "download";
@@ -212,13 +281,14 @@ private Q_SLOTS:
         QFETCH(QString, outcome);
         const QLatin1String tag(QTest::currentDataTag());
         std::unique_ptr<DevService> service;
-        std::unique_ptr<RawPeer> peer;
+        PagePeer peer;
         if (answer.isEmpty()) {
             service = std::make_unique<DevService>(QStringList{"--releases", releases});
             fakes.defaults->set(QStringLiteral("origin"), service->origin().toString());
         } else {
-            peer = std::make_unique<RawPeer>(answer, keepOpen);
-            fakes.defaults->set(QStringLiteral("origin"), peer->origin().toString());
+            peer.fallback = answer;
+            peer.keepOpen = keepOpen;
+            fakes.defaults->set(QStringLiteral("origin"), peer.url().toString());
             Installer::s_downloadTimeout = 300ms;
         }
         const QString zip = releases + QStringLiteral("/Pinlark-2.0.zip");
@@ -244,8 +314,9 @@ private Q_SLOTS:
     }
 
     void secondInstallIsDeferred() {
-        RawPeer silent{QByteArray()};
-        fakes.defaults->set(QStringLiteral("origin"), silent.origin().toString());
+        PagePeer silent;
+        silent.fallback.clear();
+        fakes.defaults->set(QStringLiteral("origin"), silent.url().toString());
         Installer::s_downloadTimeout = 2s;
         auto first = Installer::install(QStringLiteral("2.0"), QStringLiteral("a.zip"), {});
         QVERIFY(Installer::isBusy());
@@ -291,6 +362,67 @@ private Q_SLOTS:
                 ? message.arg(QFileInfo(fakes.bundle->bundlePath).absolutePath())
                 : message;
         QCOMPARE(Installer::blocker().value_or(QString()), expected);
+    }
+
+    void swapScriptText() {
+        const QString text = Installer::swapScript(
+            QStringLiteral("/Apps/it's/Pinlark.app"), QStringLiteral("/tmp/w/unpacked/Pinlark.app"),
+            QStringLiteral("/tmp/w"), 4242, QStringLiteral("app.pinlark.Pinlark"));
+        QFile expected(QStringLiteral(PINLARK_TESTS_DIR "/integration/swap.sh"));
+        QVERIFY(expected.open(QIODevice::ReadOnly));
+        QCOMPARE(text, QString::fromUtf8(expected.readAll()));
+    }
+
+    void newBuildThatStaysUpReplacesTheOld() {
+        QString log;
+        const Swap s = runSwap("stay", QStringLiteral("updated"), &log);
+        QVERIFY2(log.contains(QStringLiteral("] updated")), qPrintable(log));
+        QVERIFY(runningPid(QStringLiteral("2.0")) != 0);
+        QCOMPARE(versionAt(s.app), QStringLiteral("2.0"));
+        // "updated" is written just before the clean-up.
+        QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(s.backup) && !QFile::exists(s.work); },
+                                10000));
+        QCOMPARE(FileUserDefaults(FileUserDefaults::standardPath())
+                     .string(QStringLiteral("otaFailedAtVersion")),
+                 QStringLiteral("1.0"));
+        QCOMPARE(
+            FileUserDefaults(FileUserDefaults::standardPath()).boolean(QStringLiteral("otaFailed")),
+            std::nullopt);
+    }
+
+    void newBuildThatExitsIsRolledBack() {
+        QString log;
+        const Swap s = runSwap("exit", QStringLiteral("rolling back"), &log);
+        QVERIFY(QTest::qWaitFor([&] { return runningPid(QStringLiteral("1.0")) != 0; }, 20000));
+        QVERIFY2(log.contains(QStringLiteral("] the new build is not running — rolling back")),
+                 qPrintable(log));
+        QCOMPARE(versionAt(s.app), QStringLiteral("1.0"));
+        QVERIFY(!QFile::exists(s.backup));
+        QVERIFY(QFile::exists(s.log));
+        FileUserDefaults defaults(FileUserDefaults::standardPath());
+        QCOMPARE(defaults.boolean(QStringLiteral("otaFailed")), true);
+
+        // The next launch, on the version rolled back to, keeps the mark; another clears it.
+        Platform::Services real;
+        real.defaults = std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath());
+        FakePlatform fakes = FakePlatform::install(std::move(real));
+        LogCapture lines;
+        fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "1.0"}};
+        Installer::reconcile();
+        QCOMPARE(defaults.boolean(QStringLiteral("otaFailed")), true);
+        QCOMPARE(lines.lines, QStringList());
+        fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "2.1"}};
+        Installer::reconcile();
+        QCOMPARE(defaults.boolean(QStringLiteral("otaFailed")), std::nullopt);
+        QCOMPARE(defaults.string(QStringLiteral("otaFailedAtVersion")), std::nullopt);
+        QCOMPARE(lines.lines, QStringList{QStringLiteral("[updater] clearing the rollback flag — "
+                                                         "now on 2.1, it was set on 1.0")});
+        // A mark without the version it was set on is cleared too.
+        defaults.set(QStringLiteral("otaFailed"), true);
+        Installer::reconcile();
+        QCOMPARE(lines.lines.last(), QStringLiteral("[updater] clearing the rollback flag — now on "
+                                                    "2.1, it was set on an unrecorded version"));
+        QCOMPARE(defaults.boolean(QStringLiteral("otaFailed")), std::nullopt);
     }
 };
 
