@@ -1,14 +1,13 @@
 #include "DevService.h"
 #include "PagePeer.h"
 #include "TestSupport.h"
-#include "platform/fake/FakePlatform.h"
+#include "quicksave/QuickSaveModel.h"
 #include "service/API.h"
 #include "service/APIError.h"
 #include "service/DecodingError.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTest>
 
 using namespace std::chrono_literals;
 
@@ -45,6 +44,12 @@ class TestAPI : public QObject {
         cookie.setDomain(origin.host());
         cookie.setPath(u"/"_s);
         fakes.cookieStore->cookies = {cookie};
+    }
+
+    static int count(const QJsonArray& requests, const QString& method, const QString& path) {
+        return int(std::count_if(requests.begin(), requests.end(), [&](const QJsonValue& r) {
+            return r["method"_L1].toString() == method && r["path"_L1].toString().startsWith(path);
+        }));
     }
 
     static QJsonObject only(const QJsonArray& requests) {
@@ -256,6 +261,39 @@ private Q_SLOTS:
         peer.fallback = chunked ? head + "4000000\r\n" + body + "\r\n0\r\n\r\n" : head + body;
         useOrigin(peer.url());
         QCOMPARE(outcomeOf(API::recent(3)), offline);
+    }
+
+    // The quick-save model on the real client: saves, then polls on the manual clock until the
+    // save is filed.
+    void quickSaveSavesAndPollsUntilFiled() {
+        DevService service; // settles on the third read
+        QVERIFY(service.isRunning());
+        useOrigin(service.origin(), service.signIn());
+        service.clearRequests();
+
+        QuickSaveModel model;
+        model.setUrl(u" https://example.test/article \n"_s);
+        model.save();
+        QCOMPARE(model.phase(), Phase(phase::Saving{}));
+        // Saved, refreshed, and asleep before the first poll.
+        QTRY_VERIFY(fakes.clock->pendingCount() == 1);
+        const auto* done = std::get_if<phase::Done>(&model.phase());
+        QVERIFY(done);
+        QCOMPARE(done->row.status, u"queued"_s);
+        QCOMPARE(model.recent().size(), 1);
+
+        for (int poll = 1; poll <= 3; ++poll) {
+            fakes.clock->advance(1500ms);
+            if (poll < 3)
+                QTRY_VERIFY(fakes.clock->pendingCount() == 1);
+        }
+        QTRY_COMPARE(std::get<phase::Done>(model.phase()).row.status, u"done"_s);
+        QTRY_COMPARE(count(service.requests(), u"GET"_s, u"/api/saves"_s), 5);
+        const QJsonArray requests = service.requests();
+        QCOMPARE(count(requests, u"POST"_s, u"/api/saves"_s), 1);
+        QCOMPARE(count(requests, u"GET"_s, u"/api/saves/"_s), 3);
+        QCOMPARE(fakes.clock->pendingCount(), 0);
+        QVERIFY(std::get<phase::Done>(model.phase()).row.title.has_value());
     }
 };
 

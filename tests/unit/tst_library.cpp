@@ -1,10 +1,10 @@
 #include "library/ErrorPage.h"
+#include "library/LoadBar.h"
 #include "library/NavigationPolicy.h"
 #include "library/WindowFrame.h"
-#include "platform/fake/FakePlatform.h"
 #include "support/TestSupport.h"
 
-#include <QTest>
+#include <QImage>
 
 using namespace pinlark;
 
@@ -118,6 +118,13 @@ private Q_SLOTS:
         QTest::newRow("below the minimum is grown")
             << std::optional<QString>(u"10 10 100 100"_s) << QRect(10, 10, 580, 460);
         QTest::newRow("zero size") << std::optional<QString>(u"10 10 0 100"_s) << centred;
+        // Edges that do not fit in an int, or fit only until the window is grown.
+        QTest::newRow("right edge beyond int")
+            << std::optional<QString>(u"2147483000 0 1000 1000"_s) << centred;
+        QTest::newRow("grown beyond int")
+            << std::optional<QString>(u"2147483600 0 10 10"_s) << centred;
+        QTest::newRow("left edge at the int minimum")
+            << std::optional<QString>(u"-2147483648 0 900 600"_s) << centred;
     }
     void initialFrame() {
         QFETCH(std::optional<QString>, saved);
@@ -126,26 +133,41 @@ private Q_SLOTS:
         QCOMPARE(WindowFrame::initial(saved, screens, QSize(1120, 780), QSize(580, 460)), expected);
     }
 
-    void frameRoundTrip() {
-        const QRect frame(-40, 25, 1000, 700);
-        QCOMPARE(WindowFrame::decode(WindowFrame::encode(frame)), std::optional<QRect>(frame));
+    // The load bar fills its share of the width in the accent colour while a page loads.
+    void loadBarDrawing_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("filledColumns");
+        QTest::newRow("0") << 0.0 << 0;
+        QTest::newRow("1") << 1.0 << 0;
+        QTest::newRow("above 1") << 1.2 << 0;
+        QTest::newRow("not a number") << std::nan("") << 0;
+        QTest::newRow("half") << 0.5 << 100;
+        QTest::newRow("almost done") << 0.99 << 198;
     }
+    void loadBarDrawing() {
+        QFETCH(double, value);
+        QFETCH(int, filledColumns);
+        LoadBar bar;
+        bar.resize(200, 2);
+        bar.setValue(value);
+        QCOMPARE(bar.value(), value);
 
-    // Hand-edited frames whose edges do not fit in an int, or fit only until the window is grown
-    // to its minimum size, open centred.
-    void initialFrameOutOfRange_data() {
-        QTest::addColumn<QString>("saved");
-        QTest::newRow("right edge beyond int") << QStringLiteral("2147483000 0 1000 1000");
-        QTest::newRow("grown beyond int") << QStringLiteral("2147483600 0 10 10");
-        QTest::newRow("left edge at the int minimum") << QStringLiteral("-2147483648 0 900 600");
-    }
-    void initialFrameOutOfRange() {
-        QFETCH(QString, saved);
-        const QList<QRect> screens{QRect(0, 0, 1920, 1080)};
-        const QRect centred(QPoint(1920 / 2 - 560, 1080 / 2 - 390), QSize(1120, 780));
-        QCOMPARE(WindowFrame::initial(saved, screens, QSize(1120, 780), QSize(580, 460)), centred);
+        QImage image(bar.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        bar.render(&image);
+
+        const QColor accent = bar.palette().color(QPalette::Active, QPalette::Highlight);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (x < filledColumns)
+                    QCOMPARE(pixel, accent);
+                else
+                    QCOMPARE(pixel.alpha(), 0);
+            }
+        }
     }
 };
 
-QTEST_GUILESS_MAIN(TestLibrary)
+QTEST_MAIN(TestLibrary)
 #include "tst_library.moc"

@@ -1,22 +1,238 @@
+#include "LogCapture.h"
 #include "TestSupport.h"
-#include "platform/fake/FakePlatform.h"
+#include "service/APIError.h"
 #include "service/DecodingError.h"
+#include "update/Failure.h"
 #include "update/Installer.h"
+#include "update/UpdateNotificationDelegate.h"
 #include "update/Updater.h"
 
-#include <QTest>
+#include <QDir>
+#include <QGuiApplication>
+
+using namespace std::chrono_literals;
 
 namespace pinlark {
 
 class TestUpdater : public QObject {
     Q_OBJECT
 
-    FakePlatform platform;
+    FakePlatform fakes;
+    Manifest manifest;
+    std::optional<APIError> fetchError;
+    bool libraryVisible = false;
+    struct Install {
+        QString version, path;
+        std::optional<QString> sha256;
+        std::function<bool()> stillWanted;
+    };
+    QList<Install> installs;
+    std::optional<Failure> installFailure;
+    int changes = 0;
+
+    QStringList alertTexts() const {
+        QStringList texts;
+        for (const Alert& a : fakes.alerts->shown)
+            texts.append(a.message + QLatin1Char('|') + a.informativeText + QLatin1Char('|') +
+                         a.buttons.join(QLatin1Char(',')));
+        return texts;
+    }
 
 private Q_SLOTS:
     void init() {
         TestState::reset();
-        platform = FakePlatform::install();
+        fakes = FakePlatform::install();
+        fakes.defaults->set(QStringLiteral("origin"), "http://127.0.0.1:9");
+        fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "1.0"}};
+        // A bundle in a folder the installer may write to.
+        fakes.bundle->bundlePath = QDir::tempPath() + QStringLiteral("/Pinlark.app");
+        manifest = {QStringLiteral("2.0"), QStringLiteral("/releases/a.zip"), std::nullopt,
+                    QStringLiteral("ab")};
+        fetchError.reset();
+        installFailure.reset();
+        installs.clear();
+        libraryVisible = false;
+        changes = 0;
+        Updater::s_fetch = [this]() -> QCoro::Task<Manifest> {
+            if (fetchError)
+                throw *fetchError;
+            co_return manifest;
+        };
+        Updater::s_install = [this](QString version, QString path, std::optional<QString> sha256,
+                                    std::function<bool()> stillWanted) -> QCoro::Task<> {
+            installs.append({version, path, sha256, stillWanted});
+            if (installFailure)
+                throw *installFailure;
+            co_return;
+        };
+        Updater::isLibraryVisible = [this] { return libraryVisible; };
+        Updater::onChange = [this] { ++changes; };
+    }
+
+    void launchWithWindowOpenDefersUntilTheAppIsHidden() {
+        libraryVisible = true;
+        fakes.activationPolicy->active = true;
+        Updater::start();
+        fakes.clock->advance(14s);
+        QCOMPARE(changes, 0);
+        fakes.clock->advance(1s);
+        QCOMPARE(Updater::availableVersion(), QStringLiteral("2.0"));
+        QCOMPARE(changes, 1);
+        QCOMPARE(installs.size(), 0);
+        // The retry every five minutes finds the app busy too.
+        fakes.clock->advance(600s);
+        QCOMPARE(installs.size(), 0);
+        // Hiding the app is a quiet moment: the installation starts at once. The installer,
+        // busy, defers it; it is retried every five minutes until it has started.
+        libraryVisible = false;
+        fakes.activationPolicy->active = false;
+        installFailure = Failure::deferred();
+        Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationHidden);
+        QCOMPARE(installs.size(), 1);
+        QCOMPARE(installs[0].version, QStringLiteral("2.0"));
+        QCOMPARE(installs[0].path, QStringLiteral("/releases/a.zip"));
+        QCOMPARE(installs[0].sha256, QStringLiteral("ab"));
+        QVERIFY(installs[0].stillWanted());
+        libraryVisible = true;
+        QVERIFY(!installs[0].stillWanted());
+        libraryVisible = false;
+        fakes.clock->advance(299s);
+        QCOMPARE(installs.size(), 1);
+        fakes.clock->advance(1s);
+        QCOMPARE(installs.size(), 2);
+        installFailure.reset();
+        fakes.clock->advance(300s);
+        QCOMPARE(installs.size(), 3);
+        fakes.clock->advance(900s);
+        QCOMPARE(installs.size(), 3);
+        QCOMPARE(fakes.notifications->added.size(), 0);
+    }
+
+    void withoutAutoUpdateEachVersionIsAnnouncedOnce() {
+        fakes.defaults->set(QStringLiteral("autoUpdate"), false);
+        Updater::start();
+        fakes.clock->advance(15s);
+        fakes.clock->advance(86400s);
+        QCOMPARE(installs.size(), 0);
+        QCOMPARE(fakes.notifications->added.size(), 1);
+        const NotificationRequest& n = fakes.notifications->added[0];
+        QCOMPARE(n.identifier, QStringLiteral("update-2.0"));
+        QCOMPARE(n.title, QStringLiteral("Pinlark 2.0 is available"));
+        QCOMPARE(n.body, QStringLiteral("You're on 1.0. Click to get the update."));
+        QCOMPARE(n.userInfo, (QVariantMap{{QStringLiteral("page"), QStringLiteral("/download")}}));
+        QCOMPARE(fakes.notifications->requestedOptions, 6u);
+        manifest.version = QStringLiteral("2.1");
+        manifest.page = QStringLiteral("/whats-new");
+        fakes.clock->advance(86400s);
+        QCOMPARE(fakes.notifications->added.size(), 2);
+        QCOMPARE(fakes.notifications->added[1].userInfo.value(QStringLiteral("page")),
+                 QStringLiteral("/whats-new"));
+        QCOMPARE(fakes.defaults->string(QStringLiteral("lastNotifiedVersion")),
+                 QStringLiteral("2.1"));
+    }
+
+    void automaticFailureIsLoggedAndAnnounced() {
+        installFailure = Failure::corrupt();
+        LogCapture log;
+        runTask(Updater::check(false));
+        QCOMPARE(log.lines, QStringList{QStringLiteral("[updater] automatic install failed: The "
+                                                       "downloaded update didn't match its "
+                                                       "checksum.")});
+        QCOMPARE(fakes.notifications->added.size(), 1);
+        // Refused authorization: nothing shown, the version still counts as announced.
+        manifest.version = QStringLiteral("2.2");
+        fakes.notifications->authorizationError = QStringLiteral("no server");
+        runTask(Updater::check(false));
+        QCOMPARE(log.lines.last(),
+                 QStringLiteral("[updater] notification authorization failed: no server"));
+        QCOMPARE(fakes.notifications->added.size(), 1);
+        QCOMPARE(fakes.defaults->string(QStringLiteral("lastNotifiedVersion")),
+                 QStringLiteral("2.2"));
+    }
+
+    void manualChecks_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QStringList>("alerts");
+        QTest::addColumn<int>("installs");
+        QTest::addColumn<QString>("opened");
+        const QString available = QStringLiteral("Pinlark 2.0 is available|You're on 1.0."),
+                      download = QStringLiteral("http://127.0.0.1:9/download");
+        const QString restart = available + " Pinlark will install it and restart — it takes a "
+                                            "few seconds.|Install and Restart,Later";
+        const auto row = [](const char* situation, QList<int> answers, QStringList alerts,
+                            int installs, const QString& opened = {}) {
+            QTest::newRow(situation)
+                << QString::fromUtf8(situation) << answers << alerts << installs << opened;
+        };
+        row("offline", {},
+            {"Couldn't check for updates|Can't reach Pinlark. Check your connection.|OK"}, 0);
+        row("up to date", {}, {"You're up to date|Pinlark 1.0 is the latest version.|OK"}, 0);
+        row("install and restart", {0}, {restart}, 1);
+        row("later", {1}, {restart}, 0);
+        row("install fails", {0, 0},
+            {restart,
+             "Couldn't install the update|The update is waiting for a quieter moment.\n\n"
+             "You can download it from the Pinlark site instead.|Open Download Page,Cancel"},
+            1, download);
+        row("no url", {0}, {available + "|Get the Update,Later"}, 0, download);
+        row("rolled back", {1},
+            {available + " An earlier update had to be rolled back on this Mac, so Pinlark is "
+                         "leaving the update to you.|Get the Update,Later"},
+            0);
+    }
+    void manualChecks() {
+        QFETCH(QString, situation);
+        QFETCH(QList<int>, answers);
+        QFETCH(QStringList, alerts);
+        QFETCH(int, installs);
+        QFETCH(QString, opened);
+        fakes.alerts->answers = answers;
+        if (situation == QLatin1String("offline"))
+            fetchError = APIError::offline();
+        if (situation == QLatin1String("up to date"))
+            manifest.version = QStringLiteral("1.0");
+        if (situation == QLatin1String("install fails"))
+            installFailure = Failure::deferred();
+        if (situation == QLatin1String("no url"))
+            manifest.url.reset();
+        if (situation == QLatin1String("rolled back"))
+            fakes.defaults->set(QStringLiteral("otaFailed"), true);
+        runTask(Updater::check(true));
+        QCOMPARE(alertTexts(), alerts);
+        QCOMPARE(this->installs.size(), installs);
+        QCOMPARE(fakes.workspace->opened,
+                 opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+    }
+
+    void manualCheckOnTheNewestClearsTheAdvertisedVersion() {
+        fakes.defaults->set(QStringLiteral("autoUpdate"), false);
+        runTask(Updater::check(false));
+        QCOMPARE(Updater::availableVersion(), QStringLiteral("2.0"));
+        manifest.version = QStringLiteral("1.0");
+        runTask(Updater::check(true));
+        QCOMPARE(Updater::availableVersion(), std::nullopt);
+        QCOMPARE(changes, 2);
+        QCOMPARE(fakes.alerts->shown.last().message, QStringLiteral("You're up to date"));
+    }
+
+    void withoutIdentifierTheAnnouncementIsAnAlert() {
+        fakes.bundle->bundleIdentifier.reset();
+        fakes.defaults->set(QStringLiteral("autoUpdate"), false);
+        runTask(Updater::check(false));
+        QCOMPARE(alertTexts(),
+                 QStringList{"Pinlark 2.0 is available|You're on 1.0.|Get the Update,Later"});
+        QCOMPARE(fakes.notifications->added.size(), 0);
+    }
+
+    void notificationClickOpensItsPage() {
+        UpdateNotificationDelegate::install();
+        fakes.notifications->handler({{QStringLiteral("page"), QStringLiteral("/releases/2.0/")}});
+        fakes.notifications->handler({{QStringLiteral("page"), 7}});
+        QTRY_COMPARE(fakes.workspace->opened.size(), 2);
+        QCOMPARE(fakes.workspace->opened,
+                 (QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/releases/2.0")),
+                              QUrl(QStringLiteral("http://127.0.0.1:9/download"))}));
     }
 
     void isNewer_data() {
@@ -65,11 +281,12 @@ private Q_SLOTS:
     }
 
     void currentVersion() {
+        fakes.bundle->infoDictionary.clear();
         QCOMPARE(Updater::currentVersion(), QStringLiteral("0"));
-        platform.bundle->infoDictionary.insert(QStringLiteral("CFBundleShortVersionString"), 14);
+        fakes.bundle->infoDictionary.insert(QStringLiteral("CFBundleShortVersionString"), 14);
         QCOMPARE(Updater::currentVersion(), QStringLiteral("0"));
-        platform.bundle->infoDictionary.insert(QStringLiteral("CFBundleShortVersionString"),
-                                               QStringLiteral("1.4.2"));
+        fakes.bundle->infoDictionary.insert(QStringLiteral("CFBundleShortVersionString"),
+                                            QStringLiteral("1.4.2"));
         QCOMPARE(Updater::currentVersion(), QStringLiteral("1.4.2"));
     }
 
@@ -106,5 +323,5 @@ private Q_SLOTS:
 
 } // namespace pinlark
 
-QTEST_GUILESS_MAIN(pinlark::TestUpdater)
+QTEST_MAIN(pinlark::TestUpdater)
 #include "tst_updater.moc"
