@@ -3,7 +3,6 @@
 #include "platform/fake/ManualClock.h"
 #include "platform/qt/SystemClock.h"
 
-#include <QTest>
 #include <QThread>
 
 using namespace std::chrono_literals;
@@ -150,25 +149,6 @@ private Q_SLOTS:
         replaced = token.onCancel([&] { ran << QStringLiteral("replacement"); });
         token.cancel();
         QCOMPARE(ran, (QStringList{QStringLiteral("first"), QStringLiteral("replacement")}));
-    }
-
-    // A task that runTask gave up on may finish later, during another run, without touching
-    // the first run's frame or ending the other run early.
-    void runTaskSurvivesALateCompletion() {
-        auto awaiting = [](Completion<int> done) -> QCoro::Task<int> { co_return co_await done; };
-        Completion<int> late;
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, runTask(awaiting(late), 0ms));
-        auto next = [](Completion<int> late) -> QCoro::Task<int> {
-            for (int round = 0; round < 2; ++round) {
-                Completion<> tick;
-                QTimer::singleShot(0, [tick]() mutable { tick(); });
-                co_await tick;
-                if (round == 0)
-                    late(5);
-            }
-            co_return 7;
-        };
-        QCOMPARE(runTask(next(late)), 7);
     }
 };
 
