@@ -1,13 +1,11 @@
 #include "library/Dashboard.h"
 #include "library/LoadBar.h"
 #include "platform/Platform.h"
-#include "platform/fake/FakePlatform.h"
 #include "platform/qt/WebEngineCookieStore.h"
 #include "support/PagePeer.h"
 #include "support/TestSupport.h"
 
 #include <QSignalSpy>
-#include <QTest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
 

@@ -1,4 +1,3 @@
-#include "platform/fake/FakePlatform.h"
 #include "service/Config.h"
 #include "session/Connect.h"
 #include "session/HandBack.h"
@@ -7,7 +6,6 @@
 #include "support/TestSupport.h"
 
 #include <QRegularExpression>
-#include <QTest>
 #include <QUrlQuery>
 
 namespace pinlark {

@@ -1,6 +1,5 @@
 #include "menubar/Hotkey.h"
 
-#include "platform/fake/FakePlatform.h"
 #include "platform/linux/X11HotKeyService.h"
 #include "support/TestSupport.h"
 

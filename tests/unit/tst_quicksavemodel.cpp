@@ -1,11 +1,9 @@
 #include "TestSupport.h"
-#include "platform/fake/FakePlatform.h"
 #include "quicksave/QuickSaveModel.h"
 #include "service/APIError.h"
 #include "service/DecodingError.h"
 
 #include <QSignalSpy>
-#include <QTest>
 
 using namespace std::chrono_literals;
 

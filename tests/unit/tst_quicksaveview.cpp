@@ -1,7 +1,6 @@
 #include "QuickSaveModelAccess.h"
 #include "TestSupport.h"
 #include "loginitem/LoginItem.h"
-#include "platform/fake/FakePlatform.h"
 #include "quicksave/ClampedLabel.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
@@ -13,7 +12,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTest>
 
 Q_DECLARE_METATYPE(pinlark::Phase)
 Q_DECLARE_METATYPE(pinlark::SaveRow)

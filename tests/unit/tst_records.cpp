@@ -7,7 +7,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTest>
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 

@@ -1,8 +1,6 @@
 #include "TestSupport.h"
-#include "platform/fake/FakePlatform.h"
 #include "session/Session.h"
 
-#include <QTest>
 
 namespace pinlark {
 
