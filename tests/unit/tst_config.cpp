@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 #include "service/Config.h"
 
-
 namespace pinlark {
 
 class TestConfig : public QObject {

@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 #include "session/Session.h"
 
-
 namespace pinlark {
 
 namespace {
