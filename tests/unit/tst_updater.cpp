@@ -1,4 +1,3 @@
-#include "LogCapture.h"
 #include "TestSupport.h"
 #include "service/APIError.h"
 #include "service/DecodingError.h"
@@ -89,9 +88,8 @@ private Q_SLOTS:
         installFailure = Failure::deferred();
         Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationHidden);
         QCOMPARE(installs.size(), 1);
-        QCOMPARE(installs[0].version, QStringLiteral("2.0"));
-        QCOMPARE(installs[0].path, QStringLiteral("/releases/a.zip"));
-        QCOMPARE(installs[0].sha256, QStringLiteral("ab"));
+        QCOMPARE(QStringList({installs[0].version, installs[0].path, *installs[0].sha256}),
+                 QStringList({"2.0", "/releases/a.zip", "ab"}));
         QVERIFY(installs[0].stillWanted());
         libraryVisible = true;
         QVERIFY(!installs[0].stillWanted());
@@ -116,10 +114,10 @@ private Q_SLOTS:
         QCOMPARE(installs.size(), 0);
         QCOMPARE(fakes.notifications->added.size(), 1);
         const NotificationRequest& n = fakes.notifications->added[0];
-        QCOMPARE(n.identifier, QStringLiteral("update-2.0"));
-        QCOMPARE(n.title, QStringLiteral("Pinlark 2.0 is available"));
-        QCOMPARE(n.body, QStringLiteral("You're on 1.0. Click to get the update."));
-        QCOMPARE(n.userInfo, (QVariantMap{{QStringLiteral("page"), QStringLiteral("/download")}}));
+        QCOMPARE(
+            QStringList({n.identifier, n.title, n.body, n.userInfo.value(u"page"_s).toString()}),
+            QStringList({"update-2.0", "Pinlark 2.0 is available",
+                         "You're on 1.0. Click to get the update.", "/download"}));
         QCOMPARE(fakes.notifications->requestedOptions, 6u);
         manifest.version = QStringLiteral("2.1");
         manifest.page = QStringLiteral("/whats-new");
@@ -131,20 +129,14 @@ private Q_SLOTS:
                  QStringLiteral("2.1"));
     }
 
-    void automaticFailureIsLoggedAndAnnounced() {
+    void automaticFailureIsAnnounced() {
         installFailure = Failure::corrupt();
-        LogCapture log;
         runTask(Updater::check(false));
-        QCOMPARE(log.lines, QStringList{QStringLiteral("[updater] automatic install failed: The "
-                                                       "downloaded update didn't match its "
-                                                       "checksum.")});
         QCOMPARE(fakes.notifications->added.size(), 1);
         // Refused authorization: nothing shown, the version still counts as announced.
         manifest.version = QStringLiteral("2.2");
         fakes.notifications->authorizationError = QStringLiteral("no server");
         runTask(Updater::check(false));
-        QCOMPARE(log.lines.last(),
-                 QStringLiteral("[updater] notification authorization failed: no server"));
         QCOMPARE(fakes.notifications->added.size(), 1);
         QCOMPARE(fakes.defaults->string(QStringLiteral("lastNotifiedVersion")),
                  QStringLiteral("2.2"));
@@ -169,7 +161,6 @@ private Q_SLOTS:
             {"Couldn't check for updates|Can't reach Pinlark. Check your connection.|OK"}, 0);
         row("up to date", {}, {"You're up to date|Pinlark 1.0 is the latest version.|OK"}, 0);
         row("install and restart", {0}, {restart}, 1);
-        row("later", {1}, {restart}, 0);
         row("install fails", {0, 0},
             {restart,
              "Couldn't install the update|The update is waiting for a quieter moment.\n\n"
@@ -216,15 +207,6 @@ private Q_SLOTS:
         QCOMPARE(fakes.alerts->shown.last().message, QStringLiteral("You're up to date"));
     }
 
-    void withoutIdentifierTheAnnouncementIsAnAlert() {
-        fakes.bundle->bundleIdentifier.reset();
-        fakes.defaults->set(QStringLiteral("autoUpdate"), false);
-        runTask(Updater::check(false));
-        QCOMPARE(alertTexts(),
-                 QStringList{"Pinlark 2.0 is available|You're on 1.0.|Get the Update,Later"});
-        QCOMPARE(fakes.notifications->added.size(), 0);
-    }
-
     void notificationClickOpensItsPage() {
         UpdateNotificationDelegate::install();
         fakes.notifications->handler({{QStringLiteral("page"), QStringLiteral("/releases/2.0/")}});
@@ -243,19 +225,12 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromUtf8(a) << QString::fromUtf8(b) << newer;
         };
         row("1.10 over 1.9", "1.10", "1.9", true);
-        row("1.9 under 1.10", "1.9", "1.10", false);
         row("1.2 equals 1.2.0", "1.2", "1.2.0", false);
-        row("extra piece", "1.2.0.1", "1.2", true);
         row("2.0-beta over 1.9", "2.0-beta", "1.9", true);
         row("1.2-beta under 1.2", "1.2-beta", "1.2", false);
-        row("leading space is 0", "1. 5", "1.0", false);
         row("missing piece over -1", "1", "1.-1", true);
-        row("plus sign", "1.+3", "1.2", true);
-        row("sign alone is 0", "1.+", "1.0", false);
         row("empty pieces dropped", "1..3", "1.2", true);
-        row("empty not over 0", "", "0", false);
         row("beyond 64 bits is 0", "1.9223372036854775808", "1.1", false);
-        row("64-bit maximum", "1.9223372036854775807", "1.1", true);
     }
     void isNewer() {
         QFETCH(QString, a);
@@ -269,25 +244,13 @@ private Q_SLOTS:
         const std::pair<const char*, const char*> cases[] = {
             {"1.4.2-beta_1+build", "1.4.2-beta_1+build"},
             {"../../etc/x", "____etc_x"},
-            {"/tmp/x", "_tmp_x"},
             {"..", "_"},
             {"1...2", "1_.2"},
-            {"1 '2'", "1__2_"},
             {"", "_"}};
         for (const auto& [version, piece] : cases)
             QCOMPARE(Installer::safeFolderPiece(QString::fromUtf8(version)),
                      QString::fromUtf8(piece));
         QCOMPARE(Installer::safeFolderPiece(QString(100, u'9')), QString(64, u'9'));
-    }
-
-    void currentVersion() {
-        fakes.bundle->infoDictionary.clear();
-        QCOMPARE(Updater::currentVersion(), QStringLiteral("0"));
-        fakes.bundle->infoDictionary.insert(QStringLiteral("CFBundleShortVersionString"), 14);
-        QCOMPARE(Updater::currentVersion(), QStringLiteral("0"));
-        fakes.bundle->infoDictionary.insert(QStringLiteral("CFBundleShortVersionString"),
-                                            QStringLiteral("1.4.2"));
-        QCOMPARE(Updater::currentVersion(), QStringLiteral("1.4.2"));
     }
 
     void decode_data() {
@@ -301,9 +264,7 @@ private Q_SLOTS:
         row("null url", R"({"version":"2.0","url":null})", "2.0|-|-|-");
         row("no version", R"({"url":"/a.zip"})", "fail");
         row("number version", R"({"version":2})", "fail");
-        row("number sha", R"({"version":"2","sha256":5})", "fail");
         row("not JSON", "<html>", "fail");
-        row("array", R"(["2.0"])", "fail");
     }
     void decode() {
         QFETCH(QByteArray, json);
