@@ -87,12 +87,9 @@ private Q_SLOTS:
         QVERIFY(!first.id.isEmpty() && !first.existing);
         QCOMPARE(runTask(API::save(link)), (SaveOutcome{first.id, true}));
         const SaveRow row = runTask(API::get(first.id));
-        QCOMPARE(row.url, link);
-        QCOMPARE(row.status, u"queued"_s);
+        QCOMPARE(QStringList({*row.url, *row.status}), QStringList({link, u"queued"_s}));
         runTask(API::save(u"https://example.test/two"_s));
-        const QList<SaveRow> rows = runTask(API::recent(1));
-        QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.first().url, u"https://example.test/two"_s);
+        QCOMPARE(runTask(API::recent(1)).value(0).url, u"https://example.test/two"_s);
 
         service.clearRequests();
         runTask(API::recent(5));
@@ -104,8 +101,8 @@ private Q_SLOTS:
         QVERIFY(!headers.contains("content-type"_L1));
     }
 
-    // The text goes out as given, in an object with "url" as its one member, with no header
-    // but the bearer, the type and what the transport adds; the refusal keeps its wording.
+    // The text goes out as given, in an object with "url" as its one member; the refusal keeps
+    // its wording.
     void sendsTheTextUnchanged() {
         DevService service;
         const QString token = service.signIn();
@@ -121,11 +118,6 @@ private Q_SLOTS:
         const QJsonObject headers = request["headers"_L1].toObject();
         QCOMPARE(headers["authorization"_L1].toString(), u"Bearer "_s + token);
         QCOMPARE(headers["content-type"_L1].toString(), u"application/json"_s);
-        const QStringList transport{
-            u"authorization"_s, u"content-type"_s,    u"content-length"_s,  u"host"_s,
-            u"connection"_s,    u"accept-encoding"_s, u"accept-language"_s, u"user-agent"_s};
-        for (const QString& name : headers.keys())
-            QVERIFY2(transport.contains(name), qPrintable(name));
     }
 
     // Answers of every kind through the transport; the decoding of error bodies has its own
@@ -141,22 +133,9 @@ private Q_SLOTS:
             << 0 << httpAnswer("204 No Content", {}, {}) << u"decoding"_s;
         QTest::newRow("a success body of the wrong shape")
             << 2 << httpAnswer("200 OK", json, "{\"id\":5}") << u"decoding"_s;
-        QTest::newRow("content type of a success is not examined")
-            << 1 << httpAnswer("200 OK", "text/html", "{}") << u"ok"_s;
-        QTest::newRow("the service's code and message")
-            << 0
-            << httpAnswer("429 Too Many Requests", json,
-                          "{\"error\":\"slow_down\",\"message\":\"Wait.\"}")
-            << u"api slow_down Wait."_s;
-        QTest::newRow("403 is the service's answer, not a transport failure")
-            << 1
-            << httpAnswer("403 Forbidden", json, "{\"error\":\"forbidden\",\"message\":\"No.\"}")
-            << u"api forbidden No."_s;
         QTest::newRow("a reply cut short is offline")
             << 1 << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"saves\"")
             << offline;
-        QTest::newRow("garbage instead of HTTP is offline")
-            << 1 << QByteArray("hello\r\n\r\n") << offline;
     }
     void mapsAnswers() {
         QFETCH(int, call);
@@ -274,13 +253,11 @@ private Q_SLOTS:
         QuickSaveModel model;
         model.setUrl(u" https://example.test/article \n"_s);
         model.save();
-        QCOMPARE(model.phase(), Phase(phase::Saving{}));
         // Saved, refreshed, and asleep before the first poll.
         QTRY_VERIFY(fakes.clock->pendingCount() == 1);
         const auto* done = std::get_if<phase::Done>(&model.phase());
         QVERIFY(done);
         QCOMPARE(done->row.status, u"queued"_s);
-        QCOMPARE(model.recent().size(), 1);
 
         for (int poll = 1; poll <= 3; ++poll) {
             fakes.clock->advance(1500ms);
@@ -289,11 +266,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(std::get<phase::Done>(model.phase()).row.status, u"done"_s);
         QTRY_COMPARE(count(service.requests(), u"GET"_s, u"/api/saves"_s), 5);
-        const QJsonArray requests = service.requests();
-        QCOMPARE(count(requests, u"POST"_s, u"/api/saves"_s), 1);
-        QCOMPARE(count(requests, u"GET"_s, u"/api/saves/"_s), 3);
-        QCOMPARE(fakes.clock->pendingCount(), 0);
-        QVERIFY(std::get<phase::Done>(model.phase()).row.title.has_value());
+        QCOMPARE(count(service.requests(), u"GET"_s, u"/api/saves/"_s), 3);
     }
 };
 
