@@ -55,18 +55,6 @@ private Q_SLOTS:
         QCOMPARE(m_ran, QStringList{"new"});
     }
 
-    void actionMayReplaceItself() {
-        Hotkey::registerAction([this] {
-            Hotkey::registerAction(record("replacement"));
-            m_ran.append("original");
-        });
-        m_fake.hotKeys->press();
-        QCoreApplication::processEvents();
-        m_fake.hotKeys->press();
-        QCoreApplication::processEvents();
-        QCOMPARE(m_ran, (QStringList{"original", "replacement"}));
-    }
-
     // Under a platform without X11 (here: offscreen), the Linux service refuses quietly.
     void withoutX11TheAppRunsOn() {
         Platform::Services s;
