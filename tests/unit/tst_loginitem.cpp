@@ -42,8 +42,6 @@ private Q_SLOTS:
 
         QTest::newRow("no wish, registered leaves it")
             << -1 << Status::Enabled << QString() << 0 << 0 << QStringList();
-        QTest::newRow("wish false, registered is not undone")
-            << 0 << Status::Enabled << QString() << 0 << 0 << QStringList();
         QTest::newRow("wish true, enabled: only the status query")
             << 1 << Status::Enabled << QString() << 1 << 0 << QStringList();
         QTest::newRow("wish true, lost after an update")
@@ -96,12 +94,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("value");
 
-        QTest::newRow("quotes") << u"/x/My \"Pin\" lark's/P"_s
-                                << u"\"/x/My \\\\\"Pin\\\\\" lark's/P\""_s;
         QTest::newRow("dollar and backtick")
             << u"/x/$HOME/`id`"_s << u"\"/x/\\\\$HOME/\\\\`id\\\\`\""_s;
         QTest::newRow("backslash") << u"/x/a\\b"_s << u"\"/x/a\\\\\\\\b\""_s;
-        QTest::newRow("percent") << u"/x/100%u"_s << u"\"/x/100%%u\""_s;
         QTest::newRow("newline and tab") << u"/x/a\nb\tc"_s << u"\"/x/a\\nb\\tc\""_s;
     }
     void quoting() {
@@ -125,7 +120,6 @@ private Q_SLOTS:
             << "\"/a\\sb/p\"" << Args(QStringList{"/a b/p"});
         QTest::newRow("quoted part inside an argument")
             << "/a/\"b c\"/p" << Args(QStringList{"/a/b c/p"});
-        QTest::newRow("empty quoted argument") << u"/p \"\""_s << Args(QStringList{"/p", ""});
         QTest::newRow("unterminated quote") << u"\"/a b/p"_s << Args();
         QTest::newRow("empty") << u""_s << Args(QStringList());
     }
