@@ -21,11 +21,6 @@ private Q_SLOTS:
             << QStringList{
                    "About Pinlark",  "-", "Hide Pinlark | Ctrl+H", "Hide Others | Ctrl+Alt+H (off)",
                    "Show All (off)", "-", "Quit Pinlark | Ctrl+Q"};
-        QTest::newRow("edit") << 1 << "Edit"
-                              << QStringList{
-                                     "Undo | Ctrl+Z",      "Redo | Ctrl+Shift+Z", "-",
-                                     "Cut | Ctrl+X",       "Copy | Ctrl+C",       "Paste | Ctrl+V",
-                                     "Select All | Ctrl+A"};
         QTest::newRow("view") << 2 << "View"
                               << QStringList{"Reload | Ctrl+R", "Saves | Ctrl+0", "-",
                                              "Back | Ctrl+[", "Forward | Ctrl+]"};
@@ -67,13 +62,11 @@ private Q_SLOTS:
             "https://example.org/a?b=c#d", 0);
         row("the URL alone, padded, upper case", {" HTTPS://Example.org/x \n"}, save,
             "https://example.org/x", 0);
-        row("--quick-save", {"--quick-save"}, int(Command::Kind::QuickSave), "", 0);
         row("--toggle-library", {"--toggle-library"}, int(Command::Kind::ToggleLibrary), "", 0);
         row("--help", {"--help"}, -1, "--save URL", 0);
         row("file link", {"file:///etc/passwd"}, -1, "only http and https links");
         row("control characters echoed harmlessly", {"\x1b]0;x\x07"}, -1, "\"?]0;x?\" is not");
         row("--save without a link", {"--save"}, -1, "--save needs a link");
-        row("two links", {"https://a.example/", "https://b.example/"}, -1, "one link at a time");
         row("unknown option", {"--frobnicate"}, -1, "unknown option \"--frobnicate\"");
     }
     void parse() {
