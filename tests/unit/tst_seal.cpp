@@ -10,14 +10,15 @@ class TestSeal : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Changed, added and re-moded files and a missing seal are refused in the installer's
-    // verification table; these are the cases it can't reach through a zip.
+    // A changed file and a missing seal are refused in the installer's verification table.
     void check_data() {
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<bool>("nestedChecked");
         QTest::newRow("intact") << "" << true << true;
         QTest::newRow("missing file") << "remove" << false << true;
+        QTest::newRow("file added") << "add" << false << true;
+        QTest::newRow("mode changed") << "chmod" << false << true;
         QTest::newRow("link retargeted outside") << "relink" << false << true;
         QTest::newRow("link replaced by its file") << "unlink" << false << true;
         QTest::newRow("nested bundle changed, checked") << "nested" << false << true;
@@ -42,6 +43,10 @@ private Q_SLOTS:
         const QString link = app + QStringLiteral("/Contents/MacOS/info");
         if (change == QLatin1String("remove")) {
             QFile::remove(exe);
+        } else if (change == QLatin1String("add")) {
+            QVERIFY(writeFile(app + QStringLiteral("/Contents/MacOS/extra"), "x"));
+        } else if (change == QLatin1String("chmod")) {
+            QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         } else if (change == QLatin1String("relink")) {
             QFile::remove(link);
             QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), link));
