@@ -3,10 +3,8 @@
 #include "platform/linux/X11HotKeyService.h"
 #include "support/TestSupport.h"
 
-#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 #include <QtTest>
@@ -135,36 +133,7 @@ private Q_SLOTS:
             QCOMPARE(m_threads.first(), QCoreApplication::instance()->thread());
     }
 
-    // Holding the shortcut runs the action once, however long the server repeats the key; the
-    // next press runs it again.
-    void holdRunsTheActionOnce() {
-        Hotkey::registerAction(record("toggle"));
-        PressCounter presses;
-        const auto release = qScopeGuard([] { xdotool({"keyup", "alt+super+s"}); });
-
-        xdotool({"keydown", "alt+super+s"});
-        QTRY_VERIFY_WITH_TIMEOUT(presses.count >= 3, 20000);
-        xdotool({"keyup", "alt+super+s"});
-        syncWithServer();
-        QCOMPARE(m_ran, QStringList{"toggle"});
-
-        sendKeys({"alt+super+s"});
-        QTRY_COMPARE(m_ran.size(), 2);
-    }
-
 private:
-    // Counts the key presses that reach the app, repeats included.
-    struct PressCounter : QAbstractNativeEventFilter {
-        PressCounter() { QCoreApplication::instance()->installNativeEventFilter(this); }
-        ~PressCounter() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
-        bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override {
-            count +=
-                (static_cast<xcb_generic_event_t*>(message)->response_type & 0x7f) == XCB_KEY_PRESS;
-            return false;
-        }
-        int count = 0;
-    };
-
     static void xdotool(const QStringList& args) {
         QProcess xdotool;
         xdotool.start("xdotool", args);

@@ -46,15 +46,6 @@ private Q_SLOTS:
         QCOMPARE(ranOn, QCoreApplication::instance()->thread());
     }
 
-    // The action is looked up when the scheduled call runs, not when the key is pressed.
-    void replacementBetweenPressAndRunWins() {
-        Hotkey::registerAction(record("old"));
-        m_fake.hotKeys->press();
-        Hotkey::registerAction(record("new"));
-        QCoreApplication::processEvents();
-        QCOMPARE(m_ran, QStringList{"new"});
-    }
-
     // Under a platform without X11 (here: offscreen), the Linux service refuses quietly.
     void withoutX11TheAppRunsOn() {
         Platform::Services s;
