@@ -64,26 +64,6 @@ private Q_SLOTS:
         QVERIFY(woke);
     }
 
-    void completionResumesExactlyOnce() {
-        Completion<int> done;
-        int resumed = 0;
-        int value = 0;
-        auto waiter = [&]() -> QCoro::Task<> {
-            value = co_await done;
-            ++resumed;
-        };
-        auto task = waiter();
-        QCOMPARE(resumed, 0);
-        auto handler = [done](int v) mutable { done(v); };
-        handler(7);
-        handler(8);
-        QCOMPARE(resumed, 1);
-        QCOMPARE(value, 7);
-        // Resolved before the await: no suspension.
-        auto after = waiter();
-        QCOMPARE(resumed, 2);
-    }
-
     void completionFromAnotherThreadResumesOnTheMainThread() {
         Completion<QString> done;
         QThread* resumedOn = nullptr;

@@ -111,7 +111,6 @@ private Q_SLOTS:
     void noPrefill_data() {
         QTest::addColumn<QString>("error"); // the save's failure; "hold": still saving
         QTest::addColumn<QString>("field"); // what the field holds when the panel opens
-        QTest::newRow("spaces in the field") << QString() << u"   "_s;
         QTest::newRow("failed") << u"bad_url"_s << QString();
         QTest::newRow("saving") << u"hold"_s << QString();
     }

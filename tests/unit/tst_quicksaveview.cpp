@@ -140,9 +140,6 @@ private Q_SLOTS:
                                 << none;
         QTest::newRow("done") << Phase(phase::Done{filed, false}) << link << false << true
                               << check("Saved", "Title 1") << none;
-        QTest::newRow("done, existing")
-            << Phase(phase::Done{filed, true}) << QString() << false << false
-            << check("Already in your library", "Title 1") << none;
         QTest::newRow("done, error") << Phase(phase::Done{error, false}) << QString() << false
                                      << false << triangle("Saved — filing it now", unread) << none;
         QTest::newRow("failed") << Phase(phase::Failed{"Not a link."}) << link << false << true
@@ -151,8 +148,6 @@ private Q_SLOTS:
         const QStringList signIn{"person.crop.circle", "Sign in to save."};
         QTest::newRow("signed out") << Phase(phase::SignedOut{}) << link << false << true << signIn
                                     << "Your saves appear here once you're signed in.";
-        QTest::newRow("signed out, listed")
-            << Phase(phase::SignedOut{}) << QString() << true << false << signIn << QString();
     }
     void phases() {
         QFETCH(Phase, phase);
@@ -186,8 +181,6 @@ private Q_SLOTS:
         const QString yt = QStringLiteral("YouTube"), reading = QStringLiteral("Reading it…");
         QTest::newRow("three tags")
             << save("1", "queued", QStringList{"a", "b", "c"}) << QVariant("a · b") << true;
-        QTest::newRow("done, platform")
-            << save("1", "done", QStringList{}, yt) << QVariant(yt) << true;
         QTest::newRow("error, no platform") << save("1", "error") << QVariant() << true;
         QTest::newRow("empty first tag, queued")
             << save("1", "queued", QStringList{""}, yt) << QVariant(reading) << true;
@@ -249,19 +242,6 @@ private Q_SLOTS:
         QCOMPARE(log, (QStringList{"reload", "load https://pinlark.app/signin, cookies left: 1",
                                    "recent"}));
         QVERIFY(shown("signInBlock"));
-    }
-
-    // The toggle shows the platform's registration read at each opening, not the stored wish.
-    void loginToggle() {
-        fakes.loginItems->state = LoginItemService::Status::Enabled;
-        QVERIFY(item(QStringLiteral("Open at login"))->isChecked());
-        // Switched on while the platform asks for approval: the wish is stored, the toggle is off.
-        fakes.loginItems->state = fakes.loginItems->afterRegister =
-            LoginItemService::Status::RequiresApproval;
-        item(QStringLiteral("Open at login"))->trigger();
-        QVERIFY(fakes.defaults->boolean(QLatin1String(LoginItem::desiredKey)).value_or(false));
-        QVERIFY(!item(QStringLiteral("Open at login"))->isChecked());
-        QCOMPARE(fakes.loginItems->registerCalls, 1);
     }
 };
 
