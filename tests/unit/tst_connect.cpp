@@ -89,19 +89,12 @@ private Q_SLOTS:
             QTest::newRow(name) << reads << r;
         };
         row("pre-flight", {preflight + origin + "\r\n"}, answer("204 -", true));
-        row("pre-flight, other origin", {preflight + "Origin: http://127.0.0.1:9\r\n\r\n"},
-            answer("204 -", false));
-        row("lower-case options", {"options / HTTP/1.1\r\n" + origin + "\r\n"}, badBody);
         row("origin with trailing slash", {post("Origin: https://pinlark.example/\r\n", valid)},
             badOrigin);
-        row("no origin", {post("", valid)}, badOrigin);
-        row("origin value trimmed of tabs and spaces",
-            {post("origin:\t https://pinlark.example \t\r\n", valid)}, ok);
         row("space before the colon", {post("Origin : https://pinlark.example\r\n", valid)},
             badOrigin);
         row("origin only in the request line", {"POST / Origin: https://pinlark.example\r\n\r\n"},
             badOrigin);
-        row("missing state", {post(origin, R"({"token":"t","cookieName":"n"})")}, badBody);
         row("not JSON", {post(origin, "{")}, badBody);
         row("wrong state", {post(origin, handBack(state.left(42) + "5"))},
             answer("403 -", true, R"({"error":"bad_state"})"));
@@ -109,8 +102,6 @@ private Q_SLOTS:
         // Reading.
         const QByteArray length = "content-length: " + QByteArray::number(valid.size()) + "\r\n";
         row("body in segments", {post(origin + length, valid.left(10)), valid.mid(10)}, ok);
-        row("waiting for the declared length", {post(origin + length, valid.left(10))},
-            "(reading)");
         row("peer ends after 10 of 100 body bytes",
             {post(origin + "Content-Length: 100\r\n", valid.left(10)), ""}, badBody);
         row("content-length beyond 64 bits",
@@ -118,7 +109,6 @@ private Q_SLOTS:
         row("body cut at 8192 bytes",
             {post(origin + "Content-Length: 9000\r\n", QByteArray(9000, ' ') + valid)}, badBody);
         row("8192 bytes without the head's end", {QByteArray(8000, 'a'), QByteArray(192, 'a')}, "");
-        row("peer ends before the head ends", {"POST / HTTP/1.1\r\n", ""}, "");
     }
     void exchange() {
         QFETCH(QList<QByteArray>, reads);

@@ -97,7 +97,6 @@ private Q_SLOTS:
         QTest::newRow("dollar and backtick")
             << u"/x/$HOME/`id`"_s << u"\"/x/\\\\$HOME/\\\\`id\\\\`\""_s;
         QTest::newRow("backslash") << u"/x/a\\b"_s << u"\"/x/a\\\\\\\\b\""_s;
-        QTest::newRow("newline and tab") << u"/x/a\nb\tc"_s << u"\"/x/a\\nb\\tc\""_s;
     }
     void quoting() {
         QFETCH(QString, program);
@@ -116,10 +115,6 @@ private Q_SLOTS:
         QTest::newRow("arguments and field codes")
             << u"/usr/bin/pinlark --hidden %U  -x\t%f"_s
             << Args(QStringList{"/usr/bin/pinlark", "--hidden", "-x"});
-        QTest::newRow("escaped space in the value")
-            << "\"/a\\sb/p\"" << Args(QStringList{"/a b/p"});
-        QTest::newRow("quoted part inside an argument")
-            << "/a/\"b c\"/p" << Args(QStringList{"/a/b c/p"});
         QTest::newRow("unterminated quote") << u"\"/a b/p"_s << Args();
         QTest::newRow("empty") << u""_s << Args(QStringList());
     }
