@@ -24,9 +24,22 @@ if "PINLARK_E2E_BUS" not in os.environ:
 import gi  # noqa: E402
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 processes = []
+# Windows that the application's accessible does not list (the panel is a popup): the top of
+# whatever took the keyboard focus.
+popups = set()
+
+
+def focused(event):
+    node = event.source
+    while (parent := node.get_parent()) and parent.get_role_name() != "application":
+        node = parent
+    popups.add(node)
+
+
+listener = Atspi.EventListener.new(focused)
 
 
 def until(what, condition, timeout=20):
@@ -35,6 +48,8 @@ def until(what, condition, timeout=20):
         if time.monotonic() > deadline:
             raise AssertionError("timed out waiting for " + what)
         time.sleep(0.05)
+        while GLib.MainContext.default().iteration(False):
+            pass
     return result
 
 
@@ -75,16 +90,18 @@ def tray_icon():
 def accessibles(role, name):
     """The app's showing accessibles of `role` and `name`, outside the library's web content."""
     def walk(node, depth):
-        for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
-            if child and child.get_state_set().contains(Atspi.StateType.SHOWING):
-                if child.get_role_name() == role and child.get_name() == name:
-                    yield child
-                if depth < 12 and child.get_role_name() != "document web":
+        if node.get_role_name() == role and node.get_name() == name:
+            yield node
+        if depth < 12 and node.get_role_name() != "document web":
+            for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
+                if child and child.get_state_set().contains(Atspi.StateType.SHOWING):
                     yield from walk(child, depth + 1)
 
     desktop = Atspi.get_desktop(0)
-    apps = (desktop.get_child_at_index(i) for i in range(desktop.get_child_count()))
-    return [found for app in apps if app and app.get_name() == "Pinlark" for found in walk(app, 0)]
+    apps = [desktop.get_child_at_index(i) for i in range(desktop.get_child_count())]
+    roots = [app for app in apps if app and app.get_name() == "Pinlark"]
+    roots += [top for top in popups if top.get_state_set().contains(Atspi.StateType.SHOWING)]
+    return [found for root in roots for found in walk(root, 0)]
 
 
 def field_text():
@@ -125,7 +142,7 @@ def main():
     start("trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
           "32", stderr=subprocess.DEVNULL)
     run("xdotool", "search", "--sync", "--classname", "trayer")
-    Atspi.get_desktop(0).get_child_count()  # starts the accessibility bus before the app
+    listener.register("object:state-changed:focused")  # starts the accessibility bus first
     service = start(BUILD + "/devservice/pinlark-devservice", "--port", "0",
                     stdout=subprocess.PIPE, text=True)
     origin = service.stdout.readline().strip()
