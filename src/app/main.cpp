@@ -59,8 +59,12 @@ int main(int argc, char** argv) {
         return finish(parsed);
 
     SingleInstance instance;
-    if (!instance.listen())
-        return instance.send(*parsed.command) ? 0 : 1;
+    if (!instance.listen()) {
+        if (instance.send(*parsed.command))
+            return 0;
+        std::fputs("Pinlark: the running copy of Pinlark did not answer.\n", stderr);
+        return 1;
+    }
 
     LinuxPlatform::install();
     Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Accessory);
