@@ -9,8 +9,7 @@
 namespace pinlark {
 
 TrayStandIn::TrayStandIn(StatusItem& item, QMenuBar* bar)
-    : QObject(bar)
-    , m_item(item)
+    : m_item(item)
     , m_button(new QToolButton(bar))
     , m_menu(new QMenu(QStringLiteral("File"), bar)) {
     m_button->setText(QStringLiteral("Quick Save"));
@@ -33,6 +32,11 @@ TrayStandIn::TrayStandIn(StatusItem& item, QMenuBar* bar)
 
     follow(m_item.hasTray());
     connect(&m_item, &StatusItem::trayAvailabilityChanged, this, &TrayStandIn::follow);
+}
+
+TrayStandIn::~TrayStandIn() {
+    delete m_button;
+    delete m_menu;
 }
 
 void TrayStandIn::follow(bool hasTray) {

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <QMenu>
 #include <QObject>
+#include <QPointer>
+#include <QToolButton>
 
-class QMenu;
 class QMenuBar;
-class QToolButton;
 
 namespace pinlark {
 
@@ -17,8 +18,10 @@ class StatusItem;
 class TrayStandIn : public QObject {
     Q_OBJECT
 public:
-    // `bar` is the library window's menu bar; it owns the button and the menu.
+    // Puts the button and the menu into `bar`, the library window's menu bar; they live as long
+    // as this object, which must not outlive `item`.
     TrayStandIn(StatusItem& item, QMenuBar* bar);
+    ~TrayStandIn() override;
 
     QToolButton* button() const { return m_button; }
     QMenu* menu() const { return m_menu; }
@@ -28,8 +31,8 @@ private:
     void fill();
 
     StatusItem& m_item;
-    QToolButton* m_button;
-    QMenu* m_menu;
+    QPointer<QToolButton> m_button;
+    QPointer<QMenu> m_menu;
 };
 
 } // namespace pinlark
