@@ -1,3 +1,5 @@
+#include "platform/Error.h"
+#include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/PortalHotKeyService.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
@@ -49,7 +51,8 @@ public:
 
 } // namespace
 
-// The shortcut through a stand-in portal on a private session bus.
+// Linux services over a private session bus: the shortcut through a stand-in portal, and
+// notifications where no server answers.
 class TestPortalHotKey : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -108,6 +111,13 @@ private Q_SLOTS:
         m_portalBus.send(QDBusMessage::createSignal(portalPath, u"test.Ping"_s, u"Ping"_s));
         QTRY_COMPARE(m_pings, pings + 1);
         QCOMPARE(ran, QList<QThread*>(refused.isEmpty() ? 1 : 0, thread()));
+    }
+
+    // The same bus has no notification server: asking to notify fails, so the caller falls
+    // back to an alert instead of sending notifications nobody shows.
+    void notificationsNeedAServer() {
+        FreedesktopNotificationCenter center;
+        QVERIFY_THROWS_EXCEPTION(PlatformError, runTask(center.requestAuthorization(0)));
     }
 
 protected Q_SLOTS:

@@ -1,0 +1,35 @@
+#include "TestSupport.h"
+#include "platform/linux/BrowserWorkspace.h"
+
+namespace pinlark {
+
+// The commands tried for a link, in order: each of $BROWSER's, then xdg-open.
+class TestBrowserWorkspace : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void commands_data() {
+        QTest::addColumn<QString>("browser");
+        QTest::addColumn<QList<QStringList>>("expected");
+        const QString u = QStringLiteral("https://a.example/x?q=1");
+        const QStringList fallback{QStringLiteral("xdg-open"), u};
+        QTest::newRow("unset") << QString() << QList<QStringList>{fallback};
+        QTest::newRow("link appended")
+            << QStringLiteral("firefox --new-window")
+            << QList<QStringList>{{"firefox", "--new-window", u}, fallback};
+        QTest::newRow("link placed, then a second browser")
+            << QStringLiteral(R"("my browser" --url=%s:chromium)")
+            << QList<QStringList>{{"my browser", "--url=" + u}, {"chromium", u}, fallback};
+    }
+    void commands() {
+        QFETCH(QString, browser);
+        QFETCH(QList<QStringList>, expected);
+        QCOMPARE(BrowserWorkspace::commands(browser, QStringLiteral("https://a.example/x?q=1")),
+                 expected);
+    }
+};
+
+} // namespace pinlark
+
+QTEST_GUILESS_MAIN(pinlark::TestBrowserWorkspace)
+#include "tst_browserworkspace.moc"
