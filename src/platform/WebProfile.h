@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 class QWebEngineProfile;
 
 namespace pinlark {
@@ -9,5 +11,14 @@ namespace pinlark {
 // The library window's web view and the cookie store both use it. Created on first use, on the
 // main thread, and never released.
 QWebEngineProfile* sharedWebProfile();
+
+// The Chromium switches the app runs its web engine with: one window on one site, mostly
+// hidden in the tray, so the engine is set up for a small, quiet footprint.
+QStringList webEngineArguments();
+
+// Adds webEngineArguments() to QTWEBENGINE_CHROMIUM_FLAGS, where the engine reads them when it
+// starts (the app's own command line stays the user's). Call before the application object;
+// switches already there are not added twice.
+void passWebEngineArguments();
 
 } // namespace pinlark
