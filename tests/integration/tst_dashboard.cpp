@@ -183,9 +183,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(html(d.webView()).contains(u"The request timed out."_s), 20000);
     }
 
-    // Closing hides the window, saves its frame and switches back to accessory after the
-    // event; showing brings back the same document without a reload. Hidden and shown again
-    // within one event, the app stays regular.
+    // Closing hides the window, saves its frame, switches back to accessory after the event
+    // and freezes the page; showing brings back the same document, active, without a reload.
+    // Hidden and shown again within one event, the app stays regular.
     void closeHides() {
         Dashboard& d = Dashboard::shared();
         d.show();
@@ -199,8 +199,11 @@ private Q_SLOTS:
         QCOMPARE(m_fakes.defaults->string(QLatin1String(Dashboard::frameKey)), u"40 30 700 500"_s);
         QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
         QTRY_COMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Accessory);
+        QWebEnginePage* page = d.webView()->page();
+        QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
 
         d.show();
+        QCOMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Active);
         QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
         QCOMPARE(evaluate(d.webView(), u"window.marker"_s).toInt(), 42);
         QCOMPARE(m_server.count(u"/saves"_s), requests);
@@ -210,6 +213,12 @@ private Q_SLOTS:
         d.show();
         QCoreApplication::processEvents();
         QVERIFY(!m_fakes.activationPolicy->changes.contains(ActivationPolicy::Policy::Accessory));
+
+        // A load while hidden wakes the page until it is done.
+        d.hide();
+        QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
+        QVERIFY(loadAndWait(m_server.url(u"/padded"_s)));
+        QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
     }
 
     // The time-out is the page request's: a page that arrived stays, whatever its images do.
