@@ -1,6 +1,6 @@
 // The app's library window on its own, for bench/memory: the Linux platform services, the
-// engine's switches, and the window shown at start. A line "hide" or "show" on standard input
-// does what the user's hotkey does.
+// web engine prepared as the app does it, and the window shown at start. A line "hide" or "show" on
+// standard input does what the user's hotkey does.
 #include "library/Dashboard.h"
 #include "platform/WebProfile.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -13,7 +13,7 @@
 using namespace pinlark;
 
 int main(int argc, char** argv) {
-    passWebEngineArguments();
+    prepareWebEngine();
     QApplication app(argc, argv);
     LinuxPlatform::install();
     Dashboard::shared().show();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QStringList>
-
 class QWebEngineProfile;
 
 namespace pinlark {
@@ -12,13 +10,9 @@ namespace pinlark {
 // main thread, and never released.
 QWebEngineProfile* sharedWebProfile();
 
-// The Chromium switches the app runs its web engine with: one window on one site, mostly
-// hidden in the tray, so the engine is set up for a small, quiet footprint.
-QStringList webEngineArguments();
-
-// Adds webEngineArguments() to QTWEBENGINE_CHROMIUM_FLAGS, where the engine reads them when it
-// starts (the app's own command line stays the user's). Call before the application object;
-// switches already there are not added twice.
-void passWebEngineArguments();
+// Sets the web engine up for one window on one site that spends most of its time hidden: the
+// web view draws through Qt Quick's software renderer, so neither the app nor the engine loads
+// an OpenGL stack. Call before the application object.
+void prepareWebEngine();
 
 } // namespace pinlark

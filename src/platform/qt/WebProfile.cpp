@@ -2,7 +2,7 @@
 
 #include "Product.h"
 
-#include <QByteArrayList>
+#include <QQuickWindow>
 #include <QStandardPaths>
 #include <QWebEngineProfile>
 
@@ -23,24 +23,8 @@ QWebEngineProfile* sharedWebProfile() {
     return profile;
 }
 
-QStringList webEngineArguments() {
-    return {};
-}
-
-void passWebEngineArguments() {
-    // The engine takes the last value of a switch given twice: the user's own come after ours.
-    const char name[] = "QTWEBENGINE_CHROMIUM_FLAGS";
-    const QByteArray own = qgetenv(name);
-    QByteArrayList flags;
-    for (const QString& argument : webEngineArguments()) {
-        const QByteArray flag = argument.toUtf8();
-        const QByteArray switchName = flag.left(flag.indexOf('='));
-        if (!(' ' + own).contains(' ' + switchName))
-            flags.append(flag);
-    }
-    if (!own.trimmed().isEmpty())
-        flags.append(own.trimmed());
-    qputenv(name, flags.join(' '));
+void prepareWebEngine() {
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 } // namespace pinlark
