@@ -42,6 +42,7 @@ private:
     friend struct TestState;
     friend class TestConnect;
     friend class TestSignIn;
+    friend class TestStatusItem;
 
     // Fills the buffer from the system's random source; false when the source failed.
     using RandomSource = std::function<bool(std::span<std::byte>)>;

@@ -67,6 +67,7 @@ private:
     friend class TestInstaller;
     friend class TestSwap;
     friend class TestScheduling;
+    friend class TestStatusItem;
 
     static std::optional<QString> bundleURL();
     static void setBusy(bool busy);

@@ -61,6 +61,7 @@ private:
     friend class TestUpdater;
     friend class TestUpdateFetch;
     friend class TestScheduling;
+    friend class TestStatusItem;
 
     static QCoro::Task<> handleManual(Manifest m);
     static QCoro::Task<> handleAutomatic(Manifest m);

@@ -1,7 +1,4 @@
 #include "library/Dashboard.h"
-#include "platform/Platform.h"
-#include "platform/WebProfile.h"
-#include "platform/fake/FakeServices.h"
 #include "platform/linux/BrowserWorkspace.h"
 #include "platform/qt/SystemClock.h"
 #include "platform/qt/WebEngineCookieStore.h"
@@ -15,8 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QWebEngineProfile>
 
 using namespace pinlark;
 
@@ -29,22 +24,15 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_service.isRunning());
         QVERIFY(m_results.isValid());
-        Platform::Services s;
-        auto defaults = std::make_unique<FakeUserDefaults>();
+        Platform::Services real;
+        real.cookieStore = std::make_unique<WebEngineCookieStore>();
+        real.clock = std::make_unique<SystemClock>();
+        real.workspace = std::make_unique<BrowserWorkspace>();
         // localhost, not 127.0.0.1: the session cookie of an IP address host would be a domain
         // cookie, which browsers refuse.
         QUrl origin = m_service.origin();
         origin.setHost(QStringLiteral("localhost"));
-        defaults->set(QStringLiteral("origin"), origin.toString());
-        s.defaults = std::move(defaults);
-        s.cookieStore = std::make_unique<WebEngineCookieStore>();
-        s.clock = std::make_unique<SystemClock>();
-        s.workspace = std::make_unique<BrowserWorkspace>();
-        s.alerts = std::make_unique<FakeAlerts>();
-        s.activationPolicy = std::make_unique<FakeActivationPolicy>();
-        Platform::install(std::move(s));
-        // The engine writes its disk cache's index at exit, after the temporary home is gone.
-        sharedWebProfile()->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+        FakePlatform::install(std::move(real)).defaults->set(u"origin"_qs, origin.toString());
         qputenv("BROWSER", "node " + qgetenv("PINLARK_BROWSER_DRIVER") + " %s");
         qputenv("PINLARK_E2E_RESULT", m_resultFile.toLocal8Bit());
     }
@@ -75,11 +63,11 @@ private Q_SLOTS:
     }
 
 private:
-    TestHome m_home;
     DevService m_service;
     QTemporaryDir m_results;
     const QString m_resultFile = m_results.filePath(QStringLiteral("result.json"));
 };
 
-QTEST_MAIN(TestBrowserSignIn)
+// A fresh profile for every run: nothing signed in from an earlier one.
+PINLARK_WEBENGINE_TEST_MAIN(TestBrowserSignIn)
 #include "tst_browser_signin.moc"

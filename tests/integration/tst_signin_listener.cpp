@@ -1,11 +1,9 @@
-#include "platform/fake/FakePlatform.h"
 #include "session/Connect.h"
 #include "session/LoopbackConnection.h"
+#include "support/Curl.h"
 #include "support/TestSupport.h"
 
-#include <QProcess>
 #include <QTcpSocket>
-#include <QTest>
 #include <QUrlQuery>
 
 #include <memory>
@@ -23,31 +21,6 @@ class TestSignInListener : public QObject {
     QString state;
     const QString origin = QStringLiteral("http://localhost:3000");
 
-    // Runs curl against the listener and gives what it printed (the answer's head and body).
-    QByteArray curl(const QStringList& arguments) {
-        QProcess process;
-        process.start(QStringLiteral("curl"),
-                      QStringList{u"-sS"_qs, u"-i"_qs, u"--max-time"_qs, u"20"_qs,
-                                  u"http://127.0.0.1:%1/"_qs.arg(port)} +
-                          arguments);
-        // The listener runs on this thread: keep the event loop turning while curl waits.
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000))
-            return "(curl did not finish)";
-        return process.readAllStandardOutput() + process.readAllStandardError();
-    }
-    QStringList handBack(const QString& requestOrigin, const QString& body) {
-        return {u"-H"_qs,
-                u"Origin: "_qs + requestOrigin,
-                u"-H"_qs,
-                u"Content-Type: application/json"_qs,
-                u"--data-binary"_qs,
-                body};
-    }
-    QString body(const QString& withState, const char* name = "authjs.session-token") {
-        return uR"({"token":"tok","cookieName":"%1","state":"%2","secure":false})"_qs.arg(
-            QLatin1String(name), withState);
-    }
-
 private Q_SLOTS:
     void init() {
         TestState::reset();
@@ -61,34 +34,6 @@ private Q_SLOTS:
         QVERIFY(port != 0);
     }
     void cleanupTestCase() { TestState::reset(); }
-
-    // Each answer's status line and body; the unit tests check every byte in between.
-    void answersCurl_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("statusLine");
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("pre-flight")
-            << QStringList{u"-X"_qs, u"OPTIONS"_qs, u"-H"_qs, u"Origin: http://localhost:3000"_qs}
-            << QByteArray("HTTP/1.1 204 -\r\naccess-control-allow-origin: http://localhost:3000")
-            << QByteArray("content-length: 0\r\nconnection: close\r\n\r\n");
-        QTest::newRow("bad origin") << handBack(u"http://127.0.0.1:9"_qs, u"{}"_qs)
-                                    << QByteArray("HTTP/1.1 403 -\r\ncontent-type")
-                                    << QByteArray("\r\n\r\n{\"error\":\"bad_origin\"}");
-        QTest::newRow("bad body") << handBack(origin, u"{\"token\":\"t\",\"cookieName\":\"n\"}"_qs)
-                                  << QByteArray("HTTP/1.1 400 -\r\naccess-control")
-                                  << QByteArray("\r\n\r\n{\"error\":\"bad_body\"}");
-        QTest::newRow("bad state") << handBack(origin, body(u"0"_qs.repeated(43)))
-                                   << QByteArray("HTTP/1.1 403 -\r\naccess-control")
-                                   << QByteArray("\r\n\r\n{\"error\":\"bad_state\"}");
-    }
-    void answersCurl() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, statusLine);
-        QFETCH(QByteArray, body);
-        const QByteArray answer = curl(arguments);
-        QVERIFY2(answer.startsWith(statusLine) && answer.endsWith(body), answer.constData());
-        QVERIFY(Connect::isRunning());
-    }
 
     void acceptsTheHandBackWhileIdleConnectionsCrowdIn() {
         std::vector<std::unique_ptr<QTcpSocket>> idle;
@@ -104,7 +49,13 @@ private Q_SLOTS:
         // All accepted: the ones beyond the cap crowded out the oldest.
         QVERIFY(QTest::qWaitFor([&] { return closed() == 300 - 256; }, 20000));
         QCOMPARE(LoopbackConnection::openCount(), 256);
-        QCOMPARE(curl(handBack(origin, body(state))).right(11), "{\"ok\":true}");
+        const QString handBack =
+            uR"({"token":"tok","cookieName":"authjs.session-token","state":"%1","secure":false})"_qs
+                .arg(state);
+        QCOMPARE(curl({u"-H"_qs, u"Origin: "_qs + origin, u"--data-binary"_qs, handBack,
+                       u"http://127.0.0.1:%1/"_qs.arg(port)})
+                     .body,
+                 "{\"ok\":true}");
         QVERIFY(!Connect::isRunning());
         QVERIFY(QTest::qWaitFor([&] { return fakes.cookieStore->cookies.size() == 1; }, 20000));
         const QNetworkCookie cookie = fakes.cookieStore->cookies.first();

@@ -1,10 +1,8 @@
 #include "app/SingleInstance.h"
-#include "platform/fake/FakePlatform.h"
 #include "support/TestSupport.h"
 
 #include <QLocalSocket>
 #include <QProcess>
-#include <QTest>
 #include <QThread>
 
 using namespace pinlark;

@@ -61,7 +61,8 @@ void PagePeer::read(QTcpSocket* socket) {
     if (hanging.contains(path) || answer.isEmpty())
         return;
     socket->write(answer);
-    socket->disconnectFromHost();
+    if (!keepOpen)
+        socket->disconnectFromHost();
 }
 
 } // namespace pinlark

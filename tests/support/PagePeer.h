@@ -19,7 +19,8 @@ quint16 closedPort();
 // A peer on a real loopback socket with scripted raw answers: by request path ("/saves"),
 // else `fallback`. It answers once a request has arrived whole (answering earlier would reset
 // the connection); a path in `hanging`, or any path with an empty fallback and no answer of
-// its own, is read and never answered.
+// its own, is read and never answered. With `keepOpen` it leaves the connection open once it
+// has answered.
 class PagePeer : public QObject {
 public:
     PagePeer();
@@ -32,6 +33,7 @@ public:
     QStringList hanging;
     QStringList requested;
     QByteArray lastUserAgent;
+    bool keepOpen = false;
     int connections = 0;
     std::function<void()> onConnection;
 

@@ -3,6 +3,7 @@
 #include "menubar/Hotkey.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "platform/PropertyList.h"
 #include "platform/WebProfile.h"
 #include "service/API.h"
 #include "service/Config.h"
@@ -11,7 +12,11 @@
 #include "update/Updater.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QWebEngineProfile>
+
+#include <sys/stat.h>
 
 namespace pinlark {
 
@@ -57,6 +62,26 @@ TestHome::TestHome() {
 TestHome::~TestHome() {
     for (int i = 0; i < 3; ++i)
         qputenv(xdgVariables[i], m_saved[i]);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes, int mode) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeInfoPlist(const QString& app, const QString& version, const QString& identifier) {
+    return writeFile(app + u"/Contents/Info.plist"_s,
+                     xmlPropertyList({{u"CFBundleShortVersionString"_s, version},
+                                      {u"CFBundleIdentifier"_s, identifier}}));
 }
 
 int runWebEngineTest(int argc, char** argv, const std::function<int(int, char**)>& run) {

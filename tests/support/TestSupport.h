@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/fake/FakePlatform.h"
+
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -10,8 +12,8 @@
 
 #include <chrono>
 #include <exception>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The tests spell strings as u"..."_s and "..."_L1.
@@ -39,6 +41,14 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_saved[3];
 };
+
+// Writes `bytes` to `path` with permissions `mode`, making its folders; false on failure.
+bool writeFile(const QString& path, const QByteArray& bytes, int mode = 0644);
+// What `path` holds, or nothing when it can't be read.
+QByteArray readFile(const QString& path);
+// Makes `app` a bundle whose Info.plist names `version` and `identifier`.
+bool writeInfoPlist(const QString& app, const QString& version,
+                    const QString& identifier = QStringLiteral("app.pinlark.Pinlark"));
 
 // Runs `run` as the main() of a test of the web engine would: in a temporary home of its own
 // that outlives the application, with the engine's HTTP cache in memory. The cache is not under

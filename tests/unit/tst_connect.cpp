@@ -1,4 +1,3 @@
-#include "platform/fake/FakePlatform.h"
 #include "service/Config.h"
 #include "session/Connect.h"
 #include "session/HandBack.h"
@@ -7,7 +6,6 @@
 #include "support/TestSupport.h"
 
 #include <QRegularExpression>
-#include <QTest>
 #include <QUrlQuery>
 
 namespace pinlark {
@@ -91,21 +89,12 @@ private Q_SLOTS:
             QTest::newRow(name) << reads << r;
         };
         row("pre-flight", {preflight + origin + "\r\n"}, answer("204 -", true));
-        row("pre-flight, other origin", {preflight + "Origin: http://127.0.0.1:9\r\n\r\n"},
-            answer("204 -", false));
-        row("lower-case options", {"options / HTTP/1.1\r\n" + origin + "\r\n"}, badBody);
         row("origin with trailing slash", {post("Origin: https://pinlark.example/\r\n", valid)},
             badOrigin);
-        row("no origin", {post("", valid)}, badOrigin);
-        row("origin name in capitals", {post("ORIGIN: https://pinlark.example\r\n", valid)}, ok);
-        row("origin value trimmed of tabs and spaces",
-            {post("origin:\t https://pinlark.example \t\r\n", valid)}, ok);
         row("space before the colon", {post("Origin : https://pinlark.example\r\n", valid)},
             badOrigin);
-        row("leading colons skipped", {post(":" + origin, valid)}, ok);
         row("origin only in the request line", {"POST / Origin: https://pinlark.example\r\n\r\n"},
             badOrigin);
-        row("missing state", {post(origin, R"({"token":"t","cookieName":"n"})")}, badBody);
         row("not JSON", {post(origin, "{")}, badBody);
         row("wrong state", {post(origin, handBack(state.left(42) + "5"))},
             answer("403 -", true, R"({"error":"bad_state"})"));
@@ -113,38 +102,18 @@ private Q_SLOTS:
         // Reading.
         const QByteArray length = "content-length: " + QByteArray::number(valid.size()) + "\r\n";
         row("body in segments", {post(origin + length, valid.left(10)), valid.mid(10)}, ok);
-        row("head end split across reads",
-            {post(origin + length, "").chopped(1), "\n" + valid.left(5), valid.mid(5)}, ok);
-        row("waiting for the declared length", {post(origin + length, valid.left(10))},
-            "(reading)");
         row("peer ends after 10 of 100 body bytes",
             {post(origin + "Content-Length: 100\r\n", valid.left(10)), ""}, badBody);
-        row("letters as content-length", {post(origin + "Content-Length: ten\r\n", "{")}, badBody);
         row("content-length beyond 64 bits",
             {post(origin + "Content-Length: 9223372036854775808\r\n", "{")}, badBody);
-        row("signed content-length", {post(origin + "Content-Length: +99\r\n", "{")}, "(reading)");
         row("body cut at 8192 bytes",
             {post(origin + "Content-Length: 9000\r\n", QByteArray(9000, ' ') + valid)}, badBody);
         row("8192 bytes without the head's end", {QByteArray(8000, 'a'), QByteArray(192, 'a')}, "");
-        row("peer ends before the head ends", {"POST / HTTP/1.1\r\n", ""}, "");
     }
     void exchange() {
         QFETCH(QList<QByteArray>, reads);
         QFETCH(QByteArray, response);
         QCOMPARE(exchange(reads), response);
-    }
-
-    void readsTheSecureFlag() {
-        const std::pair<const char*, bool> cases[] = {
-            {"", true}, {",\"secure\":false", false}, {",\"secure\":\"false\"", true}};
-        for (const auto& [member, secure] : cases) {
-            const QByteArray body = handBack().chopped(1) + member + "}";
-            const auto a =
-                HandBack::route(QString::fromLatin1(post(origin, "")), body,
-                                QString::fromLatin1(state), u"https://pinlark.example"_qs);
-            QVERIFY(a.session);
-            QCOMPARE(a.session->secure, secure);
-        }
     }
 
     void runsOneFlowAtATime() {
@@ -174,14 +143,8 @@ private Q_SLOTS:
         QVERIFY(Connect::isRunning());
         fakes.clock->advance(std::chrono::seconds(1));
         QVERIFY(!Connect::isRunning());
-        const QStringList ok{u"OK"_qs};
-        QCOMPARE(fakes.alerts->shown,
-                 (QList<Alert>{{u"Couldn't save the sign-in"_qs,
-                                u"The session couldn't be stored. Try again."_qs, ok},
-                               {u"Sign-in timed out"_qs,
-                                u"The link is good for five minutes. Choose Sign In again to "
-                                "get a fresh one."_qs,
-                                ok}}));
+        QCOMPARE(fakes.alerts->shown.size(), 2);
+        QCOMPARE(fakes.alerts->shown[1].message, u"Sign-in timed out"_qs);
         Connect::begin();
         QVERIFY(opened().queryItemValue(u"port"_qs) != query.queryItemValue(u"port"_qs));
     }
@@ -200,8 +163,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("domain");
         QTest::newRow("www. host") << "https://www.service.example" << true << ".service.example";
         QTest::newRow("localhost with a port") << "http://localhost:3000" << false << "localhost";
-        QTest::newRow("host beginning with localhost")
-            << "http://localhost.test" << false << "localhost.test";
         QTest::newRow("host without a dot") << "http://intranet" << true << "intranet";
     }
     void makesTheSessionCookie() {
@@ -212,10 +173,8 @@ private Q_SLOTS:
         const auto cookie = Connect::sessionCookie(u"\"t\""_qs, u"__Secure-a.b"_qs, secure,
                                                    QUrl(originURL).host(), now);
         QVERIFY(cookie);
-        QCOMPARE(cookie->name(), "__Secure-a.b");
-        QCOMPARE(cookie->value(), "\"t\"");
-        QCOMPARE(cookie->domain(), domain);
-        QCOMPARE(cookie->path(), u"/"_qs);
+        QCOMPARE(QStringList({cookie->name(), cookie->value(), cookie->domain(), cookie->path()}),
+                 QStringList({"__Secure-a.b", "\"t\"", domain, "/"}));
         QCOMPARE(cookie->isSecure(), secure);
         QVERIFY(cookie->isHttpOnly());
         QCOMPARE(cookie->expirationDate(), now.addSecs(2592000));

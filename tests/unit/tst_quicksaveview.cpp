@@ -1,8 +1,6 @@
 #include "QuickSaveModelAccess.h"
 #include "TestSupport.h"
 #include "loginitem/LoginItem.h"
-#include "platform/fake/FakePlatform.h"
-#include "quicksave/ClampedLabel.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
 #include "quicksave/Symbol.h"
@@ -10,10 +8,10 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTest>
 
 Q_DECLARE_METATYPE(pinlark::Phase)
 Q_DECLARE_METATYPE(pinlark::SaveRow)
@@ -48,21 +46,6 @@ SaveRow save(const QString& id, std::optional<QString> status, std::optional<QSt
             std::nullopt, tags, std::nullopt};
 }
 
-// The name of a panel colour.
-QString tintName(const QColor& color, const QPalette& p) {
-    QColor faded = PanelStyle::secondary(p);
-    faded.setAlphaF(faded.alphaF() * 0.35);
-    const std::pair<const char*, QColor> names[] = {{"green", PanelStyle::green(p)},
-                                                    {"orange", PanelStyle::orange(p)},
-                                                    {"accent", PanelStyle::accent(p)},
-                                                    {"secondary", PanelStyle::secondary(p)},
-                                                    {"faded", faded}};
-    for (const auto& [name, c] : names)
-        if (c == color)
-            return QLatin1String(name);
-    return color.name(QColor::HexArgb);
-}
-
 } // namespace
 
 class TestQuickSaveView : public QObject {
@@ -92,14 +75,14 @@ class TestQuickSaveView : public QObject {
         const auto index = openMenu().indexOf(title);
         return view->menu()->actions().value(int(index));
     }
-    // The status section as shown: per visible part, its symbol, tint and texts.
+    // The status section as shown: per visible part, its symbol and texts.
     QStringList status() const {
         QStringList shownParts;
         for (const QString part : {"saved", "failedNote", "signInNote"}) {
             const auto* symbol = find<Symbol>(part + QStringLiteral("Symbol"));
             if (!symbol->isVisibleTo(view.get()))
                 continue;
-            shownParts << symbol->name() << tintName(symbol->color(), view->palette());
+            shownParts << symbol->name();
             for (const QLabel* label : symbol->parentWidget()->findChildren<QLabel*>())
                 shownParts << label->text();
         }
@@ -140,16 +123,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("empty");
         const QString none = QStringLiteral("Nothing saved yet."), link = QStringLiteral("x");
         const auto check = [](const char* title, const QString& detail) {
-            return QStringList{"checkmark.circle.fill", "green", QString::fromUtf8(title), detail};
+            return QStringList{"checkmark.circle.fill", QString::fromUtf8(title), detail};
         };
         const auto triangle = [](const char* title, const QString& detail) {
-            return QStringList{"exclamationmark.triangle.fill", "orange", QString::fromUtf8(title),
-                               detail};
+            return QStringList{"exclamationmark.triangle.fill", QString::fromUtf8(title), detail};
         };
         const phase::Idle idle;
+        const SaveRow error = save("1", "error");
         const SaveRow filed = save("1", "done");
-        SaveRow error = save("1", "error"), errorWithText = error;
-        errorWithText.error = QStringLiteral("Paywalled.");
         const QString unread = QStringLiteral("That one couldn't be read.");
         QTest::newRow("idle, spaces, tab")
             << Phase(idle) << " \t\u00A0" << true << false << QStringList() << QString();
@@ -159,23 +140,14 @@ private Q_SLOTS:
                                 << none;
         QTest::newRow("done") << Phase(phase::Done{filed, false}) << link << false << true
                               << check("Saved", "Title 1") << none;
-        QTest::newRow("done, existing")
-            << Phase(phase::Done{filed, true}) << QString() << false << false
-            << check("Already in your library", "Title 1") << none;
         QTest::newRow("done, error") << Phase(phase::Done{error, false}) << QString() << false
                                      << false << triangle("Saved — filing it now", unread) << none;
-        QTest::newRow("done, existing, error")
-            << Phase(phase::Done{errorWithText, true}) << QString() << false << false
-            << triangle("Already in your library", "Paywalled.") << none;
         QTest::newRow("failed") << Phase(phase::Failed{"Not a link."}) << link << false << true
-                                << QStringList{"exclamationmark.circle.fill", "orange",
-                                               "Not a link."}
+                                << QStringList{"exclamationmark.circle.fill", "Not a link."}
                                 << none;
-        const QStringList signIn{"person.crop.circle", "secondary", "Sign in to save."};
+        const QStringList signIn{"person.crop.circle", "Sign in to save."};
         QTest::newRow("signed out") << Phase(phase::SignedOut{}) << link << false << true << signIn
                                     << "Your saves appear here once you're signed in.";
-        QTest::newRow("signed out, listed")
-            << Phase(phase::SignedOut{}) << QString() << true << false << signIn << QString();
     }
     void phases() {
         QFETCH(Phase, phase);
@@ -202,50 +174,25 @@ private Q_SLOTS:
         QCOMPARE(shown("emptyText") ? find<QLabel>("emptyText")->text() : QString(), empty);
     }
 
-    // A failure message is cut at three lines and a saved line's detail at two.
-    void longTextsAreClamped() {
-        const QString words = QStringLiteral("The page could not be read. ").repeated(12);
-        QuickSaveModelAccess::setPhase(*model, phase::Failed{words});
-        const QStringList lines = find<ClampedLabel>("failedNoteText")->lines(300);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines.last().endsWith(QChar(0x2026)));
-        SaveRow row = save("1", "error");
-        row.error = words;
-        QuickSaveModelAccess::setPhase(*model, phase::Done{row, false});
-        QCOMPARE(find<ClampedLabel>("savedDetail")->lines(300).size(), 2);
-        QCOMPARE(find<ClampedLabel>("savedDetail")->text(), words); // whole, for accessibility
-    }
-
     void recentRow_data() {
         QTest::addColumn<SaveRow>("row");
         QTest::addColumn<QVariant>("subtitle"); // null: no subtitle line
-        QTest::addColumn<QString>("dot");
         QTest::addColumn<bool>("openable");
         const QString yt = QStringLiteral("YouTube"), reading = QStringLiteral("Reading it…");
-        QTest::newRow("three tags") << save("1", "queued", QStringList{"a", "b", "c"})
-                                    << QVariant("a · b") << "accent" << true;
-        QTest::newRow("one tag") << save("1", "done", QStringList{"a"}, yt) << QVariant("a")
-                                 << "faded" << true;
-        QTest::newRow("done, platform")
-            << save("1", "done", QStringList{}, yt) << QVariant(yt) << "faded" << true;
-        QTest::newRow("error, no platform") << save("1", "error") << QVariant() << "orange" << true;
-        QTest::newRow("empty first tag, done")
-            << save("1", "done", QStringList{""}, yt) << QVariant(yt) << "faded" << true;
+        QTest::newRow("three tags")
+            << save("1", "queued", QStringList{"a", "b", "c"}) << QVariant("a · b") << true;
+        QTest::newRow("error, no platform") << save("1", "error") << QVariant() << true;
         QTest::newRow("empty first tag, queued")
-            << save("1", "queued", QStringList{""}, yt) << QVariant(reading) << "accent" << true;
-        QTest::newRow("unlisted status")
-            << save("1", "Done", {}, yt) << QVariant(reading) << "accent" << true;
+            << save("1", "queued", QStringList{""}, yt) << QVariant(reading) << true;
         QTest::newRow("screenshot")
-            << save("1", "done", {}, {}, "screenshot:1") << QVariant() << "faded" << false;
+            << save("1", "done", {}, {}, "screenshot:1") << QVariant() << false;
     }
     void recentRow() {
         QFETCH(SaveRow, row);
         QFETCH(QVariant, subtitle);
-        QFETCH(QString, dot);
         QFETCH(bool, openable);
         RecentRow widget(row);
         QCOMPARE(widget.subtitle() ? QVariant(*widget.subtitle()) : QVariant(), subtitle);
-        QCOMPARE(tintName(widget.dotColor(), widget.palette()), dot);
         QCOMPARE(widget.accessibleName(), row.display());
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QCoreApplication::sendEvent(&widget, &enter);
@@ -295,19 +242,6 @@ private Q_SLOTS:
         QCOMPARE(log, (QStringList{"reload", "load https://pinlark.app/signin, cookies left: 1",
                                    "recent"}));
         QVERIFY(shown("signInBlock"));
-    }
-
-    // The toggle shows the platform's registration read at each opening, not the stored wish.
-    void loginToggle() {
-        fakes.loginItems->state = LoginItemService::Status::Enabled;
-        QVERIFY(item(QStringLiteral("Open at login"))->isChecked());
-        // Switched on while the platform asks for approval: the wish is stored, the toggle is off.
-        fakes.loginItems->state = fakes.loginItems->afterRegister =
-            LoginItemService::Status::RequiresApproval;
-        item(QStringLiteral("Open at login"))->trigger();
-        QVERIFY(fakes.defaults->boolean(QLatin1String(LoginItem::desiredKey)).value_or(false));
-        QVERIFY(!item(QStringLiteral("Open at login"))->isChecked());
-        QCOMPARE(fakes.loginItems->registerCalls, 1);
     }
 };
 

@@ -3,29 +3,22 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTest>
 
 namespace pinlark {
 
 class TestSeal : public QObject {
     Q_OBJECT
 
-    static void write(const QString& path, const QByteArray& bytes) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-
 private Q_SLOTS:
-    // Changed, added and re-moded files and a missing seal are refused in the installer's
-    // verification table; these are the cases it can't reach through a zip.
+    // A changed file and a missing seal are refused in the installer's verification table.
     void check_data() {
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<bool>("nestedChecked");
         QTest::newRow("intact") << "" << true << true;
         QTest::newRow("missing file") << "remove" << false << true;
+        QTest::newRow("file added") << "add" << false << true;
+        QTest::newRow("mode changed") << "chmod" << false << true;
         QTest::newRow("link retargeted outside") << "relink" << false << true;
         QTest::newRow("link replaced by its file") << "unlink" << false << true;
         QTest::newRow("nested bundle changed, checked") << "nested" << false << true;
@@ -38,9 +31,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString app = dir.filePath(QStringLiteral("Pinlark.app"));
         const QString inner = app + QStringLiteral("/Contents/Helpers/Tool.app");
-        write(app + QStringLiteral("/Contents/Info.plist"), "info");
-        write(app + QStringLiteral("/Contents/MacOS/Pinlark"), "exe");
-        write(inner + QStringLiteral("/Contents/MacOS/Tool"), "tool");
+        QVERIFY(writeFile(app + QStringLiteral("/Contents/Info.plist"), "info"));
+        QVERIFY(writeFile(app + QStringLiteral("/Contents/MacOS/Pinlark"), "exe"));
+        QVERIFY(writeFile(inner + QStringLiteral("/Contents/MacOS/Tool"), "tool"));
         QVERIFY(QFile::link(QStringLiteral("../Info.plist"),
                             app + QStringLiteral("/Contents/MacOS/info")));
         QCOMPARE(Seal::write(inner), QString());
@@ -50,14 +43,18 @@ private Q_SLOTS:
         const QString link = app + QStringLiteral("/Contents/MacOS/info");
         if (change == QLatin1String("remove")) {
             QFile::remove(exe);
+        } else if (change == QLatin1String("add")) {
+            QVERIFY(writeFile(app + QStringLiteral("/Contents/MacOS/extra"), "x"));
+        } else if (change == QLatin1String("chmod")) {
+            QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         } else if (change == QLatin1String("relink")) {
             QFile::remove(link);
             QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), link));
         } else if (change == QLatin1String("unlink")) {
             QFile::remove(link);
-            write(link, "info");
+            QVERIFY(writeFile(link, "info"));
         } else if (change == QLatin1String("nested")) {
-            write(inner + QStringLiteral("/Contents/MacOS/Tool"), "TOOL");
+            QVERIFY(writeFile(inner + QStringLiteral("/Contents/MacOS/Tool"), "TOOL"));
             QCOMPARE(Seal::write(app), QString());
         }
         QCOMPARE(Seal::check(app, nestedChecked), valid);

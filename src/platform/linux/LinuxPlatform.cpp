@@ -5,13 +5,45 @@
 #include "platform/linux/BrowserWorkspace.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/FreedesktopNotificationCenter.h"
+#include "platform/linux/PortalHotKeyService.h"
 #include "platform/linux/SealCodeSignature.h"
 #include "platform/linux/X11HotKeyService.h"
 #include "platform/qt/DesktopServices.h"
 #include "platform/qt/SystemClock.h"
 #include "platform/qt/WebEngineCookieStore.h"
 
+#include <QGuiApplication>
+
 namespace pinlark {
+
+namespace {
+
+// The global shortcut for an application on the Qt windowing platform `platformName`: through
+// the desktop portal for a Wayland client whose session bus offers it, else the X11 grab.
+std::unique_ptr<HotKeyService> hotKeyServiceFor(const QString& platformName) {
+    if (platformName.startsWith(QLatin1String("wayland")) && PortalHotKeyService::offered())
+        return std::make_unique<PortalHotKeyService>();
+    return std::make_unique<X11HotKeyService>();
+}
+
+// Chooses at the first registration, once the application and so its windowing platform exist,
+// whether the platform was installed before the application or after.
+class ChosenHotKeyService : public HotKeyService {
+public:
+    bool registerHotKey(std::function<void()> pressed) override {
+        if (!m_chosen) {
+            if (!qGuiApp)
+                return false;
+            m_chosen = hotKeyServiceFor(QGuiApplication::platformName());
+        }
+        return m_chosen->registerHotKey(std::move(pressed));
+    }
+
+private:
+    std::unique_ptr<HotKeyService> m_chosen;
+};
+
+} // namespace
 
 void LinuxPlatform::install() {
     Platform::Services s;
@@ -23,7 +55,7 @@ void LinuxPlatform::install() {
     s.alerts = std::make_unique<MessageBoxAlerts>();
     s.bundle = std::make_unique<ExecutableBundle>();
     s.activationPolicy = std::make_unique<RecordedActivationPolicy>();
-    s.hotKeys = std::make_unique<X11HotKeyService>();
+    s.hotKeys = std::make_unique<ChosenHotKeyService>();
     s.loginItems = std::make_unique<AutostartLoginItemService>();
     s.codeSignature = std::make_unique<SealCodeSignature>();
     s.notifications = std::make_unique<FreedesktopNotificationCenter>();

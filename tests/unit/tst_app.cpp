@@ -4,7 +4,8 @@
 
 using namespace pinlark;
 
-class TestCommandLine : public QObject {
+// The command line a launch is given.
+class TestApp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // `kind` -1: no command; the launch prints a message containing `message` and exits with
@@ -24,13 +25,11 @@ private Q_SLOTS:
             "https://example.org/a?b=c#d", 0);
         row("the URL alone, padded, upper case", {" HTTPS://Example.org/x \n"}, save,
             "https://example.org/x", 0);
-        row("--quick-save", {"--quick-save"}, int(Command::Kind::QuickSave), "", 0);
         row("--toggle-library", {"--toggle-library"}, int(Command::Kind::ToggleLibrary), "", 0);
         row("--help", {"--help"}, -1, "--save URL", 0);
         row("file link", {"file:///etc/passwd"}, -1, "only http and https links");
         row("control characters echoed harmlessly", {"\x1b]0;x\x07"}, -1, "\"?]0;x?\" is not");
         row("--save without a link", {"--save"}, -1, "--save needs a link");
-        row("two links", {"https://a.example/", "https://b.example/"}, -1, "one link at a time");
         row("unknown option", {"--frobnicate"}, -1, "unknown option \"--frobnicate\"");
     }
     void parse() {
@@ -50,5 +49,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCommandLine)
-#include "tst_commandline.moc"
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"

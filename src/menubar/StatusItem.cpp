@@ -1,0 +1,335 @@
+#include "menubar/StatusItem.h"
+
+#include "library/Dashboard.h"
+#include "loginitem/LoginItem.h"
+#include "menubar/Popover.h"
+#include "platform/Log.h"
+#include "platform/Platform.h"
+#include "quicksave/QuickSaveView.h"
+#include "service/Config.h"
+#include "session/Connect.h"
+#include "session/Session.h"
+#include "update/Installer.h"
+#include "update/Updater.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+
+#include <cmath>
+#include <exception>
+#include <functional>
+
+namespace pinlark {
+
+namespace {
+
+// Runs `work` to its end on its own; a failure is logged under `prefix`.
+QCoro::Task<> detached(std::function<QCoro::Task<>()> work, QString prefix) {
+    try {
+        co_await work();
+    } catch (const std::exception& e) {
+        logLine(prefix + QString::fromUtf8(e.what()));
+    }
+}
+
+QCoro::Task<> signOutToSignInPage() {
+    co_await Session::signOut();
+    Dashboard& dashboard = Dashboard::shared();
+    dashboard.load(Config::api(QStringLiteral("signin")));
+    dashboard.show();
+}
+
+} // namespace
+
+StatusItem::StatusItem(QObject* parent)
+    : StatusItem(SavesClient::service(), parent) {}
+
+StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
+    : QObject(parent)
+    , m_model(std::make_unique<QuickSaveModel>(std::move(client)))
+    , m_popover(std::make_unique<Popover>(*m_model))
+    , m_menu(std::make_unique<QMenu>())
+    , m_tray(std::make_unique<QSystemTrayIcon>()) {
+    connect(m_popover.get(), &Popover::closed, m_model.get(), &QuickSaveModel::closed);
+    // The icon follows the palette from light to dark and back.
+    m_popover->installEventFilter(this);
+
+    // Trays that draw the menu themselves (StatusNotifierItem hosts over D-Bus) and the XEmbed
+    // tray, where Qt opens it on a right click, both show this menu: it is filled the moment
+    // it is about to open. A host may read the menu without announcing that it opens it, so it
+    // is also kept current when the update state changes and after each command (once the
+    // command's own signal has returned: filling deletes the old rows).
+    fillMenu(m_menu.get());
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] { fillMenu(m_menu.get()); });
+    connect(
+        m_menu.get(), &QMenu::triggered, this, [this] { fillMenu(m_menu.get()); },
+        Qt::QueuedConnection);
+    m_tray->setContextMenu(m_menu.get());
+    m_tray->setIcon(icon());
+    m_tray->setToolTip(defaultToolTip());
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                // The tray does not pass the click's modifiers on; ask for them as they are now.
+                clicked(reason, QGuiApplication::queryKeyboardModifiers());
+            });
+    m_tray->show();
+
+    const QPointer<StatusItem> self(this);
+    Updater::onChange = [self] {
+        if (self)
+            self->refreshBadge();
+    };
+    Installer::onChange = [self] {
+        if (self)
+            self->refreshBadge();
+    };
+    m_model->dismiss = [self] {
+        if (self)
+            self->closePopover();
+    };
+}
+
+StatusItem::~StatusItem() = default;
+
+QWidget* StatusItem::popover() {
+    return m_popover.get();
+}
+
+void StatusItem::clicked(QSystemTrayIcon::ActivationReason reason,
+                         Qt::KeyboardModifiers modifiers) {
+    switch (reason) {
+    case QSystemTrayIcon::Context:
+        showMenu();
+        return;
+    case QSystemTrayIcon::MiddleClick:
+        // Only the left and right buttons act on the item.
+        return;
+    case QSystemTrayIcon::Unknown:
+        togglePopover();
+        return;
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::DoubleClick:
+        // The second press of a double click arrives as DoubleClick alone: it is a click too.
+        if (modifiers & Qt::ControlModifier)
+            showMenu();
+        else
+            togglePopover();
+        return;
+    }
+}
+
+void StatusItem::togglePopover() {
+    if (m_popover->isVisible())
+        closePopover();
+    else
+        showPopover();
+}
+
+void StatusItem::showPopover(const std::optional<QUrl>& link) {
+    if (m_popover->isVisible()) {
+        if (link)
+            m_model->setUrl(link->toString());
+        m_popover->raise();
+        m_popover->activateWindow();
+        m_popover->view()->focusField();
+        return;
+    }
+    m_model->opened();
+    if (link)
+        m_model->setUrl(link->toString());
+    // A StatusNotifierItem host never says where the item is: the panel goes to the pointer.
+    QRect anchor = m_tray->geometry();
+    if (anchor.isEmpty())
+        anchor = QRect(QCursor::pos(), QSize(1, 1));
+    m_popover->showAt(anchor);
+}
+
+void StatusItem::closePopover() {
+    m_popover->hide();
+}
+
+void StatusItem::showMenu() {
+    // On the XEmbed tray Qt has opened it already for a right click.
+    if (m_menu->isVisible())
+        return;
+    m_menu->popup(QCursor::pos());
+}
+
+QMenu* StatusItem::buildMenu() {
+    auto* menu = new QMenu;
+    fillMenu(menu);
+    return menu;
+}
+
+void StatusItem::fillMenu(QMenu* menu) {
+    menu->clear();
+    const auto add = [this, menu](const QString& title, void (StatusItem::*command)()) {
+        QAction* item = menu->addAction(title);
+        if (command)
+            connect(item, &QAction::triggered, this, command);
+        return item;
+    };
+    add(QStringLiteral("Open Library"), &StatusItem::openLibrary);
+    add(QStringLiteral("Quick Save\u2026"), &StatusItem::openQuickSave);
+    menu->addSeparator();
+    if (Connect::isRunning())
+        add(QStringLiteral("Waiting for the browser\u2026"), &StatusItem::signInViaBrowser)
+            ->setEnabled(false);
+    else
+        add(QStringLiteral("Sign In\u2026"), &StatusItem::signInViaBrowser);
+    add(QStringLiteral("Sign Out"), &StatusItem::signOut);
+    menu->addSeparator();
+    QAction* login = add(QStringLiteral("Open at Login"), &StatusItem::toggleLogin);
+    login->setCheckable(true);
+    login->setChecked(Platform::loginItems().status() == LoginItemService::Status::Enabled);
+    QAction* automatic =
+        add(QStringLiteral("Install Updates Automatically"), &StatusItem::toggleAutoUpdate);
+    automatic->setCheckable(true);
+    automatic->setChecked(Installer::isAutomatic());
+    if (Installer::isBusy()) {
+        add(QStringLiteral("Installing update\u2026"), nullptr)->setEnabled(false);
+    } else if (const auto& version = Updater::availableVersion()) {
+        QAction* update =
+            add(QStringLiteral("Update to %1\u2026").arg(*version), &StatusItem::openUpdate);
+        QFont bold = menu->font();
+        bold.setBold(true);
+        update->setFont(bold);
+    } else {
+        add(QStringLiteral("Check for Updates\u2026"), &StatusItem::checkForUpdates);
+    }
+    menu->addSeparator();
+    QAction* quit = add(QStringLiteral("Quit Pinlark"), nullptr);
+    quit->setShortcut(Qt::CTRL | Qt::Key_Q);
+    // Ends the event loop at once: a quit request would first close every window, and the
+    // library window turns a close into hiding.
+    connect(quit, &QAction::triggered, quit, [] { QCoreApplication::exit(0); });
+}
+
+QString StatusItem::defaultToolTip() {
+    return QStringLiteral("Pinlark \u2014 save a link (%1 for the library)")
+        .arg(QuickSaveView::libraryShortcutText());
+}
+
+void StatusItem::refreshBadge() {
+    if (!m_menu->isVisible())
+        fillMenu(m_menu.get());
+    if (Installer::isBusy()) {
+        m_tray->setIcon(badgedIcon());
+        m_tray->setToolTip(
+            QStringLiteral("Pinlark is downloading an update \u2014 it will restart itself"));
+    } else if (const auto& version = Updater::availableVersion()) {
+        m_tray->setIcon(badgedIcon());
+        m_tray->setToolTip(
+            QStringLiteral("Pinlark %1 is available \u2014 click for the menu").arg(*version));
+    } else {
+        m_tray->setIcon(icon());
+        m_tray->setToolTip(defaultToolTip());
+    }
+}
+
+bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_popover.get() && event->type() == QEvent::ApplicationPaletteChange)
+        refreshBadge();
+    return QObject::eventFilter(watched, event);
+}
+
+void StatusItem::openLibrary() {
+    Dashboard::shared().show();
+}
+
+void StatusItem::openQuickSave() {
+    togglePopover();
+}
+
+void StatusItem::toggleLogin() {
+    LoginItem::set(Platform::loginItems().status() != LoginItemService::Status::Enabled);
+}
+
+void StatusItem::toggleAutoUpdate() {
+    Platform::defaults().set(QStringLiteral("autoUpdate"), !Installer::isAutomatic());
+}
+
+void StatusItem::checkForUpdates() {
+    detached([] { return Updater::check(true); }, QStringLiteral("[updater] "));
+}
+
+void StatusItem::openUpdate() {
+    Updater::openLatest();
+}
+
+void StatusItem::signInViaBrowser() {
+    Connect::begin();
+}
+
+void StatusItem::signOut() {
+    detached(&signOutToSignInPage, QStringLiteral("[Pinlark] "));
+}
+
+QIcon StatusItem::icon() {
+    return makeIcon(false);
+}
+
+QIcon StatusItem::badgedIcon() {
+    return makeIcon(true);
+}
+
+QIcon StatusItem::makeIcon(bool badge) {
+    const QImage loaded(
+        Platform::bundle().path() + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "PNG");
+    if (loaded.isNull())
+        return {};
+    // Panels draw no template images: the icon takes the colour of text on the window
+    // background, which follows the desktop's light or dark theme.
+    const QColor tint = QGuiApplication::palette().color(QPalette::WindowText);
+    QIcon result;
+    for (const qreal dpr : {1.0, 2.0}) {
+        QImage image = scaled(loaded, dpr);
+        if (badge)
+            image = withBadge(image);
+        result.addPixmap(QPixmap::fromImage(tinted(image, tint)));
+    }
+    return result;
+}
+
+QImage StatusItem::scaled(const QImage& loaded, qreal dpr, int height) {
+    const int h = int(std::lround(height * dpr));
+    const int w = std::max(1, int(std::lround(qreal(loaded.width()) / loaded.height() * h)));
+    QImage image = loaded.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    return image;
+}
+
+QImage StatusItem::withBadge(const QImage& plain) {
+    QImage image = plain.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const qreal w = image.deviceIndependentSize().width();
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    // A transparent ring around the dot keeps it apart from the drawing. The origin is the
+    // top-left corner: the dot's centre is 3.5 pixels in from the right and top edges.
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.drawEllipse(QRectF(w - 8, -1, 9, 9));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawEllipse(QRectF(w - 7, 0, 7, 7));
+    return image;
+}
+
+QImage StatusItem::tinted(const QImage& image, const QColor& tint) {
+    QImage result(image.size(), QImage::Format_ARGB32_Premultiplied);
+    result.setDevicePixelRatio(image.devicePixelRatio());
+    result.fill(tint);
+    QPainter painter(&result);
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.drawImage(QPoint(0, 0), image);
+    return result;
+}
+
+} // namespace pinlark

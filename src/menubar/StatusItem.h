@@ -1,0 +1,98 @@
+#pragma once
+
+#include "quicksave/QuickSaveModel.h"
+
+#include <QIcon>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class QMenu;
+
+namespace pinlark {
+
+class Popover;
+
+// The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
+// Control-click opens the menu of library, sign-in, login-item and update commands, rebuilt
+// from the current state each time it opens. The icon carries a dot, and its tooltip changes,
+// while an update is available or being installed. Created once at launch; owns the panel and
+// its model.
+class StatusItem : public QObject {
+    Q_OBJECT
+public:
+    explicit StatusItem(QObject* parent = nullptr);
+    // With the model's service client given (tests script it).
+    explicit StatusItem(std::shared_ptr<SavesClient> client, QObject* parent = nullptr);
+    ~StatusItem() override;
+
+    QSystemTrayIcon* tray() { return m_tray.get(); }
+    QWidget* popover();
+    QuickSaveModel& model() { return *m_model; }
+
+    // What a click on the icon does: a right click, or a left click with Control held, opens the
+    // menu; a middle click does nothing; any other click toggles the panel.
+    void clicked(QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers modifiers);
+
+    void togglePopover();
+    // Opens the panel if it is closed (the model pre-fills the field from the clipboard) and,
+    // when `link` is given, puts that link into the field instead. An open panel only takes the
+    // link and comes forward.
+    void showPopover(const std::optional<QUrl>& link = std::nullopt);
+    void closePopover();
+
+    // Fills the menu from the current state and opens it at the pointer, unless the tray has
+    // opened it already.
+    void showMenu();
+    // A new menu with the rows of the moment; the caller owns it.
+    QMenu* buildMenu();
+
+    // The icon and tooltip for the updater's and installer's state.
+    void refreshBadge();
+
+    // The menu's commands.
+    void openLibrary();
+    void openQuickSave();
+    void toggleLogin();
+    void toggleAutoUpdate();
+    void checkForUpdates();
+    void openUpdate();
+    void signInViaBrowser();
+    void signOut();
+
+    // The bundle's "MenuBarIcon.png" as a 16-pixel-high monochrome icon in the palette's text
+    // colour; a null icon when the resource is missing or unreadable.
+    static QIcon icon();
+    // The same with a dot in its top-right corner; null without the resource.
+    static QIcon badgedIcon();
+
+    // The steps of the icons, on images: `loaded` scaled to `height` device-independent pixels
+    // at `dpr` device pixels each, keeping its aspect ratio; the dot drawn in black over a
+    // transparent ring; every pixel made `tint`, keeping its alpha.
+    static QImage scaled(const QImage& loaded, qreal dpr, int height = 16);
+    static QImage withBadge(const QImage& plain);
+    static QImage tinted(const QImage& image, const QColor& tint);
+
+    static QString defaultToolTip();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void fillMenu(QMenu* menu);
+    static QIcon makeIcon(bool badge);
+
+    std::unique_ptr<QuickSaveModel> m_model;
+    std::unique_ptr<Popover> m_popover;
+    // The tray's own menu; filled afresh each time it is about to open.
+    std::unique_ptr<QMenu> m_menu;
+    // Last, so it goes first: nothing of the tray outlives the menu it shows.
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+};
+
+} // namespace pinlark

@@ -1,0 +1,165 @@
+#include "platform/linux/PortalHotKeyService.h"
+
+#include "platform/Log.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace pinlark {
+
+// One entry of BindShortcuts' list, a(sa{sv}): the shortcut's id and its properties.
+struct PortalShortcut {
+    QString id;
+    QVariantMap properties;
+};
+
+} // namespace pinlark
+
+Q_DECLARE_METATYPE(pinlark::PortalShortcut)
+
+namespace pinlark {
+
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut) {
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString interface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString shortcutId = QStringLiteral("library");
+
+// A new object path element; the portal names request and session objects after it.
+QString newToken() {
+    static int tokens = 0;
+    return QStringLiteral("pinlark%1").arg(++tokens);
+}
+
+// Where the portal puts the request object named `token` for this connection: under the unique
+// name without its colon, dots as underscores.
+QString requestPath(const QString& token) {
+    QString sender = QDBusConnection::sessionBus().baseService().mid(1);
+    sender.replace(u'.', u'_');
+    return path + QStringLiteral("/request/") + sender + u'/' + token;
+}
+
+// Portals document the session handle as an object path and send a string.
+QString pathOf(const QVariant& value) {
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+        return value.value<QDBusObjectPath>().path();
+    return value.toString();
+}
+
+} // namespace
+
+PortalHotKeyService::PortalHotKeyService() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // Request objects come and go; their signals are told apart by path.
+    bus.connect(service, QString(), QStringLiteral("org.freedesktop.portal.Request"),
+                QStringLiteral("Response"), this, SLOT(response(QDBusMessage)));
+    bus.connect(service, path, interface, QStringLiteral("Activated"), this,
+                SLOT(activated(QDBusMessage)));
+}
+
+bool PortalHotKeyService::offered() {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << interface << QStringLiteral("version");
+    return QDBusConnection::sessionBus().call(get, QDBus::Block, 2000).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+bool PortalHotKeyService::registerHotKey(std::function<void()> pressed) {
+    m_pressed = std::move(pressed);
+    if (m_step != Step::Idle && m_step != Step::Failed)
+        return true;
+    if (!QDBusConnection::sessionBus().isConnected())
+        return false;
+    qDBusRegisterMetaType<PortalShortcut>();
+    qDBusRegisterMetaType<QList<PortalShortcut>>();
+    m_step = Step::Creating;
+    send(QStringLiteral("CreateSession"), {},
+         {{QStringLiteral("session_handle_token"), newToken()}});
+    return true;
+}
+
+void PortalHotKeyService::send(const QString& method, QVariantList arguments, QVariantMap options) {
+    const QString token = newToken();
+    options.insert(QStringLiteral("handle_token"), token);
+    // Listened to before the request leaves: the Response may arrive before the reply.
+    const QString predicted = requestPath(token);
+    m_request = predicted;
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
+    call.setArguments(arguments << options);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, predicted](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                const QDBusPendingReply<QDBusObjectPath> reply = *w;
+                if (m_request != predicted)
+                    return; // answered already
+                if (reply.isError())
+                    fail(reply.error().message());
+                else // a portal older than the handle_token option names its own
+                    m_request = reply.value().path();
+            });
+}
+
+void PortalHotKeyService::response(const QDBusMessage& message) {
+    const QVariantList args = message.arguments();
+    if (m_request.isEmpty() || message.path() != m_request || args.size() < 2)
+        return;
+    m_request.clear();
+    const uint code = args.at(0).toUInt();
+    const QVariantMap results = qdbus_cast<QVariantMap>(args.at(1));
+    if (code != 0)
+        return fail(code == 1 ? QStringLiteral("cancelled") : QStringLiteral("refused"));
+    if (m_step == Step::Creating) {
+        m_session = pathOf(results.value(QStringLiteral("session_handle")));
+        if (m_session.isEmpty())
+            return fail(QStringLiteral("no session"));
+        m_step = Step::Session;
+        const QVariantMap properties{
+            {QStringLiteral("description"), QStringLiteral("Show or hide the library window")},
+            {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}};
+        const QList<PortalShortcut> shortcuts{{shortcutId, properties}};
+        send(QStringLiteral("BindShortcuts"),
+             {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts),
+              QString()},
+             {});
+    }
+}
+
+void PortalHotKeyService::activated(const QDBusMessage& message) {
+    const QVariantList args = message.arguments();
+    if (m_step != Step::Session || args.size() < 2 || pathOf(args.at(0)) != m_session ||
+        args.at(1).toString() != shortcutId)
+        return;
+    if (m_pressed)
+        m_pressed();
+}
+
+void PortalHotKeyService::fail(const QString& why) {
+    m_step = Step::Failed;
+    m_request.clear();
+    logLine(QStringLiteral("[Pinlark] the desktop portal did not bind the global shortcut: %1")
+                .arg(why));
+}
+
+} // namespace pinlark

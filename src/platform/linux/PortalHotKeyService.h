@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/HotKeyService.h"
+
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+namespace pinlark {
+
+// The shortcut through the desktop portal's GlobalShortcuts interface on the session bus, for
+// Wayland, where no client may grab a key: a session, then one shortcut bound in it with
+// Alt+Super+S as the preferred trigger (the desktop may ask the user and pick another), then
+// its activations. Nothing waits: the portal answers each request with a Response signal on a
+// request object, which is listened to before the request is sent.
+class PortalHotKeyService : public QObject, public HotKeyService {
+    Q_OBJECT
+public:
+    PortalHotKeyService();
+
+    // Whether the session bus has a desktop portal that offers global shortcuts. Waits for the
+    // portal's answer two seconds at most.
+    static bool offered();
+
+    // Sends the first request and gives true (false without a session bus); later calls only
+    // replace `pressed`, or try again after a refusal. A refusal (of the portal, the desktop or
+    // the user) comes later and is logged: no shortcut then.
+    bool registerHotKey(std::function<void()> pressed) override;
+
+private Q_SLOTS:
+    void response(const QDBusMessage& message);
+    void activated(const QDBusMessage& message);
+
+private:
+    // Session: the session exists and the shortcut is bound or being bound.
+    enum class Step { Idle, Creating, Session, Failed };
+
+    void send(const QString& method, QVariantList arguments, QVariantMap options);
+    void fail(const QString& why);
+
+    std::function<void()> m_pressed;
+    Step m_step = Step::Idle;
+    QString m_request; // the request object whose Response is awaited
+    QString m_session;
+};
+
+} // namespace pinlark

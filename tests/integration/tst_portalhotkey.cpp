@@ -1,0 +1,126 @@
+#include "platform/linux/PortalHotKeyService.h"
+#include "support/LogCapture.h"
+#include "support/TestSupport.h"
+
+#include <QtDBus>
+#include <QtTest>
+
+using namespace pinlark;
+
+namespace {
+
+const QString portalPath = u"/org/freedesktop/portal/desktop"_s;
+
+// A desktop portal's GlobalShortcuts on a connection of its own. It answers the method
+// `refused` with the Response `code`, or with an error when the code is 0, and the others with
+// success; each Response goes out before the method's reply, as a quick portal's may.
+class FakePortal : public QDBusVirtualObject {
+public:
+    QString refused, session = portalPath + "/session/1"_L1;
+    uint code = 0;
+    QStringList calls; // each with the shortcuts it binds and their preferred triggers
+
+    bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+        const QVariantMap options = qdbus_cast<QVariantMap>(m.arguments().constLast());
+        QVariantMap results{{u"session_handle"_s, session}}; // a string, as portals send it
+        QString call = m.member();
+        if (call == "BindShortcuts"_L1) { // its first shortcut
+            const QDBusArgument list = m.arguments().at(1).value<QDBusArgument>();
+            QString id;
+            QVariantMap properties;
+            list.beginArray();
+            list.beginStructure();
+            list >> id >> properties;
+            call += u' ' + id + u' ' + properties.value(u"preferred_trigger"_s).toString();
+        }
+        calls.append(call);
+        if (m.member() == refused && code == 0)
+            return bus.send(m.createErrorReply(QDBusError::AccessDenied, u"not for you"_s));
+        const QString request = portalPath + "/request/"_L1 +
+                                m.service().mid(1).replace(u'.', u'_') + u'/' +
+                                options.value(u"handle_token"_s).toString();
+        bus.send(
+            QDBusMessage::createSignal(request, u"org.freedesktop.portal.Request"_s, u"Response"_s)
+            << (m.member() == refused ? code : 0u) << results);
+        return bus.send(m.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+    }
+    QString introspect(const QString&) const override { return {}; }
+};
+
+} // namespace
+
+// The shortcut through a stand-in portal on a private session bus.
+class TestPortalHotKey : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_runtime.isValid());
+        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
+                                       u"--address=unix:dir="_s + m_runtime.path()});
+        QVERIFY(m_bus.waitForReadyRead(10000));
+        const QByteArray address = m_bus.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        m_portalBus = QDBusConnection::connectToBus(QString::fromLatin1(address), u"portal"_s);
+        QVERIFY(m_portalBus.registerVirtualObject(portalPath, &m_portal));
+        QVERIFY(m_portalBus.registerService(u"org.freedesktop.portal.Desktop"_s));
+        QDBusConnection::sessionBus().connect({}, portalPath, u"test.Ping"_s, u"Ping"_s, this,
+                                              SLOT(pinged()));
+    }
+
+    // The shortcut is asked for with its trigger; only its own activation runs the action, once,
+    // on the main thread. A refusal leaves no shortcut and a log line.
+    void binding_data() {
+        QTest::addColumn<QString>("refused");
+        QTest::addColumn<uint>("code");
+        QTest::addColumn<QStringList>("calls");
+        const QStringList both{u"CreateSession"_s, u"BindShortcuts library ALT+LOGO+s"_s};
+        QTest::newRow("granted") << QString() << 0u << both;
+        QTest::newRow("cancelled by the user") << u"BindShortcuts"_s << 1u << both;
+        QTest::newRow("session refused") << u"CreateSession"_s << 2u << both.mid(0, 1);
+        QTest::newRow("bus error") << u"CreateSession"_s << 0u << both.mid(0, 1);
+    }
+    void binding() {
+        QFETCH(QString, refused);
+        QFETCH(uint, code);
+        QFETCH(QStringList, calls);
+        m_portal.refused = refused;
+        m_portal.code = code;
+        m_portal.calls.clear();
+        LogCapture log;
+        PortalHotKeyService service;
+        QList<QThread*> ran;
+        QVERIFY(service.registerHotKey([&] { ran.append(QThread::currentThread()); }));
+        QTRY_COMPARE(m_portal.calls, calls);
+        QTRY_COMPARE(log.lines.size(), refused.isEmpty() ? 0 : 1);
+
+        const std::pair<QString, QString> activations[] = {
+            {portalPath + "/session/other"_L1, u"library"_s},
+            {m_portal.session, u"other"_s},
+            {m_portal.session, u"library"_s}};
+        for (const auto& [session, id] : activations)
+            m_portalBus.send(QDBusMessage::createSignal(portalPath,
+                                                        u"org.freedesktop.portal.GlobalShortcuts"_s,
+                                                        u"Activated"_s)
+                             << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(0)
+                             << QVariantMap());
+        // Sent after them, so the activations have been handled once it arrives.
+        const int pings = m_pings;
+        m_portalBus.send(QDBusMessage::createSignal(portalPath, u"test.Ping"_s, u"Ping"_s));
+        QTRY_COMPARE(m_pings, pings + 1);
+        QCOMPARE(ran, QList<QThread*>(refused.isEmpty() ? 1 : 0, thread()));
+    }
+
+protected Q_SLOTS:
+    void pinged() { ++m_pings; }
+
+private:
+    QTemporaryDir m_runtime; // holds the bus's socket; outlives m_bus, which stops the bus
+    QProcess m_bus;
+    QDBusConnection m_portalBus{QString()};
+    FakePortal m_portal;
+    int m_pings = 0;
+};
+
+QTEST_GUILESS_MAIN(TestPortalHotKey)
+
+#include "tst_portalhotkey.moc"
