@@ -1,0 +1,93 @@
+// The process entry: one running copy per user. A launch while another copy runs hands that copy
+// its command and ends; the first launch becomes the app.
+
+#include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/SingleInstance.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxPlatform.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <vector>
+
+using namespace pinlark;
+
+namespace {
+
+// Kept next to the application object for the life of the process; never destroyed, like the
+// controllers it owns.
+AppDelegate* delegate = nullptr;
+
+// `message` on standard output for a success, standard error otherwise; the exit status.
+int finish(const CommandLine::Parsed& parsed) {
+    std::fputs(parsed.message.toLocal8Bit().constData(), parsed.exitStatus == 0 ? stdout : stderr);
+    return parsed.exitStatus;
+}
+
+// Whether an argument is one of the toolkit's own options ("-platform", "-display", …), which
+// the application object takes out.
+bool hasToolkitOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-' && argv[i][1] != '-' && argv[i][1] != 'h' && argv[i][1] != '\0')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Help and refused links are answered before anything connects to the display or the bus, so
+    // a bad argument never reaches a running copy.
+    if (!hasToolkitOption(argc, argv)) {
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (const auto parsed = CommandLine::parse(arguments); !parsed.command)
+            return finish(parsed);
+    }
+
+    // The web engine shares its OpenGL contexts with the widgets; it must be asked before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
+    if (!parsed.command)
+        return finish(parsed);
+
+    SingleInstance instance;
+    if (!instance.listen()) {
+        if (instance.send(*parsed.command))
+            return 0;
+        std::fputs("Pinlark: the running copy of Pinlark did not answer.\n", stderr);
+        return 1;
+    }
+
+    LinuxPlatform::install();
+    Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Accessory);
+    delegate = new AppDelegate;
+
+    // Commands that arrive before launching has finished, the launch's own first, wait for it.
+    std::vector<Command> waiting;
+    if (parsed.command->kind != Command::Kind::Reopen)
+        waiting.push_back(*parsed.command);
+    bool launched = false;
+    QObject::connect(&instance, &SingleInstance::commandReceived, delegate,
+                     [&](const Command& command) {
+                         if (launched)
+                             delegate->handle(command);
+                         else
+                             waiting.push_back(command);
+                     });
+    QTimer::singleShot(0, delegate, [&] {
+        delegate->applicationDidFinishLaunching();
+        launched = true;
+        for (const Command& command : std::exchange(waiting, {}))
+            delegate->handle(command);
+    });
+
+    return app.exec();
+}
