@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "platform/Platform.h"
+#include "platform/WebProfile.h"
 #include "platform/linux/LinuxPlatform.h"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     // The web engine shares its OpenGL contexts with the widgets; it must be asked before the
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareWebEngine();
     QApplication app(argc, argv);
     const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
     if (!parsed.command)

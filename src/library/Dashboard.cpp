@@ -85,6 +85,14 @@ void Dashboard::buildWebView() {
     // request is pending: from then on a slow image, script or frame is the page's own affair.
     connect(page, &QWebEnginePage::urlChanged, this, [this] { m_loadTimeout.reset(); });
     connect(page, &QWebEnginePage::titleChanged, this, &Dashboard::titleChanged);
+    // Hidden and done loading, the page is frozen: its timers and scripts stop, its document
+    // stays. The engine recommends it then and takes it back to active when the window shows
+    // or a load starts. Never further (discarded), which would reload the page on showing.
+    connect(page, &QWebEnginePage::recommendedStateChanged, this,
+            [page](QWebEnginePage::LifecycleState state) {
+                using State = QWebEnginePage::LifecycleState;
+                page->setLifecycleState(state == State::Active ? State::Active : State::Frozen);
+            });
 }
 
 void Dashboard::buildWindow() {

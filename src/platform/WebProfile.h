@@ -10,4 +10,9 @@ namespace pinlark {
 // main thread, and never released.
 QWebEngineProfile* sharedWebProfile();
 
+// Sets the web engine up for one window on one site that spends most of its time hidden: the
+// web view draws through Qt Quick's software renderer, so neither the app nor the engine loads
+// an OpenGL stack. Call before the application object.
+void prepareWebEngine();
+
 } // namespace pinlark

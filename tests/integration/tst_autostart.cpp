@@ -69,11 +69,17 @@ private Q_SLOTS:
 
         const QString head = "[Desktop Entry]\nType=Application\nName=Pinlark\n";
         QTest::newRow("this copy") << head + "Exec={exe}\n" << Status::Enabled;
+        QTest::newRow("comments, spacing, arguments")
+            << "# written by hand\n\n[Desktop Entry]\nName = Pinlark\nType = Application\n"
+               "Exec = \"{exe}\" --background %U\n[Desktop Action x]\nExec=/bin/false\n"
+            << Status::Enabled;
         QTest::newRow("another copy") << head + "Exec=/opt/Pinlark.app/Contents/MacOS/Pinlark\n"
                                       << Status::NotRegistered;
         QTest::newRow("Hidden=true") << head + "Exec={exe}\nHidden=true\n"
                                      << Status::RequiresApproval;
         QTest::newRow("not a desktop entry") << "Exec={exe}\n" << Status::NotRegistered;
+        QTest::newRow("not an application") << "[Desktop Entry]\nType=Link\nExec={exe}\n"
+                                            << Status::NotRegistered;
     }
     void existingEntry() {
         QFETCH(QString, content);

@@ -151,8 +151,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(html(d.webView()).contains(u"The request timed out."_s), 20000);
     }
 
-    // Closing hides the window, saves its frame and switches back to accessory after the
-    // event; showing brings back the same document without a reload.
+    // Closing hides the window, saves its frame, switches back to accessory after the event
+    // and freezes the page; showing brings back the same document, active, without a reload.
     void closeHides() {
         Dashboard& d = Dashboard::shared();
         d.show();
@@ -165,11 +165,20 @@ private Q_SLOTS:
         QVERIFY(!d.window()->isVisible());
         QCOMPARE(m_fakes.defaults->string(QLatin1String(Dashboard::frameKey)), u"40 30 700 500"_s);
         QTRY_COMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Accessory);
+        QWebEnginePage* page = d.webView()->page();
+        QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
 
         d.show();
+        QCOMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Active);
         QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
         QCOMPARE(evaluate(d.webView(), u"window.marker"_s).toInt(), 42);
         QCOMPARE(m_server.count(u"/saves"_s), requests);
+
+        // A load while hidden wakes the page until it is done.
+        d.hide();
+        QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
+        QVERIFY(loadAndWait(m_server.url(u"/target"_s)));
+        QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
     }
 
     // Loads that end without a document and without failing leave what is shown alone.

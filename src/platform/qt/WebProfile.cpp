@@ -2,6 +2,7 @@
 
 #include "Product.h"
 
+#include <QQuickWindow>
 #include <QStandardPaths>
 #include <QWebEngineProfile>
 
@@ -20,6 +21,10 @@ QWebEngineProfile* sharedWebProfile() {
         return p;
     }();
     return profile;
+}
+
+void prepareWebEngine() {
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 } // namespace pinlark
