@@ -6,11 +6,9 @@
 #include "support/Xvfb.h"
 
 #include <QApplication>
-#include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 using namespace pinlark;
@@ -43,8 +41,6 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         QVERIFY(!item.hasTray() && standIn.button()->isVisible());
-        const std::unique_ptr<QMenu> trayMenu(item.buildMenu());
-        QCOMPARE(standIn.menu()->actions().size(), trayMenu->actions().size());
         // The application menu's Quit holds the key in this window.
         QCOMPARE(standIn.menu()->actions().last()->shortcut(), QKeySequence());
         QTest::mouseClick(standIn.button(), Qt::LeftButton);
@@ -57,7 +53,6 @@ private Q_SLOTS:
         trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request"});
         QTRY_VERIFY_WITH_TIMEOUT(item.hasTray(), 20000);
         QVERIFY(!standIn.button()->isVisible() && !standIn.menu()->menuAction()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!item.tray()->geometry().isEmpty(), 20000);
         trayer.kill();
         trayer.waitForFinished();
         QTRY_VERIFY_WITH_TIMEOUT(!item.hasTray(), 20000);

@@ -23,7 +23,6 @@ public:
         m_process.waitForFinished();
     }
     bool running() const { return !m_display.isEmpty(); }
-    QByteArray display() const { return m_display; }
     // Points the application object yet to be made at this server, on the xcb platform.
     void useForApp() const {
         if (running()) {
