@@ -5,10 +5,13 @@
 #include "loginitem/LoginItem.h"
 #include "menubar/Hotkey.h"
 #include "menubar/StatusItem.h"
+#include "menubar/TrayStandIn.h"
 #include "platform/Platform.h"
 #include "update/Updater.h"
 
 #include <QGuiApplication>
+#include <QLayout>
+#include <QMenuBar>
 #include <QWidget>
 
 namespace pinlark {
@@ -29,6 +32,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     LoginItem::reconcile();
     Updater::isLibraryVisible = [] { return Dashboard::shared().window()->isVisible(); };
     Updater::start();
+    if (auto* bar = qobject_cast<QMenuBar*>(Dashboard::shared().window()->layout()->menuBar()))
+        trayStandIn = std::make_unique<TrayStandIn>(*statusItem, bar);
     Dashboard::shared().show();
 }
 

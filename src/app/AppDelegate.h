@@ -10,6 +10,7 @@
 namespace pinlark {
 
 class StatusItem;
+class TrayStandIn;
 
 // The application delegate: wires the long-lived controllers in a fixed order once launching has
 // finished and routes the app-level events (a reopen, a later launch's command) to them. One
@@ -23,7 +24,7 @@ public:
 
     // In this order: the main menu, the status item, the global hotkey, the notification
     // delegate (when the bundle has an identifier), the login item, the updater, and the
-    // library window shown.
+    // library window shown, carrying what the tray would while the desktop has none.
     void applicationDidFinishLaunching();
     // Shows the library window, visible or not; always true.
     bool applicationShouldHandleReopen();
@@ -36,6 +37,7 @@ public:
 
     // Set once launching has finished.
     std::unique_ptr<StatusItem> statusItem;
+    std::unique_ptr<TrayStandIn> trayStandIn;
     UpdateNotificationDelegate notifications;
 };
 

@@ -86,9 +86,17 @@ QString help() {
         "\n"
         "  URL, --save URL    open the quick-save panel with URL (http or https) in its field,\n"
         "                     ready to save; starts Pinlark first when it is not running\n"
-        "  --quick-save       open the quick-save panel\n"
+        "  --quick-save       open the quick-save panel, with a link from the clipboard\n"
         "  --toggle-library   show the library window, or hide it when it is in front\n"
-        "  -h, --help         show this text\n");
+        "  -h, --help         show this text\n"
+        "\n"
+        "Without a tray, the library window has a Quick Save button and the tray's menu as its\n"
+        "File menu. To give the two commands keys of your own (name the program by its full path\n"
+        "when it is not on your PATH):\n"
+        "  GNOME  Settings > Keyboard > View and Customize Shortcuts > Custom Shortcuts > Add\n"
+        "         Shortcut: command \"Pinlark --quick-save\", then the keys; works on Wayland too\n"
+        "  KDE    System Settings > Shortcuts > Add New > Command or Script: command\n"
+        "         \"Pinlark --toggle-library\", then the keys\n");
 }
 
 } // namespace pinlark::CommandLine

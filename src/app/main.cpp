@@ -73,8 +73,10 @@ int main(int argc, char** argv) {
     delegate = new AppDelegate;
 
     // Commands that arrive before launching has finished, the launch's own first, wait for it.
+    // Launching shows the library window: a first launch that asks to toggle it is done then.
     std::vector<Command> waiting;
-    if (parsed.command->kind != Command::Kind::Reopen)
+    if (parsed.command->kind != Command::Kind::Reopen &&
+        parsed.command->kind != Command::Kind::ToggleLibrary)
         waiting.push_back(*parsed.command);
     bool launched = false;
     QObject::connect(&instance, &SingleInstance::commandReceived, delegate,

@@ -19,9 +19,9 @@ public:
 
     QuickSaveView* view() const { return m_view; }
 
-    // Shows the panel beside `anchor`, the status item's rectangle in global coordinates (a
-    // one-pixel rectangle at the pointer when the tray does not say where the item is), and
-    // gives the link field the keyboard.
+    // Shows the panel beside `anchor`, in global coordinates: the status item's rectangle, the
+    // library window's Quick Save button without a tray, or a one-pixel rectangle at the
+    // pointer when neither says where to go. Gives the link field the keyboard.
     void showAt(const QRect& anchor);
 
     // Where a panel of `size` goes for an item at `anchor`: centred under it, or above it when

@@ -14,6 +14,8 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -79,6 +81,8 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
                 clicked(reason, QGuiApplication::queryKeyboardModifiers());
             });
     m_tray->show();
+    m_hasTray = QSystemTrayIcon::isSystemTrayAvailable();
+    watchTrays();
 
     const QPointer<StatusItem> self(this);
     Updater::onChange = [self] {
@@ -124,6 +128,33 @@ void StatusItem::clicked(QSystemTrayIcon::ActivationReason reason,
     }
 }
 
+void StatusItem::watchTrays() {
+    // An XEmbed tray manager that takes or leaves the screen: the xcb plugin's native interface
+    // says so with a signal of its own, reached by name as its class is not public. Its base
+    // class is QObject alone, so the pointer is the QObject's.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface()))
+            connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this,
+                    SLOT(updateTrayAvailability()));
+    }
+    // A StatusNotifierItem watcher that starts or stops on the session bus.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        m_trayHosts = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"), bus,
+                                              QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(m_trayHosts, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                &StatusItem::updateTrayAvailability);
+    }
+}
+
+void StatusItem::updateTrayAvailability() {
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (available == m_hasTray)
+        return;
+    m_hasTray = available;
+    Q_EMIT trayAvailabilityChanged(available);
+}
+
 void StatusItem::togglePopover() {
     if (m_popover->isVisible())
         closePopover();
@@ -131,7 +162,7 @@ void StatusItem::togglePopover() {
         showPopover();
 }
 
-void StatusItem::showPopover(const std::optional<QUrl>& link) {
+void StatusItem::showPopover(const std::optional<QUrl>& link, const QRect& anchor) {
     if (m_popover->isVisible()) {
         if (link)
             m_model->setUrl(link->toString());
@@ -143,11 +174,14 @@ void StatusItem::showPopover(const std::optional<QUrl>& link) {
     m_model->opened();
     if (link)
         m_model->setUrl(link->toString());
-    // A StatusNotifierItem host never says where the item is: the panel goes to the pointer.
-    QRect anchor = m_tray->geometry();
-    if (anchor.isEmpty())
-        anchor = QRect(QCursor::pos(), QSize(1, 1));
-    m_popover->showAt(anchor);
+    // A StatusNotifierItem host never says where the item is, and without a tray there is no
+    // item: the panel goes to the pointer then.
+    QRect at = anchor;
+    if (at.isEmpty())
+        at = m_tray->geometry();
+    if (at.isEmpty())
+        at = QRect(QCursor::pos(), QSize(1, 1));
+    m_popover->showAt(at);
 }
 
 void StatusItem::closePopover() {

@@ -6,12 +6,14 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QSystemTrayIcon>
 #include <QUrl>
 
 #include <memory>
 #include <optional>
 
+class QDBusServiceWatcher;
 class QMenu;
 
 namespace pinlark {
@@ -39,11 +41,15 @@ public:
     // menu; a middle click does nothing; any other click toggles the panel.
     void clicked(QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers modifiers);
 
+    // Whether the desktop has a tray that shows the icon, as of the last change heard.
+    bool hasTray() const { return m_hasTray; }
+
     void togglePopover();
     // Opens the panel if it is closed (the model pre-fills the field from the clipboard) and,
     // when `link` is given, puts that link into the field instead. An open panel only takes the
-    // link and comes forward.
-    void showPopover(const std::optional<QUrl>& link = std::nullopt);
+    // link and comes forward. The panel hangs from `anchor` (global coordinates) when one is
+    // given, else from the icon, else it opens at the pointer.
+    void showPopover(const std::optional<QUrl>& link = std::nullopt, const QRect& anchor = {});
     void closePopover();
 
     // Fills the menu from the current state and opens it at the pointer, unless the tray has
@@ -51,6 +57,8 @@ public:
     void showMenu();
     // A new menu with the rows of the moment; the caller owns it.
     QMenu* buildMenu();
+    // Replaces the rows of `menu` with those of the moment.
+    void fillMenu(QMenu* menu);
 
     // The icon and tooltip for the updater's and installer's state.
     void refreshBadge();
@@ -80,17 +88,27 @@ public:
 
     static QString defaultToolTip();
 
+Q_SIGNALS:
+    // A tray came or went.
+    void trayAvailabilityChanged(bool available);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private Q_SLOTS:
+    // Asks again whether there is a tray; reached by name from the xcb plugin's signal.
+    void updateTrayAvailability();
+
 private:
-    void fillMenu(QMenu* menu);
+    void watchTrays();
     static QIcon makeIcon(bool badge);
 
     std::unique_ptr<QuickSaveModel> m_model;
     std::unique_ptr<Popover> m_popover;
     // The tray's own menu; filled afresh each time it is about to open.
     std::unique_ptr<QMenu> m_menu;
+    bool m_hasTray = false;
+    QDBusServiceWatcher* m_trayHosts = nullptr;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
     std::unique_ptr<QSystemTrayIcon> m_tray;
 };

@@ -2,6 +2,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/X11HotKeyService.h"
 #include "support/TestSupport.h"
+#include "support/Xvfb.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -16,34 +17,6 @@
 using namespace pinlark;
 
 namespace {
-
-// A private X server for this test process. Xvfb picks a free display number itself and
-// writes it to its standard output once it accepts connections (-displayfd), so parallel runs
-// never clash.
-class XvfbServer {
-public:
-    XvfbServer() {
-        m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s, u"-screen"_s,
-                                    u"0"_s, u"640x480x24"_s});
-        // A watchdog for a server that never comes up, not a timing assertion.
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(20000)) {
-        }
-        const QByteArray number = m_process.readLine().trimmed();
-        if (!number.isEmpty())
-            m_display = ":" + number;
-    }
-    ~XvfbServer() {
-        m_process.terminate();
-        m_process.waitForFinished();
-    }
-    bool running() const { return !m_display.isEmpty(); }
-    QByteArray display() const { return m_display; }
-
-private:
-    QProcess m_process;
-    QByteArray m_display;
-};
 
 XvfbServer* server = nullptr;
 
@@ -158,10 +131,7 @@ private:
 int main(int argc, char** argv) {
     XvfbServer xvfb;
     server = &xvfb;
-    if (xvfb.running()) {
-        qputenv("DISPLAY", xvfb.display());
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
+    xvfb.useForApp();
     QGuiApplication app(argc, argv);
     TestX11HotKey test;
     return QTest::qExec(&test, argc, argv);
