@@ -1,6 +1,7 @@
 #include "QuickSaveModelAccess.h"
 #include "TestSupport.h"
 #include "loginitem/LoginItem.h"
+#include "quicksave/ClampedLabel.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
 #include "quicksave/Symbol.h"
@@ -172,6 +173,15 @@ private Q_SLOTS:
         QCOMPARE(rows().size(), listed ? 1 : 0);
         QCOMPARE(shown("recentList"), listed);
         QCOMPARE(shown("emptyText") ? find<QLabel>("emptyText")->text() : QString(), empty);
+    }
+
+    // A long failure note stops at three lines, the last one ending in an ellipsis.
+    void longTextsAreClamped() {
+        const QString words = QStringLiteral("The page could not be read. ").repeated(12);
+        QuickSaveModelAccess::setPhase(*model, phase::Failed{words});
+        const QStringList lines = find<ClampedLabel>("failedNoteText")->lines(300);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.last().endsWith(QChar(0x2026)));
     }
 
     void recentRow_data() {
