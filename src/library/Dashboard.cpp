@@ -91,6 +91,9 @@ void Dashboard::buildWebView() {
     connect(page, &QWebEnginePage::recommendedStateChanged, this,
             [page](QWebEnginePage::LifecycleState state) {
                 using State = QWebEnginePage::LifecycleState;
+                // A recommendation can trail the window being shown again; a visible page stays.
+                if (state != State::Active && page->isVisible())
+                    return;
                 page->setLifecycleState(state == State::Active ? State::Active : State::Frozen);
             });
 }
