@@ -293,40 +293,27 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(Failure, runTask(std::move(first)));
     }
 
-    void blocker_data() {
-        QTest::addColumn<bool>("rolledBack");
-        QTest::addColumn<QString>("bundle");  // relative to the test's folder; "": not writable
-        QTest::addColumn<QString>("message"); // %1: the bundle's folder
-        QTest::newRow("fine") << false << "Applications/Pinlark.app"
-                              << "";
-        QTest::newRow("rolled back, even translocated")
-            << true << "AppTranslocation/X/Pinlark.app"
-            << "An earlier update had to be rolled back on this Mac, so Pinlark is leaving the "
-               "update to you.";
-        QTest::newRow("not a bundle") << false << "build/src"
-                                      << "Pinlark isn't running from an application bundle.";
-        QTest::newRow("translocated") << false << "AppTranslocation/X/Pinlark.app"
-                                      << "Pinlark is running from a temporary copy. Move it to "
-                                         "your Applications folder first.";
-        QTest::newRow("folder not writable") << false << ""
-                                             << "Pinlark can't write to %1.";
-    }
+    // Where the running bundle is (relative to the test's folder; "": in a folder that cannot
+    // be written) and what keeps an update from being installed there.
     void blocker() {
-        QFETCH(bool, rolledBack);
-        QFETCH(QString, bundle);
-        QFETCH(QString, message);
-        if (rolledBack)
-            fakes.defaults->set(QStringLiteral("otaFailed"), true);
-        const QString path = root->filePath(bundle);
-        QDir().mkpath(path);
-        fakes.bundle->bundlePath = path;
-        if (bundle.isEmpty()) // tests run as root, who may write into any folder that exists
-            fakes.bundle->bundlePath = root->filePath(QStringLiteral("missing/Pinlark.app"));
-        const QString expected =
-            message.contains(QLatin1String("%1"))
-                ? message.arg(QFileInfo(fakes.bundle->bundlePath).absolutePath())
-                : message;
-        QCOMPARE(Installer::blocker().value_or(QString()), expected);
+        const QString bundle = u"Applications/Pinlark.app"_s,
+                      moved = u"AppTranslocation/X/Pinlark.app"_s;
+        const std::tuple<bool, QString, QString> cases[] = {
+            {false, bundle, {}},
+            {true, moved,
+             u"An earlier update had to be rolled back on this Mac, so Pinlark is leaving the update to you."_s},
+            {false, u"build/src"_s, u"Pinlark isn't running from an application bundle."_s},
+            {false, moved,
+             u"Pinlark is running from a temporary copy. Move it to your Applications folder first."_s},
+            // Tests run as root, who may write into any folder that exists.
+            {false, {}, u"Pinlark can't write to %1."_s.arg(root->filePath(u"missing"_s))}};
+        for (const auto& [rolledBack, path, message] : cases) {
+            fakes.defaults->set(u"otaFailed"_s, rolledBack);
+            QDir().mkpath(root->filePath(path));
+            fakes.bundle->bundlePath =
+                root->filePath(path.isEmpty() ? u"missing/Pinlark.app"_s : path);
+            QCOMPARE(Installer::blocker().value_or(QString()), message);
+        }
     }
 
     void newBuildThatStaysUpReplacesTheOld() {

@@ -203,7 +203,6 @@ private Q_SLOTS:
         QFETCH(bool, openable);
         RecentRow widget(row);
         QCOMPARE(widget.subtitle() ? QVariant(*widget.subtitle()) : QVariant(), subtitle);
-        QCOMPARE(widget.accessibleName(), row.display());
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QCoreApplication::sendEvent(&widget, &enter);
         QCOMPARE(widget.isHovering(), openable);

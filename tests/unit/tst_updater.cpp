@@ -195,24 +195,15 @@ private Q_SLOTS:
                               QUrl(QStringLiteral("http://127.0.0.1:9/download"))}));
     }
 
-    void isNewer_data() {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::addColumn<bool>("newer");
-        const auto row = [](const char* name, const char* a, const char* b, bool newer) {
-            QTest::newRow(name) << QString::fromUtf8(a) << QString::fromUtf8(b) << newer;
-        };
-        row("1.10 over 1.9", "1.10", "1.9", true);
-        row("1.2 equals 1.2.0", "1.2", "1.2.0", false);
-        row("2.0-beta over 1.9", "2.0-beta", "1.9", true);
-        row("missing piece over -1", "1", "1.-1", true);
-        row("beyond 64 bits is 0", "1.9223372036854775808", "1.1", false);
-    }
     void isNewer() {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QFETCH(bool, newer);
-        QCOMPARE(Updater::isNewer(a, b), newer);
+        const std::tuple<const char*, const char*, bool> cases[] = {
+            {"1.10", "1.9", true},
+            {"1.2", "1.2.0", false},
+            {"2.0-beta", "1.9", true},
+            {"1", "1.-1", true},
+            {"1.9223372036854775808", "1.1", false}};
+        for (const auto& [a, b, newer] : cases)
+            QVERIFY2(Updater::isNewer(QString::fromUtf8(a), QString::fromUtf8(b)) == newer, a);
     }
 
     // The staging folder's name takes the version from the network: only a safe form of it.
@@ -229,31 +220,25 @@ private Q_SLOTS:
         QCOMPARE(Installer::safeFolderPiece(QString(100, u'9')), QString(64, u'9'));
     }
 
-    void decode_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("expected"); // version|url|page|sha256, "-" for none; or "fail"
-        const auto row = [](const char* name, const char* json, const char* expected) {
-            QTest::newRow(name) << QByteArray(json) << QString::fromUtf8(expected);
-        };
-        row("full", R"({"version":"1.4.2","url":"/a.zip","page":"/d","sha256":"ab","x":[1]})",
-            "1.4.2|/a.zip|/d|ab");
-        row("no version", R"({"url":"/a.zip"})", "fail");
-        row("number version", R"({"version":2})", "fail");
-        row("not JSON", "<html>", "fail");
-    }
+    // version|url|page|sha256, "-" for none; or "fail".
     void decode() {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, expected);
-        QString got;
-        try {
-            const Manifest m = Manifest::decode(json);
-            got = QStringList{m.version, m.url.value_or("-"), m.page.value_or("-"),
-                              m.sha256.value_or("-")}
-                      .join(QLatin1Char('|'));
-        } catch (const DecodingError&) {
-            got = QStringLiteral("fail");
+        const std::pair<const char*, const char*> cases[] = {
+            {R"({"version":"1.4.2","url":"/a.zip","page":"/d","sha256":"ab","x":[1]})",
+             "1.4.2|/a.zip|/d|ab"},
+            {R"({"url":"/a.zip"})", "fail"},
+            {R"({"version":2})", "fail"},
+            {"<html>", "fail"}};
+        for (const auto& [json, expected] : cases) {
+            QString got = u"fail"_s;
+            try {
+                const Manifest m = Manifest::decode(json);
+                got = QStringList{m.version, m.url.value_or("-"), m.page.value_or("-"),
+                                  m.sha256.value_or("-")}
+                          .join(u'|');
+            } catch (const DecodingError&) {
+            }
+            QCOMPARE(got, QString::fromUtf8(expected));
         }
-        QCOMPARE(got, expected);
     }
 };
 

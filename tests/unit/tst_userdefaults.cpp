@@ -1,4 +1,3 @@
-#include "LogCapture.h"
 #include "TestSupport.h"
 #include "platform/linux/FileUserDefaults.h"
 
@@ -90,9 +89,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, content));
         FileUserDefaults d(path);
         QCOMPARE(d.string(u"origin"_s), std::nullopt);
-        const QStringList aside = asideFiles();
-        QCOMPARE(aside.size(), 1);
-        QCOMPARE(readFile(QFileInfo(path).absolutePath() + u'/' + aside.first()), content);
+        QCOMPARE(readFile(QFileInfo(path).absolutePath() + u'/' + asideFiles().value(0)), content);
         d.set(u"autoUpdate"_s, false);
         QCOMPARE(FileUserDefaults(path).boolean(u"autoUpdate"_s), false);
     }
@@ -108,7 +105,6 @@ private Q_SLOTS:
         FileUserDefaults d(path);
         QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
         QVERIFY(QDir().mkdir(path));
-        LogCapture log;
         const auto origin = d.string(QStringLiteral("origin"));
         d.set(QStringLiteral("otaFailed"), true);
         QVERIFY(QDir().rmdir(path));
@@ -116,8 +112,6 @@ private Q_SLOTS:
 
         QCOMPARE(origin, std::nullopt);
         QVERIFY(asideFiles().isEmpty());
-        QVERIFY2(log.lines.filter(QStringLiteral("could not write preferences file")).size() == 1,
-                 qPrintable(log.lines.join(QLatin1Char('\n'))));
         QCOMPARE(d.string(QStringLiteral("origin")), QStringLiteral("http://kept.test"));
         d.set(QStringLiteral("otaFailed"), true);
         QCOMPARE(d.boolean(QStringLiteral("loginItemDesired")), true);
@@ -190,19 +184,11 @@ private Q_SLOTS:
     }
 
     // Hand-edited numbers: exact integers in the whole qint64 range, absent beyond it.
-    void numbersBeyondTheIntegerRange_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<std::optional<qint64>>("expected");
-        using I = std::optional<qint64>;
-        QTest::newRow("largest") << QByteArray("9223372036854775807")
-                                 << I(std::numeric_limits<qint64>::max());
-        QTest::newRow("2^63") << QByteArray("9223372036854775808") << I();
-    }
     void numbersBeyondTheIntegerRange() {
-        QFETCH(QByteArray, json);
-        QFETCH(std::optional<qint64>, expected);
-        QVERIFY(writeFile(path, "{\"n\": " + json + "}"));
-        QCOMPARE(FileUserDefaults(path).integer(QStringLiteral("n")), expected);
+        QVERIFY(writeFile(path, "{\"max\": 9223372036854775807, \"over\": 9223372036854775808}"));
+        FileUserDefaults d(path);
+        QCOMPARE(d.integer(u"max"_s), std::numeric_limits<qint64>::max());
+        QCOMPARE(d.integer(u"over"_s), std::nullopt);
     }
 };
 
