@@ -91,6 +91,7 @@ private Q_SLOTS:
         row("pre-flight", {preflight + origin + "\r\n"}, answer("204 -", true));
         row("origin with trailing slash", {post("Origin: https://pinlark.example/\r\n", valid)},
             badOrigin);
+        row("no origin", {post("", valid)}, badOrigin);
         row("space before the colon", {post("Origin : https://pinlark.example\r\n", valid)},
             badOrigin);
         row("origin only in the request line", {"POST / Origin: https://pinlark.example\r\n\r\n"},
