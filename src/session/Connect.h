@@ -41,7 +41,6 @@ public:
 private:
     friend struct TestState;
     friend class TestConnect;
-    friend class TestSignIn;
     friend class TestStatusItem;
 
     // Fills the buffer from the system's random source; false when the source failed.

@@ -65,8 +65,6 @@ public:
 private:
     friend struct TestState;
     friend class TestInstaller;
-    friend class TestSwap;
-    friend class TestScheduling;
     friend class TestStatusItem;
 
     static std::optional<QString> bundleURL();

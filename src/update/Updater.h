@@ -60,7 +60,6 @@ private:
     friend struct TestState;
     friend class TestUpdater;
     friend class TestUpdateFetch;
-    friend class TestScheduling;
     friend class TestStatusItem;
 
     static QCoro::Task<> handleManual(Manifest m);
