@@ -1,3 +1,4 @@
+#include "QuietSavesClient.h"
 #include "TestSupport.h"
 #include "app/MainMenu.h"
 #include "menubar/StatusItem.h"
@@ -13,14 +14,6 @@
 
 using namespace pinlark;
 
-namespace {
-class IdleClient : public SavesClient {
-    QCoro::Task<SaveOutcome> save(QString, CancelToken) override { co_return SaveOutcome{}; }
-    QCoro::Task<QList<SaveRow>> recent(int, CancelToken) override { co_return QList<SaveRow>{}; }
-    QCoro::Task<SaveRow> get(QString, CancelToken) override { co_return SaveRow{}; }
-};
-} // namespace
-
 class TestNoTray : public QObject {
     Q_OBJECT
 
@@ -33,7 +26,7 @@ private Q_SLOTS:
             QStandardPaths::findExecutable("trayer").isEmpty())
             QSKIP("needs Xvfb and trayer (scripts/bootstrap installs them)");
         FakePlatform::install();
-        StatusItem item(std::make_shared<IdleClient>());
+        StatusItem item(std::make_shared<QuietSavesClient>());
         QWidget window;
         (new QVBoxLayout(&window))->setMenuBar(buildMainMenu());
         TrayStandIn standIn(item, static_cast<QMenuBar*>(window.layout()->menuBar()));

@@ -1,11 +1,11 @@
 #include "QuickSaveModelAccess.h"
+#include "QuietSavesClient.h"
 #include "TestSupport.h"
 #include "loginitem/LoginItem.h"
 #include "quicksave/ClampedLabel.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
 #include "quicksave/Symbol.h"
-#include "service/APIError.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -21,25 +21,6 @@ namespace pinlark {
 
 namespace {
 
-// Answers the refresh of the recent saves with no rows, or as signed out; logs each call.
-class ListClient : public SavesClient {
-public:
-    QCoro::Task<SaveOutcome> save(QString url, CancelToken) override {
-        log->append(QStringLiteral("save ") + url);
-        co_return SaveOutcome{QStringLiteral("s1"), false};
-    }
-    QCoro::Task<QList<SaveRow>> recent(int, CancelToken) override {
-        log->append(QStringLiteral("recent"));
-        if (signedOut)
-            throw APIError(QStringLiteral("unauthenticated"), QStringLiteral("Sign in to save."));
-        co_return QList<SaveRow>{};
-    }
-    QCoro::Task<SaveRow> get(QString, CancelToken) override { co_return SaveRow{}; }
-
-    QStringList* log = nullptr;
-    bool signedOut = false;
-};
-
 SaveRow save(const QString& id, std::optional<QString> status, std::optional<QStringList> tags = {},
              std::optional<QString> platform = {},
              std::optional<QString> url = QStringLiteral("https://example.test/a")) {
@@ -54,7 +35,7 @@ class TestQuickSaveView : public QObject {
 
     FakePlatform fakes;
     QStringList log;
-    std::shared_ptr<ListClient> client;
+    std::shared_ptr<QuietSavesClient> client;
     std::unique_ptr<QuickSaveModel> model;
     std::unique_ptr<QuickSaveView> view;
 
@@ -95,7 +76,7 @@ private Q_SLOTS:
         TestState::reset();
         fakes = FakePlatform::install();
         log.clear();
-        client = std::make_shared<ListClient>();
+        client = std::make_shared<QuietSavesClient>();
         client->log = &log;
         model = std::make_unique<QuickSaveModel>(client);
         model->dismiss = [this] { log.append(QStringLiteral("dismiss")); };
