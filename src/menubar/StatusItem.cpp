@@ -3,7 +3,6 @@
 #include "library/Dashboard.h"
 #include "loginitem/LoginItem.h"
 #include "menubar/Popover.h"
-#include "platform/Log.h"
 #include "platform/Platform.h"
 #include "quicksave/QuickSaveView.h"
 #include "service/Config.h"
@@ -24,21 +23,10 @@
 #include <QPixmap>
 
 #include <cmath>
-#include <exception>
-#include <functional>
 
 namespace pinlark {
 
 namespace {
-
-// Runs `work` to its end on its own; a failure is logged under `prefix`.
-QCoro::Task<> detached(std::function<QCoro::Task<>()> work, QString prefix) {
-    try {
-        co_await work();
-    } catch (const std::exception& e) {
-        logLine(prefix + QString::fromUtf8(e.what()));
-    }
-}
 
 QCoro::Task<> signOutToSignInPage() {
     co_await Session::signOut();
@@ -290,7 +278,7 @@ void StatusItem::toggleAutoUpdate() {
 }
 
 void StatusItem::checkForUpdates() {
-    detached([] { return Updater::check(true); }, QStringLiteral("[updater] "));
+    runDetached([] { return Updater::check(true); }, QStringLiteral("[updater] "));
 }
 
 void StatusItem::openUpdate() {
@@ -302,7 +290,7 @@ void StatusItem::signInViaBrowser() {
 }
 
 void StatusItem::signOut() {
-    detached(&signOutToSignInPage, QStringLiteral("[Pinlark] "));
+    runDetached(&signOutToSignInPage, QStringLiteral("[Pinlark] "));
 }
 
 QIcon StatusItem::icon() {

@@ -1,5 +1,9 @@
 #include "platform/Async.h"
 
+#include "platform/Log.h"
+
+#include <exception>
+
 namespace pinlark {
 
 struct TokenState {
@@ -59,6 +63,14 @@ void CancelToken::Subscription::release() {
     if (auto state = m_state.lock())
         state->callbacks.erase(m_id);
     m_state.reset();
+}
+
+QCoro::Task<> runDetached(std::function<QCoro::Task<>()> work, QString prefix) {
+    try {
+        co_await work();
+    } catch (const std::exception& e) {
+        logLine(prefix + QString::fromUtf8(e.what()));
+    }
 }
 
 } // namespace pinlark

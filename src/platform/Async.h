@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QString>
 #include <QThread>
 
 #include <coroutine>
@@ -10,6 +11,8 @@
 #include <optional>
 #include <type_traits>
 #include <variant>
+
+#include <QCoro/QCoroTask>
 
 namespace pinlark {
 
@@ -97,5 +100,9 @@ private:
 
     std::shared_ptr<State> m_state;
 };
+
+// Starts `work` and lets it run to its end on the event loop; a failure is logged after `prefix`
+// ("[updater] ").
+QCoro::Task<> runDetached(std::function<QCoro::Task<>()> work, QString prefix);
 
 } // namespace pinlark

@@ -105,14 +105,6 @@ QCoro::Task<Manifest> Updater::fetch() {
 
 namespace {
 
-QCoro::Task<> runDetached(std::function<QCoro::Task<>()> task) {
-    try {
-        co_await task();
-    } catch (const std::exception& e) {
-        logLine(QStringLiteral("[updater] %1").arg(QString::fromUtf8(e.what())));
-    }
-}
-
 QString youAreOn() {
     return QStringLiteral("You're on ") + Updater::currentVersion();
 }
@@ -134,7 +126,7 @@ QCoro::Task<> Updater::install(Manifest m, std::function<bool()> stillWanted) {
 }
 
 void Updater::spawn(std::function<QCoro::Task<>()> task) {
-    runDetached(std::move(task));
+    runDetached(std::move(task), QStringLiteral("[updater] "));
 }
 
 bool Updater::isIdle() {
