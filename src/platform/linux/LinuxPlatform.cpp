@@ -26,23 +26,6 @@ std::unique_ptr<HotKeyService> hotKeyServiceFor(const QString& platformName) {
     return std::make_unique<X11HotKeyService>();
 }
 
-// Chooses at the first registration, once the application and so its windowing platform exist,
-// whether the platform was installed before the application or after.
-class ChosenHotKeyService : public HotKeyService {
-public:
-    bool registerHotKey(std::function<void()> pressed) override {
-        if (!m_chosen) {
-            if (!qGuiApp)
-                return false;
-            m_chosen = hotKeyServiceFor(QGuiApplication::platformName());
-        }
-        return m_chosen->registerHotKey(std::move(pressed));
-    }
-
-private:
-    std::unique_ptr<HotKeyService> m_chosen;
-};
-
 } // namespace
 
 void LinuxPlatform::install() {
@@ -55,7 +38,7 @@ void LinuxPlatform::install() {
     s.alerts = std::make_unique<MessageBoxAlerts>();
     s.bundle = std::make_unique<ExecutableBundle>();
     s.activationPolicy = std::make_unique<RecordedActivationPolicy>();
-    s.hotKeys = std::make_unique<ChosenHotKeyService>();
+    s.hotKeys = hotKeyServiceFor(QGuiApplication::platformName());
     s.loginItems = std::make_unique<AutostartLoginItemService>();
     s.codeSignature = std::make_unique<SealCodeSignature>();
     s.notifications = std::make_unique<FreedesktopNotificationCenter>();
