@@ -10,7 +10,6 @@
 #include "update/Updater.h"
 
 #include <QGuiApplication>
-#include <QLayout>
 #include <QMenuBar>
 #include <QWidget>
 
@@ -24,7 +23,7 @@ AppDelegate::AppDelegate(QObject* parent)
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
-    installMainMenu();
+    QMenuBar* menuBar = installMainMenu();
     statusItem = std::make_unique<StatusItem>();
     Hotkey::registerAction(toggleLibrary);
     if (Platform::bundle().identifier())
@@ -32,8 +31,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     LoginItem::reconcile();
     Updater::isLibraryVisible = [] { return Dashboard::shared().window()->isVisible(); };
     Updater::start();
-    if (auto* bar = qobject_cast<QMenuBar*>(Dashboard::shared().window()->layout()->menuBar()))
-        trayStandIn = std::make_unique<TrayStandIn>(*statusItem, bar);
+    trayStandIn = std::make_unique<TrayStandIn>(*statusItem, menuBar);
     Dashboard::shared().show();
 }
 

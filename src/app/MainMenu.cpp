@@ -131,8 +131,10 @@ QMenuBar* buildMainMenu(QWidget* parent) {
     return bar;
 }
 
-void installMainMenu() {
-    Dashboard::setMenuBar(buildMainMenu());
+QMenuBar* installMainMenu() {
+    QMenuBar* bar = buildMainMenu();
+    Dashboard::setMenuBar(bar);
+    return bar;
 }
 
 } // namespace pinlark
