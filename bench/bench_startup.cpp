@@ -9,6 +9,7 @@
 //   build/bench/bench_startup [IDLE_SECONDS]      (default 60)
 
 #include "support/DevService.h"
+#include "support/Xvfb.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -278,15 +279,9 @@ int main(int argc, char** argv) {
     const int idleSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const QString bundle = QStringLiteral(PINLARK_APP_PATH);
 
-    QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp")});
-    while (!xvfb.canReadLine() && xvfb.waitForReadyRead(20000)) {
-    }
-    const QByteArray display = ':' + xvfb.readLine().trimmed();
-    if (display.size() < 2)
+    const XvfbServer xvfb(QStringLiteral("1280x800x24"));
+    const QByteArray display = xvfb.display();
+    if (!xvfb.running())
         return fail("Xvfb did not start");
     Screen screen(display);
 
@@ -416,7 +411,5 @@ int main(int argc, char** argv) {
     pinlark.waitForFinished(10000);
     trayer.terminate();
     trayer.waitForFinished();
-    xvfb.terminate();
-    xvfb.waitForFinished();
     return 0;
 }

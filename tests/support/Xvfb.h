@@ -7,10 +7,9 @@
 // clash.
 class XvfbServer {
 public:
-    XvfbServer() {
+    explicit XvfbServer(const QString& screen = "640x480x24") {
         m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start("Xvfb",
-                        {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+        m_process.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", screen});
         // A watchdog for a server that never comes up, not a timing assertion.
         while (!m_process.canReadLine() && m_process.waitForReadyRead(20000)) {
         }
@@ -23,6 +22,8 @@ public:
         m_process.waitForFinished();
     }
     bool running() const { return !m_display.isEmpty(); }
+    // ":N", or empty when the server did not start.
+    const QByteArray& display() const { return m_display; }
     // Points the application object yet to be made at this server, on the xcb platform.
     void useForApp() const {
         if (running()) {
