@@ -5,7 +5,7 @@
 #include "platform/Platform.h"
 #include "platform/PropertyList.h"
 #include "platform/Sha256.h"
-#include "platform/qt/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "service/Config.h"
 #include "update/Failure.h"
 #include "update/UpdateNetwork.h"

@@ -3,7 +3,7 @@
 #include "Product.h"
 #include "platform/Error.h"
 #include "platform/Platform.h"
-#include "platform/qt/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>

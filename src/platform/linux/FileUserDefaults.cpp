@@ -2,7 +2,7 @@
 
 #include "Product.h"
 #include "platform/Log.h"
-#include "platform/qt/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>

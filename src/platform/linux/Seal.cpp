@@ -2,7 +2,7 @@
 
 #include "platform/PropertyList.h"
 #include "platform/Sha256.h"
-#include "platform/qt/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -3,7 +3,7 @@
 #include "Product.h"
 #include "platform/Log.h"
 #include "platform/WebProfile.h"
-#include "platform/qt/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <QDateTime>
 #include <QFile>

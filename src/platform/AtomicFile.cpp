@@ -1,4 +1,4 @@
-#include "platform/qt/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <QDateTime>
 #include <QDir>
