@@ -24,8 +24,14 @@ bool NavigationPolicy::isLinkActivation(QWebEnginePage::NavigationType type) {
 
 bool NavigationPolicy::isInApp(const QUrl& url) {
     const QString host = url.host(QUrl::FullyEncoded);
-    if (host.isEmpty())
-        return true;
+    if (host.isEmpty()) {
+        // The engine's own documents (the error page, blank pages, blobs the app makes), never
+        // a link of another scheme.
+        static const QString local[] = {QStringLiteral("about"), QStringLiteral("data"),
+                                        QStringLiteral("blob")};
+        return std::find(std::begin(local), std::end(local), url.scheme().toLower()) !=
+               std::end(local);
+    }
     if (host == Config::origin().host(QUrl::FullyEncoded))
         return true;
     static const QString google[] = {QStringLiteral("google.com"), QStringLiteral("gstatic.com"),

@@ -27,8 +27,8 @@ public:
     // every other kind (typed, form, back/forward, reload, redirect, other) separately.
     static bool isLinkActivation(QWebEnginePage::NavigationType type);
 
-    // A URL without a host, one on the origin's host exactly (not its subdomains), or one on
-    // google.com, gstatic.com or googleusercontent.com or their subdomains.
+    // An about:, data: or blob: URL, one on the origin's host exactly (not its subdomains), or
+    // one on google.com, gstatic.com or googleusercontent.com or their subdomains.
     static bool isInApp(const QUrl& url);
 
     // A request for a new window (a link with a new-window target, scripted window opening):

@@ -1,5 +1,6 @@
 #include "service/SaveRow.h"
 
+#include "platform/Workspace.h"
 #include "service/JsonReader.h"
 
 #include <QUrl>
@@ -38,8 +39,7 @@ QString SaveRow::display() const {
 bool SaveRow::isOpenable() const {
     if (!url || url->startsWith(screenshotPrefix))
         return false;
-    const QUrl link = parsed(*url);
-    return link.isValid() && !link.scheme().isEmpty();
+    return Workspace::leavesApp(parsed(*url));
 }
 
 SaveRow SaveRow::fromJson(const QJsonObject& object) {

@@ -23,8 +23,8 @@ struct SaveRow {
     // The one-line label: the trimmed title; else "Screenshot" for a screenshot reference, the
     // link's host without "www.", or the link itself when it has no host; else the id.
     QString display() const;
-    // Whether the link can be opened in the browser: it parses as a URL with a scheme and is
-    // not a screenshot reference.
+    // Whether the link can be opened in the browser: it parses as a web or mail link (a
+    // screenshot reference or a link of any other scheme stays in the list, unopened).
     bool isOpenable() const;
 
     // Throws DecodingError.

@@ -58,6 +58,13 @@ private Q_SLOTS:
         m_server.answers[u"/link-new-window"_s] = fullPageLink("href=\"/saves\" target=\"_blank\"");
         m_server.answers[u"/window-open"_s] =
             fullPageLink("href=\"#\" onclick=\"window.open('" + outside + "'); return false\"");
+        // Each opens a web link after the other one, so that waiting for that is enough.
+        const QByteArray thenOutside = "setTimeout(() => window.open('" + outside + "'), 0)";
+        m_server.answers[u"/link-custom"_s] =
+            fullPageLink("href=\"steam://run/1\" onclick=\"" + thenOutside + "\"");
+        m_server.answers[u"/window-open-custom"_s] =
+            fullPageLink("href=\"#\" onclick=\"window.open('smb://host/share'); " + thenOutside +
+                         "; return false\"");
         m_server.answers[u"/redirect-out"_s] =
             httpAnswer("302 Found", {}, {}, "Location: " + outside + "\r\n");
         m_server.answers[u"/form-out"_s] =
@@ -99,6 +106,11 @@ private Q_SLOTS:
         QTest::newRow("new-window link, own host")
             << u"/link-new-window"_s << true << u"/link-new-window"_s << saves;
         QTest::newRow("window.open") << u"/window-open"_s << true << u"/window-open"_s << outside;
+        // Links of other schemes go nowhere: the desktop is handed only the web link after them.
+        QTest::newRow("custom-scheme link")
+            << u"/link-custom"_s << true << u"/link-custom"_s << outside;
+        QTest::newRow("window.open, custom scheme")
+            << u"/window-open-custom"_s << true << u"/window-open-custom"_s << outside;
         QTest::newRow("redirect out") << u"/redirect-out"_s << false << outside << QString();
         QTest::newRow("form post out") << u"/form-out"_s << false << outside << QString();
     }

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "platform/fake/FakeServices.h"
 #include "platform/linux/BrowserWorkspace.h"
 
 namespace pinlark {
@@ -26,6 +27,25 @@ private Q_SLOTS:
         QFETCH(QList<QStringList>, expected);
         QCOMPARE(BrowserWorkspace::commands(browser, QStringLiteral("https://a.example/x?q=1")),
                  expected);
+    }
+
+    // What the desktop is handed: web and mail links only, whatever the implementation.
+    void leavesApp_data() {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("https, upper case") << QUrl(u"HTTPS://a.example/"_s) << true;
+        QTest::newRow("mail") << QUrl(u"mailto:a@example.test"_s) << true;
+        QTest::newRow("file") << QUrl(u"file:///etc/passwd"_s) << false;
+        QTest::newRow("share") << QUrl(u"smb://host/share"_s) << false;
+        QTest::newRow("custom, no host") << QUrl(u"x-handler:run"_s) << false;
+        QTest::newRow("script") << QUrl(u"javascript:alert(1)"_s) << false;
+    }
+    void leavesApp() {
+        QFETCH(QUrl, url);
+        QFETCH(bool, opened);
+        FakeWorkspace workspace;
+        QCOMPARE(workspace.open(url), opened);
+        QCOMPARE(workspace.opened, opened ? QList<QUrl>{url} : QList<QUrl>{});
     }
 };
 

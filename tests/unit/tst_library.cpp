@@ -39,6 +39,9 @@ private Q_SLOTS:
         row("provider letters without a dot", "https://myaccounts.google.com/", link,
             Decision::Allow);
         row("google lookalike", "https://notgoogle.com/", link, Decision::OpenInBrowser);
+        row("custom scheme", "smb://host/share", link, Decision::OpenInBrowser);
+        row("host-less custom scheme", "x-handler:run", link, Decision::OpenInBrowser);
+        row("the engine's own page", "data:text/html,x", link, Decision::Allow);
         row("google as a subdomain", "https://google.com.evil.example/", link,
             Decision::OpenInBrowser);
     }

@@ -128,6 +128,11 @@ private Q_SLOTS:
             true);
         row("screenshot", {}, u"screenshot:1234"_s, u"Screenshot"_s, false);
         row("does not parse", {}, u"https://exa mple.test/"_s, u"https://exa mple.test/"_s, false);
+        row("mail link", u"Mail"_s, u"mailto:a@example.test"_s, u"Mail"_s, true);
+        // Only web and mail links leave the app, whatever the row's title says.
+        row("file link", u"Notes"_s, u"file:///etc/passwd"_s, u"Notes"_s, false);
+        row("custom scheme", u"Game"_s, u"steam://run/1"_s, u"Game"_s, false);
+        row("host-less custom scheme", {}, u"x-handler:run"_s, u"x-handler:run"_s, false);
     }
     void labelsAndOpensRows() {
         QFETCH(std::optional<QString>, title);

@@ -53,11 +53,15 @@ public:
 
 class FakeWorkspace : public Workspace {
 public:
-    bool open(const QUrl& url) override {
-        opened.append(url);
-        return true;
-    }
     QList<QUrl> opened;
+    // Whether the desktop starts what it is handed.
+    bool starts = true;
+
+protected:
+    bool openExternally(const QUrl& url) override {
+        opened.append(url);
+        return starts;
+    }
 };
 
 class FakePasteboard : public Pasteboard {

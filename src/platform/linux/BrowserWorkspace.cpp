@@ -26,7 +26,7 @@ QList<QStringList> BrowserWorkspace::commands(const QString& browserVariable, co
     return result;
 }
 
-bool BrowserWorkspace::open(const QUrl& url) {
+bool BrowserWorkspace::openExternally(const QUrl& url) {
     const QString browser = qEnvironmentVariable("BROWSER");
     for (QStringList command : commands(browser, url.toString(QUrl::FullyEncoded))) {
         const QString program = command.takeFirst();

@@ -15,7 +15,7 @@
 
 namespace pinlark {
 
-bool DesktopWorkspace::open(const QUrl& url) {
+bool DesktopWorkspace::openExternally(const QUrl& url) {
     return QDesktopServices::openUrl(url);
 }
 

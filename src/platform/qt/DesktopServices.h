@@ -10,8 +10,8 @@ namespace pinlark {
 
 // Opens URLs through the desktop's default handlers.
 class DesktopWorkspace : public Workspace {
-public:
-    bool open(const QUrl& url) override;
+protected:
+    bool openExternally(const QUrl& url) override;
 };
 
 // The clipboard's plain text.

@@ -5,6 +5,7 @@
 #include <QQuickWindow>
 #include <QStandardPaths>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 
 namespace pinlark {
 
@@ -18,6 +19,8 @@ QWebEngineProfile* sharedWebProfile() {
         p->setCachePath(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                         QLatin1Char('/') + id + QLatin1String("/WebEngine"));
         p->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+        // A link of a scheme the engine doesn't know is not handed to the desktop by the engine.
+        p->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
         return p;
     }();
     return profile;
