@@ -99,9 +99,15 @@ void Connect::listenerFailed(LoopbackListener* listener) {
 }
 
 void Connect::opened(quint16 port, const QString& state) {
-    Platform::workspace().open(
-        Config::api(QStringLiteral("connect/mac"), {{QStringLiteral("port"), QString::number(port)},
-                                                    {QStringLiteral("state"), state}}));
+    if (!Platform::workspace().open(Config::api(
+            QStringLiteral("connect/mac"),
+            {{QStringLiteral("port"), QString::number(port)}, {QStringLiteral("state"), state}}))) {
+        stop();
+        alert(QLatin1String(couldNotStart),
+              QStringLiteral("Pinlark couldn't open your web browser. Set a default browser for "
+                             "web links, then choose Sign In again."));
+        return;
+    }
     CancelToken token;
     s_timeoutTask = token;
     runTimeout(token);

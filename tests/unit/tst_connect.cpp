@@ -150,12 +150,19 @@ private Q_SLOTS:
         QVERIFY(opened().queryItemValue(u"port"_qs) != query.queryItemValue(u"port"_qs));
     }
 
-    void failingRandomSourceStartsNothing() {
-        Connect::s_randomSource = [](std::span<std::byte>) { return false; };
-        Connect::begin();
-        QVERIFY(!Connect::isRunning() && !Connect::s_listener);
-        QCOMPARE(fakes.alerts->shown.size(), 1);
-        QCOMPARE(fakes.alerts->shown[0].message, u"Couldn't start the sign-in"_qs);
+    // Without random numbers nothing starts; without a browser to open, the flow ends at once.
+    void failureToStartEndsTheFlow() {
+        for (const bool browserFails : {false, true}) {
+            TestState::reset();
+            fakes.alerts->shown.clear();
+            fakes.workspace->starts = !browserFails;
+            if (!browserFails)
+                Connect::s_randomSource = [](std::span<std::byte>) { return false; };
+            Connect::begin();
+            QTRY_VERIFY(!Connect::isRunning() && !Connect::s_listener);
+            QCOMPARE(fakes.alerts->shown.size(), 1);
+            QCOMPARE(fakes.alerts->shown[0].message, u"Couldn't start the sign-in"_qs);
+        }
     }
 
     // The cookie as "name value domain path flags", for an origin and whether it is secure.
