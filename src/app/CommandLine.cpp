@@ -26,21 +26,24 @@ Parsed save(const QString& text) {
         return Parsed{Command{Command::Kind::Save, *link}, {}, 0};
     return Parsed{std::nullopt,
                   QStringLiteral("Pinlark: \"%1\" is not a link Pinlark can save: only http and "
-                                 "https links are.\n")
-                      .arg(printable(text)),
+                                 "https links of at most %2 characters, encoded, are.\n")
+                      .arg(printable(text))
+                      .arg(maxLinkLength),
                   2};
 }
 
 } // namespace
 
 std::optional<QUrl> saveableLink(const QString& text) {
+    // The length that counts is the link's as it travels, encoded; encoding never shortens a
+    // link, so longer text is refused before it is parsed.
     const QString trimmed = text.trimmed();
     if (trimmed.size() > maxLinkLength)
         return std::nullopt;
     const QUrl url(trimmed, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty())
+        url.host().isEmpty() || url.toEncoded().size() > maxLinkLength)
         return std::nullopt;
     return url;
 }

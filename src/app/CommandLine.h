@@ -33,7 +33,9 @@ struct Parsed {
 // `arguments` follow the program name; the application object has taken out Qt's own.
 Parsed parse(const QStringList& arguments);
 
-// `text` as a link the app saves when it comes from outside: an http or https URL with a host.
+// `text` as a link the app saves when it comes from outside: an http or https URL with a host,
+// at most 8192 characters long once encoded. A launch and the running copy it hands the link to
+// judge it alike.
 std::optional<QUrl> saveableLink(const QString& text);
 
 QString help();

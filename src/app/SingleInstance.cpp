@@ -83,17 +83,29 @@ public:
 
 public Q_SLOTS:
     void Activate(const QVariantMap&) { m_instance->deliver(Command{}); }
-    void Open(const QStringList& uris, const QVariantMap&) {
-        m_instance->deliver(uris.isEmpty() ? std::nullopt
-                                           : decode(QStringLiteral("save ") + uris.first()));
+    void Open(const QStringList& uris, const QVariantMap&, const QDBusMessage& message) {
+        answer(message,
+               uris.isEmpty() ? std::nullopt : decode(QStringLiteral("save ") + uris.first()));
     }
-    void ActivateAction(const QString& name, const QVariantList& parameters, const QVariantMap&) {
+    void ActivateAction(const QString& name, const QVariantList& parameters, const QVariantMap&,
+                        const QDBusMessage& message) {
         const bool other = name == nameOf(Command::Kind::QuickSave) ||
                            name == nameOf(Command::Kind::ToggleLibrary);
-        m_instance->deliver(other && parameters.isEmpty() ? decode(name) : std::nullopt);
+        answer(message, other && parameters.isEmpty() ? decode(name) : std::nullopt);
     }
 
 private:
+    // A command the running copy can't take is answered with an error, so the launch that sent
+    // it can say so.
+    void answer(const QDBusMessage& message, const std::optional<Command>& command) {
+        if (m_instance->deliver(command))
+            return;
+        message.setDelayedReply(true);
+        QDBusConnection(m_instance->m_connection)
+            .send(message.createErrorReply(QDBusError::InvalidArgs,
+                                           QStringLiteral("not a command Pinlark can take")));
+    }
+
     SingleInstance* m_instance;
 };
 
@@ -193,7 +205,7 @@ void SingleInstance::serve(QLocalSocket* socket) {
     });
 }
 
-bool SingleInstance::send(const Command& command) {
+SingleInstance::Sent SingleInstance::send(const Command& command) {
     if (m_channel == Channel::Bus) {
         const QString path = objectPath(m_name);
         QDBusMessage call;
@@ -215,19 +227,25 @@ bool SingleInstance::send(const Command& command) {
             call << nameOf(command.kind) << QVariantList() << QVariantMap();
             break;
         }
-        return QDBusConnection(m_connection).call(call, QDBus::Block, sendTimeoutMs).type() ==
-               QDBusMessage::ReplyMessage;
+        const QDBusMessage reply =
+            QDBusConnection(m_connection).call(call, QDBus::Block, sendTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return Sent::Taken;
+        return reply.errorName() == QDBusError::errorString(QDBusError::InvalidArgs)
+                   ? Sent::Refused
+                   : Sent::NoAnswer;
     }
     QLocalSocket socket;
     socket.connectToServer(socketPath(m_name));
     if (!socket.waitForConnected(sendTimeoutMs))
-        return false;
+        return Sent::NoAnswer;
     socket.write(encode(command).toUtf8() + '\n');
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(sendTimeoutMs))
-            return false;
+            return Sent::NoAnswer;
     }
-    return socket.readLine().trimmed() == "ok";
+    const QByteArray answer = socket.readLine().trimmed();
+    return answer == "ok" ? Sent::Taken : answer == "refused" ? Sent::Refused : Sent::NoAnswer;
 }
 
 bool SingleInstance::deliver(const std::optional<Command>& command) {

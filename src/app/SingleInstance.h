@@ -31,8 +31,10 @@ public:
     // listen is logged and leaves it running alone). False: another copy runs; hand it the
     // command with send().
     bool listen();
-    // Hands `command` to the running copy; true once that copy has taken it.
-    bool send(const Command& command);
+    enum class Sent { Taken, Refused, NoAnswer };
+    // Hands `command` to the running copy: taken, refused by that copy (a link it can't save),
+    // or no answer in time.
+    Sent send(const Command& command);
 
     Channel channel() const { return m_channel; }
     static QString socketPath(const QString& name);

@@ -62,8 +62,17 @@ int main(int argc, char** argv) {
 
     SingleInstance instance;
     if (!instance.listen()) {
-        if (instance.send(*parsed.command))
+        switch (instance.send(*parsed.command)) {
+        case SingleInstance::Sent::Taken:
             return 0;
+        case SingleInstance::Sent::Refused:
+            std::fputs("Pinlark: the running copy of Pinlark refused it: it takes only http and "
+                       "https links of at most 8192 characters, encoded.\n",
+                       stderr);
+            return 2;
+        case SingleInstance::Sent::NoAnswer:
+            break;
+        }
         std::fputs("Pinlark: the running copy of Pinlark did not answer.\n", stderr);
         return 1;
     }

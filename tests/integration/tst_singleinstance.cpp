@@ -11,6 +11,7 @@ using Channel = SingleInstance::Channel;
 using Kind = Command::Kind;
 Q_DECLARE_METATYPE(pinlark::Command)
 Q_DECLARE_METATYPE(pinlark::SingleInstance::Channel)
+Q_DECLARE_METATYPE(pinlark::SingleInstance::Sent)
 
 // Two launches on a private session bus (a dbus-daemon of the test's own) and on a socket in a
 // temporary runtime folder. The later launch runs on a thread of its own, as it would in a
@@ -38,17 +39,27 @@ private Q_SLOTS:
     void aLaterLaunchHandsItsCommandOver_data() {
         QTest::addColumn<Channel>("channel");
         QTest::addColumn<Command>("command");
+        QTest::addColumn<SingleInstance::Sent>("expected");
+        const auto taken = SingleInstance::Sent::Taken;
         const Command link{Kind::Save, QUrl(QStringLiteral("https://example.org/a b?q=1&r=é#x"))};
+        // 8,180 characters encoded: the longest a launch lets through is taken.
+        const Command longest{Kind::Save, QUrl(QStringLiteral("https://example.org/") +
+                                               QString(1360, QChar(0x0436)))};
+        const Command file{Kind::Save, QUrl(QStringLiteral("file:///etc/passwd"))};
         for (Channel channel : {Channel::Bus, Channel::Socket}) {
             const char* on = channel == Channel::Bus ? "bus" : "socket";
-            QTest::addRow("%s, reopen", on) << channel << Command{};
-            QTest::addRow("%s, save", on) << channel << link;
-            QTest::addRow("%s, toggle-library", on) << channel << Command{Kind::ToggleLibrary, {}};
+            QTest::addRow("%s, reopen", on) << channel << Command{} << taken;
+            QTest::addRow("%s, save", on) << channel << link << taken;
+            QTest::addRow("%s, long link", on) << channel << longest << taken;
+            QTest::addRow("%s, toggle-library", on)
+                << channel << Command{Kind::ToggleLibrary, {}} << taken;
+            QTest::addRow("%s, refused", on) << channel << file << SingleInstance::Sent::Refused;
         }
     }
     void aLaterLaunchHandsItsCommandOver() {
         QFETCH(Channel, channel);
         QFETCH(Command, command);
+        QFETCH(SingleInstance::Sent, expected);
         const QString name = QStringLiteral("app.pinlark.Test%1").arg(++m_names);
         // What a copy that crashed leaves behind is in the way of neither channel.
         QVERIFY(QFile(SingleInstance::socketPath(name)).open(QIODevice::WriteOnly));
@@ -58,14 +69,18 @@ private Q_SLOTS:
         connect(&running, &SingleInstance::commandReceived, this,
                 [&](const Command& c) { received.append(c); });
 
-        bool listened = true, sent = false;
+        bool listened = true;
+        auto sent = SingleInstance::Sent::NoAnswer;
         runLaterLaunch([&] {
             SingleInstance later(name, channel);
             listened = later.listen();
-            sent = !listened && later.send(command);
+            if (!listened)
+                sent = later.send(command);
         });
-        QVERIFY(!listened && sent);
-        QCOMPARE(received, QList<Command>{command});
+        QVERIFY(!listened);
+        QCOMPARE(sent, expected);
+        QCOMPARE(received, expected == SingleInstance::Sent::Taken ? QList<Command>{command}
+                                                                   : QList<Command>{});
     }
 
     // The running copy takes only a well-formed command and drops a peer that sends too much or
@@ -94,7 +109,7 @@ private Q_SLOTS:
         QByteArray reply;
         connect(&peer, &QLocalSocket::readyRead, this, [&] { reply += peer.readAll(); });
         const auto dropped = [&] { return peer.state() == QLocalSocket::UnconnectedState; };
-        if (answer.isEmpty()) // at the latest when its time is up
+        if (sent.isEmpty()) // at the latest when its time is up
             QTRY_VERIFY((m_fake.clock->advance(std::chrono::seconds(5)), dropped()));
         QTRY_VERIFY(dropped());
         QCOMPARE(reply, answer);

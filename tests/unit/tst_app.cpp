@@ -28,6 +28,10 @@ private Q_SLOTS:
         row("--toggle-library", {"--toggle-library"}, int(Command::Kind::ToggleLibrary), "", 0);
         row("--help", {"--help"}, -1, "--save URL", 0);
         row("file link", {"file:///etc/passwd"}, -1, "only http and https links");
+        // Each letter is six characters encoded: the running copy would be handed 8,600.
+        const QString cyrillic = "https://example.org/" + QString(1430, QChar(0x0436));
+        QTest::newRow("too long once encoded")
+            << QStringList{cyrillic} << -1 << QStringLiteral("at most 8192") << 2;
         row("control characters echoed harmlessly", {"\x1b]0;x\x07"}, -1, "\"?]0;x?\" is not");
         row("--save without a link", {"--save"}, -1, "--save needs a link");
         row("unknown option", {"--frobnicate"}, -1, "unknown option \"--frobnicate\"");
