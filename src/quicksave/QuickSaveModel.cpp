@@ -67,7 +67,10 @@ void QuickSaveModel::prefillFromClipboard() {
     if (!m_url.isEmpty() || !std::holds_alternative<phase::Idle>(m_phase))
         return;
     const QString text = Platform::pasteboard().string().value_or(QString()).trimmed();
-    if (characterCount(text, maxPrefillCharacters) > maxPrefillCharacters)
+    // A character can be any number of code units (a letter with combining marks): the field
+    // must hold all of them, or Save would send what the field doesn't show.
+    if (text.size() > maxFieldLength ||
+        characterCount(text, maxPrefillCharacters) > maxPrefillCharacters)
         return;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid())
@@ -134,6 +137,8 @@ QCoro::Task<> QuickSaveModel::loadRecent(CancelToken cancel) {
 
 QCoro::Task<> QuickSaveModel::runSave(QString link, CancelToken cancel) {
     QPointer<QuickSaveModel> self(this);
+    // What the field held as the save began: a link typed or handed over since then stays.
+    const QString field = m_url;
     SaveOutcome outcome;
     try {
         outcome = co_await m_client->save(link, cancel);
@@ -156,7 +161,8 @@ QCoro::Task<> QuickSaveModel::runSave(QString link, CancelToken cancel) {
     provisional.url = link;
     provisional.status = QStringLiteral("queued");
     setPhase(phase::Done{provisional, outcome.existing});
-    setUrl(QString());
+    if (m_url == field)
+        setUrl(QString());
 
     co_await loadRecent(cancel);
     if (!self)

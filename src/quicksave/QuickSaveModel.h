@@ -27,6 +27,8 @@ public:
     static constexpr std::chrono::milliseconds pollInterval{1500};
     static constexpr int pollTries = 24;
     static constexpr int recentLimit = 7;
+    // The most the panel's field holds, in UTF-16 code units.
+    static constexpr int maxFieldLength = 32767;
 
     explicit QuickSaveModel(std::shared_ptr<SavesClient> client = SavesClient::service(),
                             QObject* parent = nullptr);

@@ -243,6 +243,7 @@ QWidget* QuickSaveView::buildField() {
 
     m_field = new QLineEdit(box);
     m_field->setObjectName(QStringLiteral("field"));
+    m_field->setMaxLength(QuickSaveModel::maxFieldLength);
     m_field->setPlaceholderText(fieldPlaceholder);
     m_field->setAccessibleName(QStringLiteral("Link"));
     m_field->setClearButtonEnabled(false);

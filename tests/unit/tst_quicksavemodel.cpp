@@ -98,6 +98,7 @@ private Q_SLOTS:
         const QString at2047 = head + u"\U0001F600"_s.repeated(2047 - int(head.size()));
         QTest::newRow("2047 characters") << at2047 << at2047;
         refused("2048 characters", at2047 + u"a"_s);
+        refused("one character longer than the field", head + u"a"_s + QString(40000, u'\u0301'));
     }
     void prefillsFromTheClipboard() {
         QFETCH(QString, clipboard);
@@ -139,6 +140,18 @@ private Q_SLOTS:
         model->save();
         QCOMPARE(client->saved, QStringList{link});
         QCOMPARE(model->phase(), Phase(phase::Saving{}));
+    }
+
+    // A link handed over (or typed) while the save was in flight is not erased when it ends.
+    void keepsAFieldChangedDuringTheSave() {
+        const QString other = u"https://other.test/"_s;
+        client->onSave = [&](const QString&) {
+            model->setUrl(other);
+            return SaveOutcome{u"s1"_s, false};
+        };
+        model->setUrl(link);
+        model->save();
+        QCOMPARE(model->url(), other);
     }
 
     // At once the provisional row, the field cleared, the first refresh; then a poll every
