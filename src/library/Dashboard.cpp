@@ -22,6 +22,8 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include <utility>
+
 namespace pinlark {
 
 const char Dashboard::userAgent[] =
@@ -56,6 +58,13 @@ Dashboard::Dashboard() {
     buildWebView();
     buildWindow();
     load(homeURL());
+    // The engine releases its profiles as the application ends; the page must be gone by then.
+    connect(qApp, &QCoreApplication::aboutToQuit, this,
+            [] { delete std::exchange(instance, nullptr); });
+}
+
+Dashboard::~Dashboard() {
+    delete m_window;
 }
 
 QUrl Dashboard::homeURL() {

@@ -22,9 +22,10 @@ class LoadBar;
 class Dashboard : public QObject {
     Q_OBJECT
 public:
-    // Created on first use (on the main thread, after the application object) and never
-    // released. Creating it loads the home page.
+    // Created on first use (on the main thread, after the application object) and released as
+    // the application quits. Creating it loads the home page.
     static Dashboard& shared();
+    ~Dashboard() override;
     // The menu bar the window carries (on Linux each window has its own); given before the
     // controller exists, it goes into the window when that is built. The window owns it.
     static void setMenuBar(QMenuBar* bar);

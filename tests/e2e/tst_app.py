@@ -161,7 +161,8 @@ def main():
     token = answer.split("authjs.session-token=")[1].split(";")[0]
     run(BUILD + "/tests/cookie_peer", "insert", "authjs.session-token", token, "127.0.0.1")
 
-    app = start(APP + "/MacOS/Pinlark")
+    app_log = open(HOME + "/app.log", "w+")
+    app = start(APP + "/MacOS/Pinlark", stderr=app_log)
     icon = until("the tray icon", tray_icon)
     library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
                                                "^Saves$", check=False).stdout.split())[0]
@@ -214,6 +215,8 @@ def main():
 
     run("xdotool", "windowfocus", "--sync", library, "key", "ctrl+q")
     assert app.wait(20) == 0
+    app_log.seek(0)
+    assert "WebEnginePage still not deleted" not in app_log.read()  # the page went first
 
 
 try:
