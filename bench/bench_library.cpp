@@ -6,16 +6,24 @@
 #include "platform/qt/SystemClock.h"
 #include "platform/qt/WebEngineCookieStore.h"
 #include "support/DevService.h"
+#include "support/Xvfb.h"
 
 #include <QApplication>
 #include <QTimer>
 #include <QWebEngineView>
 
 #include <cstdio>
+#include <optional>
 
 using namespace pinlark;
 
 int main(int argc, char** argv) {
+    // Without a display of the user's, a private X server like the tests'.
+    std::optional<XvfbServer> xvfb;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        xvfb.emplace(QStringLiteral("1280x800x24"));
+        xvfb->useForApp();
+    }
     QApplication app(argc, argv);
     DevService service;
     if (!service.isRunning()) {
