@@ -117,20 +117,18 @@ private Q_SLOTS:
     void failures() {
         QFETCH(QString, obstacle);
         QFETCH(bool, on);
-        const QString path = AutostartLoginItemService::entryPath();
-        if (obstacle == "file") {
-            QVERIFY(writeFile(autostartDir(), "not a folder"));
-        } else {
-            QVERIFY(writeFile(path + "/inside", "x"));
-        }
-        const QByteArray before = readFile(path);
+        // What is in the way stays there untouched.
+        const QString blocker = obstacle == "file"
+                                    ? autostartDir()
+                                    : AutostartLoginItemService::entryPath() + "/inside";
+        QVERIFY(writeFile(blocker, "in the way"));
         LogCapture capture;
 
         LoginItem::set(on);
 
         QCOMPARE(capture.lines.size(), 1); // one line, not a failure per retry
         QCOMPARE(Platform::defaults().boolean(LoginItem::desiredKey), std::optional<bool>(on));
-        QCOMPARE(readFile(path), before);
+        QCOMPARE(readFile(blocker), "in the way");
     }
 
 private:
