@@ -87,6 +87,10 @@ QJsonArray DevService::requests() {
     const QByteArray body =
         exchange(manager, QNetworkRequest(url(u"dev/requests"_s)), "GET", {}, &reply);
     reply->deleteLater();
+    // An unreadable log must not pass for an empty one.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status != 200)
+        qFatal("the stand-in's request log answered %d", status);
     return QJsonDocument::fromJson(body).array();
 }
 
