@@ -2,6 +2,10 @@
 
 #include <QTcpSocket>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace pinlark {
 
 QByteArray httpAnswer(const QByteArray& statusLine, const QByteArray& contentType,
@@ -13,9 +17,20 @@ QByteArray httpAnswer(const QByteArray& statusLine, const QByteArray& contentTyp
 }
 
 quint16 closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
+    // Bound for the test's whole life but never listening: connections are refused, and no
+    // other process can take the port meanwhile.
+    static const quint16 port = [] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            qFatal("no loopback port to keep closed");
+        return ntohs(address.sin_port);
+    }();
+    return port;
 }
 
 PagePeer::PagePeer() {
