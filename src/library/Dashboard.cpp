@@ -59,8 +59,11 @@ Dashboard::Dashboard() {
     buildWindow();
     load(homeURL());
     // The engine releases its profiles as the application ends; the page must be gone by then.
-    connect(qApp, &QCoreApplication::aboutToQuit, this,
-            [] { delete std::exchange(instance, nullptr); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Dashboard::release);
+}
+
+void Dashboard::release() {
+    delete std::exchange(instance, nullptr);
 }
 
 Dashboard::~Dashboard() {

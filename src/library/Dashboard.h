@@ -25,6 +25,8 @@ public:
     // Created on first use (on the main thread, after the application object) and released as
     // the application quits. Creating it loads the home page.
     static Dashboard& shared();
+    // Releases the window, its page and this controller; the next use makes new ones.
+    static void release();
     ~Dashboard() override;
     // The menu bar the window carries (on Linux each window has its own); given before the
     // controller exists, it goes into the window when that is built. The window owns it.

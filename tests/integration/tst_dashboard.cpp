@@ -78,6 +78,7 @@ private Q_SLOTS:
     }
 
     void init() {
+        Dashboard::release(); // each test starts with a window of its own
         m_fakes.workspace->opened.clear();
         m_fakes.activationPolicy->changes.clear();
     }
