@@ -306,6 +306,20 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QString(),
         QStringLiteral("say() { echo \"[$(date '+%H:%M:%S')] $*\"; }"),
         QString(),
+        QStringLiteral("# True while a process runs the new build's executable, this very file: "
+                       "/proc/PID/exe and"),
+        QStringLiteral("# $EXE are compared by device and inode, so no path is read as a "
+                       "pattern. Leaves the"),
+        QStringLiteral("# processes' ids in $found."),
+        QStringLiteral("running() {"),
+        QStringLiteral("  found="),
+        QStringLiteral("  for proc in /proc/[0-9]*; do"),
+        QStringLiteral(
+            "    if [ \"$proc/exe\" -ef \"$EXE\" ]; then found=\"$found ${proc#/proc/}\"; fi"),
+        QStringLiteral("  done"),
+        QStringLiteral("  [ -n \"$found\" ]"),
+        QStringLiteral("}"),
+        QString(),
         QStringLiteral("# Stage 1: wait for the app to exit. It terminated itself the moment it "
                        "spawned this"),
         QStringLiteral("# script, so this is a formality; if it is somehow still up after about "
@@ -343,12 +357,12 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
                        "build, nothing inside"),
         QStringLiteral("# the app can put the old one back. Wait up to 30 seconds (60 checks, "
                        "0.5 seconds apart)"),
-        QStringLiteral("# for a process whose command line contains the new executable's path."),
+        QStringLiteral("# for a process running the new executable."),
         QStringLiteral("open \"$APP\" || say \"open returned an error\""),
         QStringLiteral("alive=0"),
         QStringLiteral("i=0"),
         QStringLiteral("while [ \"$i\" -lt 60 ]; do"),
-        QStringLiteral("  if pgrep -f \"$EXE\" >/dev/null 2>&1; then alive=1; break; fi"),
+        QStringLiteral("  if running; then alive=1; break; fi"),
         QStringLiteral("  i=$((i + 1))"),
         QStringLiteral("  sleep 0.5"),
         QStringLiteral("done"),
@@ -364,8 +378,8 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("  j=0"),
         QStringLiteral("  while [ \"$j\" -lt 10 ]; do"),
         QStringLiteral("    sleep 1"),
-        QStringLiteral("    if ! pgrep -f \"$EXE\" >/dev/null 2>&1; then alive=0; say \"it "
-                       "started and then exited\"; break; fi"),
+        QStringLiteral("    if ! running; then alive=0; say \"it started and then exited\"; "
+                       "break; fi"),
         QStringLiteral("    j=$((j + 1))"),
         QStringLiteral("  done"),
         QStringLiteral("fi"),
@@ -384,7 +398,19 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
                        "log is the only"),
         QStringLiteral("# account of what happened, and temporary files are cleared soon "
                        "enough."),
+        QStringLiteral("# Whatever still runs the new executable is stopped first, asked to end "
+                       "and after five"),
+        QStringLiteral("# seconds made to, so that nothing keeps running from a deleted bundle "
+                       "beside the old"),
+        QStringLiteral("# version. $found holds process ids only, split into words on purpose."),
         QStringLiteral("say \"the new build is not running — rolling back\""),
+        QStringLiteral("if running; then"),
+        QStringLiteral("  say \"stopping the new build\""),
+        QStringLiteral("  kill $found 2>/dev/null"),
+        QStringLiteral("  i=0"),
+        QStringLiteral("  while running && [ \"$i\" -lt 50 ]; do i=$((i + 1)); sleep 0.1; done"),
+        QStringLiteral("  if running; then kill -s KILL $found 2>/dev/null; fi"),
+        QStringLiteral("fi"),
         QStringLiteral("rm -rf \"$APP\""),
         QStringLiteral("mv \"$BACKUP\" \"$APP\""),
         QStringLiteral("defaults write ") + shellQuoted(bundleIdentifier) +

@@ -268,16 +268,20 @@ private Q_SLOTS:
         }
     }
 
-    // A running 1.0 hands itself over to the swap script for a staged 2.0 that stays
+    // A running 1.0 in `folder` hands itself over to the swap script for a staged 2.0 that stays
     // up, and is kept, or exits, and is rolled back.
     void swap_data() {
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<bool>("stays");
-        QTest::newRow("stays up") << true;
-        QTest::newRow("exits") << false;
+        QTest::newRow("stays up") << u"Applications"_s << true;
+        QTest::newRow("exits") << u"Applications"_s << false;
+        // Pattern characters, and an apostrophe, which ends a quoted word of the shell.
+        QTest::newRow("odd path") << u"Apps (1) [x]+ it's"_s << true;
     }
     void swap() {
+        QFETCH(QString, folder);
         QFETCH(bool, stays);
-        const QString apps = base + u"/Applications"_s, app = apps + u"/Pinlark.app"_s,
+        const QString apps = base + u'/' + folder, app = apps + u"/Pinlark.app"_s,
                       backup = apps + u"/.Pinlark-previous.app"_s,
                       work = base + u"/tmp/pinlark-update-2.0-0A1B2C3D"_s,
                       staged = work + u"/unpacked/Pinlark.app"_s, log = work + u"/swap.log"_s,
