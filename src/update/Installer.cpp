@@ -40,6 +40,11 @@ QString helpersFolder() {
     return Platform::bundle().path() + QLatin1String("/Contents/Helpers");
 }
 
+// Where the swap keeps its copies of the running bundle's helpers, inside the staging folder.
+QString helpersAside(const QString& work) {
+    return work + QLatin1String("/Helpers");
+}
+
 } // namespace
 
 void Installer::setBusy(bool busy) {
@@ -301,6 +306,7 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("NEW=") + shellQuoted(staged),
         QStringLiteral("BACKUP=") + shellQuoted(backup),
         QStringLiteral("WORK=") + shellQuoted(work),
+        QStringLiteral("HELPERS=") + shellQuoted(helpersAside(work)),
         QStringLiteral("PID=") + QString::number(pid),
         QStringLiteral("EXE=\"$APP/Contents/MacOS/Pinlark\""),
         QString(),
@@ -345,9 +351,9 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("# on another volume, and a move across volumes is a copy that drops "
                        "extended attributes,"),
         QStringLiteral("# which for a signed bundle means arriving with a broken seal."),
-        QStringLiteral("if ! ditto \"$NEW\" \"$APP\"; then"),
+        QStringLiteral("if ! \"$HELPERS/ditto\" \"$NEW\" \"$APP\"; then"),
         QStringLiteral("  say \"install failed, restoring\""),
-        QStringLiteral("  rm -rf \"$APP\"; mv \"$BACKUP\" \"$APP\"; open \"$APP\""),
+        QStringLiteral("  rm -rf \"$APP\"; mv \"$BACKUP\" \"$APP\"; \"$HELPERS/open\" \"$APP\""),
         QStringLiteral("  exit 1"),
         QStringLiteral("fi"),
         QString(),
@@ -358,7 +364,7 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("# the app can put the old one back. Wait up to 30 seconds (60 checks, "
                        "0.5 seconds apart)"),
         QStringLiteral("# for a process running the new executable."),
-        QStringLiteral("open \"$APP\" || say \"open returned an error\""),
+        QStringLiteral("\"$HELPERS/open\" \"$APP\" || say \"open returned an error\""),
         QStringLiteral("alive=0"),
         QStringLiteral("i=0"),
         QStringLiteral("while [ \"$i\" -lt 60 ]; do"),
@@ -413,9 +419,9 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("fi"),
         QStringLiteral("rm -rf \"$APP\""),
         QStringLiteral("mv \"$BACKUP\" \"$APP\""),
-        QStringLiteral("defaults write ") + shellQuoted(bundleIdentifier) +
+        QStringLiteral("\"$HELPERS/defaults\" write ") + shellQuoted(bundleIdentifier) +
             QStringLiteral(" otaFailed -bool YES"),
-        QStringLiteral("open \"$APP\""),
+        QStringLiteral("\"$HELPERS/open\" \"$APP\""),
         QStringLiteral("exit 1"),
     };
     return lines.join(QLatin1Char('\n'));
@@ -423,6 +429,17 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
 
 void Installer::swap(const QString& app, const QString& staged, const QString& work,
                      const QString& version) {
+    // The script runs this build's own helpers, set aside before anything is moved: the bundle
+    // it installs may carry other ones or none, and must have no say in how it is rolled back.
+    QDir().mkpath(helpersAside(work));
+    for (const char* name : {"ditto", "open", "defaults"}) {
+        const QString tool = QLatin1String(name);
+        const QString copy = helpersAside(work) + QLatin1Char('/') + tool;
+        if (!QFile::copy(helpersFolder() + QLatin1Char('/') + tool, copy) ||
+            !QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            throw PlatformError(
+                QStringLiteral("The update tool %1 couldn't be set aside.").arg(tool));
+    }
     Platform::defaults().set(otaFailedAtVersionKey, Updater::currentVersion());
     const QString script = work + QLatin1String("/swap.sh");
     const QString log = work + QLatin1String("/swap.log");
@@ -439,14 +456,6 @@ void Installer::swap(const QString& app, const QString& staged, const QString& w
     QProcess process;
     process.setProgram(QStringLiteral("/bin/sh"));
     process.setArguments({script});
-    // The script's tools (ditto, open, defaults) are the ones the bundle carries, where it
-    // carries them. While the bundle is moved aside they are found in the backup.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"),
-                       helpersFolder() + QLatin1Char(':') + QFileInfo(app).absolutePath() +
-                           QLatin1String("/.Pinlark-previous.app/Contents/Helpers:") +
-                           environment.value(QStringLiteral("PATH")));
-    process.setProcessEnvironment(environment);
     QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
     if (QFile(log).open(QIODevice::WriteOnly | QIODevice::Append)) {
         process.setStandardOutputFile(log, QIODevice::Append);

@@ -76,15 +76,16 @@ class TestInstaller : public QObject {
     }
 
     // A bundle at `folder`/Pinlark.app whose executable is the test's stand-in app, which stays
-    // up or exits at once.
-    void makeSwapBundle(const QString& folder, const QString& version, bool stays) {
+    // up or exits at once; with the built helpers or none.
+    void makeSwapBundle(const QString& folder, const QString& version, bool stays, bool helpers) {
         makeBundle(folder, version, u"app.pinlark.Pinlark"_s, false);
         const QString app = folder + u"/Pinlark.app"_s;
         QVERIFY(writeFile(app + u"/Contents/Resources/behaviour"_s, stays ? "stay" : "exit"));
         QVERIFY(writeFile(app + u"/Contents/MacOS/Pinlark"_s,
                           readFile(QStringLiteral(PINLARK_SWAP_APP_PATH)), 0755));
-        QVERIFY(QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
-                            app + u"/Contents/Helpers"_s));
+        if (helpers)
+            QVERIFY(QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
+                                app + u"/Contents/Helpers"_s));
     }
 
     // The pid a running stand-in app wrote for `version`, or 0.
@@ -273,21 +274,24 @@ private Q_SLOTS:
     void swap_data() {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<bool>("stays");
-        QTest::newRow("stays up") << u"Applications"_s << true;
-        QTest::newRow("exits") << u"Applications"_s << false;
+        QTest::addColumn<bool>("helpers"); // whether 2.0 carries helpers
+        QTest::newRow("stays up") << u"Applications"_s << true << true;
+        QTest::newRow("exits") << u"Applications"_s << false << true;
         // Pattern characters, and an apostrophe, which ends a quoted word of the shell.
-        QTest::newRow("odd path") << u"Apps (1) [x]+ it's"_s << true;
+        QTest::newRow("odd path") << u"Apps (1) [x]+ it's"_s << true << true;
+        QTest::newRow("no helpers") << u"Applications"_s << false << false;
     }
     void swap() {
         QFETCH(QString, folder);
         QFETCH(bool, stays);
+        QFETCH(bool, helpers);
         const QString apps = base + u'/' + folder, app = apps + u"/Pinlark.app"_s,
                       backup = apps + u"/.Pinlark-previous.app"_s,
                       work = base + u"/tmp/pinlark-update-2.0-0A1B2C3D"_s,
                       staged = work + u"/unpacked/Pinlark.app"_s, log = work + u"/swap.log"_s,
                       kept = base + u"/swap.log"_s;
-        makeSwapBundle(apps, u"1.0"_s, true);
-        makeSwapBundle(work + u"/unpacked"_s, u"2.0"_s, stays);
+        makeSwapBundle(apps, u"1.0"_s, true, true);
+        makeSwapBundle(work + u"/unpacked"_s, u"2.0"_s, stays, helpers);
         // A stale backup of an earlier interrupted swap.
         QVERIFY(QDir().mkpath(backup + u"/Contents"_s));
         // The log is truncated, not replaced, so a second link keeps it past the script's clean-up.
