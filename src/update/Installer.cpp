@@ -40,6 +40,11 @@ QString helpersFolder() {
     return Platform::bundle().path() + QLatin1String("/Contents/Helpers");
 }
 
+// Where the swap keeps its copies of the running bundle's helpers, inside the staging folder.
+QString helpersAside(const QString& work) {
+    return work + QLatin1String("/Helpers");
+}
+
 } // namespace
 
 void Installer::setBusy(bool busy) {
@@ -301,10 +306,25 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("NEW=") + shellQuoted(staged),
         QStringLiteral("BACKUP=") + shellQuoted(backup),
         QStringLiteral("WORK=") + shellQuoted(work),
+        QStringLiteral("HELPERS=") + shellQuoted(helpersAside(work)),
         QStringLiteral("PID=") + QString::number(pid),
         QStringLiteral("EXE=\"$APP/Contents/MacOS/Pinlark\""),
         QString(),
         QStringLiteral("say() { echo \"[$(date '+%H:%M:%S')] $*\"; }"),
+        QString(),
+        QStringLiteral("# True while a process runs the new build's executable, this very file: "
+                       "/proc/PID/exe and"),
+        QStringLiteral("# $EXE are compared by device and inode, so no path is read as a "
+                       "pattern. Leaves the"),
+        QStringLiteral("# processes' ids in $found."),
+        QStringLiteral("running() {"),
+        QStringLiteral("  found="),
+        QStringLiteral("  for proc in /proc/[0-9]*; do"),
+        QStringLiteral(
+            "    if [ \"$proc/exe\" -ef \"$EXE\" ]; then found=\"$found ${proc#/proc/}\"; fi"),
+        QStringLiteral("  done"),
+        QStringLiteral("  [ -n \"$found\" ]"),
+        QStringLiteral("}"),
         QString(),
         QStringLiteral("# Stage 1: wait for the app to exit. It terminated itself the moment it "
                        "spawned this"),
@@ -331,9 +351,9 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("# on another volume, and a move across volumes is a copy that drops "
                        "extended attributes,"),
         QStringLiteral("# which for a signed bundle means arriving with a broken seal."),
-        QStringLiteral("if ! ditto \"$NEW\" \"$APP\"; then"),
+        QStringLiteral("if ! \"$HELPERS/ditto\" \"$NEW\" \"$APP\"; then"),
         QStringLiteral("  say \"install failed, restoring\""),
-        QStringLiteral("  rm -rf \"$APP\"; mv \"$BACKUP\" \"$APP\"; open \"$APP\""),
+        QStringLiteral("  rm -rf \"$APP\"; mv \"$BACKUP\" \"$APP\"; \"$HELPERS/open\" \"$APP\""),
         QStringLiteral("  exit 1"),
         QStringLiteral("fi"),
         QString(),
@@ -343,12 +363,12 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
                        "build, nothing inside"),
         QStringLiteral("# the app can put the old one back. Wait up to 30 seconds (60 checks, "
                        "0.5 seconds apart)"),
-        QStringLiteral("# for a process whose command line contains the new executable's path."),
-        QStringLiteral("open \"$APP\" || say \"open returned an error\""),
+        QStringLiteral("# for a process running the new executable."),
+        QStringLiteral("\"$HELPERS/open\" \"$APP\" || say \"open returned an error\""),
         QStringLiteral("alive=0"),
         QStringLiteral("i=0"),
         QStringLiteral("while [ \"$i\" -lt 60 ]; do"),
-        QStringLiteral("  if pgrep -f \"$EXE\" >/dev/null 2>&1; then alive=1; break; fi"),
+        QStringLiteral("  if running; then alive=1; break; fi"),
         QStringLiteral("  i=$((i + 1))"),
         QStringLiteral("  sleep 0.5"),
         QStringLiteral("done"),
@@ -364,8 +384,8 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("  j=0"),
         QStringLiteral("  while [ \"$j\" -lt 10 ]; do"),
         QStringLiteral("    sleep 1"),
-        QStringLiteral("    if ! pgrep -f \"$EXE\" >/dev/null 2>&1; then alive=0; say \"it "
-                       "started and then exited\"; break; fi"),
+        QStringLiteral("    if ! running; then alive=0; say \"it started and then exited\"; "
+                       "break; fi"),
         QStringLiteral("    j=$((j + 1))"),
         QStringLiteral("  done"),
         QStringLiteral("fi"),
@@ -384,12 +404,24 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
                        "log is the only"),
         QStringLiteral("# account of what happened, and temporary files are cleared soon "
                        "enough."),
+        QStringLiteral("# Whatever still runs the new executable is stopped first, asked to end "
+                       "and after five"),
+        QStringLiteral("# seconds made to, so that nothing keeps running from a deleted bundle "
+                       "beside the old"),
+        QStringLiteral("# version. $found holds process ids only, split into words on purpose."),
         QStringLiteral("say \"the new build is not running — rolling back\""),
+        QStringLiteral("if running; then"),
+        QStringLiteral("  say \"stopping the new build\""),
+        QStringLiteral("  kill $found 2>/dev/null"),
+        QStringLiteral("  i=0"),
+        QStringLiteral("  while running && [ \"$i\" -lt 50 ]; do i=$((i + 1)); sleep 0.1; done"),
+        QStringLiteral("  if running; then kill -s KILL $found 2>/dev/null; fi"),
+        QStringLiteral("fi"),
         QStringLiteral("rm -rf \"$APP\""),
         QStringLiteral("mv \"$BACKUP\" \"$APP\""),
-        QStringLiteral("defaults write ") + shellQuoted(bundleIdentifier) +
+        QStringLiteral("\"$HELPERS/defaults\" write ") + shellQuoted(bundleIdentifier) +
             QStringLiteral(" otaFailed -bool YES"),
-        QStringLiteral("open \"$APP\""),
+        QStringLiteral("\"$HELPERS/open\" \"$APP\""),
         QStringLiteral("exit 1"),
     };
     return lines.join(QLatin1Char('\n'));
@@ -397,6 +429,17 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
 
 void Installer::swap(const QString& app, const QString& staged, const QString& work,
                      const QString& version) {
+    // The script runs this build's own helpers, set aside before anything is moved: the bundle
+    // it installs may carry other ones or none, and must have no say in how it is rolled back.
+    QDir().mkpath(helpersAside(work));
+    for (const char* name : {"ditto", "open", "defaults"}) {
+        const QString tool = QLatin1String(name);
+        const QString copy = helpersAside(work) + QLatin1Char('/') + tool;
+        if (!QFile::copy(helpersFolder() + QLatin1Char('/') + tool, copy) ||
+            !QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            throw PlatformError(
+                QStringLiteral("The update tool %1 couldn't be set aside.").arg(tool));
+    }
     Platform::defaults().set(otaFailedAtVersionKey, Updater::currentVersion());
     const QString script = work + QLatin1String("/swap.sh");
     const QString log = work + QLatin1String("/swap.log");
@@ -413,14 +456,6 @@ void Installer::swap(const QString& app, const QString& staged, const QString& w
     QProcess process;
     process.setProgram(QStringLiteral("/bin/sh"));
     process.setArguments({script});
-    // The script's tools (ditto, open, defaults) are the ones the bundle carries, where it
-    // carries them. While the bundle is moved aside they are found in the backup.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"),
-                       helpersFolder() + QLatin1Char(':') + QFileInfo(app).absolutePath() +
-                           QLatin1String("/.Pinlark-previous.app/Contents/Helpers:") +
-                           environment.value(QStringLiteral("PATH")));
-    process.setProcessEnvironment(environment);
     QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
     if (QFile(log).open(QIODevice::WriteOnly | QIODevice::Append)) {
         process.setStandardOutputFile(log, QIODevice::Append);

@@ -48,8 +48,9 @@ public:
     // bundled ditto).
     static bool run(const QString& path, const QStringList& arguments);
 
-    // Writes the swap script into `work`, starts it detached with its output in swap.log, and
-    // terminates the app. Throws PlatformError when the script can't be written or started.
+    // Writes the swap script into `work` beside copies of the running bundle's helpers, which
+    // it runs, starts it detached with its output in swap.log, and terminates the app. Throws
+    // PlatformError when the helpers can't be copied or the script written or started.
     static void swap(const QString& app, const QString& staged, const QString& work,
                      const QString& version);
     // Lifts the rollback mark once the app runs another version than the one rolled back to.

@@ -75,73 +75,23 @@ class TestInstaller : public QObject {
         }
     }
 
-    // A bundle at `app` whose executable is the test's stand-in app.
-    void makeSwapBundle(const QString& app, const QString& version, const QByteArray& behaviour) {
-        QVERIFY(writeInfoPlist(app, version));
-        QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/behaviour"), behaviour));
-        QVERIFY(QDir().mkpath(app + QStringLiteral("/Contents/MacOS")));
-        QVERIFY(QFile::copy(QStringLiteral(PINLARK_SWAP_APP_PATH),
-                            app + QStringLiteral("/Contents/MacOS/Pinlark")));
-        QVERIFY(QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
-                            app + QStringLiteral("/Contents/Helpers")));
-    }
-
-    QString versionAt(const QString& app) {
-        return readPropertyList(app + QStringLiteral("/Contents/Info.plist"))
-            .value_or(QVariant())
-            .toMap()
-            .value(QStringLiteral("CFBundleShortVersionString"))
-            .toString();
+    // A bundle at `folder`/Pinlark.app whose executable is the test's stand-in app, which stays
+    // up or exits at once; with the built helpers or none.
+    void makeSwapBundle(const QString& folder, const QString& version, bool stays, bool helpers) {
+        makeBundle(folder, version, u"app.pinlark.Pinlark"_s, false);
+        const QString app = folder + u"/Pinlark.app"_s;
+        QVERIFY(writeFile(app + u"/Contents/Resources/behaviour"_s, stays ? "stay" : "exit"));
+        QVERIFY(writeFile(app + u"/Contents/MacOS/Pinlark"_s,
+                          readFile(QStringLiteral(PINLARK_SWAP_APP_PATH)), 0755));
+        if (helpers)
+            QVERIFY(QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
+                                app + u"/Contents/Helpers"_s));
     }
 
     // The pid a running stand-in app wrote for `version`, or 0.
     qint64 runningPid(const QString& version) {
-        QFile file(pids + QLatin1Char('/') + version + QStringLiteral(".pid"));
-        if (!file.open(QIODevice::ReadOnly))
-            return 0;
-        const qint64 pid = file.readAll().toLongLong();
+        const qint64 pid = readFile(pids + u'/' + version + u".pid"_s).toLongLong();
         return pid > 0 && ::kill(pid_t(pid), 0) == 0 ? pid : 0;
-    }
-
-    struct Swap {
-        QString app, staged, work, backup, log;
-    };
-
-    // Lays out a running v1 and a staged v2, lets v1 run the swap and end, and waits until the
-    // script has written `last` to its log. Gives the paths and the whole log.
-    Swap runSwap(const QByteArray& v2Behaviour, const QString& last, QString* logText) {
-        Swap s;
-        s.app = base + QStringLiteral("/Applications/Pinlark.app");
-        s.backup = base + QStringLiteral("/Applications/.Pinlark-previous.app");
-        s.work = base + QStringLiteral("/tmp/pinlark-update-2.0-0A1B2C3D");
-        s.staged = s.work + QStringLiteral("/unpacked/Pinlark.app");
-        s.log = s.work + QStringLiteral("/swap.log");
-        makeSwapBundle(s.app, QStringLiteral("1.0"), "stay");
-        makeSwapBundle(s.staged, QStringLiteral("2.0"), v2Behaviour);
-        // A stale backup of an earlier interrupted swap.
-        QDir().mkpath(s.backup + QStringLiteral("/Contents"));
-        // The log is truncated, not replaced, so a second link keeps it past the script's
-        // clean-up.
-        QFile(s.log).open(QIODevice::WriteOnly);
-        const QString kept = base + QStringLiteral("/swap.log");
-        if (::link(QFile::encodeName(s.log).constData(), QFile::encodeName(kept).constData()) != 0)
-            qWarning("no hard link for the log");
-
-        QProcess v1;
-        v1.start(s.app + QStringLiteral("/Contents/MacOS/Pinlark"),
-                 {QStringLiteral("--swap"), s.app, s.staged, s.work, QStringLiteral("2.0")});
-        if (!v1.waitForFinished(30000) || v1.exitCode() != 0)
-            qWarning() << "the app did not end after the swap:" << v1.readAllStandardError();
-        QFile log(kept);
-        [[maybe_unused]] const bool ended = QTest::qWaitFor(
-            [&] {
-                log.open(QIODevice::ReadOnly);
-                *logText = QString::fromUtf8(log.readAll());
-                log.close();
-                return logText->contains(last);
-            },
-            90000);
-        return s;
     }
 
 private Q_SLOTS:
@@ -171,9 +121,12 @@ private Q_SLOTS:
         fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "1.0"}};
     }
     void cleanup() {
-        for (const QString& version : {QStringLiteral("1.0"), QStringLiteral("2.0")})
-            if (const qint64 pid = runningPid(version))
-                ::kill(pid_t(pid), SIGTERM);
+        // Whatever runs from the test's folder ends with the test: a swap script, either version.
+        for (const QString& entry : QDir(u"/proc"_s).entryList(QDir::Dirs))
+            if (const int pid = entry.toInt();
+                pid > 0 &&
+                readFile(u"/proc/"_s + entry + u"/cmdline"_s).contains(root->path().toUtf8()))
+                ::kill(pid, SIGKILL);
         QCOMPARE(Installer::isBusy(), false);
         QCOMPARE(leftovers(), QStringList());
         qputenv("TMPDIR", savedTmp);
@@ -316,30 +269,69 @@ private Q_SLOTS:
         }
     }
 
-    void newBuildThatStaysUpReplacesTheOld() {
-        QString log;
-        const Swap s = runSwap("stay", QStringLiteral("updated"), &log);
-        QVERIFY2(log.contains(QStringLiteral("] updated")), qPrintable(log));
-        QVERIFY(runningPid(QStringLiteral("2.0")) != 0);
-        QCOMPARE(versionAt(s.app), QStringLiteral("2.0"));
-        // "updated" is written just before the clean-up.
-        QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(s.backup) && !QFile::exists(s.work); },
-                                10000));
+    // A running 1.0 in `folder` hands itself over to the swap script for a staged 2.0 that stays
+    // up, and is kept, or exits, and is rolled back.
+    void swap_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("stays");
+        QTest::addColumn<bool>("helpers"); // whether 2.0 carries helpers
+        QTest::newRow("stays up") << u"Applications"_s << true << true;
+        QTest::newRow("exits") << u"Applications"_s << false << true;
+        // Pattern characters, and an apostrophe, which ends a quoted word of the shell.
+        QTest::newRow("odd path") << u"Apps (1) [x]+ it's"_s << true << true;
+        QTest::newRow("no helpers") << u"Applications"_s << false << false;
+    }
+    void swap() {
+        QFETCH(QString, folder);
+        QFETCH(bool, stays);
+        QFETCH(bool, helpers);
+        const QString apps = base + u'/' + folder, app = apps + u"/Pinlark.app"_s,
+                      backup = apps + u"/.Pinlark-previous.app"_s,
+                      work = base + u"/tmp/pinlark-update-2.0-0A1B2C3D"_s,
+                      staged = work + u"/unpacked/Pinlark.app"_s, log = work + u"/swap.log"_s,
+                      kept = base + u"/swap.log"_s;
+        makeSwapBundle(apps, u"1.0"_s, true, true);
+        makeSwapBundle(work + u"/unpacked"_s, u"2.0"_s, stays, helpers);
+        // A stale backup of an earlier interrupted swap.
+        QVERIFY(QDir().mkpath(backup + u"/Contents"_s));
+        // The log is truncated, not replaced, so a second link keeps it past the script's clean-up.
+        QVERIFY(writeFile(log, {}));
+        QCOMPARE(::link(QFile::encodeName(log).constData(), QFile::encodeName(kept).constData()),
+                 0);
+
+        QProcess v1;
+        v1.start(app + u"/Contents/MacOS/Pinlark"_s, {u"--swap"_s, app, staged, work, u"2.0"_s});
+        QVERIFY2(v1.waitForFinished(30000), v1.readAllStandardError().constData());
+        QCOMPARE(v1.exitCode(), 0);
+        QString text;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         text = QString::fromUtf8(readFile(kept));
+                         return text.contains(u"] updated"_s) || text.contains(u"rolling back"_s);
+                     },
+                     90000),
+                 qPrintable(text));
+        QVERIFY2(text.contains(stays ? u"] updated"_s
+                                     : u"] the new build is not running — rolling back"_s),
+                 qPrintable(text));
+        // The version kept runs from the app's place, and only that one.
+        const QString now = stays ? u"2.0"_s : u"1.0"_s;
+        QVERIFY(QTest::qWaitFor([&] { return runningPid(now) != 0; }, 20000));
+        QVERIFY(!runningPid(stays ? u"1.0"_s : u"2.0"_s));
+        QCOMPARE(readPropertyList(app + u"/Contents/Info.plist"_s)
+                     .value_or(QVariant())
+                     .toMap()
+                     .value(u"CFBundleShortVersionString"_s)
+                     .toString(),
+                 now);
+        // The backup goes either way; the staging folder, with the log, only after an update.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !QFile::exists(backup) && QFile::exists(work) != stays; }, 10000));
         FileUserDefaults defaults(FileUserDefaults::standardPath());
         QCOMPARE(defaults.string(u"otaFailedAtVersion"_s), u"1.0"_s);
-    }
-
-    void newBuildThatExitsIsRolledBack() {
-        QString log;
-        const Swap s = runSwap("exit", QStringLiteral("rolling back"), &log);
-        QVERIFY(QTest::qWaitFor([&] { return runningPid(QStringLiteral("1.0")) != 0; }, 20000));
-        QVERIFY2(log.contains(QStringLiteral("] the new build is not running — rolling back")),
-                 qPrintable(log));
-        QCOMPARE(versionAt(s.app), QStringLiteral("1.0"));
-        QVERIFY(!QFile::exists(s.backup));
-        QVERIFY(QFile::exists(s.log));
-        FileUserDefaults defaults(FileUserDefaults::standardPath());
-        QCOMPARE(defaults.boolean(QStringLiteral("otaFailed")), true);
+        QCOMPARE(defaults.boolean(u"otaFailed"_s).value_or(false), !stays);
+        if (stays)
+            return;
 
         // The next launch, on the version rolled back to, keeps the mark; another clears it.
         Platform::Services real;
