@@ -46,16 +46,19 @@ class TestInstaller : public QObject {
     QString base; // holds an apostrophe, so every path of a swap must be quoted right
     QString pids;
 
-    // A bundle at `folder`/Pinlark.app: version, identifier, an executable, sealed unless not.
+    // A bundle at `folder`/Pinlark.app: version, identifier, an executable, sealed and signed
+    // with the private key at `key` unless that is empty.
     void makeBundle(const QString& folder, const QString& version, const QString& identifier,
-                    bool sealed) {
+                    const QString& key) {
         const QString app = folder + QStringLiteral("/Pinlark.app");
         QVERIFY(writeInfoPlist(app, version, identifier));
         QVERIFY(writeFile(app + QStringLiteral("/Contents/MacOS/Pinlark"), "#!/bin/sh\nexit 0\n",
                           0755));
         QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "png"));
-        if (sealed)
-            QCOMPARE(Seal::write(app), QString());
+        if (key.isEmpty())
+            return;
+        QCOMPARE(Seal::write(app), QString());
+        QCOMPARE(Seal::sign(app, key), QString());
     }
 
     QStringList leftovers() const {
@@ -148,6 +151,7 @@ private Q_SLOTS:
         row("equal version", "notAnUpgrade");
         row("other identifier", "unpack");
         row("unsealed", "brokenSignature");
+        row("signed by another key", "brokenSignature");
         row("tampered file", "brokenSignature");
         row("entry with ../", "unpack");
         row("absolute entry", "unpack");
@@ -162,9 +166,14 @@ private Q_SLOTS:
         const QString build = root->filePath(QStringLiteral("build"));
         const QString app = build + QStringLiteral("/Pinlark.app");
         const QString version = is("equal version") ? u"1.0"_qs : u"2.0"_qs;
+        QString key = QStringLiteral(PINLARK_SIGNING_KEY_PATH);
+        if (is("signed by another key")) {
+            key = root->filePath(u"other.pem"_s);
+            QVERIFY(writeSigningKey(key));
+        }
         makeBundle(build, version,
                    is("other identifier") ? u"com.example.Other"_qs : u"app.pinlark.Pinlark"_qs,
-                   !is("unsealed"));
+                   is("unsealed") ? QString() : key);
         if (is("tampered file"))
             QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "gif"));
         QList<ZipEntry> entries = zipEntriesOf(build, app);

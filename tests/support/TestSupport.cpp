@@ -16,6 +16,9 @@
 #include <QFile>
 #include <QWebEngineProfile>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
 #include <sys/stat.h>
 
 namespace pinlark {
@@ -82,6 +85,16 @@ bool writeInfoPlist(const QString& app, const QString& version, const QString& i
     return writeFile(app + u"/Contents/Info.plist"_s,
                      xmlPropertyList({{u"CFBundleShortVersionString"_s, version},
                                       {u"CFBundleIdentifier"_s, identifier}}));
+}
+
+bool writeSigningKey(const QString& path) {
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    BIO* out = BIO_new_file(QFile::encodeName(path).constData(), "w");
+    const bool written =
+        key && out && PEM_write_bio_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr);
+    BIO_free(out);
+    EVP_PKEY_free(key);
+    return written;
 }
 
 int runWebEngineTest(int argc, char** argv, const std::function<int(int, char**)>& run) {

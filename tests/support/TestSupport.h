@@ -49,6 +49,8 @@ QByteArray readFile(const QString& path);
 // Makes `app` a bundle whose Info.plist names `version` and `identifier`.
 bool writeInfoPlist(const QString& app, const QString& version,
                     const QString& identifier = QStringLiteral("app.pinlark.Pinlark"));
+// Writes a new Ed25519 private key (PEM), one no build trusts, to `path`; false on failure.
+bool writeSigningKey(const QString& path);
 
 // Runs `run` as the main() of a test of the web engine would: in a temporary home of its own
 // that outlives the application, with the engine's HTTP cache in memory. The cache is not under

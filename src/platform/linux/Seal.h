@@ -2,29 +2,46 @@
 
 #include <QString>
 
+#include <array>
+
 namespace pinlark {
 
 // The seal of a bundle, "Contents/_CodeSignature/CodeResources": an XML property list whose
 // "files" dictionary names every file of the bundle by its path inside the bundle, with its
 // SHA-256 ("hash") and permission bits ("mode"), or, for a symbolic link, its target
 // ("symlink"). Nested bundles carry seals of their own, which the outer seal covers as files.
+//
+// The publisher signs the seal: "CodeResources.sig" beside it holds the 64 bytes of an Ed25519
+// signature of the seal file's bytes. Only the outermost seal needs one; the seal lists neither
+// itself nor the signature.
 namespace Seal {
 
-// The seal's path inside a bundle.
+// The seal's and its signature's paths inside a bundle.
 inline constexpr char relativePath[] = "Contents/_CodeSignature/CodeResources";
+inline constexpr char signaturePath[] = "Contents/_CodeSignature/CodeResources.sig";
 
-// Seals the bundle at `bundlePath`, replacing an earlier seal. Gives an error description, or
-// an empty string. A symbolic link leaving the bundle, or a file that is neither a regular
-// file, a folder nor a link, is refused.
+// An Ed25519 public key, raw.
+using PublicKey = std::array<unsigned char, 32>;
+
+// Seals the bundle at `bundlePath`, replacing an earlier seal and dropping its signature. Gives
+// an error description, or an empty string. A symbolic link leaving the bundle, or a file that is
+// neither a regular file, a folder nor a link, is refused.
 QString write(const QString& bundlePath);
 
-// Whether the bundle has a seal that can be read.
+// Signs the bundle's seal with the Ed25519 private key in the PEM file at `privateKeyPath`.
+// Gives an error description, or an empty string.
+QString sign(const QString& bundlePath, const QString& privateKeyPath);
+
+// Whether the bundle has a seal that can be read and a signature beside it.
 bool exists(const QString& bundlePath);
 
-// Whether the bundle is exactly as sealed: every sealed file present with its digest and mode,
-// every sealed link with its target and staying inside the bundle, nothing else besides the
-// seal itself. With `nested`, every bundle inside that carries a seal is checked the same way.
-bool check(const QString& bundlePath, bool nested);
+// Whether the bundle's seal is signed with the private key of `publicKey` and the bundle is
+// exactly as sealed: every sealed file present with its digest and mode, every sealed link with
+// its target and staying inside the bundle, nothing else besides the seal and its signature. The
+// signature is checked first; nothing the seal says counts before. With `nested`, every bundle
+// inside that carries a seal is checked the same way but for a signature: the outer seal covers
+// the inner seal's bytes.
+bool check(const QString& bundlePath, bool nested, const PublicKey& publicKey);
 
 } // namespace Seal
 

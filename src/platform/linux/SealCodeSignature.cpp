@@ -1,5 +1,6 @@
 #include "platform/linux/SealCodeSignature.h"
 
+#include "PublisherKey.h"
 #include "platform/linux/Seal.h"
 
 namespace pinlark {
@@ -9,7 +10,7 @@ bool SealCodeSignature::createStaticCode(const QString& bundlePath) {
 }
 
 bool SealCodeSignature::checkValidity(const QString& bundlePath, unsigned checks) {
-    return Seal::check(bundlePath, checks & CheckNestedCode);
+    return Seal::check(bundlePath, checks & CheckNestedCode, Product::publisherKey);
 }
 
 } // namespace pinlark
