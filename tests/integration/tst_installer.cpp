@@ -81,7 +81,7 @@ class TestInstaller : public QObject {
     // A bundle at `folder`/Pinlark.app whose executable is the test's stand-in app, which stays
     // up or exits at once; with the built helpers or none.
     void makeSwapBundle(const QString& folder, const QString& version, bool stays, bool helpers) {
-        makeBundle(folder, version, u"app.pinlark.Pinlark"_s, false);
+        makeBundle(folder, version, u"app.pinlark.Pinlark"_s, QString());
         const QString app = folder + u"/Pinlark.app"_s;
         QVERIFY(writeFile(app + u"/Contents/Resources/behaviour"_s, stays ? "stay" : "exit"));
         QVERIFY(writeFile(app + u"/Contents/MacOS/Pinlark"_s,
