@@ -1,5 +1,7 @@
 #include "DevService.h"
 
+#include "TestSupport.h"
+
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,6 +35,7 @@ QByteArray exchange(QNetworkAccessManager& manager, const QNetworkRequest& reque
 DevService::DevService(QStringList extraArguments) {
 #ifdef PINLARK_DEVSERVICE_PATH
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.setChildProcessModifier(diesWithParent);
     m_process.start(QStringLiteral(PINLARK_DEVSERVICE_PATH),
                     QStringList{u"--port"_s, u"0"_s} + extraArguments);
     if (!m_process.waitForStarted(10000))

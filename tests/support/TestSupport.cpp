@@ -19,6 +19,9 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 namespace pinlark {
@@ -51,6 +54,16 @@ void TestState::reset() {
 
 namespace {
 const char* const xdgVariables[3] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"};
+
+// A test ends with whatever runs it: killed with its runner, it leaves nothing running.
+const bool tiedToRunner = [] {
+    diesWithParent();
+    return true;
+}();
+} // namespace
+
+void diesWithParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
 
 TestHome::TestHome() {

@@ -21,6 +21,10 @@ using namespace Qt::StringLiterals;
 
 namespace pinlark {
 
+// Makes the calling process die when its parent does. Every test calls it as it starts, and
+// the processes the test support starts call it in the child.
+void diesWithParent();
+
 // Resets the process-wide state of every subsystem, so each test starts clean. Classes with
 // such state name this struct their friend.
 struct TestState {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QProcess>
 
 // A private X server for a test process. Xvfb picks a free display number itself and writes it
@@ -9,6 +11,7 @@ class XvfbServer {
 public:
     explicit XvfbServer(const QString& screen = "640x480x24") {
         m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.setChildProcessModifier(pinlark::diesWithParent);
         m_process.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", screen});
         // A watchdog for a server that never comes up, not a timing assertion.
         while (!m_process.canReadLine() && m_process.waitForReadyRead(20000)) {
