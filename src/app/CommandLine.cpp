@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "Product.h"
+
 namespace pinlark::CommandLine {
 
 namespace {
@@ -55,6 +57,12 @@ Parsed parse(const QStringList& arguments) {
     if (first == QLatin1String("--help") || first == QLatin1String("-h"))
         return arguments.size() == 1 ? Parsed{std::nullopt, help(), 0}
                                      : fail(QStringLiteral("--help takes nothing more"));
+    if (first == QLatin1String("--version"))
+        return arguments.size() == 1
+                   ? Parsed{std::nullopt,
+                            QStringLiteral("Pinlark %1\n").arg(QLatin1String(Product::version)),
+                            0}
+                   : fail(QStringLiteral("--version takes nothing more"));
     if (first == QLatin1String("--save")) {
         if (arguments.size() < 2)
             return fail(QStringLiteral("--save needs a link"));
@@ -82,7 +90,7 @@ Parsed parse(const QStringList& arguments) {
 QString help() {
     return QStringLiteral(
         "Usage: Pinlark [URL]\n"
-        "       Pinlark --save URL | --quick-save | --toggle-library | --help\n"
+        "       Pinlark --save URL | --quick-save | --toggle-library | --version | --help\n"
         "\n"
         "Pinlark lives in the tray: a click on its icon opens the quick-save panel. Starting it\n"
         "again while it runs brings its library window forward.\n"
@@ -91,6 +99,7 @@ QString help() {
         "                     ready to save; starts Pinlark first when it is not running\n"
         "  --quick-save       open the quick-save panel, with a link from the clipboard\n"
         "  --toggle-library   show the library window, or hide it when it is in front\n"
+        "  --version          print the version\n"
         "  -h, --help         show this text\n"
         "\n"
         "Without a tray, the library window has a Quick Save button and the tray's menu as its\n"

@@ -1,3 +1,4 @@
+#include "Product.h"
 #include "app/CommandLine.h"
 
 #include <QTest>
@@ -27,6 +28,7 @@ private Q_SLOTS:
             "https://example.org/x", 0);
         row("--toggle-library", {"--toggle-library"}, int(Command::Kind::ToggleLibrary), "", 0);
         row("--help", {"--help"}, -1, "--save URL", 0);
+        row("--version", {"--version"}, -1, Product::version, 0);
         row("file link", {"file:///etc/passwd"}, -1, "only http and https links");
         // Each letter is six characters encoded: the running copy would be handed 8,600.
         const QString cyrillic = "https://example.org/" + QString(1430, QChar(0x0436));
