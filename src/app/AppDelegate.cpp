@@ -25,6 +25,7 @@ AppDelegate::~AppDelegate() = default;
 void AppDelegate::applicationDidFinishLaunching() {
     QMenuBar* menuBar = installMainMenu();
     statusItem = std::make_unique<StatusItem>();
+    statusItem->outbox().start();
     Hotkey::registerAction(toggleLibrary);
     if (Platform::bundle().identifier())
         notifications.install();

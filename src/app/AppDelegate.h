@@ -22,9 +22,10 @@ public:
     explicit AppDelegate(QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // In this order: the main menu, the status item, the global hotkey, the notification
-    // delegate (when the bundle has an identifier), the login item, the updater, and the
-    // library window shown, carrying what the tray would while the desktop has none.
+    // In this order: the main menu, the status item (whose outbox starts sending), the global
+    // hotkey, the notification delegate (when the bundle has an identifier), the login item, the
+    // updater, and the library window shown, carrying what the tray would while the desktop has
+    // none.
     void applicationDidFinishLaunching();
     // Shows the library window, visible or not; always true.
     bool applicationShouldHandleReopen();

@@ -42,7 +42,8 @@ StatusItem::StatusItem(QObject* parent)
 
 StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     : QObject(parent)
-    , m_model(std::make_unique<QuickSaveModel>(std::move(client)))
+    , m_outbox(std::make_unique<Outbox>(Outbox::standardPath(), client))
+    , m_model(std::make_unique<QuickSaveModel>(std::move(client), m_outbox.get()))
     , m_popover(std::make_unique<Popover>(*m_model))
     , m_menu(std::make_unique<QMenu>())
     , m_tray(std::make_unique<QSystemTrayIcon>()) {
@@ -80,6 +81,14 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     Installer::onChange = [self] {
         if (self)
             self->refreshBadge();
+    };
+    connect(m_outbox.get(), &Outbox::changed, this, [this] {
+        if (!m_menu->isVisible())
+            fillMenu(m_menu.get());
+    });
+    Connect::onAdopted = [self] {
+        if (self)
+            self->m_outbox->send();
     };
     m_model->dismiss = [self] {
         if (self)
@@ -199,6 +208,11 @@ void StatusItem::fillMenu(QMenu* menu) {
     };
     add(QStringLiteral("Open Library"), &StatusItem::openLibrary);
     add(QStringLiteral("Quick Save\u2026"), &StatusItem::openQuickSave);
+    if (const int waiting = m_outbox->count())
+        add(waiting == 1 ? QStringLiteral("Saving 1 link\u2026")
+                         : QStringLiteral("Saving %1 links\u2026").arg(waiting),
+            nullptr)
+            ->setEnabled(false);
     menu->addSeparator();
     if (Connect::isRunning())
         add(QStringLiteral("Waiting for the browser\u2026"), &StatusItem::signInViaBrowser)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quicksave/Outbox.h"
 #include "quicksave/QuickSaveModel.h"
 
 #include <QIcon>
@@ -23,8 +24,8 @@ class Popover;
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
 // Control-click opens the menu of library, sign-in, login-item and update commands, rebuilt
 // from the current state each time it opens. The icon carries a dot, and its tooltip changes,
-// while an update is available or being installed. Created once at launch; owns the panel and
-// its model.
+// while an update is available or being installed. Created once at launch; owns the panel, its
+// model and the outbox of links waiting for the service.
 class StatusItem : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +37,7 @@ public:
     QSystemTrayIcon* tray() { return m_tray.get(); }
     QWidget* popover();
     QuickSaveModel& model() { return *m_model; }
+    Outbox& outbox() { return *m_outbox; }
 
     // What a click on the icon does: a right click, or a left click with Control held, opens the
     // menu; a middle click does nothing; any other click toggles the panel.
@@ -103,6 +105,7 @@ private:
     void watchTrays();
     static QIcon makeIcon(bool badge);
 
+    std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QuickSaveModel> m_model;
     std::unique_ptr<Popover> m_popover;
     // The tray's own menu; filled afresh each time it is about to open.

@@ -30,10 +30,14 @@ struct Failed {
 struct SignedOut {
     bool operator==(const SignedOut&) const = default;
 };
+// The service could not be reached: the link waits in the outbox.
+struct Queued {
+    bool operator==(const Queued&) const = default;
+};
 } // namespace phase
 
 // Value equality: the same case with equal payloads.
-using Phase =
-    std::variant<phase::Idle, phase::Saving, phase::Done, phase::Failed, phase::SignedOut>;
+using Phase = std::variant<phase::Idle, phase::Saving, phase::Done, phase::Failed, phase::SignedOut,
+                           phase::Queued>;
 
 } // namespace pinlark

@@ -2,6 +2,7 @@
 
 #include "library/Dashboard.h"
 #include "platform/Platform.h"
+#include "quicksave/Outbox.h"
 #include "service/APIError.h"
 #include "service/Config.h"
 
@@ -31,9 +32,16 @@ bool isSettled(const SaveRow& row) {
 
 } // namespace
 
-QuickSaveModel::QuickSaveModel(std::shared_ptr<SavesClient> client, QObject* parent)
+QuickSaveModel::QuickSaveModel(std::shared_ptr<SavesClient> client, Outbox* outbox, QObject* parent)
     : QObject(parent)
-    , m_client(std::move(client)) {}
+    , m_client(std::move(client))
+    , m_outbox(outbox) {
+    if (!outbox)
+        return;
+    connect(outbox, &Outbox::changed, this, &QuickSaveModel::recentChanged);
+    // Links that reached the service appear as saves.
+    connect(outbox, &Outbox::delivered, this, [this] { loadRecent(); });
+}
 
 // A save task still waiting ends now rather than wait for a model that is gone.
 QuickSaveModel::~QuickSaveModel() {
@@ -54,6 +62,15 @@ void QuickSaveModel::setPhase(Phase phase) {
 void QuickSaveModel::setRecent(QList<SaveRow> rows) {
     m_recent = std::move(rows);
     Q_EMIT recentChanged();
+}
+
+QStringList QuickSaveModel::waiting() const {
+    QStringList links;
+    if (m_outbox) {
+        for (const Outbox::Entry& entry : m_outbox->entries())
+            links.prepend(entry.url);
+    }
+    return links;
 }
 
 void QuickSaveModel::opened() {
@@ -88,7 +105,8 @@ void QuickSaveModel::closed() {
         m_poll->cancel.cancel();
         m_poll.reset();
     }
-    if (std::holds_alternative<phase::Done>(m_phase)) {
+    if (std::holds_alternative<phase::Done>(m_phase) ||
+        std::holds_alternative<phase::Queued>(m_phase)) {
         setPhase(phase::Idle{});
         setUrl(QString());
     }
@@ -125,6 +143,9 @@ QCoro::Task<> QuickSaveModel::loadRecent(CancelToken cancel) {
         setRecent(std::move(rows));
         if (std::holds_alternative<phase::SignedOut>(m_phase))
             setPhase(phase::Idle{});
+        // The service answers: what waits can go.
+        if (m_outbox)
+            m_outbox->send();
     } catch (const APIError& error) {
         if (self && error.code() == QLatin1String("unauthenticated")) {
             setRecent({});
@@ -143,10 +164,20 @@ QCoro::Task<> QuickSaveModel::runSave(QString link, CancelToken cancel) {
     try {
         outcome = co_await m_client->save(link, cancel);
     } catch (const APIError& error) {
-        if (self)
-            setPhase(error.code() == QLatin1String("unauthenticated")
-                         ? Phase(phase::SignedOut{})
-                         : phase::Failed{error.message()});
+        if (!self)
+            co_return;
+        if (error.code() == QLatin1String("unauthenticated")) {
+            setPhase(phase::SignedOut{});
+        } else if (error.code() == QLatin1String("offline") && m_outbox && m_outbox->add(link)) {
+            setPhase(phase::Queued{});
+            if (m_url == field)
+                setUrl(QString());
+            // Closing the panel cut the save short, not the network: the outbox sends it now.
+            if (cancel.isCancelled())
+                m_outbox->send();
+        } else {
+            setPhase(phase::Failed{error.message()});
+        }
         co_return;
     } catch (...) {
         if (self)

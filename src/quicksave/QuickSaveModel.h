@@ -8,6 +8,7 @@
 #include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
@@ -16,6 +17,8 @@
 #include <optional>
 
 namespace pinlark {
+
+class Outbox;
 
 // The state and behaviour behind the quick-save panel: the link field, the phase of the
 // current save, and the recent saves. Every assignment to url, phase and recent is announced,
@@ -31,13 +34,15 @@ public:
     static constexpr int maxFieldLength = 32767;
 
     explicit QuickSaveModel(std::shared_ptr<SavesClient> client = SavesClient::service(),
-                            QObject* parent = nullptr);
+                            Outbox* outbox = nullptr, QObject* parent = nullptr);
     ~QuickSaveModel() override;
 
     QString url() const { return m_url; }
     void setUrl(const QString& url);
     const Phase& phase() const { return m_phase; }
     const QList<SaveRow>& recent() const { return m_recent; }
+    // The links in the outbox, newest first.
+    QStringList waiting() const;
 
     // Closes the panel; set by its host.
     std::function<void()> dismiss = [] {};
@@ -45,13 +50,14 @@ public:
     // Right before the panel is shown: pre-fill from the clipboard unless a save is in flight,
     // and refresh the recent saves.
     void opened();
-    // After the panel has closed: stop the save task and forget a finished save.
+    // After the panel has closed: stop the save task and forget a finished or queued save.
     void closed();
     // Saves the trimmed text of the field.
     void save();
     // Closes the panel and opens the service's sign-in page in the library window.
     void signIn();
-    // Refreshes the recent saves and corrects the phase from the service's answer.
+    // Refreshes the recent saves and corrects the phase from the service's answer; one that
+    // comes sends the outbox.
     QCoro::Task<> loadRecent();
 
 Q_SIGNALS:
@@ -69,6 +75,7 @@ private:
     QCoro::Task<> runSave(QString link, CancelToken cancel);
 
     std::shared_ptr<SavesClient> m_client;
+    QPointer<Outbox> m_outbox;
     QString m_url;
     Phase m_phase = phase::Idle{};
     QList<SaveRow> m_recent;

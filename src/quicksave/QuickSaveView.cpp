@@ -433,6 +433,7 @@ void QuickSaveView::showPhase() {
     const auto* done = std::get_if<phase::Done>(&phase);
     const auto* failed = std::get_if<phase::Failed>(&phase);
     const bool signedOut = std::holds_alternative<phase::SignedOut>(phase);
+    const bool queued = std::holds_alternative<phase::Queued>(phase);
     if (done) {
         const SaveRow& row = done->row;
         const bool error = row.status == QLatin1String("error");
@@ -449,24 +450,43 @@ void QuickSaveView::showPhase() {
                                    ? *row.error
                                    : QStringLiteral("That one couldn't be read."));
     }
+    if (queued) {
+        m_savedSymbol->setName(QStringLiteral("clock.fill"));
+        m_savedSymbol->setTint(PanelStyle::secondary);
+        m_savedTitle->setText(QStringLiteral("Saved on this computer"));
+        m_savedDetail->setText(QStringLiteral("It goes to your library when you're back online."));
+    }
     if (failed)
         m_failedText->setText(failed->message);
-    m_savedLine->setVisible(done);
+    m_savedLine->setVisible(done || queued);
     m_failedNote->setVisible(failed);
     m_signInBlock->setVisible(signedOut);
-    m_status->setVisible(done || failed || signedOut);
+    m_status->setVisible(done || queued || failed || signedOut);
 
     m_emptyText->setText(signedOut ? QStringLiteral("Your saves appear here once you're signed in.")
                                    : QStringLiteral("Nothing saved yet."));
 }
 
 void QuickSaveView::showRecent() {
-    // Rows are matched by id, so a row under the pointer or with focus stays the same widget.
+    // Saved rows are matched by id, so a row under the pointer or with focus stays the same
+    // widget; waiting rows take neither and are made afresh. Links waiting in the outbox come
+    // first, the saves fill the list up to its length.
     QMultiHash<QString, RecentRow*> previous;
-    for (RecentRow* row : std::as_const(m_rows))
-        previous.insert(row->row().id, row);
+    for (RecentRow* row : std::as_const(m_rows)) {
+        if (row->isWaiting())
+            delete row;
+        else
+            previous.insert(row->row().id, row);
+    }
     QList<RecentRow*> rows;
-    for (const SaveRow& save : m_model.recent()) {
+    const QStringList waiting = m_model.waiting().mid(0, QuickSaveModel::recentLimit);
+    for (const QString& link : waiting) {
+        SaveRow save;
+        save.url = link;
+        rows.append(new RecentRow(save, m_recentList, true));
+    }
+    for (const SaveRow& save :
+         m_model.recent().mid(0, QuickSaveModel::recentLimit - waiting.size())) {
         RecentRow* row = previous.take(save.id);
         if (row)
             row->setRow(save);

@@ -40,8 +40,9 @@ QString oneLine(QString text) {
 
 } // namespace
 
-RecentRow::RecentRow(const SaveRow& row, QWidget* parent)
-    : QAbstractButton(parent) {
+RecentRow::RecentRow(const SaveRow& row, QWidget* parent, bool waiting)
+    : QAbstractButton(parent)
+    , m_waiting(waiting) {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(accessibleRow);
         return true;
@@ -69,6 +70,8 @@ void RecentRow::setRow(const SaveRow& row) {
 
 QColor RecentRow::dotColor() const {
     const QPalette& p = palette();
+    if (m_waiting)
+        return PanelStyle::tertiary(p);
     if (m_row.status == QLatin1String("error"))
         return PanelStyle::orange(p);
     if (m_row.status == QLatin1String("done")) {
@@ -77,6 +80,12 @@ QColor RecentRow::dotColor() const {
         return faded;
     }
     return PanelStyle::accent(p);
+}
+
+std::optional<QString> RecentRow::subtitle() const {
+    if (m_waiting)
+        return QStringLiteral("Waiting for the connection");
+    return subtitle(m_row);
 }
 
 std::optional<QString> RecentRow::subtitle(const SaveRow& row) {
@@ -117,12 +126,12 @@ void RecentRow::paintEvent(QPaintEvent*) {
     const int top = (height() - content) / 2;
 
     painter.setFont(titleFont);
-    painter.setPen(PanelStyle::primary(p));
+    painter.setPen(m_waiting ? PanelStyle::tertiary(p) : PanelStyle::primary(p));
     painter.drawText(left, top + titleMetrics.ascent(),
                      titleMetrics.elidedText(oneLine(text()), Qt::ElideRight, textWidth));
     if (sub) {
         painter.setFont(PanelStyle::font(subtitleSize));
-        painter.setPen(PanelStyle::secondary(p));
+        painter.setPen(m_waiting ? PanelStyle::tertiary(p) : PanelStyle::secondary(p));
         painter.drawText(left, top + titleMetrics.height() + lineSpacing + subMetrics.ascent(),
                          subMetrics.elidedText(oneLine(*sub), Qt::ElideRight, textWidth));
     }

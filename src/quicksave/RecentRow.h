@@ -11,20 +11,22 @@ namespace pinlark {
 // One entry of the panel's recent saves: a dot for the state of the save, its label, and a
 // subtitle with its tags, its source or a note that it is still being read. A row whose link
 // can be opened is a button that opens it in the browser and lights up under the pointer; any
-// other row neither reacts to the pointer nor takes focus.
+// other row neither reacts to the pointer nor takes focus. A waiting row holds a link still in
+// the outbox: greyed, never openable.
 class RecentRow : public QAbstractButton {
     Q_OBJECT
 public:
-    explicit RecentRow(const SaveRow& row, QWidget* parent = nullptr);
+    explicit RecentRow(const SaveRow& row, QWidget* parent = nullptr, bool waiting = false);
 
     const SaveRow& row() const { return m_row; }
     // A new state of the same save (rows are identified by id).
     void setRow(const SaveRow& row);
 
-    bool isOpenable() const { return m_row.isOpenable(); }
+    bool isWaiting() const { return m_waiting; }
+    bool isOpenable() const { return !m_waiting && m_row.isOpenable(); }
     bool isHovering() const { return m_hovering; }
     QColor dotColor() const;
-    std::optional<QString> subtitle() const { return subtitle(m_row); }
+    std::optional<QString> subtitle() const;
 
     // The first two tags joined with " · "; else the platform of a settled save; else a note
     // that the service is still reading it.
@@ -42,6 +44,7 @@ private:
     void setHovering(bool hovering);
 
     SaveRow m_row;
+    bool m_waiting = false;
     bool m_hovering = false;
 };
 

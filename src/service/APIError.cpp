@@ -38,9 +38,9 @@ APIError APIError::fromResponse(int status, const QByteArray& body) {
     } catch (const DecodingError&) {
         // Empty, HTML or any other body: the status alone.
     }
-    return {
-        decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
-        shortened(decoded.message.value_or(QStringLiteral("Something went wrong. Try again.")))};
+    return {decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
+            shortened(decoded.message.value_or(QStringLiteral("Something went wrong. Try again."))),
+            status};
 }
 
 } // namespace pinlark

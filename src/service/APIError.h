@@ -6,12 +6,13 @@ namespace pinlark {
 
 // Every failure the service client detects itself: a machine-readable code ("unauthenticated",
 // "offline", the service's own "error", or "http_" and the status) and a message that callers
-// show unchanged.
+// show unchanged, and the HTTP status of the service's answer (0 when the client made it up).
 class APIError : public Error {
 public:
-    APIError(QString code, QString message)
+    APIError(QString code, QString message, int status = 0)
         : m_code(std::move(code))
-        , m_message(std::move(message)) {}
+        , m_message(std::move(message))
+        , m_status(status) {}
 
     static APIError unauthenticated();
     static APIError offline();
@@ -21,6 +22,7 @@ public:
 
     const QString& code() const { return m_code; }
     const QString& message() const { return m_message; }
+    int status() const { return m_status; }
     QString localizedDescription() const override { return m_message; }
 
     bool operator==(const APIError& other) const {
@@ -30,6 +32,7 @@ public:
 private:
     QString m_code;
     QString m_message;
+    int m_status = 0;
 };
 
 } // namespace pinlark

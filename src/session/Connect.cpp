@@ -179,6 +179,8 @@ QCoro::Task<> Connect::adopt(QString token, QString cookieName, bool secure) {
         co_return;
     }
     co_await insert(*cookie);
+    if (onAdopted)
+        onAdopted();
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Dashboard::homeURL());
     dashboard.show();
@@ -192,6 +194,7 @@ QCoro::Task<> Connect::insert(QNetworkCookie cookie) {
 
 void Connect::resetForTests() {
     stop();
+    onAdopted = {};
     LoopbackConnection::closeAll();
     s_randomSource = &Connect::systemRandom;
 }

@@ -32,9 +32,12 @@ public:
     // Whether a sign-in is under way.
     static bool isRunning() { return s_isRunning; }
 
-    // Makes the posted session the service's session cookie in the shared store, then shows the
-    // saves in the library window.
+    // Makes the posted session the service's session cookie in the shared store, then calls
+    // onAdopted and shows the saves in the library window.
     static QCoro::Task<> adopt(QString token, QString cookieName, bool secure);
+
+    // Called once a sign-in has stored its session; holds its owner weakly.
+    static inline std::function<void()> onAdopted;
 
     static constexpr auto timeout = std::chrono::seconds(300);
 

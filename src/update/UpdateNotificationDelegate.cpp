@@ -4,6 +4,7 @@
 #include "update/Updater.h"
 
 #include <QTimer>
+#include <QUrl>
 
 namespace pinlark {
 
@@ -12,11 +13,15 @@ void UpdateNotificationDelegate::install() {
 }
 
 void UpdateNotificationDelegate::didReceive(const QVariantMap& userInfo) {
+    const QVariant link = userInfo.value(QStringLiteral("link"));
     const QVariant page = userInfo.value(QStringLiteral("page"));
     const std::optional<QString> path =
         page.typeId() == QMetaType::QString ? std::optional(page.toString()) : std::nullopt;
     // Opened from the event loop, after the centre's call has returned.
-    QTimer::singleShot(0, [path] { Updater::openDownloadPage(path); });
+    if (link.typeId() == QMetaType::QString)
+        QTimer::singleShot(0, [url = QUrl(link.toString())] { Platform::workspace().open(url); });
+    else
+        QTimer::singleShot(0, [path] { Updater::openDownloadPage(path); });
 }
 
 unsigned UpdateNotificationDelegate::willPresent() {

@@ -1,6 +1,7 @@
 #include "DevService.h"
 #include "PagePeer.h"
 #include "TestSupport.h"
+#include "quicksave/Outbox.h"
 #include "quicksave/QuickSaveModel.h"
 #include "service/API.h"
 #include "service/APIError.h"
@@ -231,6 +232,40 @@ private Q_SLOTS:
         QTRY_COMPARE(std::get<phase::Done>(model.phase()).row.status, u"done"_s);
         QTRY_COMPARE(count(service.requests(), u"GET"_s, u"/api/saves"_s), 5);
         QCOMPARE(count(service.requests(), u"GET"_s, u"/api/saves/"_s), 3);
+    }
+
+    // Three links saved while the service is down wait in the outbox's file. The app ends
+    // without a word; started again with the service back, it gives each link to the service
+    // once, in order, and leaves no file.
+    void outboxDeliversAfterARestart() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"outbox.json"_s);
+        const quint16 port = closedPort();
+        useOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(port)));
+        const QStringList links{u"https://e.test/1"_s, u"https://e.test/2"_s,
+                                u"https://e.test/3"_s};
+        {
+            Outbox outbox(path, SavesClient::service());
+            QuickSaveModel model(SavesClient::service(), &outbox);
+            for (const QString& link : links) {
+                model.setUrl(link);
+                model.save();
+                QTRY_COMPARE(model.phase(), Phase(phase::Queued{}));
+            }
+        }
+
+        DevService service({u"--port"_s, QString::number(port)});
+        useOrigin(service.origin(), service.signIn());
+        service.clearRequests();
+        Outbox outbox(path, SavesClient::service());
+        outbox.start();
+        QTRY_COMPARE(outbox.count(), 0);
+        QStringList posted;
+        for (const QJsonValue request : service.requests())
+            posted << QJsonDocument::fromJson(request["body"_L1].toString().toUtf8())["url"_L1]
+                          .toString();
+        QCOMPARE(posted, links);
+        QVERIFY(!QFile::exists(path));
     }
 };
 

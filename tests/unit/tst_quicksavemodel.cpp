@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "quicksave/Outbox.h"
 #include "quicksave/QuickSaveModel.h"
 #include "service/APIError.h"
 #include "service/DecodingError.h"
@@ -16,6 +17,10 @@ const QString offline = u"Can't reach Pinlark. Check your connection."_s;
 
 SaveRow row(const QString& status) {
     return SaveRow{u"s1"_s, link, {}, status, {}, {}, {}, {}};
+}
+
+SaveOutcome unreachable(const QString&) {
+    throw APIError(u"offline"_s, offline);
 }
 
 // A service whose answers the test scripts. Calls complete at once unless held; a held call
@@ -69,18 +74,36 @@ class TestQuickSaveModel : public QObject {
     Q_OBJECT
 
     FakePlatform fakes;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"outbox.json"_s);
     std::shared_ptr<ScriptedClient> client;
+    std::unique_ptr<Outbox> outbox;
     std::unique_ptr<QuickSaveModel> model;
+
+    // An outbox file of `count` links of `length` characters.
+    void writeOutbox(int count, int length) {
+        const QByteArray link = "{\"url\":\"" +
+                                QByteArray("https://e.test/").leftJustified(length, 'a') +
+                                "\",\"queued\":\"2024-05-01T10:00:00.000Z\"}";
+        QVERIFY(writeFile(path, "{\"links\":[" + (link + ',').repeated(count - 1) + link + "]}"));
+    }
+    void restart() {
+        model.reset();
+        outbox = std::make_unique<Outbox>(path, client);
+        model = std::make_unique<QuickSaveModel>(client, outbox.get());
+    }
 
 private Q_SLOTS:
     void init() {
         TestState::reset();
         fakes = FakePlatform::install();
+        QFile::remove(path);
         client = std::make_shared<ScriptedClient>();
-        model = std::make_unique<QuickSaveModel>(client);
+        restart();
     }
     void cleanup() {
         model.reset();
+        outbox.reset();
         client.reset();
     }
 
@@ -214,34 +237,107 @@ private Q_SLOTS:
         QCOMPARE(fakes.clock->pendingCount(), 0);
     }
 
-    // A failed save keeps the text for another try; failed and signed out survive closing the
-    // panel, failed survives a refresh too.
-    void saveFailures_data() {
-        QTest::addColumn<int>("kind");        // 0 unauthenticated, 2 decoding error
-        QTest::addColumn<QString>("message"); // of the failed phase
-        QTest::newRow("signed out") << 0 << QString();
-        QTest::newRow("undecodable success body") << 2 << offline;
+    // Per answer of the service: what the panel shows after a save, after closing and after a
+    // refresh (a failed save keeps the text in the field for another try; a link that waits in
+    // the outbox leaves it), and what becomes of a link waiting in the outbox when it gets that
+    // answer: sent, kept for a later round, or dropped with a notification naming it.
+    void outcomes_data() {
+        QTest::addColumn<int>("status"); // of the answer; 0 none, -1 a success that can't be read
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QString>("waiting");
+        const auto failed = [](const QString& message) {
+            return u"failed: %1, kept / "_s.arg(message).repeated(3).chopped(3);
+        };
+        QTest::newRow("saved") << 201 << u"done, refreshed / idle / idle"_s << u"sent"_s;
+        QTest::newRow("no answer")
+            << 0 << u"queued, waiting / idle, waiting / idle, waiting"_s << u"kept"_s;
+        QTest::newRow("signed out")
+            << 401 << u"signed out, kept / signed out, kept / idle, kept"_s << u"kept"_s;
+        QTest::newRow("refused") << 400 << failed(u"No."_s)
+                                 << u"Pinlark couldn't save a link: https://w.test/\nNo."_s;
+        QTest::newRow("no endpoint") << 404 << failed(u"No."_s) << u"kept"_s;
+        QTest::newRow("server trouble") << 503 << failed(u"No."_s) << u"kept"_s;
+        QTest::newRow("unreadable answer") << -1 << failed(offline) << u"kept"_s;
     }
-    void saveFailures() {
-        QFETCH(int, kind);
-        QFETCH(QString, message);
-        client->onSave = [kind](const QString&) -> SaveOutcome {
-            if (kind == 0)
-                throw APIError(u"unauthenticated"_s, u"Sign in to save."_s);
-            throw DecodingError(u"missing member \"id\""_s);
+    void outcomes() {
+        QFETCH(int, status);
+        QFETCH(QString, panel);
+        QFETCH(QString, waiting);
+        client->onSave = [=](const QString&) -> SaveOutcome {
+            const char* code = status == 0 ? "offline" : status == 401 ? "unauthenticated" : "no";
+            if (status < 0)
+                throw DecodingError(u"missing member \"id\""_s);
+            if (status != 201)
+                throw APIError(QString::fromLatin1(code), u"No."_s, status);
+            return {u"s1"_s, false};
+        };
+        const auto shown = [this] {
+            const QStringList names{"idle", "saving", "done", "failed", "signed out", "queued"};
+            const auto* failed = std::get_if<phase::Failed>(&model->phase());
+            return names[int(model->phase().index())] + (failed ? u": "_s + failed->message : "") +
+                   (model->url().isEmpty() ? "" : ", kept") + (outbox->count() ? ", waiting" : "");
         };
         model->setUrl(link);
         model->save();
-        const Phase expected = kind ? Phase(phase::Failed{message}) : Phase(phase::SignedOut{});
-        QCOMPARE(model->phase(), expected);
-        QCOMPARE(model->url(), link);
-        QVERIFY(client->recentLimits.isEmpty());
+        QString seen = shown() + (client->recentLimits.isEmpty() ? "" : ", refreshed");
         model->closed();
-        QCOMPARE(model->phase(), expected);
-        if (kind != 0) {
-            runTask(model->loadRecent());
-            QCOMPARE(model->phase(), expected);
+        seen += u" / "_s + shown();
+        runTask(model->loadRecent());
+        QCOMPARE(seen + u" / "_s + shown(), panel);
+
+        QVERIFY(outbox->add(u"https://w.test/"_s));
+        outbox->send();
+        const auto& told = fakes.notifications->added;
+        QCOMPARE(model->waiting().contains(u"https://w.test/"_s) ? u"kept"_s
+                 : told.isEmpty()                                ? u"sent"_s
+                                  : told[0].title + u": "_s + told[0].body,
+                 waiting);
+    }
+
+    // Rounds 30 s apart, then twice as long each time up to 30 minutes, each stopping at the
+    // oldest link; once the service answers (a panel refresh, as after a sign-in, sends at once)
+    // the links go oldest first and the steps start over.
+    void backOffAndOrder() {
+        client->onSave = unreachable;
+        const QString other = u"https://other.test/"_s;
+        QVERIFY(outbox->add(link) && outbox->add(other) && outbox->add(link));
+        qsizetype tries = 0;
+        for (const auto step : {30s, 60s, 120s, 240s, 480s, 960s, 1800s, 1800s}) {
+            fakes.clock->advance(step - 1ms);
+            QCOMPARE(client->saved.size(), tries);
+            fakes.clock->advance(1ms);
+            QCOMPARE(client->saved.size(), ++tries);
         }
+        client->onSave = [](const QString&) { return SaveOutcome{u"s1"_s, false}; };
+        runTask(model->loadRecent());
+        QCOMPARE(client->saved, QStringList(9, link) << other);
+        client->onSave = unreachable;
+        QVERIFY(outbox->add(link));
+        fakes.clock->advance(30s);
+        QCOMPARE(client->saved.size(), 11);
+    }
+
+    // At most 1,000 links and 4 MiB: past either, the save fails as it did without an outbox.
+    // A file that can't be read or isn't the outbox's is kept aside untouched, and a new
+    // private file takes its place.
+    void capsAndBadFiles() {
+        writeOutbox(127, 32767);
+        restart();
+        QVERIFY(!outbox->add(u"https://e.test/"_s.leftJustified(32767, u'b')));
+        writeOutbox(1000, 20);
+        restart();
+        client->onSave = unreachable;
+        model->setUrl(link);
+        model->save();
+        QCOMPARE(model->phase(), Phase(phase::Failed{offline}));
+        QVERIFY(writeFile(path, "[]"));
+        restart();
+        QVERIFY(QDir().mkdir(path)); // a folder in its place can't be read
+        QVERIFY(outbox->add(link));
+        const QStringList aside = QDir(dir.path()).entryList({u"outbox.json.corrupt-*"_s});
+        QCOMPARE(readFile(dir.filePath(aside.value(0))), "[]");
+        QCOMPARE(QFile::permissions(path),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 
     // "offline" changes nothing; "unauthenticated" empties the list and signs out; success

@@ -127,6 +127,10 @@ private Q_SLOTS:
         QTest::newRow("failed") << Phase(phase::Failed{"Not a link."}) << link << false << true
                                 << QStringList{"exclamationmark.circle.fill", "Not a link."}
                                 << none;
+        QTest::newRow("queued") << Phase(phase::Queued{}) << QString() << true << false
+                                << QStringList{"clock.fill", "Saved on this computer",
+                                               "It goes to your library when you're back online."}
+                                << QString();
         const QStringList signIn{"person.crop.circle", "Sign in to save."};
         QTest::newRow("signed out") << Phase(phase::SignedOut{}) << link << false << true << signIn
                                     << "Your saves appear here once you're signed in.";

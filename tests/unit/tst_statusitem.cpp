@@ -4,10 +4,12 @@
 #include "menubar/StatusItem.h"
 #include "platform/fake/FakePlatform.h"
 #include "quicksave/QuickSaveView.h"
+#include "quicksave/RecentRow.h"
 #include "session/Connect.h"
 #include "update/Installer.h"
 #include "update/Updater.h"
 
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 
@@ -30,6 +32,7 @@ private Q_SLOTS:
         QFile::copy(PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png",
                     bundle.path() + "/Contents/Resources/MenuBarIcon.png");
         calls.clear();
+        QFile::remove(Outbox::standardPath());
         auto client = std::make_shared<QuietSavesClient>();
         client->log = &calls;
         item = std::make_unique<StatusItem>(client);
@@ -133,6 +136,27 @@ private Q_SLOTS:
         QCOMPARE(item->tray()->toolTip(), tip.arg(QuickSaveView::libraryShortcutText()));
         const auto image = [](const QIcon& i) { return i.pixmap(QSize(16, 16), 1.0).toImage(); };
         QCOMPARE(image(item->tray()->icon()) == image(StatusItem::icon()), version.isEmpty());
+    }
+
+    // The panel lists the links in the outbox first, newest first, each once, greyed and not
+    // openable; the menu (the tray's, before it is opened again) says how many, disabled.
+    void waitingLinks() {
+        QuickSaveModelAccess::setRecent(
+            item->model(), {SaveRow{"1", "https://s.test/", {}, "done", "Title", {}, {}, {}}});
+        for (const QString link : {"https://a.test/", "https://b.test/", "https://a.test/"})
+            QVERIFY(item->outbox().add(link));
+        QStringList rows;
+        const QLayout* list = item->popover()->findChild<QWidget*>("recentList")->layout();
+        for (int i = 0; i < list->count(); ++i) {
+            const auto* row = qobject_cast<RecentRow*>(list->itemAt(i)->widget());
+            rows << row->text() + ", " + row->subtitle().value_or("") +
+                        (row->isOpenable() ? "" : " (closed)");
+        }
+        const QAction* menu = item->tray()->contextMenu()->actions().value(2);
+        rows << menu->text() + (menu->isEnabled() ? "" : " (off)");
+        QCOMPARE(rows, (QStringList{"b.test, Waiting for the connection (closed)",
+                                    "a.test, Waiting for the connection (closed)", "Title, ",
+                                    "Saving 2 links… (off)"}));
     }
 
     // The dot sits in the top-right corner inside a transparent ring; the rest is left alone.

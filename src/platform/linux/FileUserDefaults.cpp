@@ -1,8 +1,9 @@
 #include "platform/linux/FileUserDefaults.h"
 
 #include "Product.h"
-#include "platform/Log.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileLock.h"
+#include "platform/Log.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace pinlark {
@@ -64,70 +64,6 @@ QString lastError() {
     return qt_error_string(errno);
 }
 
-// flock(2) on "<file>.lock" while it lives.
-class FileLock {
-public:
-    enum Mode { Wait, DontWait };
-    FileLock(const QString& path, Mode mode) {
-        m_fd = ::open(QFile::encodeName(path + QLatin1String(".lock")).constData(),
-                      O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd < 0) {
-            m_error = lastError();
-            return;
-        }
-        int r;
-        do
-            r = ::flock(m_fd, LOCK_EX | (mode == DontWait ? LOCK_NB : 0));
-        while (r != 0 && errno == EINTR);
-        if (r != 0) {
-            m_error = lastError();
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~FileLock() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-    bool locked() const { return m_fd >= 0; }
-    QString error() const { return m_error; }
-
-private:
-    int m_fd = -1;
-    QString m_error;
-};
-
-// The bytes of the file, or none when it does not exist; an error description when it exists
-// but could not be opened or read.
-std::optional<QByteArray> readFile(const QString& path, QString* error) {
-    // Non-blocking, so that a pipe put in its place reads as empty instead of hanging.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno != ENOENT)
-            *error = lastError();
-        return std::nullopt;
-    }
-    QByteArray bytes;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            bytes.append(buffer, n);
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            *error = lastError();
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return bytes;
-}
-
 // Writes `bytes` to a new file (mode 0600) next to `path` and renames it over `path`.
 QString writeFile(const QString& path, const QByteArray& bytes) {
     QByteArray name = QFile::encodeName(path + QLatin1String(tempInfix) + QLatin1String("XXXXXX"));
@@ -175,7 +111,7 @@ QString FileUserDefaults::standardPath() {
 
 FileUserDefaults::Contents FileUserDefaults::read() const {
     QString error;
-    const std::optional<QByteArray> bytes = readFile(m_path, &error);
+    const std::optional<QByteArray> bytes = readExistingFile(m_path, &error);
     if (!error.isEmpty())
         return {Contents::Unreadable, {}, error};
     if (!bytes)
