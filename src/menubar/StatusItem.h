@@ -18,6 +18,7 @@ class QMenu;
 
 namespace pinlark {
 
+class ColorScheme;
 class Popover;
 
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
@@ -73,18 +74,12 @@ public:
     void signInViaBrowser();
     void signOut();
 
-    // The bundle's "MenuBarIcon.png" as a 16-pixel-high monochrome icon in the palette's text
-    // colour; a null icon when the resource is missing or unreadable.
+    // The tray's icon: the bundle's "MenuBarIcon.png" drawn for the desktop's light or dark
+    // preference (TrayIcon), with the update dot when `badge`; a null icon when the resource is
+    // missing or unreadable.
+    QIcon trayIcon(bool badge) const;
+    // The same drawing for the library window's menu bar, following the app's palette.
     static QIcon icon();
-    // The same with a dot in its top-right corner; null without the resource.
-    static QIcon badgedIcon();
-
-    // The steps of the icons, on images: `loaded` scaled to `height` device-independent pixels
-    // at `dpr` device pixels each, keeping its aspect ratio; the dot drawn in black over a
-    // transparent ring; every pixel made `tint`, keeping its alpha.
-    static QImage scaled(const QImage& loaded, qreal dpr, int height = 16);
-    static QImage withBadge(const QImage& plain);
-    static QImage tinted(const QImage& image, const QColor& tint);
 
     static QString defaultToolTip();
 
@@ -92,16 +87,15 @@ Q_SIGNALS:
     // A tray came or went.
     void trayAvailabilityChanged(bool available);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private Q_SLOTS:
     // Asks again whether there is a tray; reached by name from the xcb plugin's signal.
     void updateTrayAvailability();
 
 private:
     void watchTrays();
-    static QIcon makeIcon(bool badge);
+    // A new tray icon in place of the old one, shown when `show`.
+    void makeTray(bool show);
+    static QImage glyph();
 
     std::unique_ptr<QuickSaveModel> m_model;
     std::unique_ptr<Popover> m_popover;
@@ -109,6 +103,8 @@ private:
     std::unique_ptr<QMenu> m_menu;
     bool m_hasTray = false;
     QDBusServiceWatcher* m_trayHosts = nullptr;
+    ColorScheme* m_colorScheme = nullptr;
+    bool m_trayShown = false;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
     std::unique_ptr<QSystemTrayIcon> m_tray;
 };
