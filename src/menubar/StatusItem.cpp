@@ -164,7 +164,7 @@ void StatusItem::togglePopover() {
         showPopover();
 }
 
-void StatusItem::showPopover(const std::optional<QUrl>& link, const QRect& anchor) {
+void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     if (m_popover->isVisible()) {
         if (link)
             m_model->setUrl(link->toString());
@@ -177,13 +177,15 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, const QRect& ancho
     if (link)
         m_model->setUrl(link->toString());
     // A StatusNotifierItem host never says where the item is, and without a tray there is no
-    // item: the panel goes to the pointer then.
-    QRect at = anchor;
-    if (at.isEmpty())
-        at = m_tray->geometry();
-    if (at.isEmpty())
-        at = QRect(QCursor::pos(), QSize(1, 1));
-    m_popover->showAt(at);
+    // item.
+    if (anchor)
+        m_popover->showUnder(anchor);
+    else if (const QRect icon = m_tray->geometry(); !icon.isEmpty())
+        m_popover->showAt(icon);
+    else if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        m_popover->showAsWindow();
+    else
+        m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
 }
 
 void StatusItem::closePopover() {
@@ -203,7 +205,7 @@ QMenu* StatusItem::buildMenu() {
     return menu;
 }
 
-void StatusItem::fillMenu(QMenu* menu) {
+void StatusItem::fillMenu(QMenu* menu, QWidget* quickSaveAnchor) {
     menu->clear();
     const auto add = [this, menu](const QString& title, void (StatusItem::*command)()) {
         QAction* item = menu->addAction(title);
@@ -212,7 +214,11 @@ void StatusItem::fillMenu(QMenu* menu) {
         return item;
     };
     add(QStringLiteral("Open Library"), &StatusItem::openLibrary);
-    add(QStringLiteral("Quick Save\u2026"), &StatusItem::openQuickSave);
+    QAction* quickSave = add(QStringLiteral("Quick Save\u2026"),
+                             quickSaveAnchor ? nullptr : &StatusItem::openQuickSave);
+    if (quickSaveAnchor)
+        connect(quickSave, &QAction::triggered, this,
+                [this, quickSaveAnchor] { showPopover(std::nullopt, quickSaveAnchor); });
     menu->addSeparator();
     if (Connect::isRunning())
         add(QStringLiteral("Waiting for the browser\u2026"), &StatusItem::signInViaBrowser)

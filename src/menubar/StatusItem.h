@@ -48,9 +48,11 @@ public:
     void togglePopover();
     // Opens the panel if it is closed (the model pre-fills the field from the clipboard) and,
     // when `link` is given, puts that link into the field instead. An open panel only takes the
-    // link and comes forward. The panel hangs from `anchor` (global coordinates) when one is
-    // given, else from the icon, else it opens at the pointer.
-    void showPopover(const std::optional<QUrl>& link = std::nullopt, const QRect& anchor = {});
+    // link and comes forward. The panel hangs under `anchor`, a widget of one of the app's
+    // windows, when one is given; else from the icon where the tray says where it is (XEmbed);
+    // else, on Wayland, where no client knows where anything is, it is a window of its own that
+    // the compositor places; else it opens at the pointer.
+    void showPopover(const std::optional<QUrl>& link = std::nullopt, QWidget* anchor = nullptr);
     void closePopover();
 
     // Fills the menu from the current state and opens it at the pointer, unless the tray has
@@ -58,8 +60,9 @@ public:
     void showMenu();
     // A new menu with the rows of the moment; the caller owns it.
     QMenu* buildMenu();
-    // Replaces the rows of `menu` with those of the moment.
-    void fillMenu(QMenu* menu);
+    // Replaces the rows of `menu` with those of the moment; its Quick Save opens the panel under
+    // `quickSaveAnchor` when one is given.
+    void fillMenu(QMenu* menu, QWidget* quickSaveAnchor = nullptr);
 
     // The icon and tooltip for the updater's and installer's state.
     void refreshBadge();
