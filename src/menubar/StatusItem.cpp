@@ -254,8 +254,10 @@ void StatusItem::fillMenu(QMenu* menu, QWidget* quickSaveAnchor) {
 }
 
 QString StatusItem::defaultToolTip() {
-    return QStringLiteral("Pinlark \u2014 save a link (%1 for the library)")
-        .arg(QuickSaveView::libraryShortcutText());
+    const QString keys = QuickSaveView::libraryShortcutText();
+    if (keys.isEmpty())
+        return QStringLiteral("Pinlark \u2014 save a link");
+    return QStringLiteral("Pinlark \u2014 save a link (%1 for the library)").arg(keys);
 }
 
 void StatusItem::refreshBadge() {

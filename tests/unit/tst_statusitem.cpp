@@ -92,13 +92,13 @@ private Q_SLOTS:
                               << ""
                               << "Sign In…; Sign Out; -; Open at Login; Install Updates "
                                  "Automatically [x]; Check for Updates…"
-                              << "Pinlark — save a link (%1 for the library)";
+                              << "Pinlark — save a link";
         QTest::newRow("browser sign-in")
             << "signing in"
             << ""
             << "Waiting for the browser… (off); Sign Out; -; Open at Login; Install Updates "
                "Automatically [x]; Check for Updates…"
-            << "Pinlark — save a link (%1 for the library)";
+            << "Pinlark — save a link";
         QTest::newRow("update available")
             << "settings"
             << "2.0"
@@ -132,7 +132,7 @@ private Q_SLOTS:
             shown << (a->isSeparator() ? "-" : a->text()) + (a->isChecked() ? " [x]" : "") +
                          (a->isEnabled() ? "" : " (off)") + (a->font().bold() ? " (bold)" : "");
         QCOMPARE(shown.join("; "), "Open Library; Quick Save…; -; " + rows + "; -; Quit Pinlark");
-        QCOMPARE(item->tray()->toolTip(), tip.arg(QuickSaveView::libraryShortcutText()));
+        QCOMPARE(item->tray()->toolTip(), tip);
         const auto image = [](const QIcon& i) { return i.pixmap(QSize(16, 16), 1.0).toImage(); };
         QCOMPARE(image(item->tray()->icon()) == image(item->trayIcon(false)), version.isEmpty());
     }
