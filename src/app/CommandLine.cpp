@@ -91,6 +91,7 @@ QString help() {
         "                     ready to save; starts Pinlark first when it is not running\n"
         "  --quick-save       open the quick-save panel, with a link from the clipboard\n"
         "  --toggle-library   show the library window, or hide it when it is in front\n"
+        "  --doctor           print what this desktop gives Pinlark and what is missing\n"
         "  -h, --help         show this text\n"
         "\n"
         "Without a tray, the library window has a Quick Save button and the tray's menu as its\n"

@@ -3,15 +3,18 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/Doctor.h"
 #include "app/SingleInstance.h"
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "session/Session.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 using namespace pinlark;
@@ -41,6 +44,8 @@ bool hasToolkitOption(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--doctor") == 0)
+        return Doctor::run(argc, argv);
     // Help and refused links are answered before anything connects to the display or the bus, so
     // a bad argument never reaches a running copy.
     if (!hasToolkitOption(argc, argv)) {
@@ -78,6 +83,19 @@ int main(int argc, char** argv) {
     }
 
     LinuxPlatform::install();
+    // What `Pinlark --doctor` hears from this copy.
+    instance.status = []() -> QCoro::Task<QString> {
+        const bool signedIn = (co_await Session::bearer()).has_value();
+        const HotKeyService& keys = Platform::hotKeys();
+        co_return QStringLiteral("shortcut\t%1, %2\nsigned in\t%3")
+            .arg(keys.name(),
+                 keys.trigger().isEmpty()
+                     ? QStringLiteral("no keys registered: set some in the desktop's settings "
+                                      "to run Pinlark --toggle-library")
+                     : keys.trigger() + QStringLiteral(" registered"),
+                 signedIn ? QStringLiteral("yes")
+                          : QStringLiteral("no: sign in from the library window"));
+    };
     Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Accessory);
     delegate = new AppDelegate;
 
