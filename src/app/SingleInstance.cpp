@@ -128,7 +128,10 @@ public Q_SLOTS:
 
 private:
     static QCoro::Task<> reply(QPointer<SingleInstance> instance, QDBusMessage message) {
-        const QString text = instance && instance->status ? co_await instance->status() : QString();
+        // Not a co_await inside a conditional expression: GCC 12 miscompiles those.
+        QString text;
+        if (instance && instance->status)
+            text = co_await instance->status();
         if (instance)
             QDBusConnection(instance->m_connection).send(message.createReply(text));
     }
@@ -238,7 +241,9 @@ void SingleInstance::serve(QLocalSocket* socket) {
 }
 
 QCoro::Task<> SingleInstance::answerStatus(QPointer<QLocalSocket> socket) {
-    const QString text = status ? co_await status() : QString();
+    QString text;
+    if (status)
+        text = co_await status();
     if (!socket)
         co_return;
     // One line back: the lines of the status joined by a character they never hold.
