@@ -1,6 +1,7 @@
 // The process entry: one running copy per user. A launch while another copy runs hands that copy
 // its command and ends; the first launch becomes the app.
 
+#include "Product.h"
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/Doctor.h"
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     prepareWebEngine();
     QApplication app(argc, argv);
+    // Wayland's app id and the desktop's idea of which entry this is: the installed entry's name.
+    QGuiApplication::setDesktopFileName(QLatin1String(Product::bundleIdentifier));
     const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
     if (!parsed.command)
         return finish(parsed);
