@@ -1,6 +1,7 @@
 # A desktop user's install on Linux: the desktop entry, which starts the app with a link handed to
-# it (%u) and offers it for http and https links under "Open with", and the app icon in the
-# hicolor theme. Both go in the "desktop" component.
+# it (%u) and offers it for http and https links under "Open with", the app icon in the hicolor
+# theme and the tray's symbolic icon beside it, which tray hosts load by name and recolour. All go
+# in the "desktop" component.
 #
 # The application bundle itself is installed by the bundle's own rules, at
 # PINLARK_BUNDLE_INSTALL_DIR below the prefix; the entry starts the executable inside it.
@@ -10,6 +11,8 @@ set(PINLARK_BUNDLE_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/Pinlark.app" CACHE STRIN
 
 install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/app.pinlark.Pinlark.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT desktop)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/app.pinlark.Pinlark-symbolic.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/symbolic/apps COMPONENT desktop)
 
 # Written at install time, so that the entry names the executable under the prefix actually
 # installed to (cmake --install --prefix).

@@ -33,6 +33,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     Updater::isLibraryVisible = [] { return Dashboard::shared().window()->isVisible(); };
     Updater::start();
     trayStandIn = std::make_unique<TrayStandIn>(*statusItem, menuBar);
+    // The tooltips name the shortcut once the desktop has bound it.
+    Hotkey::onChange = [this] {
+        statusItem->refreshBadge();
+        trayStandIn->button()->setToolTip(StatusItem::defaultToolTip());
+    };
     Dashboard::shared().show();
 }
 

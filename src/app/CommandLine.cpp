@@ -99,6 +99,7 @@ QString help() {
         "                     ready to save; starts Pinlark first when it is not running\n"
         "  --quick-save       open the quick-save panel, with a link from the clipboard\n"
         "  --toggle-library   show the library window, or hide it when it is in front\n"
+        "  --doctor           print what this desktop gives Pinlark and what is missing\n"
         "  --version          print the version\n"
         "  -h, --help         show this text\n"
         "\n"

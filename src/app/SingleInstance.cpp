@@ -10,6 +10,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
@@ -109,6 +110,35 @@ private:
     SingleInstance* m_instance;
 };
 
+// The running copy's status for a later launch, on an interface of our own.
+class StatusAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "app.pinlark.Status")
+public:
+    explicit StatusAdaptor(SingleInstance* instance)
+        : QDBusAbstractAdaptor(instance)
+        , m_instance(instance) {}
+
+public Q_SLOTS:
+    QString Status(const QDBusMessage& message) {
+        message.setDelayedReply(true);
+        reply(m_instance, message);
+        return {};
+    }
+
+private:
+    static QCoro::Task<> reply(QPointer<SingleInstance> instance, QDBusMessage message) {
+        // Not a co_await inside a conditional expression: GCC 12 miscompiles those.
+        QString text;
+        if (instance && instance->status)
+            text = co_await instance->status();
+        if (instance)
+            QDBusConnection(instance->m_connection).send(message.createReply(text));
+    }
+
+    SingleInstance* m_instance;
+};
+
 SingleInstance::SingleInstance(QString name, Channel channel, QObject* parent)
     : QObject(parent)
     , m_name(std::move(name))
@@ -147,6 +177,7 @@ bool SingleInstance::listenOnBus() {
     }
     // The object first: a launch that finds the name finds it answering.
     new ApplicationAdaptor(this);
+    new StatusAdaptor(this);
     bus.registerObject(objectPath(m_name), this, QDBusConnection::ExportAdaptors);
     const auto reply =
         bus.interface()->registerService(m_name, QDBusConnectionInterface::DontQueueService,
@@ -199,10 +230,49 @@ void SingleInstance::serve(QLocalSocket* socket) {
         }
         const QByteArray line = socket->readLine(maxLine + 1).trimmed();
         timeout.reset();
+        if (line == "status") {
+            answerStatus(socket);
+            return;
+        }
         const bool taken = deliver(decode(QString::fromUtf8(line)));
         socket->write(taken ? "ok\n" : "refused\n");
         socket->disconnectFromServer();
     });
+}
+
+QCoro::Task<> SingleInstance::answerStatus(QPointer<QLocalSocket> socket) {
+    QString text;
+    if (status)
+        text = co_await status();
+    if (!socket)
+        co_return;
+    // One line back: the lines of the status joined by a character they never hold.
+    socket->write(QString(text).replace(QLatin1Char('\n'), QChar(0x1e)).toUtf8() + '\n');
+    socket->disconnectFromServer();
+}
+
+std::optional<QString> SingleInstance::queryStatus() {
+    if (m_channel == Channel::Bus) {
+        const QDBusMessage reply =
+            QDBusConnection(m_connection)
+                .call(QDBusMessage::createMethodCall(m_name, objectPath(m_name),
+                                                     QStringLiteral("app.pinlark.Status"),
+                                                     QStringLiteral("Status")),
+                      QDBus::Block, sendTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return std::nullopt;
+        return reply.arguments().constFirst().toString();
+    }
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(m_name));
+    if (!socket.waitForConnected(sendTimeoutMs))
+        return std::nullopt;
+    socket.write("status\n");
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(sendTimeoutMs))
+            return std::nullopt;
+    }
+    return QString::fromUtf8(socket.readLine().chopped(1)).replace(QChar(0x1e), QLatin1Char('\n'));
 }
 
 SingleInstance::Sent SingleInstance::send(const Command& command) {

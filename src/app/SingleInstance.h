@@ -3,9 +3,12 @@
 #include "Product.h"
 #include "app/CommandLine.h"
 
+#include <QCoro/QCoroTask>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QLocalServer;
@@ -37,6 +40,11 @@ public:
     Sent send(const Command& command);
 
     Channel channel() const { return m_channel; }
+
+    // What the running copy tells a later launch that asks (`Pinlark --doctor`): lines of text.
+    std::function<QCoro::Task<QString>()> status;
+    // Asks the running copy for its status, without listening first; none when no copy answers.
+    std::optional<QString> queryStatus();
     static QString socketPath(const QString& name);
 
 Q_SIGNALS:
@@ -46,11 +54,13 @@ Q_SIGNALS:
 
 private:
     friend class ApplicationAdaptor;
+    friend class StatusAdaptor;
     // Emits commandReceived for a command a later launch sent; logs and drops anything else.
     bool deliver(const std::optional<Command>& command);
     bool listenOnBus();
     bool listenOnSocket();
     void serve(QLocalSocket* socket);
+    QCoro::Task<> answerStatus(QPointer<QLocalSocket> socket);
 
     QString m_name;
     Channel m_channel;

@@ -1,17 +1,21 @@
 // The process entry: one running copy per user. A launch while another copy runs hands that copy
 // its command and ends; the first launch becomes the app.
 
+#include "Product.h"
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/Doctor.h"
 #include "app/SingleInstance.h"
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "session/Session.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 using namespace pinlark;
@@ -41,6 +45,8 @@ bool hasToolkitOption(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--doctor") == 0)
+        return Doctor::run(argc, argv);
     // Help and refused links are answered before anything connects to the display or the bus, so
     // a bad argument never reaches a running copy.
     if (!hasToolkitOption(argc, argv)) {
@@ -56,6 +62,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     prepareWebEngine();
     QApplication app(argc, argv);
+    // Wayland's app id and the desktop's idea of which entry this is: the installed entry's name.
+    QGuiApplication::setDesktopFileName(QLatin1String(Product::bundleIdentifier));
     const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
     if (!parsed.command)
         return finish(parsed);
@@ -78,6 +86,19 @@ int main(int argc, char** argv) {
     }
 
     LinuxPlatform::install();
+    // What `Pinlark --doctor` hears from this copy.
+    instance.status = []() -> QCoro::Task<QString> {
+        const bool signedIn = (co_await Session::bearer()).has_value();
+        const HotKeyService& keys = Platform::hotKeys();
+        co_return QStringLiteral("shortcut\t%1, %2\nsigned in\t%3")
+            .arg(keys.name(),
+                 keys.trigger().isEmpty()
+                     ? QStringLiteral("no keys registered: set some in the desktop's settings "
+                                      "to run Pinlark --toggle-library")
+                     : keys.trigger() + QStringLiteral(" registered"),
+                 signedIn ? QStringLiteral("yes")
+                          : QStringLiteral("no: sign in from the library window"));
+    };
     Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Accessory);
     delegate = new AppDelegate;
 

@@ -1,5 +1,6 @@
 #include "menubar/Hotkey.h"
 
+#include "platform/Log.h"
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
@@ -8,13 +9,46 @@
 namespace pinlark {
 
 std::function<void()> Hotkey::s_action;
+std::function<void()> Hotkey::onChange;
 bool Hotkey::s_registered = false;
+bool Hotkey::s_logged = false;
 
 void Hotkey::registerAction(std::function<void()> action) {
     s_action = std::move(action);
     if (s_registered)
         return;
-    s_registered = Platform::hotKeys().registerHotKey(&Hotkey::fired);
+    HotKeyService& service = Platform::hotKeys();
+    service.onTriggerChange = [] {
+        if (onChange)
+            onChange();
+    };
+    s_registered = service.registerHotKey(&Hotkey::fired);
+    if (std::exchange(s_logged, true))
+        return;
+    const QString outcome = !service.trigger().isEmpty()
+                                ? service.trigger() + QStringLiteral(" registered")
+                            : s_registered ? QStringLiteral("waiting for the desktop's answer")
+                                           : QStringLiteral("not registered; the desktop's own "
+                                                            "shortcut settings can run Pinlark "
+                                                            "--toggle-library");
+    logLine(QStringLiteral("[Pinlark] global shortcut: %1, %2").arg(service.name(), outcome));
+}
+
+QString Hotkey::text() {
+    return Platform::hotKeys().trigger();
+}
+
+QString Hotkey::setUpText() {
+    const QString program = Platform::bundle().executablePath();
+    return QStringLiteral(
+               "This desktop gives Pinlark no global shortcut. Add one in its keyboard settings "
+               "as a custom shortcut that runs a command:\n\n"
+               "%1 --toggle-library\n    shows or hides the library\n"
+               "%1 --quick-save\n    opens the quick-save panel\n\n"
+               "GNOME: Settings \u2192 Keyboard \u2192 View and Customize Shortcuts \u2192 "
+               "Custom Shortcuts.\n"
+               "KDE: System Settings \u2192 Shortcuts \u2192 Add New \u2192 Command or Script.")
+        .arg(program.isEmpty() ? QStringLiteral("Pinlark") : program);
 }
 
 void Hotkey::fired() {

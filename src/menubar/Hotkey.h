@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 namespace pinlark {
@@ -9,8 +11,18 @@ namespace pinlark {
 class Hotkey {
 public:
     // Stores `action` in place of any previous one and registers the shortcut unless an earlier
-    // call did so successfully. A refused registration is silent; the next call tries again.
+    // call did so successfully; the next call after a refusal tries again. The first call logs
+    // which service was asked and what it answered.
     static void registerAction(std::function<void()> action);
+
+    // The keys of the shortcut as the desktop writes them, while one is registered; else empty,
+    // and texts offer setUpText() instead of naming keys that do nothing.
+    static QString text();
+    // How to give Pinlark's commands keys in the desktop's own settings.
+    static QString setUpText();
+
+    // Called when text() changes after registration (a desktop portal answers later).
+    static std::function<void()> onChange;
 
 private:
     friend struct TestState;
@@ -22,6 +34,7 @@ private:
 
     static std::function<void()> s_action;
     static bool s_registered;
+    static bool s_logged;
 };
 
 } // namespace pinlark

@@ -2,10 +2,13 @@
 
 #include "quicksave/QuickSaveView.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QHideEvent>
+#include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -14,6 +17,8 @@ namespace pinlark {
 namespace {
 // Between the item and the panel.
 constexpr int gap = 4;
+// How long the keyboard focus may be away before the panel, as a window of its own, closes.
+constexpr std::chrono::milliseconds focusSettles(250);
 } // namespace
 
 Popover::Popover(QuickSaveModel& model, QWidget* parent)
@@ -22,6 +27,8 @@ Popover::Popover(QuickSaveModel& model, QWidget* parent)
     // the panel is open only closes it, instead of closing it and opening it again.
     setAttribute(Qt::WA_NoMouseReplay);
     setFrameShape(QFrame::StyledPanel);
+    // What the window is called where it is a window of its own.
+    setWindowTitle(QStringLiteral("Quick Save"));
     auto* layout = new QVBoxLayout(this);
     const int border = frameWidth();
     layout->setContentsMargins(border, border, border, border);
@@ -31,7 +38,41 @@ Popover::Popover(QuickSaveModel& model, QWidget* parent)
 }
 
 void Popover::showAt(const QRect& anchor) {
+    become(false, nullptr);
     m_anchor = anchor;
+    open();
+}
+
+void Popover::showUnder(QWidget* widget) {
+    become(false, widget->window());
+    m_anchor = QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    open();
+}
+
+void Popover::showAsWindow() {
+    become(true, nullptr);
+    m_anchor = {};
+    layout()->activate();
+    show();
+    activateWindow();
+    m_view->focusField();
+}
+
+void Popover::become(bool ownWindow, QWidget* parent) {
+    // A frameless tool window: the window manager draws no title bar, and where it tiles
+    // windows the fixed size keeps it floating.
+    const Qt::WindowFlags flags = ownWindow ? Qt::Tool | Qt::FramelessWindowHint : Qt::Popup;
+    if (windowFlags() != flags)
+        setWindowFlags(flags); // hides the panel and makes a new native window at the next show
+    m_ownWindow = ownWindow;
+    // Where pop-ups are placed relative to a window (Wayland), they need that window.
+    create();
+    QWindow* transientParent = parent ? parent->windowHandle() : nullptr;
+    if (windowHandle()->transientParent() != transientParent)
+        windowHandle()->setTransientParent(transientParent);
+}
+
+void Popover::open() {
     layout()->activate();
     place();
     show();
@@ -52,12 +93,35 @@ QRect Popover::placement(const QSize& size, const QRect& anchor, const QRect& av
 }
 
 void Popover::place() {
+    if (m_ownWindow)
+        return;
+    // On Wayland a window's place on the screen is the compositor's secret: the panel is placed
+    // inside the window it hangs from, and the compositor keeps it on the screen.
+    const QWindow* parent = windowHandle() ? windowHandle()->transientParent() : nullptr;
+    if (parent && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        move(placement(size(), m_anchor, parent->geometry()).topLeft());
+        return;
+    }
     QScreen* screen = QGuiApplication::screenAt(m_anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
     move(placement(size(), m_anchor, screen->availableGeometry()).topLeft());
+}
+
+void Popover::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange || !m_ownWindow || isActiveWindow())
+        return;
+    // The focus went elsewhere: to another window, or for a moment to a menu of the panel's own
+    // or nowhere (a compositor takes the keyboard away and gives it back when its keyboard map
+    // changes). Asked again once that has settled.
+    QTimer::singleShot(focusSettles, this, [self = QPointer<Popover>(this)] {
+        if (self && self->m_ownWindow && self->isVisible() && !self->isActiveWindow() &&
+            !QApplication::activePopupWidget())
+            self->hide();
+    });
 }
 
 void Popover::hideEvent(QHideEvent* event) {

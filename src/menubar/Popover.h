@@ -8,10 +8,13 @@ namespace pinlark {
 class QuickSaveModel;
 class QuickSaveView;
 
-// The window of the quick-save panel: a frameless pop-up beside the status item. It grabs the
-// pointer and the keyboard while open and closes on a click outside it or on Escape, which
-// works the same with and without a window manager. Its size follows the panel's content; it
-// stays inside the screen's work area as it grows.
+// The window of the quick-save panel, frameless, with the panel's own border. Beside the status
+// item or under a button it is a pop-up: it grabs the pointer and the keyboard while open and
+// closes on a click outside it or on Escape, which works the same with and without a window
+// manager. On Wayland a pop-up needs a window of the app to hang from, and no client knows where
+// the tray is: opened from the tray there, it is a frameless window of its own that the
+// compositor places, and it closes on Escape and when it loses the focus. Its size follows the
+// panel's content; it stays inside the screen's work area as it grows.
 class Popover : public QFrame {
     Q_OBJECT
 public:
@@ -19,10 +22,17 @@ public:
 
     QuickSaveView* view() const { return m_view; }
 
-    // Shows the panel beside `anchor`, in global coordinates: the status item's rectangle, the
-    // library window's Quick Save button without a tray, or a one-pixel rectangle at the
-    // pointer when neither says where to go. Gives the link field the keyboard.
+    // Shows the panel as a pop-up beside `anchor`, in global coordinates: the status item's
+    // rectangle on X11, or a one-pixel rectangle at the pointer when nothing says where to go.
+    // Gives the link field the keyboard.
     void showAt(const QRect& anchor);
+    // Shows the panel as a pop-up of `widget`'s window, under `widget`.
+    void showUnder(QWidget* widget);
+    // Shows the panel as a window of its own, where the window manager puts it.
+    void showAsWindow();
+
+    // Whether it is open as a window of its own rather than a pop-up.
+    bool isOwnWindow() const { return m_ownWindow; }
 
     // Where a panel of `size` goes for an item at `anchor`: centred under it, or above it when
     // there is no room below, then moved inside `available`.
@@ -33,14 +43,19 @@ Q_SIGNALS:
     void closed();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Turns the panel into a pop-up hanging from `parent`'s window, or a window of its own.
+    void become(bool ownWindow, QWidget* parent);
+    void open();
     void place();
 
     QuickSaveView* m_view = nullptr;
     QRect m_anchor;
+    bool m_ownWindow = false;
 };
 
 } // namespace pinlark

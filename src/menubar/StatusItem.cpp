@@ -2,7 +2,9 @@
 
 #include "library/Dashboard.h"
 #include "loginitem/LoginItem.h"
+#include "menubar/ColorScheme.h"
 #include "menubar/Popover.h"
+#include "menubar/TrayIcon.h"
 #include "platform/Platform.h"
 #include "quicksave/QuickSaveView.h"
 #include "service/Config.h"
@@ -46,10 +48,10 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     , m_model(std::make_unique<QuickSaveModel>(std::move(client), m_outbox.get()))
     , m_popover(std::make_unique<Popover>(*m_model))
     , m_menu(std::make_unique<QMenu>())
-    , m_tray(std::make_unique<QSystemTrayIcon>()) {
+    , m_colorScheme(new ColorScheme(this)) {
     connect(m_popover.get(), &Popover::closed, m_model.get(), &QuickSaveModel::closed);
-    // The icon follows the palette from light to dark and back.
-    m_popover->installEventFilter(this);
+    // The icon follows the desktop from light to dark and back.
+    connect(m_colorScheme, &ColorScheme::changed, this, &StatusItem::refreshBadge);
 
     // Trays that draw the menu themselves (StatusNotifierItem hosts over D-Bus) and the XEmbed
     // tray, where Qt opens it on a right click, both show this menu: it is filled the moment
@@ -61,16 +63,8 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     connect(
         m_menu.get(), &QMenu::triggered, this, [this] { fillMenu(m_menu.get()); },
         Qt::QueuedConnection);
-    m_tray->setContextMenu(m_menu.get());
-    m_tray->setIcon(icon());
-    m_tray->setToolTip(defaultToolTip());
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                // The tray does not pass the click's modifiers on; ask for them as they are now.
-                clicked(reason, QGuiApplication::queryKeyboardModifiers());
-            });
-    m_tray->show();
     m_hasTray = QSystemTrayIcon::isSystemTrayAvailable();
+    makeTray(QGuiApplication::platformName() == QLatin1String("xcb") || m_hasTray);
     watchTrays();
 
     const QPointer<StatusItem> self(this);
@@ -127,13 +121,14 @@ void StatusItem::clicked(QSystemTrayIcon::ActivationReason reason,
 
 void StatusItem::watchTrays() {
     // An XEmbed tray manager that takes or leaves the screen: the xcb plugin's native interface
-    // says so with a signal of its own, reached by name as its class is not public. Its base
-    // class is QObject alone, so the pointer is the QObject's.
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        if (auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface()))
-            connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this,
-                    SLOT(updateTrayAvailability()));
-    }
+    // says so with a signal of its own, reached by name as its class is not public; other
+    // platforms have no such signal. Its base class is QObject alone, so the pointer is the
+    // QObject's.
+    auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface());
+    if (native && QGuiApplication::platformName() == QLatin1String("xcb") &&
+        native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0)
+        connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this,
+                SLOT(updateTrayAvailability()));
     // A StatusNotifierItem watcher that starts or stops on the session bus.
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
@@ -144,11 +139,30 @@ void StatusItem::watchTrays() {
     }
 }
 
+void StatusItem::makeTray(bool show) {
+    m_tray = std::make_unique<QSystemTrayIcon>();
+    m_tray->setContextMenu(m_menu.get());
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                // The tray does not pass the click's modifiers on; ask for them as they are now.
+                clicked(reason, QGuiApplication::queryKeyboardModifiers());
+            });
+    refreshBadge();
+    m_trayShown = show;
+    if (show)
+        m_tray->show();
+}
+
 void StatusItem::updateTrayAvailability() {
     const bool available = QSystemTrayIcon::isSystemTrayAvailable();
     if (available == m_hasTray)
         return;
     m_hasTray = available;
+    // Qt chooses between a StatusNotifierItem host and the XEmbed tray when the icon is made.
+    // Outside X11 only a host can show it: the icon waits for one, and is made anew when it
+    // comes.
+    if (available && !m_trayShown)
+        makeTray(true);
     Q_EMIT trayAvailabilityChanged(available);
 }
 
@@ -159,7 +173,7 @@ void StatusItem::togglePopover() {
         showPopover();
 }
 
-void StatusItem::showPopover(const std::optional<QUrl>& link, const QRect& anchor) {
+void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     if (m_popover->isVisible()) {
         if (link)
             m_model->setUrl(link->toString());
@@ -172,13 +186,15 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, const QRect& ancho
     if (link)
         m_model->setUrl(link->toString());
     // A StatusNotifierItem host never says where the item is, and without a tray there is no
-    // item: the panel goes to the pointer then.
-    QRect at = anchor;
-    if (at.isEmpty())
-        at = m_tray->geometry();
-    if (at.isEmpty())
-        at = QRect(QCursor::pos(), QSize(1, 1));
-    m_popover->showAt(at);
+    // item.
+    if (anchor)
+        m_popover->showUnder(anchor);
+    else if (const QRect icon = m_tray->geometry(); !icon.isEmpty())
+        m_popover->showAt(icon);
+    else if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        m_popover->showAsWindow();
+    else
+        m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
 }
 
 void StatusItem::closePopover() {
@@ -198,7 +214,7 @@ QMenu* StatusItem::buildMenu() {
     return menu;
 }
 
-void StatusItem::fillMenu(QMenu* menu) {
+void StatusItem::fillMenu(QMenu* menu, QWidget* quickSaveAnchor) {
     menu->clear();
     const auto add = [this, menu](const QString& title, void (StatusItem::*command)()) {
         QAction* item = menu->addAction(title);
@@ -207,7 +223,11 @@ void StatusItem::fillMenu(QMenu* menu) {
         return item;
     };
     add(QStringLiteral("Open Library"), &StatusItem::openLibrary);
-    add(QStringLiteral("Quick Save\u2026"), &StatusItem::openQuickSave);
+    QAction* quickSave = add(QStringLiteral("Quick Save\u2026"),
+                             quickSaveAnchor ? nullptr : &StatusItem::openQuickSave);
+    if (quickSaveAnchor)
+        connect(quickSave, &QAction::triggered, this,
+                [this, quickSaveAnchor] { showPopover(std::nullopt, quickSaveAnchor); });
     if (const int waiting = m_outbox->count())
         add(waiting == 1 ? QStringLiteral("Saving 1 link\u2026")
                          : QStringLiteral("Saving %1 links\u2026").arg(waiting),
@@ -248,31 +268,27 @@ void StatusItem::fillMenu(QMenu* menu) {
 }
 
 QString StatusItem::defaultToolTip() {
-    return QStringLiteral("Pinlark \u2014 save a link (%1 for the library)")
-        .arg(QuickSaveView::libraryShortcutText());
+    const QString keys = QuickSaveView::libraryShortcutText();
+    if (keys.isEmpty())
+        return QStringLiteral("Pinlark \u2014 save a link");
+    return QStringLiteral("Pinlark \u2014 save a link (%1 for the library)").arg(keys);
 }
 
 void StatusItem::refreshBadge() {
     if (!m_menu->isVisible())
         fillMenu(m_menu.get());
     if (Installer::isBusy()) {
-        m_tray->setIcon(badgedIcon());
+        m_tray->setIcon(trayIcon(true));
         m_tray->setToolTip(
             QStringLiteral("Pinlark is downloading an update \u2014 it will restart itself"));
     } else if (const auto& version = Updater::availableVersion()) {
-        m_tray->setIcon(badgedIcon());
+        m_tray->setIcon(trayIcon(true));
         m_tray->setToolTip(
             QStringLiteral("Pinlark %1 is available \u2014 click for the menu").arg(*version));
     } else {
-        m_tray->setIcon(icon());
+        m_tray->setIcon(trayIcon(false));
         m_tray->setToolTip(defaultToolTip());
     }
-}
-
-bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_popover.get() && event->type() == QEvent::ApplicationPaletteChange)
-        refreshBadge();
-    return QObject::eventFilter(watched, event);
 }
 
 void StatusItem::openLibrary() {
@@ -307,65 +323,18 @@ void StatusItem::signOut() {
     runDetached(&signOutToSignInPage, QStringLiteral("[Pinlark] "));
 }
 
+QImage StatusItem::glyph() {
+    return QImage(Platform::bundle().path() + QStringLiteral("/Contents/Resources/MenuBarIcon.png"),
+                  "PNG");
+}
+
+QIcon StatusItem::trayIcon(bool badge) const {
+    return TrayIcon::make(glyph(), badge, m_colorScheme->scheme());
+}
+
 QIcon StatusItem::icon() {
-    return makeIcon(false);
-}
-
-QIcon StatusItem::badgedIcon() {
-    return makeIcon(true);
-}
-
-QIcon StatusItem::makeIcon(bool badge) {
-    const QImage loaded(
-        Platform::bundle().path() + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "PNG");
-    if (loaded.isNull())
-        return {};
-    // Panels draw no template images: the icon takes the colour of text on the window
-    // background, which follows the desktop's light or dark theme.
-    const QColor tint = QGuiApplication::palette().color(QPalette::WindowText);
-    QIcon result;
-    for (const qreal dpr : {1.0, 2.0}) {
-        QImage image = scaled(loaded, dpr);
-        if (badge)
-            image = withBadge(image);
-        result.addPixmap(QPixmap::fromImage(tinted(image, tint)));
-    }
-    return result;
-}
-
-QImage StatusItem::scaled(const QImage& loaded, qreal dpr, int height) {
-    const int h = int(std::lround(height * dpr));
-    const int w = std::max(1, int(std::lround(qreal(loaded.width()) / loaded.height() * h)));
-    QImage image = loaded.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    return image;
-}
-
-QImage StatusItem::withBadge(const QImage& plain) {
-    QImage image = plain.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const qreal w = image.deviceIndependentSize().width();
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::black);
-    // A transparent ring around the dot keeps it apart from the drawing. The origin is the
-    // top-left corner: the dot's centre is 3.5 pixels in from the right and top edges.
-    painter.setCompositionMode(QPainter::CompositionMode_Clear);
-    painter.drawEllipse(QRectF(w - 8, -1, 9, 9));
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawEllipse(QRectF(w - 7, 0, 7, 7));
-    return image;
-}
-
-QImage StatusItem::tinted(const QImage& image, const QColor& tint) {
-    QImage result(image.size(), QImage::Format_ARGB32_Premultiplied);
-    result.setDevicePixelRatio(image.devicePixelRatio());
-    result.fill(tint);
-    QPainter painter(&result);
-    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    painter.drawImage(QPoint(0, 0), image);
-    return result;
+    const bool dark = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    return TrayIcon::make(glyph(), false, dark ? TrayIcon::Scheme::Dark : TrayIcon::Scheme::Light);
 }
 
 } // namespace pinlark

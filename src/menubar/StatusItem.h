@@ -19,6 +19,7 @@ class QMenu;
 
 namespace pinlark {
 
+class ColorScheme;
 class Popover;
 
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
@@ -49,9 +50,11 @@ public:
     void togglePopover();
     // Opens the panel if it is closed (the model pre-fills the field from the clipboard) and,
     // when `link` is given, puts that link into the field instead. An open panel only takes the
-    // link and comes forward. The panel hangs from `anchor` (global coordinates) when one is
-    // given, else from the icon, else it opens at the pointer.
-    void showPopover(const std::optional<QUrl>& link = std::nullopt, const QRect& anchor = {});
+    // link and comes forward. The panel hangs under `anchor`, a widget of one of the app's
+    // windows, when one is given; else from the icon where the tray says where it is (XEmbed);
+    // else, on Wayland, where no client knows where anything is, it is a window of its own that
+    // the compositor places; else it opens at the pointer.
+    void showPopover(const std::optional<QUrl>& link = std::nullopt, QWidget* anchor = nullptr);
     void closePopover();
 
     // Fills the menu from the current state and opens it at the pointer, unless the tray has
@@ -59,8 +62,9 @@ public:
     void showMenu();
     // A new menu with the rows of the moment; the caller owns it.
     QMenu* buildMenu();
-    // Replaces the rows of `menu` with those of the moment.
-    void fillMenu(QMenu* menu);
+    // Replaces the rows of `menu` with those of the moment; its Quick Save opens the panel under
+    // `quickSaveAnchor` when one is given.
+    void fillMenu(QMenu* menu, QWidget* quickSaveAnchor = nullptr);
 
     // The icon and tooltip for the updater's and installer's state.
     void refreshBadge();
@@ -75,18 +79,12 @@ public:
     void signInViaBrowser();
     void signOut();
 
-    // The bundle's "MenuBarIcon.png" as a 16-pixel-high monochrome icon in the palette's text
-    // colour; a null icon when the resource is missing or unreadable.
+    // The tray's icon: the bundle's "MenuBarIcon.png" drawn for the desktop's light or dark
+    // preference (TrayIcon), with the update dot when `badge`; a null icon when the resource is
+    // missing or unreadable.
+    QIcon trayIcon(bool badge) const;
+    // The same drawing for the library window's menu bar, following the app's palette.
     static QIcon icon();
-    // The same with a dot in its top-right corner; null without the resource.
-    static QIcon badgedIcon();
-
-    // The steps of the icons, on images: `loaded` scaled to `height` device-independent pixels
-    // at `dpr` device pixels each, keeping its aspect ratio; the dot drawn in black over a
-    // transparent ring; every pixel made `tint`, keeping its alpha.
-    static QImage scaled(const QImage& loaded, qreal dpr, int height = 16);
-    static QImage withBadge(const QImage& plain);
-    static QImage tinted(const QImage& image, const QColor& tint);
 
     static QString defaultToolTip();
 
@@ -94,16 +92,15 @@ Q_SIGNALS:
     // A tray came or went.
     void trayAvailabilityChanged(bool available);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private Q_SLOTS:
     // Asks again whether there is a tray; reached by name from the xcb plugin's signal.
     void updateTrayAvailability();
 
 private:
     void watchTrays();
-    static QIcon makeIcon(bool badge);
+    // A new tray icon in place of the old one, shown when `show`.
+    void makeTray(bool show);
+    static QImage glyph();
 
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QuickSaveModel> m_model;
@@ -112,6 +109,8 @@ private:
     std::unique_ptr<QMenu> m_menu;
     bool m_hasTray = false;
     QDBusServiceWatcher* m_trayHosts = nullptr;
+    ColorScheme* m_colorScheme = nullptr;
+    bool m_trayShown = false;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
     std::unique_ptr<QSystemTrayIcon> m_tray;
 };

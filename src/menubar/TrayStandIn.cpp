@@ -17,11 +17,10 @@ TrayStandIn::TrayStandIn(StatusItem& item, QMenuBar* bar)
     m_button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_button->setAutoRaise(true);
     m_button->setToolTip(StatusItem::defaultToolTip());
-    // A click while the panel is open only closes it: the panel takes the click outside it.
-    connect(m_button, &QToolButton::clicked, this, [this] {
-        m_item.showPopover(std::nullopt,
-                           QRect(m_button->mapToGlobal(QPoint(0, 0)), m_button->size()));
-    });
+    // A click while the panel is open only closes it: the panel takes the click outside it. The
+    // menu's Quick Save opens it under the button too.
+    connect(m_button, &QToolButton::clicked, this,
+            [this] { m_item.showPopover(std::nullopt, m_button); });
     bar->setCornerWidget(m_button, Qt::TopRightCorner);
 
     // Right after the application menu.
@@ -45,7 +44,7 @@ void TrayStandIn::follow(bool hasTray) {
 }
 
 void TrayStandIn::fill() {
-    m_item.fillMenu(m_menu);
+    m_item.fillMenu(m_menu, m_button);
     // The application menu's "Quit Pinlark" holds the key in this window: two actions on one
     // key would leave it doing nothing.
     for (QAction* row : m_menu->actions()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 namespace pinlark {
@@ -12,6 +14,15 @@ public:
     // Registers the shortcut; `pressed` is called on the main thread at each press. Gives false
     // when the system refused the registration (another client owns it, no display).
     virtual bool registerHotKey(std::function<void()> pressed) = 0;
+
+    // How the shortcut is registered, in a few words for the log and the doctor.
+    virtual QString name() const = 0;
+    // The keys that press it, as the desktop writes them; empty while none is registered.
+    virtual QString trigger() const = 0;
+
+    // Called on the main thread when trigger() changes after registerHotKey has returned (a
+    // desktop portal answers later).
+    std::function<void()> onTriggerChange;
 };
 
 } // namespace pinlark

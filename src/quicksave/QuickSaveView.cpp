@@ -2,6 +2,7 @@
 
 #include "library/Dashboard.h"
 #include "loginitem/LoginItem.h"
+#include "menubar/Hotkey.h"
 #include "platform/Platform.h"
 #include "quicksave/ClampedLabel.h"
 #include "quicksave/PanelStyle.h"
@@ -89,6 +90,12 @@ public:
         setCursor(Qt::PointingHandCursor);
     }
     QString shortcut() const { return m_shortcut; }
+    void setShortcut(const QString& shortcut) {
+        m_shortcut = shortcut;
+        setAccessibleDescription(shortcut);
+        updateGeometry();
+        update();
+    }
 
     QSize sizeHint() const override {
         const QFontMetrics m = fontMetrics();
@@ -200,12 +207,7 @@ QuickSaveView::Library QuickSaveView::Library::dashboard() {
 }
 
 QString QuickSaveView::libraryShortcutText() {
-#ifdef Q_OS_MACOS
-    constexpr auto command = Qt::CTRL; // Qt's Control is the Command key on macOS
-#else
-    constexpr auto command = Qt::META; // the Super key stands in for Command
-#endif
-    return QKeySequence(Qt::ALT | command | Qt::Key_S).toString(QKeySequence::NativeText);
+    return Hotkey::text();
 }
 
 QuickSaveView::QuickSaveView(QuickSaveModel& model, Library library, QWidget* parent)
@@ -363,6 +365,14 @@ QWidget* QuickSaveView::buildFooter() {
     connect(link, &QAbstractButton::clicked, this, &QuickSaveView::openLibrary);
     m_openLibrary = link;
     row->addWidget(link, 0, Qt::AlignVCenter);
+    // Where no shortcut is registered, the footer says how to make one instead of naming keys.
+    auto* setShortcut = new LibraryLink(QStringLiteral("Set a shortcut\u2026"), QString(), box);
+    setShortcut->setObjectName(QStringLiteral("setShortcut"));
+    connect(setShortcut, &QAbstractButton::clicked, this, &QuickSaveView::explainShortcut);
+    m_setShortcut = setShortcut;
+    row->addSpacing(inset);
+    row->addWidget(m_setShortcut, 0, Qt::AlignVCenter);
+    showShortcut();
     row->addStretch(1);
 
     m_menu = new QMenu(this);
@@ -512,7 +522,7 @@ void QuickSaveView::updateTabOrder() {
     QList<QWidget*> chain{m_field, m_save, m_signIn};
     for (RecentRow* row : std::as_const(m_rows))
         chain.append(row);
-    chain << m_openLibrary << m_menuButton;
+    chain << m_openLibrary << m_setShortcut << m_menuButton;
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 }
@@ -559,8 +569,21 @@ bool QuickSaveView::event(QEvent* event) {
     return handled;
 }
 
+void QuickSaveView::showShortcut() {
+    const QString keys = libraryShortcutText();
+    static_cast<LibraryLink*>(m_openLibrary)->setShortcut(keys);
+    m_setShortcut->setVisible(keys.isEmpty());
+}
+
+void QuickSaveView::explainShortcut() {
+    m_model.dismiss();
+    Platform::alerts().run(Alert{
+        QStringLiteral("Set a shortcut for Pinlark"), Hotkey::setUpText(), {QStringLiteral("OK")}});
+}
+
 void QuickSaveView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    showShortcut();
     focusField();
 }
 

@@ -64,8 +64,11 @@ public:
 
     QSize sizeHint() const override;
 
-    // The shortcut of the library window as the platform writes it.
+    // The shortcut of the library window as the platform writes it, while one is registered;
+    // else empty, and the footer offers to set one.
     static QString libraryShortcutText();
+    // Opens the explanation of the desktop's own shortcut settings, closing the panel first.
+    void explainShortcut();
 
 protected:
     bool event(QEvent* event) override;
@@ -74,6 +77,8 @@ protected:
 
 private:
     void build();
+    // The footer's shortcut text, or its offer to set one.
+    void showShortcut();
     QWidget* buildField();
     QWidget* buildStatus();
     QWidget* buildRecent();
@@ -111,6 +116,7 @@ private:
     ClampedLabel* m_emptyText = nullptr;
 
     QWidget* m_openLibrary = nullptr;
+    QWidget* m_setShortcut = nullptr;
     QToolButton* m_menuButton = nullptr;
     QMenu* m_menu = nullptr;
 };

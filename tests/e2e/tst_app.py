@@ -16,53 +16,12 @@ HOME = BUILD + "/testhome/e2e_app"
 SHOTS = BUILD + "/screenshots/app"
 SHORTCUT = "alt+super+s"
 
-# A private session bus for the app, its accessibility bus and the tray.
-if "PINLARK_E2E_BUS" not in os.environ:
-    os.environ["PINLARK_E2E_BUS"] = "1"
-    os.execvp("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv)
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (Screenshot, Widgets, on_private_bus, run, signed_in_home, start,  # noqa: E402
+                     stop_all, until)
 
-import gi  # noqa: E402
-
-gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi, GLib  # noqa: E402
-
-processes = []
-# Windows that the application's accessible does not list (the panel is a popup): the top of
-# whatever took the keyboard focus.
-popups = set()
-
-
-def focused(event):
-    node = event.source
-    while (parent := node.get_parent()) and parent.get_role_name() != "application":
-        node = parent
-    popups.add(node)
-
-
-listener = Atspi.EventListener.new(focused)
-
-
-def until(what, condition, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not (result := condition()):
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.05)
-        while GLib.MainContext.default().iteration(False):
-            pass
-    return result
-
-
-def run(*args, check=True):
-    result = subprocess.run(args, capture_output=True, text=True, timeout=20)
-    if check and result.returncode != 0:
-        raise AssertionError(f"{' '.join(args)}: exit {result.returncode}: {result.stderr}")
-    return result
-
-
-def start(*args, **kwargs):
-    processes.append(subprocess.Popen(args, **kwargs))
-    return processes[-1]
+on_private_bus()
 
 
 def viewable(window):
@@ -87,30 +46,9 @@ def tray_icon():
     return None
 
 
-def accessibles(role, name):
-    """The app's showing accessibles of `role` and `name`, outside the library's web content."""
-    def walk(node, depth):
-        if node.get_role_name() == role and node.get_name() == name:
-            yield node
-        if depth < 12 and node.get_role_name() != "document web":
-            for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
-                if child and child.get_state_set().contains(Atspi.StateType.SHOWING):
-                    yield from walk(child, depth + 1)
-
-    desktop = Atspi.get_desktop(0)
-    apps = [desktop.get_child_at_index(i) for i in range(desktop.get_child_count())]
-    roots = [app for app in apps if app and app.get_name() == "Pinlark"]
-    roots += [top for top in popups if top.get_state_set().contains(Atspi.StateType.SHOWING)]
-    return [found for root in roots for found in walk(root, 0)]
-
-
-def field_text():
-    fields = accessibles("text", "Link")
-    return Atspi.Text.get_text(fields[0], 0, -1) if fields else None
-
-
 def click_field():
-    box = Atspi.Component.get_extents(accessibles("text", "Link")[0], Atspi.CoordType.SCREEN)
+    box = widgets.Atspi.Component.get_extents(widgets.find("text", "Link")[0],
+                                              widgets.Atspi.CoordType.SCREEN)
     run("xdotool", "mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2),
         "click", "1")
 
@@ -142,24 +80,10 @@ def main():
     start("trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
           "32", stderr=subprocess.DEVNULL)
     run("xdotool", "search", "--sync", "--classname", "trayer")
-    listener.register("object:state-changed:focused")  # starts the accessibility bus first
-    service = start(BUILD + "/devservice/pinlark-devservice", "--port", "0",
-                    stdout=subprocess.PIPE, text=True)
-    origin = service.stdout.readline().strip()
-
-    shutil.rmtree(HOME, ignore_errors=True)
-    os.makedirs(HOME + "/runtime", mode=0o700)
-    os.environ.update(XDG_CONFIG_HOME=HOME + "/config", XDG_DATA_HOME=HOME + "/data",
-                      XDG_CACHE_HOME=HOME + "/cache", XDG_RUNTIME_DIR=HOME + "/runtime",
-                      QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                      QTWEBENGINE_DISABLE_SANDBOX="1", QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu",
-                      QT_LOGGING_RULES="qt.webenginecontext=false")
-    run(APP + "/Helpers/defaults", "write", "app.pinlark.Pinlark", "origin", "-string", origin)
-    # Signed in before the app starts: a session of the stand-in's sign-in form in its profile.
-    answer = run("curl", "-sS", "-o", "/dev/null", "-D", "-", "-d", "email=e2e@example.test",
-                 origin + "/signin").stdout
-    token = answer.split("authjs.session-token=")[1].split(";")[0]
-    run(BUILD + "/tests/cookie_peer", "insert", "authjs.session-token", token, "127.0.0.1")
+    global widgets
+    widgets = Widgets()  # starts the accessibility bus first
+    origin = signed_in_home(BUILD, HOME)
+    os.environ["QT_QPA_PLATFORM"] = "xcb"
 
     app_log = open(HOME + "/app.log", "w+")
     app = start(APP + "/MacOS/Pinlark", stderr=app_log)
@@ -167,12 +91,20 @@ def main():
     library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
                                                "^Saves$", check=False).stdout.split())[0]
 
+    # The icon stands out from the tray's background.
+    os.makedirs(SHOTS, exist_ok=True)
+    run("import", "-window", "root", "-crop", f"96x32+{icon[0] - 48}+0", f"{SHOTS}/tray.png")
+    shot = Screenshot(subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], capture_output=True,
+                                     check=True).stdout)
+    assert shot.differs((icon[0] - 8, icon[1] - 8, 16, 16), shot.pixel(icon[0] - 14, icon[1]))
+    print(run(APP + "/MacOS/Pinlark", "--doctor").stdout)
+
     run("xdotool", "mousemove", *map(str, icon), "click", "1")
-    until("the panel", lambda: accessibles("text", "Link"))
+    until("the panel", lambda: widgets.find("text", "Link"))
     click_field()
     run("xdotool", "type", "--delay", "5", "https://example.com/e2e")
     run("xdotool", "key", "Return")
-    until("the save settled", lambda: accessibles("label", "Saved"))
+    until("the save settled", lambda: widgets.find("label", "Saved"))
     location = run("xdotool", "getmouselocation", "--shell").stdout  # still over the panel
     screenshot(location.split("WINDOW=")[1].split()[0], "panel.png")
 
@@ -190,14 +122,14 @@ def main():
     until("the library shown", lambda: viewable(library))
 
     run(APP + "/MacOS/Pinlark", "--save", "https://example.org/cli")
-    until("the link in the panel", lambda: field_text() == "https://example.org/cli")
+    until("the link in the panel", lambda: widgets.field_text() == "https://example.org/cli")
 
     refused = run(APP + "/MacOS/Pinlark", "ftp://x", check=False)
     assert refused.returncode == 2 and "ftp://x" in refused.stderr, refused
-    assert app.poll() is None and field_text() == "https://example.org/cli"
+    assert app.poll() is None and widgets.field_text() == "https://example.org/cli"
     click_field()
     run("xdotool", "key", "Escape")
-    until("the panel closed", lambda: not accessibles("text", "Link"))
+    until("the panel closed", lambda: not widgets.find("text", "Link"))
     screenshot(library, "library.png")
 
     run("xdotool", "windowfocus", "--sync", library)
@@ -219,10 +151,9 @@ def main():
     assert "WebEnginePage still not deleted" not in app_log.read()  # the page went first
 
 
+widgets = None
 try:
     main()
 finally:
-    for process in reversed(processes):
-        process.terminate()
-        process.wait()
+    stop_all()
     shutil.rmtree(HOME, ignore_errors=True)

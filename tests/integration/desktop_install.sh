@@ -14,3 +14,4 @@ grep -qE "^Exec=\"$prefix/.+/Pinlark\\.app/Contents/MacOS/Pinlark\" %u$" "$entry
 grep -qxF "MimeType=x-scheme-handler/http;x-scheme-handler/https;" "$entry"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 test -s "$prefix/share/icons/hicolor/scalable/apps/$icon.svg"
+test -s "$prefix/share/icons/hicolor/symbolic/apps/$icon-symbolic.svg"

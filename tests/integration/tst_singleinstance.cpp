@@ -83,6 +83,26 @@ private Q_SLOTS:
                                                                    : QList<Command>{});
     }
 
+    // A later launch that asks gets the running copy's status, lines and all; none when no copy
+    // runs.
+    void statusQuery_data() {
+        QTest::addColumn<Channel>("channel");
+        QTest::newRow("bus") << Channel::Bus;
+        QTest::newRow("socket") << Channel::Socket;
+    }
+    void statusQuery() {
+        QFETCH(Channel, channel);
+        const QString name = QStringLiteral("app.pinlark.Test%1").arg(++m_names);
+        std::optional<QString> before, status;
+        runLaterLaunch([&] { before = SingleInstance(name, channel).queryStatus(); });
+        SingleInstance running(name, channel);
+        QVERIFY(running.listen());
+        running.status = []() -> QCoro::Task<QString> { co_return QStringLiteral("a\tb\nc"); };
+        runLaterLaunch([&] { status = SingleInstance(name, channel).queryStatus(); });
+        QCOMPARE(before, std::nullopt);
+        QCOMPARE(status, QStringLiteral("a\tb\nc"));
+    }
+
     // The running copy takes only a well-formed command and drops a peer that sends too much or
     // nothing in time.
     void theRunningCopyRefusesWhatItCantTake_data() {

@@ -32,6 +32,7 @@ void TestState::reset() {
     Config::forgetOrigin();
     Hotkey::s_action = {};
     Hotkey::s_registered = false;
+    Hotkey::onChange = {};
     API::s_transferTimeout = API::defaultTransferTimeout;
     Updater::s_fetchTimeout = Updater::defaultFetchTimeout;
     Updater::s_availableVersion.reset();

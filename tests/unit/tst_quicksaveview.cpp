@@ -2,6 +2,7 @@
 #include "QuietSavesClient.h"
 #include "TestSupport.h"
 #include "loginitem/LoginItem.h"
+#include "menubar/StatusItem.h"
 #include "quicksave/ClampedLabel.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
@@ -205,20 +206,44 @@ private Q_SLOTS:
         view->show();
         QVERIFY(QTest::qWaitForWindowActive(view.get()));
         QStringList order;
-        for (int i = 0; i < 7; ++i) {
+        for (int i = 0; i < 8; ++i) {
             QWidget* focused = QApplication::focusWidget();
             order << (focused->objectName().isEmpty() ? focused->accessibleName()
                                                       : focused->objectName());
             QTest::keyClick(focused, Qt::Key_Tab);
         }
         QCOMPARE(order, (QStringList{"field", "save", "Title a", "Title c", "openLibrary",
-                                     "menuButton", "field"}));
+                                     "setShortcut", "menuButton", "field"}));
         QTest::keyClick(find("field"), Qt::Key_Return);
         QTest::keyClick(find("field"), Qt::Key_Escape);
         // Open library dismisses the panel before showing the window.
         QTest::mouseClick(find("openLibrary"), Qt::LeftButton);
         QCOMPARE(log, (QStringList{"save https://example.test/x", "recent", "dismiss", "dismiss",
                                    "show"}));
+    }
+
+    // Keys are named only while the shortcut is registered; otherwise the footer offers to set
+    // one, which closes the panel for the explanation of the desktop's own setting.
+    void shortcut_data() {
+        QTest::addColumn<bool>("registered");
+        QTest::newRow("registered") << true;
+        QTest::newRow("not registered") << false;
+    }
+    void shortcut() {
+        QFETCH(bool, registered);
+        if (registered)
+            fakes.hotKeys->registerHotKey([] {});
+        view->show();
+        QCOMPARE(find("openLibrary")->accessibleDescription(),
+                 registered ? "Alt+Super+S" : QString());
+        QCOMPARE(StatusItem::defaultToolTip().contains("Alt+Super+S"), registered);
+        QCOMPARE(shown("setShortcut"), !registered);
+        if (registered)
+            return;
+        QTest::mouseClick(find("setShortcut"), Qt::LeftButton);
+        QCOMPARE(log, QStringList{"dismiss"});
+        QCOMPARE(fakes.alerts->shown.size(), 1);
+        QVERIFY(fakes.alerts->shown[0].informativeText.contains(" --toggle-library"));
     }
 
     // Sign out deletes the session, loads the sign-in page without showing the window, then

@@ -2,6 +2,7 @@
 #include "QuietSavesClient.h"
 #include "TestSupport.h"
 #include "menubar/StatusItem.h"
+#include "menubar/TrayIcon.h"
 #include "platform/fake/FakePlatform.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
@@ -12,6 +13,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 
 namespace pinlark {
 
@@ -93,13 +95,13 @@ private Q_SLOTS:
                               << ""
                               << "Sign In…; Sign Out; -; Open at Login; Install Updates "
                                  "Automatically [x]; Check for Updates…"
-                              << "Pinlark — save a link (%1 for the library)";
+                              << "Pinlark — save a link";
         QTest::newRow("browser sign-in")
             << "signing in"
             << ""
             << "Waiting for the browser… (off); Sign Out; -; Open at Login; Install Updates "
                "Automatically [x]; Check for Updates…"
-            << "Pinlark — save a link (%1 for the library)";
+            << "Pinlark — save a link";
         QTest::newRow("update available")
             << "settings"
             << "2.0"
@@ -133,9 +135,9 @@ private Q_SLOTS:
             shown << (a->isSeparator() ? "-" : a->text()) + (a->isChecked() ? " [x]" : "") +
                          (a->isEnabled() ? "" : " (off)") + (a->font().bold() ? " (bold)" : "");
         QCOMPARE(shown.join("; "), "Open Library; Quick Save…; -; " + rows + "; -; Quit Pinlark");
-        QCOMPARE(item->tray()->toolTip(), tip.arg(QuickSaveView::libraryShortcutText()));
+        QCOMPARE(item->tray()->toolTip(), tip);
         const auto image = [](const QIcon& i) { return i.pixmap(QSize(16, 16), 1.0).toImage(); };
-        QCOMPARE(image(item->tray()->icon()) == image(StatusItem::icon()), version.isEmpty());
+        QCOMPARE(image(item->tray()->icon()) == image(item->trayIcon(false)), version.isEmpty());
     }
 
     // The panel lists the links in the outbox first, newest first, each once, greyed and not
@@ -159,16 +161,60 @@ private Q_SLOTS:
                                     "Saving 2 links… (off)"}));
     }
 
-    // The dot sits in the top-right corner inside a transparent ring; the rest is left alone.
-    void badge() {
-        QImage plain(16, 16, QImage::Format_ARGB32_Premultiplied);
-        plain.fill(Qt::white);
-        const QImage badged = StatusItem::withBadge(plain);
-        const auto at = [&](qreal x, qreal y) { return badged.pixelColor(int(x), int(y)); };
-        QCOMPARE(at(12.5, 3.5), QColor(Qt::black));
-        QCOMPARE_LT(at(8.5, 3.5).alpha(), 64);
-        QCOMPARE_LT(at(12.5, 7.5).alpha(), 64);
-        QCOMPARE(at(6, 3.5), QColor(Qt::white));
+    // Whatever the desktop prefers, the glyph and the update dot stand out from a black panel
+    // and from a white one.
+    void readsOnAnyPanel_data() {
+        QTest::addColumn<TrayIcon::Scheme>("scheme");
+        QTest::newRow("no preference") << TrayIcon::Scheme::Unknown;
+        QTest::newRow("dark") << TrayIcon::Scheme::Dark;
+        QTest::newRow("light") << TrayIcon::Scheme::Light;
+    }
+    void readsOnAnyPanel() {
+        QFETCH(TrayIcon::Scheme, scheme);
+        const QImage glyph(PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png");
+        for (const QRgb panel : {qRgb(0, 0, 0), qRgb(255, 255, 255)}) {
+            QList<QImage> shown;
+            for (const bool badge : {false, true}) {
+                QImage image(22, 22, QImage::Format_RGB32);
+                image.fill(panel);
+                QPainter(&image).drawImage(0, 0, TrayIcon::draw(glyph, {22, 22}, 1, badge, scheme));
+                shown.append(image);
+            }
+            const auto standsOut = [panel](QRgb pixel) {
+                return qAbs(qGray(pixel) - qGray(panel)) > 100;
+            };
+            int glyph = 0, dot = 0; // the dot is in the top-right corner
+            for (int y = 0; y < 22; ++y) {
+                for (int x = 0; x < 22; ++x) {
+                    glyph += standsOut(shown[0].pixel(x, y));
+                    dot += x > 11 && y < 11 && standsOut(shown[1].pixel(x, y)) &&
+                           shown[1].pixel(x, y) != shown[0].pixel(x, y);
+                }
+            }
+            QCOMPARE_GT(glyph, 40);
+            QCOMPARE_GT(dot, 12);
+        }
+    }
+
+    // Hosts that load icons by name take the installed symbolic icon, but not while the dot must
+    // show.
+    void namedWhenTheThemeHasIt() {
+        QTemporaryDir icons;
+        QDir(icons.path()).mkpath("hicolor/symbolic/apps");
+        QFile index(icons.path() + "/hicolor/index.theme");
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=hicolor\nDirectories=symbolic/apps\n[symbolic/apps]\n"
+                    "Size=16\nType=Scalable\n");
+        index.close();
+        const QImage glyph(PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png");
+        QCOMPARE(TrayIcon::make(glyph, false, {}).name(), QString());
+        QVERIFY(
+            QFile::copy(PINLARK_TESTS_DIR "/../resources/icons/" + TrayIcon::themeName() + ".svg",
+                        icons.path() + "/hicolor/symbolic/apps/" + TrayIcon::themeName() + ".svg"));
+        QIcon::setThemeSearchPaths({icons.path()});
+        QIcon::setThemeName("hicolor");
+        QCOMPARE(TrayIcon::make(glyph, false, {}).name(), TrayIcon::themeName());
+        QCOMPARE(TrayIcon::make(glyph, true, {}).name(), QString());
     }
 
     // A link given replaces what the clipboard put into the field; an open panel only takes it.

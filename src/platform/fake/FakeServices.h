@@ -128,6 +128,8 @@ public:
         if (handler)
             handler();
     }
+    QString name() const override { return QStringLiteral("a fake"); }
+    QString trigger() const override { return handler ? QStringLiteral("Alt+Super+S") : QString(); }
     std::function<void()> handler;
     int registrations = 0;
     bool refuse = false;

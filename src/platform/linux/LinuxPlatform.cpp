@@ -18,15 +18,26 @@ namespace pinlark {
 
 namespace {
 
-// The global shortcut for an application on the Qt windowing platform `platformName`: through
-// the desktop portal for a Wayland client whose session bus offers it, else the X11 grab.
-std::unique_ptr<HotKeyService> hotKeyServiceFor(const QString& platformName) {
-    if (platformName.startsWith(QLatin1String("wayland")) && PortalHotKeyService::offered())
-        return std::make_unique<PortalHotKeyService>();
-    return std::make_unique<X11HotKeyService>();
-}
+// Where neither an X server nor a desktop portal takes the shortcut: the desktop's own
+// keyboard settings can still run Pinlark's commands.
+class NoHotKeyService : public HotKeyService {
+public:
+    bool registerHotKey(std::function<void()>) override { return false; }
+    QString name() const override {
+        return QStringLiteral("none (no X11 display, no desktop portal with GlobalShortcuts)");
+    }
+    QString trigger() const override { return {}; }
+};
 
 } // namespace
+
+std::unique_ptr<HotKeyService> LinuxPlatform::hotKeyServiceFor(const QString& platformName) {
+    if (platformName == QLatin1String("xcb"))
+        return std::make_unique<X11HotKeyService>();
+    if (platformName.startsWith(QLatin1String("wayland")) && PortalHotKeyService::offered())
+        return std::make_unique<PortalHotKeyService>();
+    return std::make_unique<NoHotKeyService>();
+}
 
 void LinuxPlatform::install() {
     Platform::Services s;

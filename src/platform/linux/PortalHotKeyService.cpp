@@ -11,18 +11,6 @@
 
 namespace pinlark {
 
-// One entry of BindShortcuts' list, a(sa{sv}): the shortcut's id and its properties.
-struct PortalShortcut {
-    QString id;
-    QVariantMap properties;
-};
-
-} // namespace pinlark
-
-Q_DECLARE_METATYPE(pinlark::PortalShortcut)
-
-namespace pinlark {
-
 QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
     argument.beginStructure();
     argument << shortcut.id << shortcut.properties;
@@ -143,6 +131,20 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
              {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts),
               QString()},
              {});
+    } else if (m_step == Step::Session) {
+        for (const PortalShortcut& s :
+             qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")))) {
+            if (s.id == shortcutId)
+                m_trigger = s.properties.value(QStringLiteral("trigger_description")).toString();
+        }
+        logLine(m_trigger.isEmpty()
+                    ? QStringLiteral("[Pinlark] the desktop portal took the global shortcut "
+                                     "without keys: set them in the desktop's settings")
+                    : QStringLiteral("[Pinlark] the desktop portal bound the global shortcut "
+                                     "to %1")
+                          .arg(m_trigger));
+        if (!m_trigger.isEmpty() && onTriggerChange)
+            onTriggerChange();
     }
 }
 
@@ -158,6 +160,8 @@ void PortalHotKeyService::activated(const QDBusMessage& message) {
 void PortalHotKeyService::fail(const QString& why) {
     m_step = Step::Failed;
     m_request.clear();
+    if (!std::exchange(m_trigger, QString()).isEmpty() && onTriggerChange)
+        onTriggerChange();
     logLine(QStringLiteral("[Pinlark] the desktop portal did not bind the global shortcut: %1")
                 .arg(why));
 }

@@ -2,12 +2,21 @@
 
 #include "platform/HotKeyService.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 
 namespace pinlark {
+
+// One entry of the portal's lists of shortcuts, a(sa{sv}): the shortcut's id and its properties.
+struct PortalShortcut {
+    QString id;
+    QVariantMap properties;
+};
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut);
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut);
 
 // The shortcut through the desktop portal's GlobalShortcuts interface on the session bus, for
 // Wayland, where no client may grab a key: a session, then one shortcut bound in it with
@@ -27,6 +36,10 @@ public:
     // replace `pressed`, or try again after a refusal. A refusal (of the portal, the desktop or
     // the user) comes later and is logged: no shortcut then.
     bool registerHotKey(std::function<void()> pressed) override;
+    QString name() const override { return QStringLiteral("the desktop portal's GlobalShortcuts"); }
+    // The keys the portal reports once it has bound the shortcut (it may bind it without keys,
+    // for the user to choose in the desktop's settings).
+    QString trigger() const override { return m_trigger; }
 
 private Q_SLOTS:
     void response(const QDBusMessage& message);
@@ -43,6 +56,9 @@ private:
     Step m_step = Step::Idle;
     QString m_request; // the request object whose Response is awaited
     QString m_session;
+    QString m_trigger;
 };
 
 } // namespace pinlark
+
+Q_DECLARE_METATYPE(pinlark::PortalShortcut)

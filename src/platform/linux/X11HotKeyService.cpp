@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QList>
 
 #include <xcb/xcb.h>
@@ -137,6 +138,12 @@ bool X11HotKeyService::registerHotKey(std::function<void()> pressed) {
     m_pressed = std::move(pressed);
     QCoreApplication::instance()->installNativeEventFilter(this);
     return true;
+}
+
+QString X11HotKeyService::trigger() const {
+    if (!m_grab)
+        return {};
+    return QKeySequence(Qt::ALT | Qt::META | Qt::Key_S).toString(QKeySequence::NativeText);
 }
 
 void X11HotKeyService::ungrab() {

@@ -19,6 +19,9 @@ public:
     ~X11HotKeyService() override;
 
     bool registerHotKey(std::function<void()> pressed) override;
+    QString name() const override { return QStringLiteral("the X11 key grab"); }
+    // Alt+Super+S as the platform writes it, while grabbed.
+    QString trigger() const override;
 
 private:
     struct Grab;

@@ -1,0 +1,115 @@
+#include "menubar/TrayIcon.h"
+
+#include <QIconEngine>
+#include <QPainter>
+#include <QPixmap>
+
+#include <cmath>
+
+namespace pinlark::TrayIcon {
+
+namespace {
+
+// `image` in `color`, keeping its alpha.
+QImage tinted(const QImage& image, const QColor& color) {
+    QImage result(image.size(), QImage::Format_ARGB32_Premultiplied);
+    result.fill(color);
+    QPainter painter(&result);
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.drawImage(QPoint(0, 0), image);
+    return result;
+}
+
+class Engine : public QIconEngine {
+public:
+    Engine(QImage glyph, bool badge, Scheme scheme, QString name)
+        : m_glyph(std::move(glyph))
+        , m_badge(badge)
+        , m_scheme(scheme)
+        , m_name(std::move(name)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawImage(rect, draw(m_glyph, rect.size(), dpr, m_badge, m_scheme));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale) override {
+        return QPixmap::fromImage(draw(m_glyph, size, scale, m_badge, m_scheme));
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {{16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}};
+    }
+    QString iconName() override { return m_name; }
+    bool isNull() override { return m_glyph.isNull(); }
+    QString key() const override { return QStringLiteral("pinlark-tray"); }
+    QIconEngine* clone() const override { return new Engine(*this); }
+
+private:
+    QImage m_glyph;
+    bool m_badge;
+    Scheme m_scheme;
+    QString m_name;
+};
+
+} // namespace
+
+Colors colors(Scheme scheme) {
+    if (scheme == Scheme::Light)
+        return {QColor(0x26, 0x26, 0x26), QColor(255, 255, 255, 220)};
+    return {QColor(0xf2, 0xf2, 0xf2), QColor(0, 0, 0, 230)};
+}
+
+QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Scheme scheme) {
+    const QSize pixels = (QSizeF(size) * dpr).toSize();
+    QImage result(pixels, QImage::Format_ARGB32_Premultiplied);
+    result.fill(Qt::transparent);
+    if (glyph.isNull() || pixels.isEmpty())
+        return result;
+    const Colors c = colors(scheme);
+    // One device pixel of outline per device-independent pixel, inside the square.
+    const int line = std::max(1, int(std::lround(dpr)));
+    const int side = std::min(pixels.width(), pixels.height());
+    const int height = std::max(1, int(std::lround(side * 0.8)) - 2 * line);
+    const int width = std::max(1, int(std::lround(qreal(glyph.width()) / glyph.height() * height)));
+    const QImage shape =
+        glyph.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QPoint at((pixels.width() - width) / 2, (pixels.height() - height) / 2);
+
+    QPainter painter(&result);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QImage outline = tinted(shape, c.outline);
+    for (int dx = -line; dx <= line; dx += line)
+        for (int dy = -line; dy <= line; dy += line)
+            painter.drawImage(at + QPoint(dx, dy), outline);
+    painter.drawImage(at, tinted(shape, c.fill));
+
+    if (badge) {
+        // A clear ring keeps the dot apart from the glyph under it.
+        const qreal r = side * 0.2;
+        const QPointF centre(pixels.width() - r - line, r + line);
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawEllipse(centre, r + 2 * line, r + 2 * line);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setPen(QPen(c.outline, line));
+        painter.setBrush(c.fill);
+        painter.drawEllipse(centre, r, r);
+    }
+    painter.end();
+    result.setDevicePixelRatio(dpr);
+    return result;
+}
+
+QIcon make(const QImage& glyph, bool badge, Scheme scheme) {
+    if (glyph.isNull())
+        return {};
+    const QString name = !badge && QIcon::hasThemeIcon(themeName()) ? themeName() : QString();
+    return QIcon(new Engine(glyph, badge, scheme, name));
+}
+
+} // namespace pinlark::TrayIcon

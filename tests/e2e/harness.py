@@ -1,0 +1,159 @@
+# What the end-to-end tests share: processes that end with the test, waiting, commands, the app's
+# widgets read through the accessibility bus, and a signed-in home against the stand-in service.
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+processes = []
+
+
+def on_private_bus():
+    """Runs this script again under a private session bus (for the app, its accessibility bus
+    and the tray), once."""
+    if "PINLARK_E2E_BUS" not in os.environ:
+        os.environ["PINLARK_E2E_BUS"] = "1"
+        os.execvp("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv)
+
+
+def until(what, condition, timeout=20):
+    deadline = time.monotonic() + timeout
+    while not (result := condition()):
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.05)
+        if "gi.repository.GLib" in sys.modules:
+            from gi.repository import GLib
+            while GLib.MainContext.default().iteration(False):
+                pass
+    return result
+
+
+def run(*args, check=True, env=None):
+    result = subprocess.run(args, capture_output=True, text=True, timeout=20, env=env)
+    if check and result.returncode != 0:
+        raise AssertionError(f"{' '.join(args)}: exit {result.returncode}: {result.stderr}")
+    return result
+
+
+def start(*args, **kwargs):
+    processes.append(subprocess.Popen(args, **kwargs))
+    return processes[-1]
+
+
+def stop_all():
+    for process in reversed(processes):
+        process.terminate()
+        process.wait()
+
+
+class Widgets:
+    """The app's widgets on the accessibility bus. Windows that the application's accessible does
+    not list (pop-ups) are found as the top of whatever took the keyboard focus."""
+
+    def __init__(self):
+        import gi
+        gi.require_version("Atspi", "2.0")
+        from gi.repository import Atspi, GLib  # noqa: F401 (until() runs its loop)
+        self.Atspi = Atspi
+        self.popups = set()
+        self.listener = Atspi.EventListener.new(self.focused)
+        self.listener.register("object:state-changed:focused")  # starts the bus first
+
+    def focused(self, event):
+        node = event.source
+        while (parent := node.get_parent()) and parent.get_role_name() != "application":
+            node = parent
+        self.popups.add(node)
+
+    def find(self, role, name, showing=True):
+        """The app's accessibles of `role` and `name` (showing ones only, unless not
+        `showing`), outside the library's web content."""
+        Atspi = self.Atspi
+
+        def walk(node, depth):
+            if node.get_role_name() == role and node.get_name() == name:
+                yield node
+            if depth < 12 and node.get_role_name() != "document web":
+                for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
+                    if child and (not showing or
+                                  child.get_state_set().contains(Atspi.StateType.SHOWING)):
+                        yield from walk(child, depth + 1)
+
+        desktop = Atspi.get_desktop(0)
+        apps = [desktop.get_child_at_index(i) for i in range(desktop.get_child_count())]
+        roots = [app for app in apps if app and app.get_name() == "Pinlark"]
+        roots += [top for top in self.popups
+                  if top.get_state_set().contains(Atspi.StateType.SHOWING)]
+        return [found for root in roots for found in walk(root, 0)]
+
+    def field_text(self):
+        fields = self.find("text", "Link")
+        return self.Atspi.Text.get_text(fields[0], 0, -1) if fields else None
+
+    def press(self, role, name, showing=True):
+        """Presses the first of them that answers: the tree may hold widgets already gone."""
+        from gi.repository import GLib
+
+        def pressed():
+            for found in self.find(role, name, showing):
+                try:
+                    return self.Atspi.Action.do_action(found, 0)
+                except GLib.Error:
+                    pass
+        until(f"{role} {name} pressed", pressed)
+
+
+def signed_in_home(build, home):
+    """Starts the stand-in service, points a fresh home at it with a signed-in session and sets
+    the app's environment; gives the service's origin."""
+    service = start(build + "/devservice/pinlark-devservice", "--port", "0",
+                    stdout=subprocess.PIPE, text=True)
+    origin = service.stdout.readline().strip()
+    shutil.rmtree(home, ignore_errors=True)
+    os.makedirs(home + "/runtime", mode=0o700)
+    os.environ.update(XDG_CONFIG_HOME=home + "/config", XDG_DATA_HOME=home + "/data",
+                      XDG_CACHE_HOME=home + "/cache", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                      QTWEBENGINE_DISABLE_SANDBOX="1", QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu",
+                      QT_LOGGING_RULES="qt.webenginecontext=false")
+    os.environ.setdefault("XDG_RUNTIME_DIR", home + "/runtime")
+    app = build + "/Pinlark.app/Contents"
+    run(app + "/Helpers/defaults", "write", "app.pinlark.Pinlark", "origin", "-string", origin)
+    # A session of the stand-in's sign-in form in the app's web profile.
+    answer = run("curl", "-sS", "-o", "/dev/null", "-D", "-", "-d", "email=e2e@example.test",
+                 origin + "/signin").stdout
+    token = answer.split("authjs.session-token=")[1].split(";")[0]
+    run(build + "/tests/cookie_peer", "insert", "authjs.session-token", token, "127.0.0.1",
+        env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    return origin
+
+
+def saved(origin, link):
+    """Whether the app has asked the stand-in service to save `link`."""
+    requests = json.loads(run("curl", "-sS", origin + "/dev/requests").stdout)
+    return any(r["method"] == "POST" and r["path"] == "/api/saves" and link in r["body"]
+               for r in requests)
+
+
+class Screenshot:
+    """A binary PPM screenshot: pixel(x, y) is (r, g, b)."""
+
+    def __init__(self, ppm):
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
+        self.width, self.height = int(header[1]), int(header[2])
+        self.data = ppm[header.end():]
+
+    def pixel(self, x, y):
+        at = (y * self.width + x) * 3
+        return tuple(self.data[at:at + 3])
+
+    def differs(self, box, background):
+        """Whether some pixel inside `box` (x, y, width, height) differs clearly from
+        `background`."""
+        x0, y0, w, h = box
+        return any(max(abs(a - b) for a, b in zip(self.pixel(x, y), background)) > 64
+                   for y in range(y0, y0 + h) for x in range(x0, x0 + w))
