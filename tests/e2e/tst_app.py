@@ -4,11 +4,14 @@
 #   tests/e2e/tst_app.py BUILD_DIR     (screenshots go to BUILD_DIR/screenshots/app/)
 
 import os
-import select
 import shutil
 import subprocess
 import sys
 import time
+
+from harness import (accessibles, click, field_text, on_private_bus, run, screenshot, sign_in,
+                     start, start_desktop, start_service, stop, tray_icon, until, use_home,
+                     viewable)
 
 BUILD = os.path.abspath(sys.argv[1])
 APP = BUILD + "/Pinlark.app/Contents"
@@ -16,103 +19,9 @@ HOME = BUILD + "/testhome/e2e_app"
 SHOTS = BUILD + "/screenshots/app"
 SHORTCUT = "alt+super+s"
 
-# A private session bus for the app, its accessibility bus and the tray.
-if "PINLARK_E2E_BUS" not in os.environ:
-    os.environ["PINLARK_E2E_BUS"] = "1"
-    os.execvp("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv)
-
-import gi  # noqa: E402
-
-gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi, GLib  # noqa: E402
-
-processes = []
-# Windows that the application's accessible does not list (the panel is a popup): the top of
-# whatever took the keyboard focus.
-popups = set()
-
-
-def focused(event):
-    node = event.source
-    while (parent := node.get_parent()) and parent.get_role_name() != "application":
-        node = parent
-    popups.add(node)
-
-
-listener = Atspi.EventListener.new(focused)
-
-
-def until(what, condition, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not (result := condition()):
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.05)
-        while GLib.MainContext.default().iteration(False):
-            pass
-    return result
-
-
-def run(*args, check=True):
-    result = subprocess.run(args, capture_output=True, text=True, timeout=20)
-    if check and result.returncode != 0:
-        raise AssertionError(f"{' '.join(args)}: exit {result.returncode}: {result.stderr}")
-    return result
-
-
-def start(*args, **kwargs):
-    processes.append(subprocess.Popen(args, **kwargs))
-    return processes[-1]
-
-
-def viewable(window):
-    return "IsViewable" in run("xwininfo", "-id", window, check=False).stdout
-
-
-def screenshot(window, name):
-    os.makedirs(SHOTS, exist_ok=True)
-    run("import", "-window", window, f"{SHOTS}/{name}")
-
-
-def tray_icon():
-    """The centre of the app's icon window inside the tray. Windows come and go meanwhile: a
-    query about one that has just gone fails, and the next round asks again."""
-    for tray in run("xdotool", "search", "--class", "trayer", check=False).stdout.split():
-        for line in run("xwininfo", "-tree", "-id", tray, check=False).stdout.splitlines():
-            if '("Pinlark" "Pinlark")' in line:
-                size, position = line.split()[-2:]
-                width, height = map(int, size.split("+")[0].split("x"))
-                x, y = map(int, position.lstrip("+").split("+"))
-                return x + width // 2, y + height // 2
-    return None
-
-
-def accessibles(role, name):
-    """The app's showing accessibles of `role` and `name`, outside the library's web content."""
-    def walk(node, depth):
-        if node.get_role_name() == role and node.get_name() == name:
-            yield node
-        if depth < 12 and node.get_role_name() != "document web":
-            for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
-                if child and child.get_state_set().contains(Atspi.StateType.SHOWING):
-                    yield from walk(child, depth + 1)
-
-    desktop = Atspi.get_desktop(0)
-    apps = [desktop.get_child_at_index(i) for i in range(desktop.get_child_count())]
-    roots = [app for app in apps if app and app.get_name() == "Pinlark"]
-    roots += [top for top in popups if top.get_state_set().contains(Atspi.StateType.SHOWING)]
-    return [found for root in roots for found in walk(root, 0)]
-
-
-def field_text():
-    fields = accessibles("text", "Link")
-    return Atspi.Text.get_text(fields[0], 0, -1) if fields else None
-
 
 def click_field():
-    box = Atspi.Component.get_extents(accessibles("text", "Link")[0], Atspi.CoordType.SCREEN)
-    run("xdotool", "mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2),
-        "click", "1")
+    click(accessibles("text", "Link")[0])
 
 
 def map_events(window):
@@ -131,35 +40,12 @@ def map_events(window):
 
 
 def main():
-    read, write = os.pipe()
-    start("Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-          pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    # Xvfb gives up when the pipe closes before the newline after the number has come through.
-    with os.fdopen(read) as display:
-        until("Xvfb", lambda: select.select([display], [], [], 0.1)[0])
-        os.environ["DISPLAY"] = ":" + display.readline().strip()
-    start("trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
-          "32", stderr=subprocess.DEVNULL)
-    run("xdotool", "search", "--sync", "--classname", "trayer")
-    listener.register("object:state-changed:focused")  # starts the accessibility bus first
-    service = start(BUILD + "/devservice/pinlark-devservice", "--port", "0",
-                    stdout=subprocess.PIPE, text=True)
-    origin = service.stdout.readline().strip()
-
+    start_desktop()
+    origin = start_service(BUILD)
     shutil.rmtree(HOME, ignore_errors=True)
-    os.makedirs(HOME + "/runtime", mode=0o700)
-    os.environ.update(XDG_CONFIG_HOME=HOME + "/config", XDG_DATA_HOME=HOME + "/data",
-                      XDG_CACHE_HOME=HOME + "/cache", XDG_RUNTIME_DIR=HOME + "/runtime",
-                      QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                      QTWEBENGINE_DISABLE_SANDBOX="1", QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu",
-                      QT_LOGGING_RULES="qt.webenginecontext=false")
+    use_home(HOME)
     run(APP + "/Helpers/defaults", "write", "app.pinlark.Pinlark", "origin", "-string", origin)
-    # Signed in before the app starts: a session of the stand-in's sign-in form in its profile.
-    answer = run("curl", "-sS", "-o", "/dev/null", "-D", "-", "-d", "email=e2e@example.test",
-                 origin + "/signin").stdout
-    token = answer.split("authjs.session-token=")[1].split(";")[0]
-    run(BUILD + "/tests/cookie_peer", "insert", "authjs.session-token", token, "127.0.0.1")
+    sign_in(BUILD, origin)
 
     app_log = open(HOME + "/app.log", "w+")
     app = start(APP + "/MacOS/Pinlark", stderr=app_log)
@@ -174,7 +60,7 @@ def main():
     run("xdotool", "key", "Return")
     until("the save settled", lambda: accessibles("label", "Saved"))
     location = run("xdotool", "getmouselocation", "--shell").stdout  # still over the panel
-    screenshot(location.split("WINDOW=")[1].split()[0], "panel.png")
+    screenshot(location.split("WINDOW=")[1].split()[0], SHOTS + "/panel.png")
 
     run("xdotool", "windowfocus", "--sync", library, "key", SHORTCUT)
     until("the library hidden", lambda: not viewable(library))
@@ -198,7 +84,7 @@ def main():
     click_field()
     run("xdotool", "key", "Escape")
     until("the panel closed", lambda: not accessibles("text", "Link"))
-    screenshot(library, "library.png")
+    screenshot(library, SHOTS + "/library.png")
 
     run("xdotool", "windowfocus", "--sync", library)
     maps = map_events(library)
@@ -219,10 +105,9 @@ def main():
     assert "WebEnginePage still not deleted" not in app_log.read()  # the page went first
 
 
+on_private_bus()
 try:
     main()
 finally:
-    for process in reversed(processes):
-        process.terminate()
-        process.wait()
+    stop()
     shutil.rmtree(HOME, ignore_errors=True)
