@@ -55,6 +55,9 @@ Parsed parse(const QStringList& arguments) {
     if (first == QLatin1String("--help") || first == QLatin1String("-h"))
         return arguments.size() == 1 ? Parsed{std::nullopt, help(), 0}
                                      : fail(QStringLiteral("--help takes nothing more"));
+    if (first == QLatin1String("--uninstall"))
+        return arguments.size() == 1 ? Parsed{std::nullopt, {}, 0, true}
+                                     : fail(QStringLiteral("--uninstall takes nothing more"));
     if (first == QLatin1String("--save")) {
         if (arguments.size() < 2)
             return fail(QStringLiteral("--save needs a link"));
@@ -82,15 +85,19 @@ Parsed parse(const QStringList& arguments) {
 QString help() {
     return QStringLiteral(
         "Usage: Pinlark [URL]\n"
-        "       Pinlark --save URL | --quick-save | --toggle-library | --help\n"
+        "       Pinlark --save URL | --quick-save | --toggle-library | --uninstall | --help\n"
         "\n"
         "Pinlark lives in the tray: a click on its icon opens the quick-save panel. Starting it\n"
-        "again while it runs brings its library window forward.\n"
+        "again while it runs brings its library window forward. Started from a folder of your\n"
+        "own, it adds itself to your desktop's launcher.\n"
         "\n"
         "  URL, --save URL    open the quick-save panel with URL (http or https) in its field,\n"
         "                     ready to save; starts Pinlark first when it is not running\n"
         "  --quick-save       open the quick-save panel, with a link from the clipboard\n"
         "  --toggle-library   show the library window, or hide it when it is in front\n"
+        "  --uninstall        remove what Pinlark put on your desktop (its launcher entry, its\n"
+        "                     icons, its login item) and list what it leaves (preferences, web\n"
+        "                     data) and where\n"
         "  -h, --help         show this text\n"
         "\n"
         "Without a tray, the library window has a Quick Save button and the tray's menu as its\n"

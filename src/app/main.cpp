@@ -4,8 +4,11 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
+#include "platform/Error.h"
+#include "platform/Log.h"
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
+#include "platform/linux/DesktopRegistration.h"
 #include "platform/linux/LinuxPlatform.h"
 
 #include <QApplication>
@@ -23,7 +26,17 @@ namespace {
 AppDelegate* delegate = nullptr;
 
 // `message` on standard output for a success, standard error otherwise; the exit status.
+// `--uninstall` does its work first.
 int finish(const CommandLine::Parsed& parsed) {
+    if (parsed.uninstall) {
+        try {
+            std::fputs(DesktopRegistration::uninstall().toLocal8Bit().constData(), stdout);
+        } catch (const Error& e) {
+            std::fprintf(stderr, "Pinlark: %s\n",
+                         e.localizedDescription().toLocal8Bit().constData());
+            return 1;
+        }
+    }
     std::fputs(parsed.message.toLocal8Bit().constData(), parsed.exitStatus == 0 ? stdout : stderr);
     return parsed.exitStatus;
 }
@@ -41,8 +54,8 @@ bool hasToolkitOption(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Help and refused links are answered before anything connects to the display or the bus, so
-    // a bad argument never reaches a running copy.
+    // Help, --uninstall and refused links are answered before anything connects to the display or
+    // the bus, so a bad argument never reaches a running copy.
     if (!hasToolkitOption(argc, argv)) {
         QStringList arguments;
         for (int i = 1; i < argc; ++i)
@@ -78,6 +91,11 @@ int main(int argc, char** argv) {
     }
 
     LinuxPlatform::install();
+    try {
+        DesktopRegistration::reconcile(Platform::bundle().path());
+    } catch (const Error& e) {
+        logLine(QStringLiteral("[Pinlark] ") + e.localizedDescription());
+    }
     Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Accessory);
     delegate = new AppDelegate;
 

@@ -18,6 +18,7 @@ APP = BUILD + "/Pinlark.app/Contents"
 HOME = BUILD + "/testhome/e2e_app"
 SHOTS = BUILD + "/screenshots/app"
 SHORTCUT = "alt+super+s"
+ENTRY = HOME + "/data/applications/app.pinlark.Pinlark.desktop"
 
 
 def click_field():
@@ -50,6 +51,13 @@ def main():
     app_log = open(HOME + "/app.log", "w+")
     app = start(APP + "/MacOS/Pinlark", stderr=app_log)
     icon = until("the tray icon", tray_icon)
+    # Run from a folder it may write to, as a copy unzipped into ~/Applications is, the app has
+    # put itself in the launcher, with an entry that starts this copy.
+    run("desktop-file-validate", ENTRY)
+    with open(ENTRY) as entry:
+        assert f'Exec="{os.path.realpath(APP)}/MacOS/Pinlark" %u' in entry.read().splitlines()
+    offered = run("gio", "mime", "x-scheme-handler/https").stdout  # under "Open with"
+    assert "\tapp.pinlark.Pinlark.desktop\n" in offered, offered
     library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
                                                "^Saves$", check=False).stdout.split())[0]
 
@@ -103,6 +111,11 @@ def main():
     assert app.wait(20) == 0
     app_log.seek(0)
     assert "WebEnginePage still not deleted" not in app_log.read()  # the page went first
+
+    # Taken off the desktop again, it says where the preferences it leaves are.
+    report = run(APP + "/MacOS/Pinlark", "--uninstall").stdout
+    assert HOME + "/config/app.pinlark.Pinlark.json" in report, report
+    assert not os.path.exists(ENTRY) and not os.listdir(HOME + "/data/icons/hicolor/scalable/apps")
 
 
 on_private_bus()
