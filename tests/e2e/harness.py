@@ -159,3 +159,7 @@ def click(accessible):
     run("xdotool", "mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2),
         "click", "1")
 
+
+def press(name):
+    """Presses the app's showing push button `name`."""
+    Atspi.Action.do_action(accessibles("push button", name)[0], 0)
