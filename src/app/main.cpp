@@ -1,6 +1,7 @@
 // The process entry: one running copy per user. A launch while another copy runs hands that copy
 // its command and ends; the first launch becomes the app.
 
+#include "Product.h"
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
@@ -68,6 +69,10 @@ int main(int argc, char** argv) {
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     prepareWebEngine();
+    // One name however the program is started (/usr/bin/pinlark links to it): the windows' class,
+    // which the desktop entry's StartupWMClass names, and the desktop entry's own name.
+    QCoreApplication::setApplicationName(QLatin1String(Product::name));
+    QGuiApplication::setDesktopFileName(QLatin1String(Product::bundleIdentifier));
     QApplication app(argc, argv);
     const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
     if (!parsed.command)

@@ -124,7 +124,7 @@ def tray_icon():
     query about one that has just gone fails, and the next round asks again."""
     for tray in run("xdotool", "search", "--class", "trayer", check=False).stdout.split():
         for line in run("xwininfo", "-tree", "-id", tray, check=False).stdout.splitlines():
-            if '("Pinlark" "Pinlark")' in line:
+            if ' "Pinlark")' in line:  # the class; the instance is the program's name
                 size, position = line.split()[-2:]
                 width, height = map(int, size.split("+")[0].split("x"))
                 x, y = map(int, position.lstrip("+").split("+"))
