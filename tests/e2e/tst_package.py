@@ -5,20 +5,24 @@
 # against the stand-in service, which offers a newer release. On that desktop Pinlark's entry is
 # the only application for web links, and their default.
 #   tests/e2e/tst_package.py BUILD_DIR
+# The user's part runs from a copy of what it needs in a temporary folder, which any user may
+# reach.
 
 import os
+import plistlib
 import pwd
-import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 from harness import (accessibles, on_private_bus, press, run, sign_in, start, start_desktop,
                      start_service, stop, tray_icon, until, use_home)
 
-BUILD = os.path.abspath(sys.argv[1])
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-WORK = BUILD + "/testhome/e2e_package"
+AS_USER = sys.argv[-1] == "--as-user"
+HERE = os.path.dirname(os.path.abspath(__file__))
+WORK = sys.argv[1] if AS_USER else tempfile.mkdtemp(prefix="pinlark-package-")
+BUILD = WORK + "/build" if AS_USER else os.path.abspath(sys.argv[1])
 ROOT, HOME = WORK + "/root", WORK + "/home"
 APP = ROOT + "/opt/pinlark/Pinlark.app"
 ENTRY = "app.pinlark.Pinlark.desktop"
@@ -31,7 +35,8 @@ def windows(*match):
 
 def package():
     """As root: the package built, checked and unpacked; then the rest as the user nobody."""
-    deb = run(SOURCE + "/scripts/package", "--deb", WORK, timeout=900).stdout.split()[-1]
+    deb = run(os.path.dirname(os.path.dirname(HERE)) + "/scripts/package", "--deb", WORK,
+              timeout=900).stdout.split()[-1]
     lintian = run("lintian", "--fail-on", "error", deb, check=False, timeout=300)
     print(lintian.stdout, end="")
     assert lintian.returncode == 0, lintian.stderr
@@ -46,6 +51,13 @@ def package():
     with open(HOME + "/bin/x-www-browser", "w") as browser:
         browser.write('#!/bin/sh\necho "$@" >>"$HOME/browser"\n')
     os.chmod(HOME + "/bin/x-www-browser", 0o755)
+    for program in ("/devservice/pinlark-devservice", "/tests/cookie_peer"):
+        os.makedirs(os.path.dirname(WORK + "/build" + program), exist_ok=True)
+        shutil.copy2(BUILD + program, WORK + "/build" + program)
+    os.makedirs(WORK + "/e2e")
+    for script in ("harness.py", "tst_package.py"):
+        shutil.copy2(HERE + "/" + script, WORK + "/e2e")
+    os.chmod(WORK, 0o755)
     nobody = pwd.getpwnam("nobody")
     for folder, _, files in os.walk(HOME):
         for name in [folder] + [os.path.join(folder, f) for f in files]:
@@ -53,7 +65,8 @@ def package():
     environment = {k: v for k, v in os.environ.items()
                    if k not in ("DBUS_SESSION_BUS_ADDRESS", "PINLARK_E2E_BUS")} | {"HOME": HOME}
     user = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                           "/usr/bin/python3"] + sys.argv + ["--as-user"], env=environment)
+                           "/usr/bin/python3", WORK + "/e2e/tst_package.py", WORK, "--as-user"],
+                          env=environment)
     assert user.returncode == 0
 
 
@@ -85,8 +98,8 @@ def as_user():
     run("xdotool", "mousemove", *map(str, icon), "click", "3")
     until("the menu", lambda: windows("--classname", "^Pinlark$") - shown)
     run("xdotool", "key", "Up", "Up", "Return")  # the row above "Quit Pinlark"
-    with open(SOURCE + "/CMakeLists.txt") as project:
-        version = re.search(r"project\(Pinlark VERSION (\S+)", project.read())[1]
+    with open(APP + "/Contents/Info.plist", "rb") as info:
+        version = plistlib.load(info)["CFBundleShortVersionString"]
     blocked = f"You're on {version}. Pinlark can't write to {ROOT}/opt/pinlark."
     until("the alert", lambda: accessibles("label", blocked))
     press("Get the Update")
@@ -95,8 +108,7 @@ def as_user():
         assert browser.read() == origin + "/download\n"
 
 
-if sys.argv[-1] != "--as-user":
-    shutil.rmtree(WORK, ignore_errors=True)
+if not AS_USER:
     try:
         package()
     finally:
