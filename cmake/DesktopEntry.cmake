@@ -1,7 +1,9 @@
 # A desktop user's install on Linux: the desktop entry, which starts the app with a link handed to
 # it (%u) and offers it for http and https links under "Open with", the app icon in the hicolor
 # theme and the tray's symbolic icon beside it, which tray hosts load by name and recolour. All go
-# in the "desktop" component.
+# in the "desktop" component. A copy of the app in a folder of the user's own writes the same
+# files under $XDG_DATA_HOME itself (platform/linux/DesktopRegistration); the Debian package
+# (scripts/deb) puts them under /usr/share.
 #
 # The application bundle itself is installed by the bundle's own rules, at
 # PINLARK_BUNDLE_INSTALL_DIR below the prefix; the entry starts the executable inside it.
@@ -9,10 +11,16 @@ include(GNUInstallDirs)
 set(PINLARK_BUNDLE_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/Pinlark.app" CACHE STRING
     "Where the application bundle goes, relative to the install prefix")
 
-install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/app.pinlark.Pinlark.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT desktop)
-install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/app.pinlark.Pinlark-symbolic.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/symbolic/apps COMPONENT desktop)
+# Every icon of resources/icons/; a "-symbolic" one goes to the theme's symbolic folder.
+file(GLOB PINLARK_APP_ICONS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/icons/*.svg)
+foreach(icon ${PINLARK_APP_ICONS})
+    set(kind scalable)
+    if(icon MATCHES "-symbolic\\.svg$")
+        set(kind symbolic)
+    endif()
+    install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${kind}/apps
+            COMPONENT desktop)
+endforeach()
 
 # Written at install time, so that the entry names the executable under the prefix actually
 # installed to (cmake --install --prefix).

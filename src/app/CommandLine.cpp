@@ -63,6 +63,9 @@ Parsed parse(const QStringList& arguments) {
                             QStringLiteral("Pinlark %1\n").arg(QLatin1String(Product::version)),
                             0}
                    : fail(QStringLiteral("--version takes nothing more"));
+    if (first == QLatin1String("--uninstall"))
+        return arguments.size() == 1 ? Parsed{std::nullopt, {}, 0, true}
+                                     : fail(QStringLiteral("--uninstall takes nothing more"));
     if (first == QLatin1String("--save")) {
         if (arguments.size() < 2)
             return fail(QStringLiteral("--save needs a link"));
@@ -90,15 +93,20 @@ Parsed parse(const QStringList& arguments) {
 QString help() {
     return QStringLiteral(
         "Usage: Pinlark [URL]\n"
-        "       Pinlark --save URL | --quick-save | --toggle-library | --version | --help\n"
+        "       Pinlark --save URL | --quick-save | --toggle-library | --doctor | --uninstall |\n"
+        "               --version | --help\n"
         "\n"
         "Pinlark lives in the tray: a click on its icon opens the quick-save panel. Starting it\n"
-        "again while it runs brings its library window forward.\n"
+        "again while it runs brings its library window forward. Started from a folder of your\n"
+        "own, it adds itself to your desktop's launcher.\n"
         "\n"
         "  URL, --save URL    open the quick-save panel with URL (http or https) in its field,\n"
         "                     ready to save; starts Pinlark first when it is not running\n"
         "  --quick-save       open the quick-save panel, with a link from the clipboard\n"
         "  --toggle-library   show the library window, or hide it when it is in front\n"
+        "  --uninstall        remove what Pinlark put on your desktop (its launcher entry, its\n"
+        "                     icons, its login item) and list what it leaves (preferences, web\n"
+        "                     data) and where\n"
         "  --doctor           print what this desktop gives Pinlark and what is missing\n"
         "  --version          print the version\n"
         "  -h, --help         show this text\n"

@@ -19,7 +19,7 @@ struct Command {
 
 // The app's command line: nothing (a plain launch, which reopens a running app), a link to
 // save (`--save URL`, or the URL alone, as a desktop file's %u gives it), `--quick-save`,
-// `--toggle-library` or `--help`.
+// `--toggle-library`, `--uninstall` or `--help`.
 namespace CommandLine {
 
 struct Parsed {
@@ -28,6 +28,9 @@ struct Parsed {
     std::optional<Command> command;
     QString message;
     int exitStatus = 0;
+    // `--uninstall`: take the app off the user's desktop (DesktopRegistration::uninstall), print
+    // what was done and exit, without a command.
+    bool uninstall = false;
 };
 
 // `arguments` follow the program name; the application object has taken out Qt's own.

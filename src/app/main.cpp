@@ -6,8 +6,11 @@
 #include "app/CommandLine.h"
 #include "app/Doctor.h"
 #include "app/SingleInstance.h"
+#include "platform/Error.h"
+#include "platform/Log.h"
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
+#include "platform/linux/DesktopRegistration.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "session/Session.h"
 
@@ -27,7 +30,17 @@ namespace {
 AppDelegate* delegate = nullptr;
 
 // `message` on standard output for a success, standard error otherwise; the exit status.
+// `--uninstall` does its work first.
 int finish(const CommandLine::Parsed& parsed) {
+    if (parsed.uninstall) {
+        try {
+            std::fputs(DesktopRegistration::uninstall().toLocal8Bit().constData(), stdout);
+        } catch (const Error& e) {
+            std::fprintf(stderr, "Pinlark: %s\n",
+                         e.localizedDescription().toLocal8Bit().constData());
+            return 1;
+        }
+    }
     std::fputs(parsed.message.toLocal8Bit().constData(), parsed.exitStatus == 0 ? stdout : stderr);
     return parsed.exitStatus;
 }
@@ -47,8 +60,8 @@ bool hasToolkitOption(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--doctor") == 0)
         return Doctor::run(argc, argv);
-    // Help and refused links are answered before anything connects to the display or the bus, so
-    // a bad argument never reaches a running copy.
+    // Help, --uninstall and refused links are answered before anything connects to the display or
+    // the bus, so a bad argument never reaches a running copy.
     if (!hasToolkitOption(argc, argv)) {
         QStringList arguments;
         for (int i = 1; i < argc; ++i)
@@ -61,9 +74,12 @@ int main(int argc, char** argv) {
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     prepareWebEngine();
-    QApplication app(argc, argv);
-    // Wayland's app id and the desktop's idea of which entry this is: the installed entry's name.
+    // One name however the program is started (/usr/bin/pinlark links to it): the windows' class,
+    // which the desktop entry's StartupWMClass names, and the desktop entry's own name (Wayland's
+    // app id).
+    QCoreApplication::setApplicationName(QLatin1String(Product::name));
     QGuiApplication::setDesktopFileName(QLatin1String(Product::bundleIdentifier));
+    QApplication app(argc, argv);
     const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
     if (!parsed.command)
         return finish(parsed);
@@ -86,6 +102,11 @@ int main(int argc, char** argv) {
     }
 
     LinuxPlatform::install();
+    try {
+        DesktopRegistration::reconcile(Platform::bundle().path());
+    } catch (const Error& e) {
+        logLine(QStringLiteral("[Pinlark] ") + e.localizedDescription());
+    }
     // What `Pinlark --doctor` hears from this copy.
     instance.status = []() -> QCoro::Task<QString> {
         const bool signedIn = (co_await Session::bearer()).has_value();

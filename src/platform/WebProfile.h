@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QWebEngineProfile;
 
 namespace pinlark {
@@ -9,6 +11,11 @@ namespace pinlark {
 // The library window's web view and the cookie store both use it. Created on first use, on the
 // main thread, and never released.
 QWebEngineProfile* sharedWebProfile();
+
+// The profile's folders: $XDG_DATA_HOME/<bundle identifier> and $XDG_CACHE_HOME/<bundle
+// identifier>.
+QString webDataFolder();
+QString webCacheFolder();
 
 // Sets the web engine up for one window on one site that spends most of its time hidden: the
 // web view draws through Qt Quick's software renderer, so neither the app nor the engine loads

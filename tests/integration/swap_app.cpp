@@ -2,6 +2,8 @@
 //
 //   Pinlark --swap APP STAGED WORK VERSION   runs Installer::swap like an installation's last
 //                                           step, then ends as the app would
+//   Pinlark --update VERSION PATH SHA256    installs VERSION from the origin in the preferences,
+//                                           as the updater does, and ends
 //   Pinlark                                 as started by open: when the bundle's
 //                                           Contents/Resources/behaviour says "stay", writes its
 //                                           pid to $PINLARK_SWAP_PIDS/<version>.pid and stays up
@@ -9,7 +11,9 @@
 
 #include "platform/Error.h"
 #include "platform/Platform.h"
+#include "platform/linux/DesktopRegistration.h"
 #include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/SealCodeSignature.h"
 #include "platform/qt/DesktopServices.h"
 #include "update/Installer.h"
 #include "update/Updater.h"
@@ -25,8 +29,11 @@ int main(int argc, char** argv) {
     Platform::Services services;
     services.defaults = std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath());
     services.bundle = std::make_unique<ExecutableBundle>();
+    services.codeSignature = std::make_unique<SealCodeSignature>();
     const QString bundle = services.bundle->path();
     Platform::install(std::move(services));
+    // Like the app at every start.
+    DesktopRegistration::reconcile(bundle);
 
     const QStringList args = app.arguments();
     if (args.size() == 6 && args[1] == QLatin1String("--swap")) {
@@ -38,6 +45,18 @@ int main(int argc, char** argv) {
                 QCoreApplication::exit(1);
             }
         });
+        return app.exec();
+    }
+
+    if (args.size() == 5 && args[1] == QLatin1String("--update")) {
+        [](QStringList a) -> QCoro::Task<> {
+            try {
+                co_await Installer::install(a[2], a[3], a[4], [] { return true; });
+            } catch (const Error& e) {
+                qWarning("update failed: %s", qPrintable(e.localizedDescription()));
+                QCoreApplication::exit(1);
+            }
+        }(args);
         return app.exec();
     }
 

@@ -354,6 +354,44 @@ private Q_SLOTS:
         QCOMPARE(defaults.boolean(QStringLiteral("otaFailed")), std::nullopt);
         QCOMPARE(defaults.string(QStringLiteral("otaFailedAtVersion")), std::nullopt);
     }
+
+    // A copy unzipped into ~/Applications registers its launcher entry when it starts; once it
+    // has updated itself from the stand-in service, that entry starts the new version.
+    void updatedUserCopyKeepsItsLauncher() {
+        const QString app = home->path() + u"/Applications/Pinlark.app"_s,
+                      next = root->filePath(u"build/Pinlark.app"_s);
+        makeSwapBundle(app, u"1.0"_s, "stay");
+        QVERIFY(writeInfoPlist(next, u"2.0"_s));
+        QVERIFY(writeFile(next + u"/Contents/Resources/behaviour"_s, "stay"));
+        QVERIFY(QDir().mkpath(next + u"/Contents/MacOS"_s));
+        QVERIFY(QFile::copy(QStringLiteral(PINLARK_SWAP_APP_PATH),
+                            next + u"/Contents/MacOS/Pinlark"_s));
+        QCOMPARE(Seal::write(next), QString());
+        const QString zip = releases + u"/Pinlark-2.0.zip"_s;
+        QCOMPARE(writeZip(zip, zipEntriesOf(root->filePath(u"build"_s), next)), QString());
+        DevService service({u"--releases"_s, releases});
+        FileUserDefaults(FileUserDefaults::standardPath())
+            .set(u"origin"_s, service.origin().toString());
+
+        QProcess v1;
+        v1.start(app + u"/Contents/MacOS/Pinlark"_s,
+                 {u"--update"_s, u"2.0"_s, u"releases/Pinlark-2.0.zip"_s,
+                  QString::fromLatin1(*Sha256::ofFile(zip))});
+        QVERIFY(v1.waitForFinished(60000));
+        QVERIFY2(v1.exitCode() == 0, v1.readAllStandardError().constData());
+        // Started by the swap, which removes its folder once it has seen 2.0 stay up.
+        QVERIFY(QTest::qWaitFor([&] { return leftovers().isEmpty(); }, 60000));
+        const qint64 started = runningPid(u"2.0"_s);
+        QVERIFY(started != 0 && ::kill(pid_t(started), SIGTERM) == 0);
+        QFile::remove(pids + u"/2.0.pid"_s);
+
+        QFile entry(home->data() + u"/applications/app.pinlark.Pinlark.desktop"_s);
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        // Exec="<the program>" %u
+        const QString exec = QString::fromUtf8(entry.readAll()).section(u"\nExec=\""_s, 1);
+        QVERIFY(QProcess::startDetached(exec.section(u'"', 0, 0)));
+        QVERIFY(QTest::qWaitFor([&] { return runningPid(u"2.0"_s) != 0; }, 30000));
+    }
 };
 
 } // namespace pinlark

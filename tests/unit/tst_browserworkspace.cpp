@@ -4,7 +4,7 @@
 
 namespace pinlark {
 
-// The commands tried for a link, in order: each of $BROWSER's, then xdg-open.
+// The commands tried for a link, in order: each of $BROWSER's, then the desktop's.
 class TestBrowserWorkspace : public QObject {
     Q_OBJECT
 
@@ -13,19 +13,37 @@ private Q_SLOTS:
         QTest::addColumn<QString>("browser");
         QTest::addColumn<QList<QStringList>>("expected");
         const QString u = QStringLiteral("https://a.example/x?q=1");
-        const QStringList fallback{QStringLiteral("xdg-open"), u};
-        QTest::newRow("unset") << QString() << QList<QStringList>{fallback};
-        QTest::newRow("link appended")
-            << QStringLiteral("firefox --new-window")
-            << QList<QStringList>{{"firefox", "--new-window", u}, fallback};
+        QTest::newRow("unset") << QString() << QList<QStringList>{};
+        QTest::newRow("link appended") << QStringLiteral("firefox --new-window")
+                                       << QList<QStringList>{{"firefox", "--new-window", u}};
         QTest::newRow("link placed, then a second browser")
             << QStringLiteral(R"("my browser" --url=%s:chromium)")
-            << QList<QStringList>{{"my browser", "--url=" + u}, {"chromium", u}, fallback};
+            << QList<QStringList>{{"my browser", "--url=" + u}, {"chromium", u}};
     }
     void commands() {
         QFETCH(QString, browser);
         QFETCH(QList<QStringList>, expected);
         QCOMPARE(BrowserWorkspace::commands(browser, QStringLiteral("https://a.example/x?q=1")),
+                 expected);
+    }
+
+    // Where Pinlark's own entry is the default, a link goes anywhere but to Pinlark.
+    void desktopCommands_data() {
+        QTest::addColumn<BrowserWorkspace::Handlers>("handlers");
+        QTest::addColumn<QList<QStringList>>("expected");
+        const QString u = QStringLiteral("https://a.example/"), other = u"/a/other.desktop"_s;
+        QTest::newRow("another default") << BrowserWorkspace::Handlers{false, {other}, u"/b/x"_s}
+                                         << QList<QStringList>{{"xdg-open", u}};
+        QTest::newRow("Pinlark default, then others")
+            << BrowserWorkspace::Handlers{true, {other}, u"/b/x"_s}
+            << QList<QStringList>{{"gio", "launch", other, u}, {"/b/x", u}};
+        QTest::newRow("Pinlark alone")
+            << BrowserWorkspace::Handlers{true, {}, {}} << QList<QStringList>{};
+    }
+    void desktopCommands() {
+        QFETCH(BrowserWorkspace::Handlers, handlers);
+        QFETCH(QList<QStringList>, expected);
+        QCOMPARE(BrowserWorkspace::desktopCommands(QStringLiteral("https://a.example/"), handlers),
                  expected);
     }
 

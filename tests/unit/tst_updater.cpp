@@ -156,6 +156,11 @@ private Q_SLOTS:
              "You can download it from the Pinlark site instead.|Open Download Page,Cancel"},
             1, download);
         row("no url", {0}, {available + "|Get the Update,Later"}, 0, download);
+        // A system install, whose folder the user can't write (tests run as root: a folder that
+        // doesn't exist): updates come with the package, from the download page.
+        row("system install", {0},
+            {available + " Pinlark can't write to /nonexistent/opt/pinlark.|Get the Update,Later"},
+            0, download);
         row("rolled back", {1},
             {available + " An earlier update had to be rolled back on this Mac, so Pinlark is "
                          "leaving the update to you.|Get the Update,Later"},
@@ -176,6 +181,8 @@ private Q_SLOTS:
             installFailure = Failure::deferred();
         if (situation == QLatin1String("no url"))
             manifest.url.reset();
+        if (situation == QLatin1String("system install"))
+            fakes.bundle->bundlePath = QStringLiteral("/nonexistent/opt/pinlark/Pinlark.app");
         if (situation == QLatin1String("rolled back"))
             fakes.defaults->set(QStringLiteral("otaFailed"), true);
         runTask(Updater::check(true));

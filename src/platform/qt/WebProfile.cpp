@@ -13,17 +13,24 @@ QWebEngineProfile* sharedWebProfile() {
     static QWebEngineProfile* profile = [] {
         const QString id = QLatin1String(Product::bundleIdentifier);
         auto* p = new QWebEngineProfile(id);
-        p->setPersistentStoragePath(
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QLatin1Char('/') + id + QLatin1String("/WebEngine"));
-        p->setCachePath(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                        QLatin1Char('/') + id + QLatin1String("/WebEngine"));
+        p->setPersistentStoragePath(webDataFolder() + QLatin1String("/WebEngine"));
+        p->setCachePath(webCacheFolder() + QLatin1String("/WebEngine"));
         p->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
         // A link of a scheme the engine doesn't know is not handed to the desktop by the engine.
         p->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
         return p;
     }();
     return profile;
+}
+
+QString webDataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QLatin1Char('/') + QLatin1String(Product::bundleIdentifier);
+}
+
+QString webCacheFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QLatin1Char('/') + QLatin1String(Product::bundleIdentifier);
 }
 
 void prepareWebEngine() {

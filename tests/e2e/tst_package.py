@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+# The Debian package end to end: built once by scripts/package --deb, checked by lintian, unpacked
+# with dpkg-deb -x into a temporary root, and the app started from there by an ordinary user (who,
+# as after an install, can't write to the bundle's folder) in the tray of a private X server
+# against the stand-in service, which offers a newer release. On that desktop Pinlark's entry is
+# the only application for web links, and their default.
+#   tests/e2e/tst_package.py BUILD_DIR
+# The user's part runs from a copy of what it needs in a temporary folder, which any user may
+# reach.
+
+import os
+import plistlib
+import pwd
+import shutil
+import subprocess
+import sys
+import tempfile
+
+from package_harness import (accessibles, on_private_bus, press, run, sign_in, start,
+                             start_desktop, start_service, stop, tray_icon, until, use_home)
+
+AS_USER = sys.argv[-1] == "--as-user"
+HERE = os.path.dirname(os.path.abspath(__file__))
+WORK = sys.argv[1] if AS_USER else tempfile.mkdtemp(prefix="pinlark-package-")
+BUILD = WORK + "/build" if AS_USER else os.path.abspath(sys.argv[1])
+ROOT, HOME = WORK + "/root", WORK + "/home"
+APP = ROOT + "/opt/pinlark/Pinlark.app"
+ENTRY = "app.pinlark.Pinlark.desktop"
+
+
+def windows(*match):
+    """The visible windows that xdotool search finds with `match`."""
+    return set(run("xdotool", "search", "--onlyvisible", *match, check=False).stdout.split())
+
+
+def package():
+    """As root: the package built, checked and unpacked; then the rest as the user nobody."""
+    deb = run(os.path.dirname(os.path.dirname(HERE)) + "/scripts/package", "--deb", WORK,
+              timeout=900).stdout.split()[-1]
+    lintian = run("lintian", "--fail-on", "error", deb, check=False, timeout=300)
+    print(lintian.stdout, end="")
+    assert lintian.returncode == 0, lintian.stderr
+    run("dpkg-deb", "-x", deb, ROOT)
+    assert os.readlink(ROOT + "/usr/bin/pinlark") == "/opt/pinlark/Pinlark.app/Contents/MacOS/Pinlark"
+    run(BUILD + "/tools/pinlark-seal", "--check", APP)  # every file as sealed
+
+    os.makedirs(WORK + "/releases")
+    with open(WORK + "/releases/99.0.json", "w") as manifest:
+        manifest.write('{"version": "99.0", "url": "/releases/Pinlark-99.0.zip", "page": "/download"}')
+    os.makedirs(HOME + "/bin")
+    with open(HOME + "/bin/x-www-browser", "w") as browser:
+        browser.write('#!/bin/sh\necho "$@" >>"$HOME/browser"\n')
+    os.chmod(HOME + "/bin/x-www-browser", 0o755)
+    for program in ("/devservice/pinlark-devservice", "/tests/cookie_peer"):
+        os.makedirs(os.path.dirname(WORK + "/build" + program), exist_ok=True)
+        shutil.copy2(BUILD + program, WORK + "/build" + program)
+    os.makedirs(WORK + "/e2e")
+    for script in ("package_harness.py", "tst_package.py"):
+        shutil.copy2(HERE + "/" + script, WORK + "/e2e")
+    os.chmod(WORK, 0o755)
+    nobody = pwd.getpwnam("nobody")
+    for folder, _, files in os.walk(HOME):
+        for name in [folder] + [os.path.join(folder, f) for f in files]:
+            os.chown(name, nobody.pw_uid, nobody.pw_gid)
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("DBUS_SESSION_BUS_ADDRESS", "PINLARK_E2E_BUS")} | {"HOME": HOME}
+    user = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                           "/usr/bin/python3", WORK + "/e2e/tst_package.py", WORK, "--as-user"],
+                          env=environment)
+    assert user.returncode == 0
+
+
+def as_user():
+    use_home(HOME)
+    start_desktop()
+    origin = start_service(BUILD, "--releases", WORK + "/releases")
+    os.environ.update(PATH=HOME + "/bin:" + os.environ["PATH"], XDG_DATA_DIRS=ROOT + "/usr/share")
+    os.makedirs(HOME + "/config")
+    with open(HOME + "/config/mimeapps.list", "w") as defaults:
+        defaults.write(f"[Default Applications]\nx-scheme-handler/http={ENTRY}\n"
+                       f"x-scheme-handler/https={ENTRY}\n")
+    answer = run("xdg-mime", "query", "default", "x-scheme-handler/http").stdout
+    assert answer.strip() == ENTRY, answer
+    run(APP + "/Contents/Helpers/defaults", "write", "app.pinlark.Pinlark", "origin", "-string",
+        origin)
+    sign_in(BUILD, origin)
+
+    start(APP + "/Contents/MacOS/Pinlark")
+    icon = until("the tray icon", tray_icon)
+    until("the library", lambda: windows("--name", "^Saves$"))
+    run("xdotool", "mousemove", *map(str, icon), "click", "1")
+    until("the panel", lambda: accessibles("text", "Link"))
+    run("xdotool", "key", "Escape")
+    assert not os.path.exists(HOME + "/data/applications")  # the system's copy registers nothing
+
+    # The update is the package's: its row in the menu leads to the download page, in a browser.
+    shown = windows("--classname", "^Pinlark$")
+    run("xdotool", "mousemove", *map(str, icon), "click", "3")
+    until("the menu", lambda: windows("--classname", "^Pinlark$") - shown)
+    run("xdotool", "key", "Up", "Up", "Return")  # the row above "Quit Pinlark"
+    with open(APP + "/Contents/Info.plist", "rb") as info:
+        version = plistlib.load(info)["CFBundleShortVersionString"]
+    blocked = f"You're on {version}. Pinlark can't write to {ROOT}/opt/pinlark."
+    until("the alert", lambda: accessibles("label", blocked))
+    press("Get the Update")
+    until("the browser", lambda: os.path.exists(HOME + "/browser"))
+    with open(HOME + "/browser") as browser:
+        assert browser.read() == origin + "/download\n"
+
+
+if not AS_USER:
+    try:
+        package()
+    finally:
+        shutil.rmtree(WORK, ignore_errors=True)
+else:
+    on_private_bus()
+    try:
+        as_user()
+    finally:
+        stop()
