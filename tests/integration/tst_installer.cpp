@@ -360,13 +360,14 @@ private Q_SLOTS:
     void updatedUserCopyKeepsItsLauncher() {
         const QString app = home->path() + u"/Applications/Pinlark.app"_s,
                       next = root->filePath(u"build/Pinlark.app"_s);
-        makeSwapBundle(app, u"1.0"_s, "stay");
+        makeSwapBundle(home->path() + u"/Applications"_s, u"1.0"_s, true, true);
         QVERIFY(writeInfoPlist(next, u"2.0"_s));
         QVERIFY(writeFile(next + u"/Contents/Resources/behaviour"_s, "stay"));
         QVERIFY(QDir().mkpath(next + u"/Contents/MacOS"_s));
         QVERIFY(QFile::copy(QStringLiteral(PINLARK_SWAP_APP_PATH),
                             next + u"/Contents/MacOS/Pinlark"_s));
         QCOMPARE(Seal::write(next), QString());
+        QCOMPARE(Seal::sign(next, QStringLiteral(PINLARK_SIGNING_KEY_PATH)), QString());
         const QString zip = releases + u"/Pinlark-2.0.zip"_s;
         QCOMPARE(writeZip(zip, zipEntriesOf(root->filePath(u"build"_s), next)), QString());
         DevService service({u"--releases"_s, releases});
