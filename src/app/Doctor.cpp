@@ -7,6 +7,7 @@
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/PortalHotKeyService.h"
 #include "platform/qt/DesktopServices.h"
+#include "quicksave/Outbox.h"
 #include "service/Config.h"
 #include "update/Installer.h"
 
@@ -223,7 +224,13 @@ int run(int argc, char** argv) {
           Config::origin().toString() + QStringLiteral(" ") + originAnswer(Config::origin()));
     print("signed in", copy.value(QStringLiteral("signed in"),
                                   QStringLiteral("unknown: start Pinlark, then ask again")));
-    // The saves waiting offline can be counted here once the app keeps them.
+    const Outbox outbox(Outbox::standardPath(), nullptr);
+    if (const auto oldest = outbox.oldest())
+        print("outbox", QStringLiteral("%1 waiting for the connection, the oldest for %2 min")
+                            .arg(outbox.count())
+                            .arg(oldest->secsTo(QDateTime::currentDateTimeUtc()) / 60));
+    else
+        print("outbox", QStringLiteral("empty"));
     const auto blocker = Installer::blocker();
     print("updates", blocker ? QStringLiteral("blocked: ") + *blocker
                              : QStringLiteral("installs them itself"));
