@@ -20,7 +20,9 @@ from harness import (Screenshot, Widgets, on_private_bus, run, saved, signed_in_
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
 APP = BUILD + "/Pinlark.app/Contents/MacOS/Pinlark"
-HOME = f"{BUILD}/testhome/e2e_{DESKTOP}"
+# Not under testhome/: the web engine tests make that folder 0700, and the session user must
+# reach its home.
+HOME = f"{BUILD}/e2e-home-{DESKTOP}"
 SHOTS = f"{BUILD}/screenshots/{DESKTOP}"
 USER = "pinlark-e2e"
 BAR = 28  # swaybar's height, set below

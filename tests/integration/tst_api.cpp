@@ -9,6 +9,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 
 using namespace std::chrono_literals;
 
@@ -240,7 +241,13 @@ private Q_SLOTS:
     void outboxDeliversAfterARestart() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"outbox.json"_s);
-        const quint16 port = closedPort();
+        // A port nobody listens on now, where the stand-in comes back later.
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            port = probe.serverPort();
+        }
         useOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(port)));
         const QStringList links{u"https://e.test/1"_s, u"https://e.test/2"_s,
                                 u"https://e.test/3"_s};
