@@ -30,6 +30,9 @@ public:
     virtual QCoro::Task<bool> requestAuthorization(unsigned options) = 0;
     // Posts the notification; failures are dropped.
     virtual void add(const NotificationRequest& request) = 0;
+    // Asks for alerts with sound and posts `request` when they are allowed; throws PlatformError
+    // when the centre can't be asked.
+    QCoro::Task<> addIfAllowed(NotificationRequest request);
     // The user clicked a notification of this app: `respond` gets its user info. Replaces the
     // previous handler.
     virtual void setResponseHandler(std::function<void(const QVariantMap& userInfo)> respond) = 0;

@@ -264,18 +264,15 @@ QCoro::Task<> Outbox::tellRefused(QString url, QString reason) {
         Platform::alerts().run({title, body, {QStringLiteral("OK")}});
         co_return;
     }
-    NotificationCenter& center = Platform::notifications();
-    bool granted = false;
+    // A named request: GCC 12 mistranslates a braced one inside a co_await.
+    NotificationRequest request{
+        QStringLiteral("refused-") + url, title, body, {{QStringLiteral("link"), url}}};
     try {
-        granted = co_await center.requestAuthorization(NotificationCenter::Alert |
-                                                       NotificationCenter::Sound);
+        co_await Platform::notifications().addIfAllowed(std::move(request));
     } catch (const Error& e) {
-        report(QStringLiteral("notification authorization failed: %1").arg(e.localizedDescription()));
-        co_return;
+        report(
+            QStringLiteral("notification authorization failed: %1").arg(e.localizedDescription()));
     }
-    if (granted)
-        center.add(
-            {QStringLiteral("refused-") + url, title, body, {{QStringLiteral("link"), url}}});
 }
 
 } // namespace pinlark

@@ -308,22 +308,18 @@ QCoro::Task<> Updater::notify(QString version, std::optional<QString> page) {
         promptToDownload(version, page, std::nullopt);
         co_return;
     }
-    NotificationCenter& center = Platform::notifications();
-    bool granted = false;
+    // A named request: GCC 12 mistranslates a braced one inside a co_await.
+    NotificationRequest request{
+        QStringLiteral("update-") + version,
+        QStringLiteral("Pinlark %1 is available").arg(version),
+        youAreOn() + QStringLiteral(". Click to get the update."),
+        {{QStringLiteral("page"), page.value_or(QStringLiteral("/download"))}}};
     try {
-        granted = co_await center.requestAuthorization(NotificationCenter::Alert |
-                                                       NotificationCenter::Sound);
+        co_await Platform::notifications().addIfAllowed(std::move(request));
     } catch (const Error& e) {
         logLine(QStringLiteral("[updater] notification authorization failed: %1")
                     .arg(e.localizedDescription()));
-        co_return;
     }
-    if (!granted)
-        co_return;
-    center.add({QStringLiteral("update-") + version,
-                QStringLiteral("Pinlark %1 is available").arg(version),
-                youAreOn() + QStringLiteral(". Click to get the update."),
-                {{QStringLiteral("page"), page.value_or(QStringLiteral("/download"))}}});
 }
 
 } // namespace pinlark
