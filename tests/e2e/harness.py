@@ -4,6 +4,7 @@
 import json
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -33,8 +34,8 @@ def until(what, condition, timeout=20):
     return result
 
 
-def run(*args, check=True, env=None):
-    result = subprocess.run(args, capture_output=True, text=True, timeout=20, env=env)
+def run(*args, check=True, env=None, timeout=20):
+    result = subprocess.run(args, capture_output=True, text=True, timeout=timeout, env=env)
     if check and result.returncode != 0:
         raise AssertionError(f"{' '.join(args)}: exit {result.returncode}: {result.stderr}")
     return result
@@ -49,6 +50,21 @@ def stop_all():
     for process in reversed(processes):
         process.terminate()
         process.wait()
+
+
+def start_x11_tray():
+    """A private X server (DISPLAY points at it) with trayer's tray at its top right."""
+    read, write = os.pipe()
+    start("Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+          pass_fds=(write,), stderr=subprocess.DEVNULL)
+    os.close(write)
+    # Xvfb gives up when the pipe closes before the newline after the number has come through.
+    with os.fdopen(read) as display:
+        until("Xvfb", lambda: select.select([display], [], [], 0.1)[0])
+        os.environ["DISPLAY"] = ":" + display.readline().strip()
+    start("trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+          "32", stderr=subprocess.DEVNULL)
+    run("xdotool", "search", "--sync", "--classname", "trayer")
 
 
 class Widgets:

@@ -4,72 +4,25 @@
 # and stop() at the end, also when it fails.
 
 import os
-import select
 import subprocess
-import sys
-import time
 
 import gi
 
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
-processes = []
+from harness import (on_private_bus, run, start, start_x11_tray,  # noqa: E402,F401
+                     stop_all as stop, until)
+
 # Windows that the application's accessible does not list (the panel is a popup): the top of
 # whatever took the keyboard focus.
 popups = set()
 
 
-def on_private_bus():
-    """Runs the test again under a session bus of its own (for the app, its accessibility bus
-    and the tray), unless it runs under one already."""
-    if "PINLARK_E2E_BUS" not in os.environ:
-        os.environ["PINLARK_E2E_BUS"] = "1"
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv)
-
-
-def until(what, condition, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not (result := condition()):
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.05)
-        while GLib.MainContext.default().iteration(False):
-            pass
-    return result
-
-
-def run(*args, check=True, timeout=20):
-    result = subprocess.run(args, capture_output=True, text=True, timeout=timeout)
-    if check and result.returncode != 0:
-        raise AssertionError(f"{' '.join(args)}: exit {result.returncode}: {result.stderr}")
-    return result
-
-
-def start(*args, **kwargs):
-    processes.append(subprocess.Popen(args, **kwargs))
-    return processes[-1]
-
-
-def stop():
-    for process in reversed(processes):
-        process.terminate()
-        process.wait()
-
-
 def start_desktop():
     """A private X server with a tray, and a listener for windows that take the focus."""
-    read, write = os.pipe()
-    start("Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-          pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    # Xvfb gives up when the pipe closes before the newline after the number has come through.
-    with os.fdopen(read) as display:
-        until("Xvfb", lambda: select.select([display], [], [], 0.1)[0])
-        os.environ["DISPLAY"] = ":" + display.readline().strip()
-    start("trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
-          "32", stderr=subprocess.DEVNULL)
-    run("xdotool", "search", "--sync", "--classname", "trayer")
+    start_x11_tray()
+
     def focused(event):
         node = event.source
         try:

@@ -4,7 +4,6 @@
 #   tests/e2e/tst_app.py BUILD_DIR     (screenshots go to BUILD_DIR/screenshots/app/)
 
 import os
-import select
 import shutil
 import subprocess
 import sys
@@ -19,7 +18,7 @@ SHORTCUT = "alt+super+s"
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, on_private_bus, run, signed_in_home, start,  # noqa: E402
-                     stop_all, until)
+                     start_x11_tray, stop_all, until)
 
 on_private_bus()
 
@@ -69,17 +68,7 @@ def map_events(window):
 
 
 def main():
-    read, write = os.pipe()
-    start("Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-          pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    # Xvfb gives up when the pipe closes before the newline after the number has come through.
-    with os.fdopen(read) as display:
-        until("Xvfb", lambda: select.select([display], [], [], 0.1)[0])
-        os.environ["DISPLAY"] = ":" + display.readline().strip()
-    start("trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
-          "32", stderr=subprocess.DEVNULL)
-    run("xdotool", "search", "--sync", "--classname", "trayer")
+    start_x11_tray()
     global widgets
     widgets = Widgets()  # starts the accessibility bus first
     origin = signed_in_home(BUILD, HOME)

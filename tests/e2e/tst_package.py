@@ -55,7 +55,7 @@ def package():
         os.makedirs(os.path.dirname(WORK + "/build" + program), exist_ok=True)
         shutil.copy2(BUILD + program, WORK + "/build" + program)
     os.makedirs(WORK + "/e2e")
-    for script in ("package_harness.py", "tst_package.py"):
+    for script in ("harness.py", "package_harness.py", "tst_package.py"):
         shutil.copy2(HERE + "/" + script, WORK + "/e2e")
     os.chmod(WORK, 0o755)
     nobody = pwd.getpwnam("nobody")
