@@ -1,11 +1,13 @@
 # What the end-to-end tests share: processes that end with the test, waiting, commands, the app's
 # widgets read through the accessibility bus, and a signed-in home against the stand-in service.
 
+import ctypes
 import json
 import os
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -13,12 +15,20 @@ import time
 processes = []
 
 
+def dies_with_parent(sig=signal.SIGKILL):
+    """Has the kernel send `sig` to this process when the process that started it ends."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, int(sig))
+
+
 def on_private_bus():
     """Runs this script again under a private session bus (for the app, its accessibility bus
-    and the tray), once."""
+    and the tray), once. The script ends, its `finally` blocks run, when the bus's session ends."""
     if "PINLARK_E2E_BUS" not in os.environ:
         os.environ["PINLARK_E2E_BUS"] = "1"
         os.execvp("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
+    dies_with_parent(signal.SIGTERM)
 
 
 def until(what, condition, timeout=20):
@@ -42,7 +52,8 @@ def run(*args, check=True, env=None, timeout=20):
 
 
 def start(*args, **kwargs):
-    processes.append(subprocess.Popen(args, **kwargs))
+    """Starts a process that ends with this script, also when the script is killed."""
+    processes.append(subprocess.Popen(args, preexec_fn=dies_with_parent, **kwargs))
     return processes[-1]
 
 
