@@ -46,6 +46,23 @@ QString requestPath(const QString& token) {
     return path + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
+// The shortcut as the portal takes it, with Alt+Super+S as the preferred trigger.
+QList<PortalShortcut> shortcuts() {
+    return {{shortcutId,
+             {{QStringLiteral("description"), QStringLiteral("Show or hide the library window")},
+              {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}}}};
+}
+
+// The keys a portal's results give the shortcut; empty when they do not list it.
+QString triggerIn(const QVariantMap& results) {
+    for (const PortalShortcut& s :
+         qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")))) {
+        if (s.id == shortcutId)
+            return s.properties.value(QStringLiteral("trigger_description")).toString();
+    }
+    return {};
+}
+
 // Portals document the session handle as an object path and send a string.
 QString pathOf(const QVariant& value) {
     if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
@@ -80,9 +97,15 @@ bool PortalHotKeyService::registerHotKey(std::function<void()> pressed) {
         return false;
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
+    // KDE's backend (Plasma 5.27) binds the shortcuts that come with CreateSession, under a
+    // component named after the app id (empty for an unsandboxed app) and the session token,
+    // and answers with them bound; its BindShortcuts only opens the shortcut settings. A
+    // steady token keeps that component's name from one launch to the next.
+    const QString session = std::exchange(m_retry, true) ? newToken() : QStringLiteral("Pinlark");
     m_step = Step::Creating;
     send(QStringLiteral("CreateSession"), {},
-         {{QStringLiteral("session_handle_token"), newToken()}});
+         {{QStringLiteral("session_handle_token"), session},
+          {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts())}});
     return true;
 }
 
@@ -123,29 +146,21 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
         if (m_session.isEmpty())
             return fail(QStringLiteral("no session"));
         m_step = Step::Session;
-        const QVariantMap properties{
-            {QStringLiteral("description"), QStringLiteral("Show or hide the library window")},
-            {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}};
-        const QList<PortalShortcut> shortcuts{{shortcutId, properties}};
-        send(QStringLiteral("BindShortcuts"),
-             {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts),
-              QString()},
-             {});
-    } else if (m_step == Step::Session) {
-        for (const PortalShortcut& s :
-             qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")))) {
-            if (s.id == shortcutId)
-                m_trigger = s.properties.value(QStringLiteral("trigger_description")).toString();
-        }
-        logLine(m_trigger.isEmpty()
-                    ? QStringLiteral("[Pinlark] the desktop portal took the global shortcut "
-                                     "without keys: set them in the desktop's settings")
-                    : QStringLiteral("[Pinlark] the desktop portal bound the global shortcut "
-                                     "to %1")
-                          .arg(m_trigger));
-        if (!m_trigger.isEmpty() && onTriggerChange)
-            onTriggerChange();
+        // Bound already where the backend binds at CreateSession.
+        if (triggerIn(results).isEmpty())
+            return send(QStringLiteral("BindShortcuts"),
+                        {QVariant::fromValue(QDBusObjectPath(m_session)),
+                         QVariant::fromValue(shortcuts()), QString()},
+                        {});
     }
+    m_trigger = triggerIn(results);
+    logLine(m_trigger.isEmpty()
+                ? QStringLiteral("[Pinlark] the desktop portal took the global shortcut "
+                                 "without keys: set them in the desktop's settings")
+                : QStringLiteral("[Pinlark] the desktop portal bound the global shortcut to %1")
+                      .arg(m_trigger));
+    if (!m_trigger.isEmpty() && onTriggerChange)
+        onTriggerChange();
 }
 
 void PortalHotKeyService::activated(const QDBusMessage& message) {
