@@ -19,8 +19,8 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, on_private_bus, run, saved, signed_in_home,  # noqa: E402
-                     start, stop_all, until)
+from harness import (Screenshot, Widgets, on_private_bus, processes, run, saved,  # noqa: E402
+                     signed_in_home, start, stop_all, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -31,6 +31,7 @@ HOME = f"{BUILD}/e2e-home-{DESKTOP}"
 SHOTS = f"{BUILD}/screenshots/{DESKTOP}"
 USER = "pinlark-e2e"
 BAR = 28  # swaybar's height, set below
+META_ALT_S = 0x18000053  # as Qt and kglobalaccel write the keys
 
 
 def as_user():
@@ -271,13 +272,25 @@ def kwin_shot(name):
                 chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
+def panel_footer(widgets):
+    """Opens the panel from the library window's File menu; gives the keys its footer names,
+    None where it offers "Set a shortcut…" instead."""
+    until("the stand-in menu", lambda: widgets.find("menu item", "File"))
+    widgets.press("menu item", "Quick Save\u2026", showing=False)
+    until("the panel", lambda: widgets.find("text", "Link"))
+    link = until("the footer", lambda: widgets.find("push button", "Open library"))[0]
+    offer = widgets.find("push button", "Set a shortcut\u2026")
+    assert bool(link.get_description()) != bool(offer), (link.get_description(), offer)
+    return link.get_description() or None
+
+
 def in_kde(widgets, origin, log):
     # The portal binds the shortcut with the keys asked for, in kwin's kglobalaccel, and the app
     # says so: in its log, and to a later `--doctor` through the running copy.
     bound = until("the shortcut bound", lambda: re.search(
         r"desktop portal bound the global shortcut to (\S+)", open(log.name).read()))[1]
     component, keys = until("the shortcut in kglobalaccel", library_component)
-    assert keys == [0x18000053], keys  # Meta+Alt+S
+    assert keys == [META_ALT_S], keys
     doctor = run(APP, "--doctor").stdout
     print(doctor)
     assert re.search(r"^shortcut +the desktop portal's GlobalShortcuts, " + re.escape(bound) +
@@ -292,15 +305,36 @@ def in_kde(widgets, origin, log):
         kglobalaccel(component, "org.kde.kglobalaccel.Component.invokeShortcut", "library")
         until("the library " + ("shown" if showing else "hidden"),
               lambda: library_showing() == showing)
-
-    # The panel's footer names the keys bound, and offers no "Set a shortcut…".
-    until("the stand-in menu", lambda: widgets.find("menu item", "File"))
-    widgets.press("menu item", "Quick Save\u2026", showing=False)
-    until("the panel", lambda: widgets.find("text", "Link"))
-    link = until("the footer", lambda: widgets.find("push button", "Open library"))[0]
-    assert link.get_description() == bound, link.get_description()
-    assert not widgets.find("push button", "Set a shortcut\u2026")
+    assert panel_footer(widgets) == bound
     kwin_shot("panel.png")
+
+    # Another program has the keys first, the next time: the portal still reports them, but
+    # kglobalaccel gave the app's shortcut none, and the app says so; its footer offers to set
+    # a shortcut.
+    app = next(p for p in processes if p.args[0] == APP)
+    app.terminate()
+    app.wait()
+    ours = kglobalaccel(component, "org.freedesktop.DBus.Properties.Get",
+                        "org.kde.kglobalaccel.Component", "uniqueName").split("'")[1]
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.unregister", ours, "library")
+    other = "['e2e', 'other', 'Another program', 'Another shortcut']"
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.doRegister", other)
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.setShortcut", other, f"[{META_ALT_S}]",
+                 "4")  # these keys, not ones kept from earlier
+    start_app(log)
+    until("the shortcut without keys", lambda: re.search(
+        "took the global shortcut without keys .*Another shortcut", open(log.name).read()))
+    assert "no keys registered" in run(APP, "--doctor").stdout
+    assert panel_footer(widgets) is None
+
+
+def start_app(log):
+    env = dict(os.environ, QT_QPA_PLATFORM="wayland")
+    if DESKTOP != "sway":
+        # Headless weston's and kwin's seats have no keyboard, and Qt 6.4's Wayland input method
+        # then crashes drawing a focused field's cursor: the plain input context instead.
+        env["QT_IM_MODULE"] = "none"
+    start(APP, stderr=log, env=env)
 
 
 def main():
@@ -309,12 +343,7 @@ def main():
     {"sway": start_sway, "weston": start_weston, "kde": start_kde}[DESKTOP]()
     os.makedirs(SHOTS, exist_ok=True)
     log = open(SHOTS + "/app.log", "w+")
-    env = dict(os.environ, QT_QPA_PLATFORM="wayland")
-    if DESKTOP != "sway":
-        # Headless weston's and kwin's seats have no keyboard, and Qt 6.4's Wayland input method
-        # then crashes drawing a focused field's cursor: the plain input context instead.
-        env["QT_IM_MODULE"] = "none"
-    app = start(APP, stderr=log, env=env)
+    start_app(log)
     try:
         {"sway": in_sway, "weston": in_weston, "kde": in_kde}[DESKTOP](widgets, origin, log)
     except Exception:

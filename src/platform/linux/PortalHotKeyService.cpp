@@ -8,6 +8,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QKeySequence>
 
 namespace pinlark {
 
@@ -153,13 +154,47 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
                          QVariant::fromValue(shortcuts()), QString()},
                         {});
     }
-    m_trigger = triggerIn(results);
-    logLine(m_trigger.isEmpty()
-                ? QStringLiteral("[Pinlark] the desktop portal took the global shortcut "
-                                 "without keys: set them in the desktop's settings")
-                : QStringLiteral("[Pinlark] the desktop portal bound the global shortcut to %1")
-                      .arg(m_trigger));
-    if (!m_trigger.isEmpty() && onTriggerChange)
+    confirm(triggerIn(results));
+}
+
+// KDE's backend reports the keys it asked kglobalaccel for, also when kglobalaccel gave them to
+// another shortcut and none to this one: the keys stand unless kglobalaccel says they press
+// another. Where kglobalaccel does not run, they stand (the call does not start it).
+void PortalHotKeyService::confirm(const QString& trigger) {
+    const QKeySequence keys = QKeySequence::fromString(trigger, QKeySequence::NativeText);
+    if (keys.isEmpty())
+        return bound(trigger, {});
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.kglobalaccel"), QStringLiteral("/kglobalaccel"),
+        QStringLiteral("org.kde.KGlobalAccel"), QStringLiteral("action"));
+    call << keys[0].toCombined();
+    call.setAutoStartService(false);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, trigger](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                // The holder's component, shortcut and their names; KDE's backend names the
+                // component after the app id and the session token.
+                const QStringList holder = QDBusPendingReply<QStringList>(*w).value();
+                if (holder.size() < 4 || (holder.at(1) == shortcutId &&
+                                          holder.at(0).endsWith(m_session.section(u'/', -1))))
+                    bound(trigger, {});
+                else
+                    bound({}, QStringLiteral("%1 press \"%2\" of %3")
+                                  .arg(trigger, holder.at(3), holder.at(2)));
+            });
+}
+
+void PortalHotKeyService::bound(const QString& trigger, const QString& taken) {
+    m_trigger = trigger;
+    logLine(!trigger.isEmpty()
+                ? QStringLiteral("[Pinlark] the desktop portal bound the global shortcut to %1")
+                      .arg(trigger)
+                : QStringLiteral("[Pinlark] the desktop portal took the global shortcut without "
+                                 "keys%1: set them in the desktop's settings")
+                      .arg(taken.isEmpty() ? QString() : QStringLiteral(" (") + taken + u')'));
+    if (!trigger.isEmpty() && onTriggerChange)
         onTriggerChange();
 }
 

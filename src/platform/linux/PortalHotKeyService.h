@@ -52,6 +52,9 @@ private:
 
     void send(const QString& method, QVariantList arguments, QVariantMap options);
     void fail(const QString& why);
+    void confirm(const QString& trigger);
+    // Takes the keys the shortcut was bound to, none when `taken` says who has them.
+    void bound(const QString& trigger, const QString& taken);
 
     std::function<void()> m_pressed;
     Step m_step = Step::Idle;
