@@ -10,6 +10,8 @@
 #include <QDBusPendingReply>
 #include <QKeySequence>
 
+#include <optional>
+
 namespace pinlark {
 
 QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
@@ -54,14 +56,15 @@ QList<PortalShortcut> shortcuts() {
               {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}}}};
 }
 
-// The keys a portal's results give the shortcut; empty when they do not list it.
-QString triggerIn(const QVariantMap& results) {
+// The keys a portal's results give the shortcut (empty when it has none); nothing when they do
+// not list it.
+std::optional<QString> triggerIn(const QVariantMap& results) {
     for (const PortalShortcut& s :
          qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")))) {
         if (s.id == shortcutId)
             return s.properties.value(QStringLiteral("trigger_description")).toString();
     }
-    return {};
+    return std::nullopt;
 }
 
 // Portals document the session handle as an object path and send a string.
@@ -147,14 +150,15 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
         if (m_session.isEmpty())
             return fail(QStringLiteral("no session"));
         m_step = Step::Session;
-        // Bound already where the backend binds at CreateSession.
-        if (triggerIn(results).isEmpty())
+        // Bound already where the backend binds at CreateSession, with keys or without (then
+        // KDE's BindShortcuts would open the shortcut settings at each launch).
+        if (!triggerIn(results))
             return send(QStringLiteral("BindShortcuts"),
                         {QVariant::fromValue(QDBusObjectPath(m_session)),
                          QVariant::fromValue(shortcuts()), QString()},
                         {});
     }
-    confirm(triggerIn(results));
+    confirm(triggerIn(results).value_or(QString()));
 }
 
 // KDE's backend reports the keys it asked kglobalaccel for, also when kglobalaccel gave them to
