@@ -327,6 +327,13 @@ def in_kde(widgets, origin, log):
     assert "no keys registered" in run(APP, "--doctor").stdout
     assert panel_footer(widgets) is None
 
+    # Keys the user then gives the shortcut in the desktop's settings are the app's at once.
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.setForeignShortcut",
+                 f"['{ours}', 'library', '', '']", f"[{META_ALT_S - ord('S') + ord('L')}]")
+    until("the new keys", lambda: "bound the global shortcut to Meta+Alt+L" in
+          open(log.name).read())
+    assert "Meta+Alt+L registered" in run(APP, "--doctor").stdout
+
 
 def start_app(log):
     env = dict(os.environ, QT_QPA_PLATFORM="wayland")

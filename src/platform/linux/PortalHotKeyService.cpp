@@ -56,11 +56,10 @@ QList<PortalShortcut> shortcuts() {
               {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}}}};
 }
 
-// The keys a portal's results give the shortcut (empty when it has none); nothing when they do
-// not list it.
-std::optional<QString> triggerIn(const QVariantMap& results) {
-    for (const PortalShortcut& s :
-         qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")))) {
+// The keys a portal's list of shortcuts gives the shortcut (empty when it has none); nothing
+// when the list leaves it out.
+std::optional<QString> triggerIn(const QVariant& shortcuts) {
+    for (const PortalShortcut& s : qdbus_cast<QList<PortalShortcut>>(shortcuts)) {
         if (s.id == shortcutId)
             return s.properties.value(QStringLiteral("trigger_description")).toString();
     }
@@ -83,6 +82,8 @@ PortalHotKeyService::PortalHotKeyService() {
                 QStringLiteral("Response"), this, SLOT(response(QDBusMessage)));
     bus.connect(service, path, interface, QStringLiteral("Activated"), this,
                 SLOT(activated(QDBusMessage)));
+    bus.connect(service, path, interface, QStringLiteral("ShortcutsChanged"), this,
+                SLOT(changed(QDBusMessage)));
 }
 
 bool PortalHotKeyService::offered() {
@@ -152,13 +153,13 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
         m_step = Step::Session;
         // Bound already where the backend binds at CreateSession, with keys or without (then
         // KDE's BindShortcuts would open the shortcut settings at each launch).
-        if (!triggerIn(results))
+        if (!triggerIn(results.value(QStringLiteral("shortcuts"))))
             return send(QStringLiteral("BindShortcuts"),
                         {QVariant::fromValue(QDBusObjectPath(m_session)),
                          QVariant::fromValue(shortcuts()), QString()},
                         {});
     }
-    confirm(triggerIn(results).value_or(QString()));
+    confirm(triggerIn(results.value(QStringLiteral("shortcuts"))).value_or(QString()));
 }
 
 // KDE's backend reports the keys it asked kglobalaccel for, also when kglobalaccel gave them to
@@ -191,15 +192,25 @@ void PortalHotKeyService::confirm(const QString& trigger) {
 }
 
 void PortalHotKeyService::bound(const QString& trigger, const QString& taken) {
-    m_trigger = trigger;
+    const bool change = std::exchange(m_trigger, trigger) != trigger;
     logLine(!trigger.isEmpty()
                 ? QStringLiteral("[Pinlark] the desktop portal bound the global shortcut to %1")
                       .arg(trigger)
                 : QStringLiteral("[Pinlark] the desktop portal took the global shortcut without "
                                  "keys%1: set them in the desktop's settings")
                       .arg(taken.isEmpty() ? QString() : QStringLiteral(" (") + taken + u')'));
-    if (!trigger.isEmpty() && onTriggerChange)
+    if (change && onTriggerChange)
         onTriggerChange();
+}
+
+// The user gave the shortcut other keys, or none, in the desktop's settings.
+void PortalHotKeyService::changed(const QDBusMessage& message) {
+    const QVariantList args = message.arguments();
+    if (m_step != Step::Session || !m_request.isEmpty() || args.size() < 2 ||
+        pathOf(args.at(0)) != m_session)
+        return;
+    if (const auto trigger = triggerIn(args.at(1)))
+        confirm(*trigger);
 }
 
 void PortalHotKeyService::activated(const QDBusMessage& message) {

@@ -45,6 +45,7 @@ public:
 private Q_SLOTS:
     void response(const QDBusMessage& message);
     void activated(const QDBusMessage& message);
+    void changed(const QDBusMessage& message);
 
 private:
     // Session: the session exists and the shortcut is bound or being bound.
