@@ -1,21 +1,26 @@
 #!/usr/bin/python3
 # The app end to end on Wayland against the stand-in service, driven like a user: in sway, whose
-# swaybar is a StatusNotifierItem tray on a black bar, and in weston, which shows no tray.
-#   tests/e2e/tst_wayland.py BUILD_DIR sway|weston   (screenshots: BUILD_DIR/screenshots/DESKTOP/)
+# swaybar is a StatusNotifierItem tray on a black bar, in weston, which shows no tray, and in
+# KDE's kwin, whose desktop portal binds the global shortcut.
+#   tests/e2e/tst_wayland.py BUILD_DIR sway|weston|kde
+#   (screenshots: BUILD_DIR/screenshots/DESKTOP/)
 # sway refuses to run as root: then the session runs as a user made for the run, in a process
 # group of its own; the group, the user and its files go when the test ends, however it ends.
 
+import glob
 import json
 import os
 import pwd
+import re
+import shutil
 import signal
 import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, on_private_bus, run, saved, signed_in_home,  # noqa: E402
-                     start, stop_all, until)
+from harness import (Screenshot, Widgets, on_private_bus, processes, run, saved,  # noqa: E402
+                     signed_in_home, start, stop_all, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -26,6 +31,7 @@ HOME = f"{BUILD}/e2e-home-{DESKTOP}"
 SHOTS = f"{BUILD}/screenshots/{DESKTOP}"
 USER = "pinlark-e2e"
 BAR = 28  # swaybar's height, set below
+META_ALT_S = 0x18000053  # as Qt and kglobalaccel write the keys
 
 
 def as_user():
@@ -194,20 +200,159 @@ def in_weston(widgets, origin, log):
         os.replace(f"{SHOTS}/{shot}", f"{SHOTS}/panel.png")
 
 
+def on_bus(name):
+    return run("gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+               "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+               name).stdout.startswith("(true")
+
+
+def start_kde():
+    """kwin, headless, then the desktop portal's KDE backend and the portal itself. They start
+    here, in this order: started by the bus instead, the backend finds no display and aborts."""
+    # A copy: the installed kwin_wayland carries a file capability, which a container's root may
+    # not be allowed to take up ("Operation not permitted").
+    kwin = shutil.copy("/usr/bin/kwin_wayland", HOME)
+    os.environ.update(HOME=HOME, XDG_CURRENT_DESKTOP="KDE", WAYLAND_DISPLAY="wl-pinlark-kde",
+                      XDG_RUNTIME_DIR=HOME + "/app/runtime")
+    start(kwin, "--virtual", "--no-lockscreen", "--socket", "wl-pinlark-kde", "--width", "1280",
+          "--height", "800", env=dict(os.environ, KWIN_SCREENSHOT_NO_PERMISSION_CHECKS="1"),
+          stderr=subprocess.DEVNULL)
+    until("kwin's global shortcuts", lambda: on_bus("org.kde.kglobalaccel"))
+    start(glob.glob("/usr/lib/*/libexec/xdg-desktop-portal-kde")[0],
+          env=dict(os.environ, QT_QPA_PLATFORM="wayland"), stderr=subprocess.DEVNULL)
+    until("the portal's KDE backend", lambda: on_bus("org.freedesktop.impl.portal.desktop.kde"))
+    start("/usr/libexec/xdg-desktop-portal", "--replace", stderr=subprocess.DEVNULL)
+    until("the desktop portal", lambda: on_bus("org.freedesktop.portal.Desktop"))
+
+
+def kglobalaccel(path, method, *args):
+    return run("gdbus", "call", "--session", "--dest", "org.kde.kglobalaccel", "--object-path",
+               path, "--method", method, *args).stdout
+
+
+def library_component():
+    """The kglobalaccel component that holds the app's shortcut, with its active keys."""
+    for path in re.findall(r"'(/component/\w+)'", kglobalaccel(
+            "/kglobalaccel", "org.kde.KGlobalAccel.allComponents")):
+        infos = kglobalaccel(path, "org.kde.kglobalaccel.Component.allShortcutInfos")
+        if keys := re.search(r"\('library', 'Show or hide the library window', [^[]*\[([^]]*)\]",
+                             infos):
+            return path, [int(k) for k in keys[1].split(",") if k.strip()]
+    return None
+
+
+def kwin_shot(name):
+    """kwin's screenshot of the whole desktop, as a PNG."""
+    import struct
+    import zlib
+    from gi.repository import Gio, GLib
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+    read, write = os.pipe()
+    reply, _ = bus.call_with_unix_fd_list_sync(
+        "org.kde.KWin", "/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2",
+        "CaptureWorkspace", GLib.Variant("(a{sv}h)", ({}, 0)), None, 0, 10000,
+        Gio.UnixFDList.new_from_array([write]), None)
+    image = reply.unpack()[0]
+    with os.fdopen(read, "rb") as pipe:
+        data = pipe.read()
+    width, height, stride = image["width"], image["height"], image["stride"]
+    assert image["format"] in (4, 5, 6), image  # QImage's 32-bit formats, BGRA in memory
+    rows = b""
+    for y in range(height):
+        bgra, rgb = data[y * stride:y * stride + width * 4], bytearray(width * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = bgra[2::4], bgra[1::4], bgra[0::4]
+        rows += b"\0" + rgb
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body)))
+    with open(f"{SHOTS}/{name}", "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height,
+                                                                      8, 2, 0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def panel_footer(widgets):
+    """Opens the panel from the library window's File menu; gives the keys its footer names,
+    None where it offers "Set a shortcut…" instead."""
+    until("the stand-in menu", lambda: widgets.find("menu item", "File"))
+    widgets.press("menu item", "Quick Save\u2026", showing=False)
+    until("the panel", lambda: widgets.find("text", "Link"))
+    link = until("the footer", lambda: widgets.find("push button", "Open library"))[0]
+    offer = widgets.find("push button", "Set a shortcut\u2026")
+    assert bool(link.get_description()) != bool(offer), (link.get_description(), offer)
+    return link.get_description() or None
+
+
+def in_kde(widgets, origin, log):
+    # The portal binds the shortcut with the keys asked for, in kwin's kglobalaccel, and the app
+    # says so: in its log, and to a later `--doctor` through the running copy.
+    bound = until("the shortcut bound", lambda: re.search(
+        r"desktop portal bound the global shortcut to (\S+)", open(log.name).read()))[1]
+    component, keys = until("the shortcut in kglobalaccel", library_component)
+    assert keys == [META_ALT_S], keys
+    doctor = run(APP, "--doctor").stdout
+    print(doctor)
+    assert re.search(r"^shortcut +the desktop portal's GlobalShortcuts, " + re.escape(bound) +
+                     " registered$", doctor, re.M), doctor
+
+    # What a press of the keys makes kwin do: the portal hears of it and tells the app, which
+    # hides the library window, and shows it again at the next.
+    def library_showing():
+        return bool(widgets.find("filler", "Saves"))
+    until("the library", library_showing)
+    for showing in (False, True):
+        kglobalaccel(component, "org.kde.kglobalaccel.Component.invokeShortcut", "library")
+        until("the library " + ("shown" if showing else "hidden"),
+              lambda: library_showing() == showing)
+    assert panel_footer(widgets) == bound
+    kwin_shot("panel.png")
+
+    # Another program has the keys first, the next time: the portal still reports them, but
+    # kglobalaccel gave the app's shortcut none, and the app says so; its footer offers to set
+    # a shortcut.
+    app = next(p for p in processes if p.args[0] == APP)
+    app.terminate()
+    app.wait()
+    ours = kglobalaccel(component, "org.freedesktop.DBus.Properties.Get",
+                        "org.kde.kglobalaccel.Component", "uniqueName").split("'")[1]
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.unregister", ours, "library")
+    other = "['e2e', 'other', 'Another program', 'Another shortcut']"
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.doRegister", other)
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.setShortcut", other, f"[{META_ALT_S}]",
+                 "4")  # these keys, not ones kept from earlier
+    start_app(log)
+    until("the shortcut without keys", lambda: re.search(
+        "took the global shortcut without keys .*Another shortcut", open(log.name).read()))
+    assert "no keys registered" in run(APP, "--doctor").stdout
+    assert panel_footer(widgets) is None
+
+    # Keys the user then gives the shortcut in the desktop's settings are the app's at once.
+    kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.setForeignShortcut",
+                 f"['{ours}', 'library', '', '']", f"[{META_ALT_S - ord('S') + ord('L')}]")
+    until("the new keys", lambda: "bound the global shortcut to Meta+Alt+L" in
+          open(log.name).read())
+    assert "Meta+Alt+L registered" in run(APP, "--doctor").stdout
+
+
+def start_app(log):
+    env = dict(os.environ, QT_QPA_PLATFORM="wayland")
+    if DESKTOP != "sway":
+        # Headless weston's and kwin's seats have no keyboard, and Qt 6.4's Wayland input method
+        # then crashes drawing a focused field's cursor: the plain input context instead.
+        env["QT_IM_MODULE"] = "none"
+    start(APP, stderr=log, env=env)
+
+
 def main():
     widgets = Widgets()
     origin = signed_in_home(BUILD, HOME + "/app")
-    (start_sway if DESKTOP == "sway" else start_weston)()
+    {"sway": start_sway, "weston": start_weston, "kde": start_kde}[DESKTOP]()
     os.makedirs(SHOTS, exist_ok=True)
     log = open(SHOTS + "/app.log", "w+")
-    env = dict(os.environ, QT_QPA_PLATFORM="wayland")
-    if DESKTOP == "weston":
-        # Headless weston's seat has no keyboard, and Qt 6.4's Wayland input method then crashes
-        # drawing a focused field's cursor: the plain input context instead.
-        env["QT_IM_MODULE"] = "none"
-    app = start(APP, stderr=log, env=env)
+    start_app(log)
     try:
-        (in_sway if DESKTOP == "sway" else in_weston)(widgets, origin, log)
+        {"sway": in_sway, "weston": in_weston, "kde": in_kde}[DESKTOP](widgets, origin, log)
     except Exception:
         if DESKTOP == "sway":
             grim("failure.png")

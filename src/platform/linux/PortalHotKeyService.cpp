@@ -8,6 +8,9 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QKeySequence>
+
+#include <optional>
 
 namespace pinlark {
 
@@ -46,6 +49,23 @@ QString requestPath(const QString& token) {
     return path + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
+// The shortcut as the portal takes it, with Alt+Super+S as the preferred trigger.
+QList<PortalShortcut> shortcuts() {
+    return {{shortcutId,
+             {{QStringLiteral("description"), QStringLiteral("Show or hide the library window")},
+              {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}}}};
+}
+
+// The keys a portal's list of shortcuts gives the shortcut (empty when it has none); nothing
+// when the list leaves it out.
+std::optional<QString> triggerIn(const QVariant& shortcuts) {
+    for (const PortalShortcut& s : qdbus_cast<QList<PortalShortcut>>(shortcuts)) {
+        if (s.id == shortcutId)
+            return s.properties.value(QStringLiteral("trigger_description")).toString();
+    }
+    return std::nullopt;
+}
+
 // Portals document the session handle as an object path and send a string.
 QString pathOf(const QVariant& value) {
     if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
@@ -62,6 +82,8 @@ PortalHotKeyService::PortalHotKeyService() {
                 QStringLiteral("Response"), this, SLOT(response(QDBusMessage)));
     bus.connect(service, path, interface, QStringLiteral("Activated"), this,
                 SLOT(activated(QDBusMessage)));
+    bus.connect(service, path, interface, QStringLiteral("ShortcutsChanged"), this,
+                SLOT(changed(QDBusMessage)));
 }
 
 bool PortalHotKeyService::offered() {
@@ -80,9 +102,15 @@ bool PortalHotKeyService::registerHotKey(std::function<void()> pressed) {
         return false;
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
+    // KDE's backend (Plasma 5.27) binds the shortcuts that come with CreateSession, under a
+    // component named after the app id (empty for an unsandboxed app) and the session token,
+    // and answers with them bound; its BindShortcuts only opens the shortcut settings. A
+    // steady token keeps that component's name from one launch to the next.
+    const QString session = std::exchange(m_retry, true) ? newToken() : QStringLiteral("Pinlark");
     m_step = Step::Creating;
     send(QStringLiteral("CreateSession"), {},
-         {{QStringLiteral("session_handle_token"), newToken()}});
+         {{QStringLiteral("session_handle_token"), session},
+          {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts())}});
     return true;
 }
 
@@ -123,29 +151,66 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
         if (m_session.isEmpty())
             return fail(QStringLiteral("no session"));
         m_step = Step::Session;
-        const QVariantMap properties{
-            {QStringLiteral("description"), QStringLiteral("Show or hide the library window")},
-            {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}};
-        const QList<PortalShortcut> shortcuts{{shortcutId, properties}};
-        send(QStringLiteral("BindShortcuts"),
-             {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts),
-              QString()},
-             {});
-    } else if (m_step == Step::Session) {
-        for (const PortalShortcut& s :
-             qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")))) {
-            if (s.id == shortcutId)
-                m_trigger = s.properties.value(QStringLiteral("trigger_description")).toString();
-        }
-        logLine(m_trigger.isEmpty()
-                    ? QStringLiteral("[Pinlark] the desktop portal took the global shortcut "
-                                     "without keys: set them in the desktop's settings")
-                    : QStringLiteral("[Pinlark] the desktop portal bound the global shortcut "
-                                     "to %1")
-                          .arg(m_trigger));
-        if (!m_trigger.isEmpty() && onTriggerChange)
-            onTriggerChange();
+        // Bound already where the backend binds at CreateSession, with keys or without (then
+        // KDE's BindShortcuts would open the shortcut settings at each launch).
+        if (!triggerIn(results.value(QStringLiteral("shortcuts"))))
+            return send(QStringLiteral("BindShortcuts"),
+                        {QVariant::fromValue(QDBusObjectPath(m_session)),
+                         QVariant::fromValue(shortcuts()), QString()},
+                        {});
     }
+    confirm(triggerIn(results.value(QStringLiteral("shortcuts"))).value_or(QString()));
+}
+
+// KDE's backend reports the keys it asked kglobalaccel for, also when kglobalaccel gave them to
+// another shortcut and none to this one: the keys stand unless kglobalaccel says they press
+// another. Where kglobalaccel does not run, they stand (the call does not start it).
+void PortalHotKeyService::confirm(const QString& trigger) {
+    const QKeySequence keys = QKeySequence::fromString(trigger, QKeySequence::NativeText);
+    if (keys.isEmpty())
+        return bound(trigger, {});
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.kglobalaccel"), QStringLiteral("/kglobalaccel"),
+        QStringLiteral("org.kde.KGlobalAccel"), QStringLiteral("action"));
+    call << keys[0].toCombined();
+    call.setAutoStartService(false);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, trigger](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                // The holder's component, shortcut and their names; KDE's backend names the
+                // component after the app id and the session token.
+                const QStringList holder = QDBusPendingReply<QStringList>(*w).value();
+                if (holder.size() < 4 || (holder.at(1) == shortcutId &&
+                                          holder.at(0).endsWith(m_session.section(u'/', -1))))
+                    bound(trigger, {});
+                else
+                    bound({}, QStringLiteral("%1 press \"%2\" of %3")
+                                  .arg(trigger, holder.at(3), holder.at(2)));
+            });
+}
+
+void PortalHotKeyService::bound(const QString& trigger, const QString& taken) {
+    const bool change = std::exchange(m_trigger, trigger) != trigger;
+    logLine(!trigger.isEmpty()
+                ? QStringLiteral("[Pinlark] the desktop portal bound the global shortcut to %1")
+                      .arg(trigger)
+                : QStringLiteral("[Pinlark] the desktop portal took the global shortcut without "
+                                 "keys%1: set them in the desktop's settings")
+                      .arg(taken.isEmpty() ? QString() : QStringLiteral(" (") + taken + u')'));
+    if (change && onTriggerChange)
+        onTriggerChange();
+}
+
+// The user gave the shortcut other keys, or none, in the desktop's settings.
+void PortalHotKeyService::changed(const QDBusMessage& message) {
+    const QVariantList args = message.arguments();
+    if (m_step != Step::Session || !m_request.isEmpty() || args.size() < 2 ||
+        pathOf(args.at(0)) != m_session)
+        return;
+    if (const auto trigger = triggerIn(args.at(1)))
+        confirm(*trigger);
 }
 
 void PortalHotKeyService::activated(const QDBusMessage& message) {

@@ -21,8 +21,9 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
 // The shortcut through the desktop portal's GlobalShortcuts interface on the session bus, for
 // Wayland, where no client may grab a key: a session, then one shortcut bound in it with
 // Alt+Super+S as the preferred trigger (the desktop may ask the user and pick another), then
-// its activations. Nothing waits: the portal answers each request with a Response signal on a
-// request object, which is listened to before the request is sent.
+// its activations. The shortcut also comes with the session, for desktops that bind it there.
+// Nothing waits: the portal answers each request with a Response signal on a request object,
+// which is listened to before the request is sent.
 class PortalHotKeyService : public QObject, public HotKeyService {
     Q_OBJECT
 public:
@@ -44,6 +45,7 @@ public:
 private Q_SLOTS:
     void response(const QDBusMessage& message);
     void activated(const QDBusMessage& message);
+    void changed(const QDBusMessage& message);
 
 private:
     // Session: the session exists and the shortcut is bound or being bound.
@@ -51,12 +53,16 @@ private:
 
     void send(const QString& method, QVariantList arguments, QVariantMap options);
     void fail(const QString& why);
+    void confirm(const QString& trigger);
+    // Takes the keys the shortcut was bound to, none when `taken` says who has them.
+    void bound(const QString& trigger, const QString& taken);
 
     std::function<void()> m_pressed;
     Step m_step = Step::Idle;
     QString m_request; // the request object whose Response is awaited
     QString m_session;
     QString m_trigger;
+    bool m_retry = false; // a session was asked for before
 };
 
 } // namespace pinlark
