@@ -146,7 +146,9 @@ def in_sway(widgets, origin, log):
             run("swaymsg", '[title="^Saves$"] focus')
         until("the panel closed after " + close, lambda: not panel())
 
-    print(run(APP, "--doctor").stdout)
+    doctor = run(APP, "--doctor").stdout
+    print(doctor)
+    assert re.search(r"^display +Wayland \(sway\)$", doctor, re.M), doctor
 
     # The bar goes, and the tray with it: the library window stands in. There the panel is a
     # pop-up of the window, not a window of its own.
