@@ -107,11 +107,12 @@ private Q_SLOTS:
                               "GET /api/saves limit=1"}));
     }
 
-    // Every exchange that does not complete ends as offline. The peer sends an HTTP answer
-    // ("{elsewhere}" stands for a second peer's address, "{64 MiB}" for that many spaces) or
-    // never answers, and the call times out or is cancelled; or the port is closed. A redirect
-    // away from the origin (here: another port) ends before anything, the token above all, goes
-    // there.
+    // Every exchange that does not complete ends as offline. `peer` is the HTTP answer the peer
+    // sends ("{elsewhere}" stands for a second peer's address, "{64 MiB}" for that many spaces),
+    // or else what becomes of a call to a peer that never answers: "time-out", "cancel on
+    // connection", "cancel before" (it starts cancelled); or "closed": nobody listens. A
+    // redirect away from the origin (here: another port) ends before anything, the token above
+    // all, goes there.
     void endsOffline_data() {
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QByteArray>("peer");
@@ -120,7 +121,7 @@ private Q_SLOTS:
         };
         row("closed port", "GET", "closed");
         row("cut short", "GET", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"saves\"");
-        row("silent", "GET", "time-out");
+        row("silent, timed out", "GET", "time-out");
         row("cancelled once connected", "POST", "cancel on connection");
         row("cancelled before it starts", "GET", "cancel before");
         for (const char* method : {"GET", "POST"}) {
