@@ -30,7 +30,6 @@ QString outcomeOf(QCoro::Task<T> task, std::chrono::milliseconds watchdog = 20s)
     }
 }
 
-const QString offline = u"api offline Can't reach Pinlark. Check your connection."_s;
 const QString unauthenticated = u"api unauthenticated Sign in to save."_s;
 
 } // namespace
@@ -48,16 +47,15 @@ class TestAPI : public QObject {
         fakes.cookieStore->cookies = {cookie};
     }
 
-    static int count(const QJsonArray& requests, const QString& method, const QString& path) {
-        return int(std::count_if(requests.begin(), requests.end(), [&](const QJsonValue& r) {
-            return r["method"_L1].toString() == method && r["path"_L1].toString().startsWith(path);
-        }));
-    }
-
-    static QJsonObject only(const QJsonArray& requests) {
-        if (requests.size() != 1)
-            qWarning() << "requests:" << requests;
-        return requests.size() == 1 ? requests.first().toObject() : QJsonObject();
+    // Each request as "METHOD path query".
+    static QStringList sent(const QJsonArray& requests) {
+        QStringList lines;
+        for (const QJsonValue r : requests)
+            lines << QStringList{r["method"_L1].toString(), r["path"_L1].toString(),
+                                 r["query"_L1].toString()}
+                         .join(u' ')
+                         .trimmed();
+        return lines;
     }
 
 private Q_SLOTS:
@@ -69,7 +67,6 @@ private Q_SLOTS:
     // Signed out nothing is sent; a session the service does not know is its own refusal.
     void signedOut() {
         DevService service;
-        QVERIFY(service.isRunning());
         fakes.defaults->set(u"origin"_s, service.origin().toString());
         QCOMPARE(outcomeOf(API::save(u"https://example.test/"_s)), unauthenticated);
         QCOMPARE(outcomeOf(API::recent(7)), unauthenticated);
@@ -79,12 +76,24 @@ private Q_SLOTS:
         QCOMPARE(service.requests().size(), 1);
     }
 
+    // The text goes out as given, in an object with "url" as its one member, with the token;
+    // the refusal keeps its wording. Then saves, reads and lists, each on its own endpoint.
     void savesReadsAndLists() {
         DevService service;
         const QString token = service.signIn();
         useOrigin(service.origin(), token);
-        const QString link = u"https://example.test/one"_s;
+        service.clearRequests();
+        const QString text = u" example.test/\"quoted\" ü \n"_s;
+        QCOMPARE(outcomeOf(API::save(text)), u"api bad_url That isn't a link Pinlark can save."_s);
+        const QJsonObject request = service.requests().first().toObject();
+        QCOMPARE(request["body"_L1].toString().toUtf8(),
+                 QJsonDocument(QJsonObject{{u"url"_s, text}}).toJson(QJsonDocument::Compact));
+        const QJsonObject headers = request["headers"_L1].toObject();
+        QCOMPARE(headers["authorization"_L1].toString() + u' ' +
+                     headers["content-type"_L1].toString(),
+                 u"Bearer "_s + token + u" application/json"_s);
 
+        const QString link = u"https://example.test/one"_s;
         const SaveOutcome first = runTask(API::save(link));
         QVERIFY(!first.id.isEmpty() && !first.existing);
         QCOMPARE(runTask(API::save(link)), (SaveOutcome{first.id, true}));
@@ -92,147 +101,91 @@ private Q_SLOTS:
         QCOMPARE(QStringList({*row.url, *row.status}), QStringList({link, u"queued"_s}));
         runTask(API::save(u"https://example.test/two"_s));
         QCOMPARE(runTask(API::recent(1)).value(0).url, u"https://example.test/two"_s);
-
-        service.clearRequests();
-        runTask(API::recent(5));
-        const QJsonObject request = only(service.requests());
-        QCOMPARE(request["path"_L1].toString() + u'?' + request["query"_L1].toString(),
-                 u"/api/saves?limit=5"_s);
+        QCOMPARE(sent(service.requests()),
+                 QStringList({"POST /api/saves", "POST /api/saves", "POST /api/saves",
+                              "GET /api/saves/" + first.id, "POST /api/saves",
+                              "GET /api/saves limit=1"}));
     }
 
-    // The text goes out as given, in an object with "url" as its one member; the refusal keeps
-    // its wording.
-    void sendsTheTextUnchanged() {
-        DevService service;
-        const QString token = service.signIn();
-        useOrigin(service.origin(), token);
-        service.clearRequests();
-        const QString text = u" example.test/\"quoted\" ü \n"_s;
-        QCOMPARE(outcomeOf(API::save(text)), u"api bad_url That isn't a link Pinlark can save."_s);
-
-        const QJsonObject request = only(service.requests());
-        QCOMPARE(request["method"_L1].toString(), u"POST"_s);
-        QCOMPARE(request["body"_L1].toString().toUtf8(),
-                 QJsonDocument(QJsonObject{{u"url"_s, text}}).toJson(QJsonDocument::Compact));
-        const QJsonObject headers = request["headers"_L1].toObject();
-        QCOMPARE(headers["authorization"_L1].toString() + u' ' +
-                     headers["content-type"_L1].toString(),
-                 u"Bearer "_s + token + u" application/json"_s);
-    }
-
-    // Answers of every kind through the transport; the decoding of error bodies has its own
-    // table in tst_records.
-    void mapsAnswers() {
-        PagePeer peer;
-        useOrigin(peer.url());
-        peer.fallback = httpAnswer("201 Created", "application/json", "{\"id\":\"n1\"}");
-        QCOMPARE(outcomeOf(API::save(u"https://e.test/"_s)), u"ok"_s);
-        // A reply cut short is offline.
-        peer.fallback = "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"saves\"";
-        QCOMPARE(outcomeOf(API::recent(3)), offline);
-    }
-
-    void refusedConnectionIsOffline() {
-        useOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
-        QCOMPARE(outcomeOf(API::recent(7)), offline);
-    }
-
-    void silentServerTimesOut() {
-        PagePeer silent;
-        silent.fallback.clear();
-        useOrigin(silent.url());
-        API::s_transferTimeout = 300ms;
-        QCOMPARE(outcomeOf(API::get(u"s1"_s), 10s), offline);
-        QCOMPARE(silent.connections, 1);
-    }
-
-    void cancellingAbortsTheExchange() {
-        PagePeer silent;
-        silent.fallback.clear();
-        useOrigin(silent.url());
-        CancelToken cancel;
-        silent.onConnection = [cancel] { cancel.cancel(); };
-        QCOMPARE(outcomeOf(API::save(u"https://e.test/"_s, cancel), 10s), offline);
-        QCOMPARE(silent.connections, 1);
-
-        // Cancelled before it starts: it ends before the event loop could send anything.
-        QCoro::Task<QList<SaveRow>> task = API::recent(3, cancel);
-        QVERIFY(task.isReady());
-        QCOMPARE(outcomeOf(std::move(task)), offline);
-    }
-
-    // A redirect away from the origin (here: to another port) ends the exchange as offline
-    // before anything, the token above all, goes there.
-    void redirectsStayWithinTheOrigin_data() {
+    // Every exchange that does not complete ends as offline. `peer` is the HTTP answer the peer
+    // sends ("{elsewhere}" stands for a second peer's address, "{64 MiB}" for that many spaces),
+    // or else what becomes of a call to a peer that never answers: "time-out", "cancel on
+    // connection", "cancel before" (it starts cancelled); or "closed": nobody listens. A
+    // redirect away from the origin (here: another port) ends before anything, the token above
+    // all, goes there.
+    void endsOffline_data() {
         QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("peer");
+        const auto row = [](const char* name, const char* method, const QByteArray& peer) {
+            QTest::newRow(name) << QByteArray(method) << peer;
+        };
+        row("closed port", "GET", "closed");
+        row("cut short", "GET", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"saves\"");
+        row("silent, timed out", "GET", "time-out");
+        row("cancelled once connected", "POST", "cancel on connection");
+        row("cancelled before it starts", "GET", "cancel before");
         for (const char* method : {"GET", "POST"}) {
-            for (int status : {302, 307})
-                QTest::addRow("%s %d", method, status) << QByteArray(method) << status;
+            for (const char* status : {"302", "307"})
+                row(qPrintable(u"%1 %2 elsewhere"_s.arg(method, status)), method,
+                    httpAnswer(QByteArray(status) + " Moved", {}, {}, "Location: {elsewhere}\r\n"));
         }
+        // Cut off once more than the cap has arrived, whatever the status and framing.
+        row("over the cap", "GET", "HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n{64 MiB}");
+        row("over the cap, chunked error", "GET",
+            "HTTP/1.1 500 Internal Server Error\r\nTransfer-Encoding: chunked\r\n\r\n"
+            "4000000\r\n{64 MiB}\r\n0\r\n\r\n");
     }
-    void redirectsStayWithinTheOrigin() {
+    void endsOffline() {
         QFETCH(QByteArray, method);
-        QFETCH(int, status);
-        PagePeer elsewhere;
-        elsewhere.fallback = httpAnswer("201 Created", "application/json", "{\"id\":\"n1\"}");
-        PagePeer service;
+        QFETCH(QByteArray, peer);
+        PagePeer elsewhere, service;
         service.fallback =
-            httpAnswer(QByteArray::number(status) + " Moved", {}, {},
-                       "Location: " + elsewhere.url(u"/api/saves"_s).toEncoded() + "\r\n");
-        useOrigin(service.url());
-        QCOMPARE(method == "POST" ? outcomeOf(API::save(QStringLiteral("https://e.test/")))
-                                  : outcomeOf(API::recent(3)),
-                 offline);
+            peer.startsWith("HTTP/")
+                ? peer.replace("{elsewhere}", elsewhere.url(u"/api/saves"_s).toEncoded())
+                      .replace("{64 MiB}", QByteArray(64 << 20, ' '))
+                : QByteArray();
+        useOrigin(peer == "closed" ? QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort()))
+                                   : service.url());
+        CancelToken cancel;
+        if (peer == "time-out")
+            API::s_transferTimeout = 300ms;
+        if (peer == "cancel on connection")
+            service.onConnection = [cancel] { cancel.cancel(); };
+        if (peer == "cancel before")
+            cancel.cancel();
+        bool ready = false;
+        const auto settle = [&](auto task) {
+            ready = task.isReady();
+            return outcomeOf(std::move(task), 10s);
+        };
+        QCOMPARE(method == "POST" ? settle(API::save(u"https://e.test/"_s, cancel))
+                                  : settle(API::recent(3, cancel)),
+                 u"api offline Can't reach Pinlark. Check your connection."_s);
+        // Cancelled before it starts, it ends before the event loop could send anything.
+        QCOMPARE(ready, peer == "cancel before");
+        QCOMPARE(service.connections, ready || peer == "closed" ? 0 : 1);
         QCOMPARE(elsewhere.connections, 0);
-    }
-
-    // A complete answer of 64 MiB is cut off once more than the cap has arrived, whatever its
-    // status and framing.
-    void cutsOffAnAnswerOverTheCap_data() {
-        QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<bool>("chunked");
-        QTest::newRow("success with its length")
-            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n") << false;
-        QTest::newRow("chunked error") << QByteArray("HTTP/1.1 500 Internal Server Error\r\n"
-                                                     "Transfer-Encoding: chunked\r\n\r\n")
-                                       << true;
-    }
-    void cutsOffAnAnswerOverTheCap() {
-        QFETCH(QByteArray, head);
-        QFETCH(bool, chunked);
-        const QByteArray body(64 << 20, ' ');
-        PagePeer peer;
-        peer.fallback = chunked ? head + "4000000\r\n" + body + "\r\n0\r\n\r\n" : head + body;
-        useOrigin(peer.url());
-        QCOMPARE(outcomeOf(API::recent(3)), offline);
     }
 
     // The quick-save model on the real client: saves, then polls on the manual clock until the
     // save is filed.
     void quickSaveSavesAndPollsUntilFiled() {
         DevService service; // settles on the third read
-        QVERIFY(service.isRunning());
         useOrigin(service.origin(), service.signIn());
         service.clearRequests();
 
         QuickSaveModel model;
         model.setUrl(u" https://example.test/article \n"_s);
         model.save();
-        // Saved, refreshed, and asleep before the first poll.
-        QTRY_VERIFY(fakes.clock->pendingCount() == 1);
-        const auto* done = std::get_if<phase::Done>(&model.phase());
-        QVERIFY(done);
-        QCOMPARE(done->row.status, u"queued"_s);
-
         for (int poll = 1; poll <= 3; ++poll) {
+            QTRY_VERIFY(fakes.clock->pendingCount() == 1); // asleep until the poll
             fakes.clock->advance(1500ms);
-            if (poll < 3)
-                QTRY_VERIFY(fakes.clock->pendingCount() == 1);
         }
         QTRY_COMPARE(std::get<phase::Done>(model.phase()).row.status, u"done"_s);
-        QTRY_COMPARE(count(service.requests(), u"GET"_s, u"/api/saves"_s), 5);
-        QCOMPARE(count(service.requests(), u"GET"_s, u"/api/saves/"_s), 3);
+        const QString poll = u"GET /api/saves/"_s + std::get<phase::Done>(model.phase()).row.id;
+        QTRY_COMPARE(sent(service.requests()),
+                     QStringList({"POST /api/saves", "GET /api/saves limit=7", poll, poll, poll,
+                                  "GET /api/saves limit=7"}));
     }
 
     // Three links saved while the service is down wait in the outbox's file. The app ends
@@ -242,12 +195,10 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(u"outbox.json"_s);
         // A port nobody listens on now, where the stand-in comes back later.
-        quint16 port = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost));
-            port = probe.serverPort();
-        }
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
         useOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(port)));
         const QStringList links{u"https://e.test/1"_s, u"https://e.test/2"_s,
                                 u"https://e.test/3"_s};

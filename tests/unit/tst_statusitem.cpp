@@ -24,15 +24,15 @@ class TestStatusItem : public QObject {
     FakePlatform fakes;
     QStringList calls; // the service's, one "recent" per opening of the panel
     std::unique_ptr<StatusItem> item;
+    static constexpr const char* glyphPath = PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png";
 
 private Q_SLOTS:
     void init() {
         TestState::reset();
         fakes = FakePlatform::install();
         fakes.bundle->bundlePath = bundle.path();
-        QDir(bundle.path()).mkpath("Contents/Resources");
-        QFile::copy(PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png",
-                    bundle.path() + "/Contents/Resources/MenuBarIcon.png");
+        QVERIFY(
+            writeFile(bundle.path() + "/Contents/Resources/MenuBarIcon.png", readFile(glyphPath)));
         calls.clear();
         QFile::remove(Outbox::standardPath());
         auto client = std::make_shared<QuietSavesClient>();
@@ -48,18 +48,16 @@ private Q_SLOTS:
         QTest::addColumn<bool>("control");
         QTest::addColumn<QString>("opens");
         QTest::addColumn<QString>("close");
-        QTest::newRow("click") << QSystemTrayIcon::Trigger << false << "panel"
-                               << "click";
-        QTest::newRow("second click of two") << QSystemTrayIcon::DoubleClick << false << "panel"
-                                             << "dismiss";
-        QTest::newRow("click, then outside") << QSystemTrayIcon::Trigger << false << "panel"
-                                             << "outside";
-        QTest::newRow("control-click") << QSystemTrayIcon::Trigger << true << "menu"
-                                       << "";
-        QTest::newRow("right click") << QSystemTrayIcon::Context << false << "menu"
-                                     << "";
-        QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << false << ""
-                                      << "";
+        const auto row = [](const char* name, QSystemTrayIcon::ActivationReason reason,
+                            bool control, const char* opens, const char* close = "") {
+            QTest::newRow(name) << reason << control << QString(opens) << QString(close);
+        };
+        row("click", QSystemTrayIcon::Trigger, false, "panel", "click");
+        row("second click of two", QSystemTrayIcon::DoubleClick, false, "panel", "dismiss");
+        row("click, then outside", QSystemTrayIcon::Trigger, false, "panel", "outside");
+        row("control-click", QSystemTrayIcon::Trigger, true, "menu");
+        row("right click", QSystemTrayIcon::Context, false, "menu");
+        row("middle click", QSystemTrayIcon::MiddleClick, false, "");
     }
     void clicks() {
         QFETCH(QSystemTrayIcon::ActivationReason, reason);
@@ -84,60 +82,55 @@ private Q_SLOTS:
     }
 
     // Each state as the menu's rows between the first three and the last two ("[x]" a check
-    // mark, "(off)" disabled), the tooltip and whether the icon has the dot. "settings":
-    // registered to open at login, automatic updates turned off.
+    // mark, "(off)" disabled), the tooltip and whether the icon has the dot. With an update
+    // available the app is also registered to open at login and automatic updates are off.
     void state_data() {
         QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("rows");
         QTest::addColumn<QString>("tip");
-        QTest::newRow("idle") << ""
-                              << ""
-                              << "Sign In…; Sign Out; -; Open at Login; Install Updates "
-                                 "Automatically [x]; Check for Updates…"
-                              << "Pinlark — save a link";
-        QTest::newRow("browser sign-in")
-            << "signing in"
-            << ""
-            << "Waiting for the browser… (off); Sign Out; -; Open at Login; Install Updates "
-               "Automatically [x]; Check for Updates…"
-            << "Pinlark — save a link";
-        QTest::newRow("update available")
-            << "settings"
-            << "2.0"
-            << "Sign In…; Sign Out; -; Open at Login [x]; Install Updates Automatically; "
-               "Update to 2.0… (bold)"
-            << "Pinlark 2.0 is available — click for the menu";
-        QTest::newRow("installing")
-            << "installing"
-            << "2.0"
-            << "Sign In…; Sign Out; -; Open at Login; Install Updates Automatically [x]; "
-               "Installing update… (off)"
-            << "Pinlark is downloading an update — it will restart itself";
+        const auto row = [](const char* state, const char* rows, const char* tip) {
+            QTest::newRow(state) << QString(state) << QString(rows) << QString(tip);
+        };
+        const char* idleTip = "Pinlark — save a link";
+        row("idle",
+            "Sign In…; Sign Out; -; Open at Login; Install Updates Automatically [x]; "
+            "Check for Updates…",
+            idleTip);
+        row("signing in",
+            "Waiting for the browser… (off); Sign Out; -; Open at Login; Install Updates "
+            "Automatically [x]; Check for Updates…",
+            idleTip);
+        row("update available",
+            "Sign In…; Sign Out; -; Open at Login [x]; Install Updates Automatically; "
+            "Update to 2.0… (bold)",
+            "Pinlark 2.0 is available — click for the menu");
+        row("installing",
+            "Sign In…; Sign Out; -; Open at Login; Install Updates Automatically [x]; "
+            "Installing update… (off)",
+            "Pinlark is downloading an update — it will restart itself");
     }
     void state() {
         QFETCH(QString, state);
-        QFETCH(QString, version);
         QFETCH(QString, rows);
         QFETCH(QString, tip);
-        if (!version.isEmpty())
-            Updater::s_availableVersion = version;
+        const bool dot = state == "update available" || state == "installing";
+        if (dot)
+            Updater::s_availableVersion = "2.0";
         Connect::s_isRunning = state == "signing in";
         Installer::s_busy = state == "installing";
-        if (state == "settings") {
+        if (state == "update available") {
             fakes.loginItems->state = LoginItemService::Status::Enabled;
             fakes.defaults->set("autoUpdate", false);
         }
         (Installer::s_busy ? Installer::onChange : Updater::onChange)();
-        const std::unique_ptr<QMenu> menu(item->buildMenu());
-        QStringList shown;
-        for (const QAction* a : menu->actions())
+        QStringList shown; // the tray's menu, kept current for hosts that read it unopened
+        for (const QAction* a : item->tray()->contextMenu()->actions())
             shown << (a->isSeparator() ? "-" : a->text()) + (a->isChecked() ? " [x]" : "") +
                          (a->isEnabled() ? "" : " (off)") + (a->font().bold() ? " (bold)" : "");
         QCOMPARE(shown.join("; "), "Open Library; Quick Save…; -; " + rows + "; -; Quit Pinlark");
         QCOMPARE(item->tray()->toolTip(), tip);
         const auto image = [](const QIcon& i) { return i.pixmap(QSize(16, 16), 1.0).toImage(); };
-        QCOMPARE(image(item->tray()->icon()) == image(item->trayIcon(false)), version.isEmpty());
+        QCOMPARE(image(item->tray()->icon()) != image(item->trayIcon(false)), dot);
     }
 
     // The panel lists the links in the outbox first, newest first, each once, greyed and not
@@ -163,36 +156,30 @@ private Q_SLOTS:
 
     // Whatever the desktop prefers, the glyph and the update dot stand out from a black panel
     // and from a white one.
-    void readsOnAnyPanel_data() {
-        QTest::addColumn<TrayIcon::Scheme>("scheme");
-        QTest::newRow("no preference") << TrayIcon::Scheme::Unknown;
-        QTest::newRow("dark") << TrayIcon::Scheme::Dark;
-        QTest::newRow("light") << TrayIcon::Scheme::Light;
-    }
     void readsOnAnyPanel() {
-        QFETCH(TrayIcon::Scheme, scheme);
-        const QImage glyph(PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png");
-        for (const QRgb panel : {qRgb(0, 0, 0), qRgb(255, 255, 255)}) {
-            QList<QImage> shown;
-            for (const bool badge : {false, true}) {
-                QImage image(22, 22, QImage::Format_RGB32);
-                image.fill(panel);
-                QPainter(&image).drawImage(0, 0, TrayIcon::draw(glyph, {22, 22}, 1, badge, scheme));
-                shown.append(image);
-            }
-            const auto standsOut = [panel](QRgb pixel) {
-                return qAbs(qGray(pixel) - qGray(panel)) > 100;
-            };
-            int glyph = 0, dot = 0; // the dot is in the top-right corner
-            for (int y = 0; y < 22; ++y) {
-                for (int x = 0; x < 22; ++x) {
-                    glyph += standsOut(shown[0].pixel(x, y));
-                    dot += x > 11 && y < 11 && standsOut(shown[1].pixel(x, y)) &&
-                           shown[1].pixel(x, y) != shown[0].pixel(x, y);
+        const QImage glyph(glyphPath);
+        for (const auto scheme :
+             {TrayIcon::Scheme::Unknown, TrayIcon::Scheme::Dark, TrayIcon::Scheme::Light}) {
+            for (const QRgb panel : {qRgb(0, 0, 0), qRgb(255, 255, 255)}) {
+                const auto onPanel = [&](bool badge) {
+                    QImage image(22, 22, QImage::Format_RGB32);
+                    image.fill(panel);
+                    QPainter(&image).drawImage(0, 0,
+                                               TrayIcon::draw(glyph, {22, 22}, 1, badge, scheme));
+                    return image;
+                };
+                const QImage plain = onPanel(false), badged = onPanel(true);
+                int shape = 0, dot = 0; // the dot is in the top-right corner
+                for (int y = 0; y < 22; ++y) {
+                    for (int x = 0; x < 22; ++x) {
+                        const QRgb a = plain.pixel(x, y), b = badged.pixel(x, y);
+                        shape += qAbs(qGray(a) - qGray(panel)) > 100;
+                        dot += x > 11 && y < 11 && qAbs(qGray(b) - qGray(panel)) > 100 && b != a;
+                    }
                 }
+                QCOMPARE_GT(shape, 40);
+                QCOMPARE_GT(dot, 12);
             }
-            QCOMPARE_GT(glyph, 40);
-            QCOMPARE_GT(dot, 12);
         }
     }
 
@@ -200,17 +187,14 @@ private Q_SLOTS:
     // show.
     void namedWhenTheThemeHasIt() {
         QTemporaryDir icons;
-        QDir(icons.path()).mkpath("hicolor/symbolic/apps");
-        QFile index(icons.path() + "/hicolor/index.theme");
-        QVERIFY(index.open(QIODevice::WriteOnly));
-        index.write("[Icon Theme]\nName=hicolor\nDirectories=symbolic/apps\n[symbolic/apps]\n"
-                    "Size=16\nType=Scalable\n");
-        index.close();
-        const QImage glyph(PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png");
+        QVERIFY(writeFile(icons.path() + "/hicolor/index.theme",
+                          "[Icon Theme]\nName=hicolor\nDirectories=symbolic/apps\n"
+                          "[symbolic/apps]\nSize=16\nType=Scalable\n"));
+        const QImage glyph(glyphPath);
         QCOMPARE(TrayIcon::make(glyph, false, {}).name(), QString());
-        QVERIFY(
-            QFile::copy(PINLARK_TESTS_DIR "/../resources/icons/" + TrayIcon::themeName() + ".svg",
-                        icons.path() + "/hicolor/symbolic/apps/" + TrayIcon::themeName() + ".svg"));
+        const QString svg = TrayIcon::themeName() + ".svg";
+        QVERIFY(writeFile(icons.path() + "/hicolor/symbolic/apps/" + svg,
+                          readFile(PINLARK_TESTS_DIR "/../resources/icons/" + svg)));
         QIcon::setThemeSearchPaths({icons.path()});
         QIcon::setThemeName("hicolor");
         QCOMPARE(TrayIcon::make(glyph, false, {}).name(), TrayIcon::themeName());
