@@ -122,11 +122,10 @@ private Q_SLOTS:
         Connect::begin();
         QUrlQuery query = opened();
         QCOMPARE(fakes.workspace->opened.size(), 0);
-        QCOMPARE(query.queryItems().size(), 2);
-        QCOMPARE(query.queryItems()[0],
-                 qMakePair(u"port"_qs, QString::number(Connect::s_listener->serverPort())));
         const QString first = query.queryItemValue(u"state"_qs);
         QVERIFY(QRegularExpression(u"^[A-Za-z0-9_-]{43}$"_qs).match(first).hasMatch());
+        QCOMPARE(query.query(),
+                 u"port=%1&state=%2"_s.arg(Connect::s_listener->serverPort()).arg(first));
 
         // Refused requests leave the flow running; a valid one ends it.
         fakes.clock->advance(std::chrono::seconds(100));
@@ -165,7 +164,8 @@ private Q_SLOTS:
         }
     }
 
-    // The cookie as "name value domain path flags", for an origin and whether it is secure.
+    // The cookie as "name value domain path flags", for an origin and whether it is secure;
+    // none for what a cookie cannot carry, and then nothing is stored.
     void makesTheSessionCookie() {
         const std::tuple<const char*, bool, const char*> cases[] = {
             {"https://www.service.example", true, "__Secure-a.b \"t\" .service.example / secure"},
@@ -181,9 +181,6 @@ private Q_SLOTS:
                          .join(u' '),
                      QString::fromLatin1(expected));
         }
-    }
-
-    void refusesWhatACookieCannotCarry() {
         for (const char* name : {"", "a b", "a;b", "a,b", "a\"b", "a=b", "a\tb", "a\x7f"})
             QVERIFY2(!Connect::sessionCookie(u"t"_qs, QString::fromLatin1(name), true, u"a"_qs, {}),
                      name);
