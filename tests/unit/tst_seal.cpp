@@ -75,6 +75,10 @@ private Q_SLOTS:
         });
         row("signature of 63 bytes", false,
             [this] { return writeFile(signature, signed64.chopped(1)); });
+        row("a link leaving the bundle, not sealed", false, [this] {
+            return QFile::link(u"../../.."_s, app + u"/Contents/up"_s) &&
+                   Seal::write(app) == u"Contents/up links outside the bundle"_s;
+        });
         row("signature of 65 bytes", false,
             [this] { return writeFile(signature, signed64 + '\0'); });
     }
@@ -87,11 +91,6 @@ private Q_SLOTS:
         QCOMPARE(code.createStaticCode(app) &&
                      code.checkValidity(app, nestedChecked ? CodeSignature::CheckNestedCode : 0u),
                  valid);
-    }
-
-    void refusesToSealALinkLeavingTheBundle() {
-        QVERIFY(QFile::link(u"../../.."_s, app + u"/Contents/up"_s));
-        QCOMPARE(Seal::write(app), u"Contents/up links outside the bundle"_s);
     }
 };
 
