@@ -34,9 +34,8 @@ private Q_SLOTS:
         clock.advance(1499ms);
         QVERIFY(woke.isEmpty());
         clock.advance(9501ms);
-        const QList<std::pair<int, Clock::Duration>> expected{
-            {2, 1500ms}, {3, 1500ms}, {1, 3s}, {2, 3s}};
-        QCOMPARE(woke, expected);
+        QCOMPARE(woke, (QList<std::pair<int, Clock::Duration>>{
+                           {2, 1500ms}, {3, 1500ms}, {1, 3s}, {2, 3s}}));
         QCOMPARE(clock.now() - start, Clock::Duration(11s));
         QCOMPARE(clock.pendingCount(), 0);
     }
