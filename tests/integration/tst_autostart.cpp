@@ -5,7 +5,6 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
-#include <QtTest>
 
 using namespace pinlark;
 using Status = LoginItemService::Status;

@@ -5,7 +5,6 @@
 #include "support/TestSupport.h"
 
 #include <QtDBus>
-#include <QtTest>
 
 using namespace pinlark;
 

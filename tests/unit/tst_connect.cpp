@@ -182,7 +182,9 @@ private Q_SLOTS:
             QVERIFY2(
                 !Connect::sessionCookie(QString::fromLatin1(value), u"n"_qs, true, u"a"_qs, {}),
                 value);
-        QVERIFY(Connect::sessionCookie(QString(), u"n"_qs, true, u"a"_qs, {}));
+        for (const char* value : {"", "\"\""}) // nothing, or nothing in quotes
+            QVERIFY2(Connect::sessionCookie(QString::fromLatin1(value), u"n"_qs, true, u"a"_qs, {}),
+                     value);
 
         runTask(Connect::adopt(u"t"_qs, u"bad name"_qs, true));
         QVERIFY(fakes.cookieStore->cookies.isEmpty());
