@@ -20,13 +20,10 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(m_runtime.isValid());
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
         // Its socket goes into the temporary folder too.
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--print-address=1"),
-                     QStringLiteral("--address=unix:dir=") + m_runtime.path()});
+        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
+                                       u"--address=unix:dir="_s + m_runtime.path()});
         QVERIFY(m_bus.waitForReadyRead(10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
         m_fake = FakePlatform::install();
@@ -36,16 +33,17 @@ private Q_SLOTS:
         m_bus.waitForFinished();
     }
 
+    // A later launch hands its command over, and one that asks gets the running copy's status,
+    // lines and all; none when no copy runs.
     void aLaterLaunchHandsItsCommandOver_data() {
         QTest::addColumn<Channel>("channel");
         QTest::addColumn<Command>("command");
         QTest::addColumn<SingleInstance::Sent>("expected");
         const auto taken = SingleInstance::Sent::Taken;
-        const Command link{Kind::Save, QUrl(QStringLiteral("https://example.org/a b?q=1&r=é#x"))};
+        const Command link{Kind::Save, QUrl(u"https://example.org/a b?q=1&r=é#x"_s)};
         // 8,180 characters encoded: the longest a launch lets through is taken.
-        const Command longest{Kind::Save, QUrl(QStringLiteral("https://example.org/") +
-                                               QString(1360, QChar(0x0436)))};
-        const Command file{Kind::Save, QUrl(QStringLiteral("file:///etc/passwd"))};
+        const Command longest{Kind::Save, QUrl(u"https://example.org/"_s + QString(1360, u'ж'))};
+        const Command file{Kind::Save, QUrl(u"file:///etc/passwd"_s)};
         for (Channel channel : {Channel::Bus, Channel::Socket}) {
             const char* on = channel == Channel::Bus ? "bus" : "socket";
             QTest::addRow("%s, reopen", on) << channel << Command{} << taken;
@@ -60,11 +58,14 @@ private Q_SLOTS:
         QFETCH(Channel, channel);
         QFETCH(Command, command);
         QFETCH(SingleInstance::Sent, expected);
-        const QString name = QStringLiteral("app.pinlark.Test%1").arg(++m_names);
+        const QString name = u"app.pinlark.Test%1"_s.arg(++m_names);
+        std::optional<QString> before, status;
+        runLaterLaunch([&] { before = SingleInstance(name, channel).queryStatus(); });
         // What a copy that crashed leaves behind is in the way of neither channel.
         QVERIFY(QFile(SingleInstance::socketPath(name)).open(QIODevice::WriteOnly));
         SingleInstance running(name, channel);
         QVERIFY(running.listen());
+        running.status = []() -> QCoro::Task<QString> { co_return u"a\tb\nc"_s; };
         QList<Command> received;
         connect(&running, &SingleInstance::commandReceived, this,
                 [&](const Command& c) { received.append(c); });
@@ -76,47 +77,25 @@ private Q_SLOTS:
             listened = later.listen();
             if (!listened)
                 sent = later.send(command);
+            status = later.queryStatus();
         });
         QVERIFY(!listened);
         QCOMPARE(sent, expected);
         QCOMPARE(received, expected == SingleInstance::Sent::Taken ? QList<Command>{command}
                                                                    : QList<Command>{});
-    }
-
-    // A later launch that asks gets the running copy's status, lines and all; none when no copy
-    // runs.
-    void statusQuery_data() {
-        QTest::addColumn<Channel>("channel");
-        QTest::newRow("bus") << Channel::Bus;
-        QTest::newRow("socket") << Channel::Socket;
-    }
-    void statusQuery() {
-        QFETCH(Channel, channel);
-        const QString name = QStringLiteral("app.pinlark.Test%1").arg(++m_names);
-        std::optional<QString> before, status;
-        runLaterLaunch([&] { before = SingleInstance(name, channel).queryStatus(); });
-        SingleInstance running(name, channel);
-        QVERIFY(running.listen());
-        running.status = []() -> QCoro::Task<QString> { co_return QStringLiteral("a\tb\nc"); };
-        runLaterLaunch([&] { status = SingleInstance(name, channel).queryStatus(); });
         QCOMPARE(before, std::nullopt);
-        QCOMPARE(status, QStringLiteral("a\tb\nc"));
+        QCOMPARE(status, u"a\tb\nc"_s);
     }
 
-    // The running copy takes only a well-formed command and drops a peer that sends too much or
-    // nothing in time.
+    // The running copy drops a peer that sends too much or nothing in time, unanswered.
     void theRunningCopyRefusesWhatItCantTake_data() {
         QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("a file link")
-            << QByteArray("save file:///etc/passwd\n") << QByteArray("refused\n");
-        QTest::newRow("endless line") << QByteArray(20000, 'x') << QByteArray();
-        QTest::newRow("silence") << QByteArray() << QByteArray();
+        QTest::newRow("endless line") << QByteArray(20000, 'x');
+        QTest::newRow("silence") << QByteArray();
     }
     void theRunningCopyRefusesWhatItCantTake() {
         QFETCH(QByteArray, sent);
-        QFETCH(QByteArray, answer);
-        const QString name = QStringLiteral("app.pinlark.Test%1").arg(++m_names);
+        const QString name = u"app.pinlark.Test%1"_s.arg(++m_names);
         SingleInstance running(name, Channel::Socket);
         QVERIFY(running.listen());
         int received = 0;
@@ -126,13 +105,11 @@ private Q_SLOTS:
         peer.connectToServer(SingleInstance::socketPath(name));
         QVERIFY(peer.waitForConnected(5000));
         peer.write(sent);
-        QByteArray reply;
-        connect(&peer, &QLocalSocket::readyRead, this, [&] { reply += peer.readAll(); });
         const auto dropped = [&] { return peer.state() == QLocalSocket::UnconnectedState; };
         if (sent.isEmpty()) // at the latest when its time is up
             QTRY_VERIFY((m_fake.clock->advance(std::chrono::seconds(5)), dropped()));
         QTRY_VERIFY(dropped());
-        QCOMPARE(reply, answer);
+        QCOMPARE(peer.readAll(), QByteArray()); // unanswered
         QCOMPARE(received, 0);
     }
 
