@@ -7,6 +7,7 @@
 #include "quicksave/RecentRow.h"
 #include "quicksave/Symbol.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
@@ -44,7 +45,6 @@ class TestQuickSaveView : public QObject {
         return widget ? widget : throw std::runtime_error(name.toStdString());
     }
     bool shown(const QString& name) const { return find(name)->isVisibleTo(view.get()); }
-    QList<RecentRow*> rows() const { return view->findChildren<RecentRow*>(); }
     // The panel as shown, part by part: the Save button ("(off)" when disabled), what the status
     // section shows (symbols by name, buttons in brackets), and the recent saves or the text in
     // their place.
@@ -66,7 +66,7 @@ class TestQuickSaveView : public QObject {
         if (shown("status"))
             parts << status.join(' ');
         if (shown("recentList"))
-            parts << QString::number(rows().size()) + " listed";
+            parts << QString::number(view->findChildren<RecentRow*>().size()) + " listed";
         if (shown("emptyText"))
             parts << find<QLabel>("emptyText")->text();
         return parts.join(" | ");
@@ -100,30 +100,28 @@ private Q_SLOTS:
         QTest::addColumn<Phase>("phase");
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("panel");
-        const phase::Idle idle;
+        const auto add = [](const char* name, const Phase& phase, const char* url,
+                            const char* panel) {
+            QTest::newRow(name) << phase << QString::fromUtf8(url) << QString::fromUtf8(panel);
+        };
         SaveRow unread = save("1", "error"), paywalled = unread;
         unread.error = "";
         paywalled.error = "Paywalled.";
-        QTest::newRow("idle, spaces, tab") << Phase(idle) << " \t\u00A0"
-                                           << "Save (off)";
-        QTest::newRow("idle, line break") << Phase(idle) << "\n"
-                                          << "Save";
-        QTest::newRow("saving") << Phase(phase::Saving{}) << "x"
-                                << "busy (off)";
-        QTest::newRow("done") << Phase(phase::Done{save("1", "done"), false}) << "x"
-                              << "Save | checkmark.circle.fill Saved Title 1";
-        QTest::newRow("done, error without text")
-            << Phase(phase::Done{unread, false}) << ""
-            << "Save (off) | exclamationmark.triangle.fill Saved — filing it now That one "
-               "couldn't be read.";
-        QTest::newRow("already saved, error")
-            << Phase(phase::Done{paywalled, true}) << ""
-            << "Save (off) | exclamationmark.triangle.fill Already in your library Paywalled.";
-        QTest::newRow("failed") << Phase(phase::Failed{"Not a link."}) << "x"
-                                << "Save | exclamationmark.circle.fill Not a link.";
-        QTest::newRow("queued") << Phase(phase::Queued{}) << ""
-                                << "Save (off) | clock.fill Saved on this computer It goes to "
-                                   "your library when you're back online.";
+        add("idle, spaces, tab", phase::Idle{}, " \t\u00A0", "Save (off)");
+        add("idle, line break", phase::Idle{}, "\n", "Save");
+        add("saving", phase::Saving{}, "x", "busy (off)");
+        add("done", phase::Done{save("1", "done"), false}, "x",
+            "Save | checkmark.circle.fill Saved Title 1");
+        add("done, error without text", phase::Done{unread, false}, "",
+            "Save (off) | exclamationmark.triangle.fill Saved — filing it now That one couldn't "
+            "be read.");
+        add("already saved, error", phase::Done{paywalled, true}, "",
+            "Save (off) | exclamationmark.triangle.fill Already in your library Paywalled.");
+        add("failed", phase::Failed{"Not a link."}, "x",
+            "Save | exclamationmark.circle.fill Not a link.");
+        add("queued", phase::Queued{}, "",
+            "Save (off) | clock.fill Saved on this computer It goes to your library when you're "
+            "back online.");
     }
     void phases() {
         QFETCH(Phase, phase);
@@ -145,17 +143,17 @@ private Q_SLOTS:
         QVERIFY(lines.last().endsWith(QChar(0x2026)));
     }
 
-    // Per row: its subtitle ("-" for none), whether it lights up under the pointer, and whether
-    // a click opens its link.
+    // Per row: its subtitle ("-" for none), whether it lights up under the pointer, whether a
+    // click opens its link, and whether assistive technology takes it for a button.
     void recentRow_data() {
         QTest::addColumn<SaveRow>("row");
         QTest::addColumn<QString>("shown");
         const QString yt = QStringLiteral("YouTube");
         QTest::newRow("three tags")
-            << save("1", "queued", QStringList{"a", "b", "c"}) << "a · b, lit, opened";
-        QTest::newRow("error, no platform") << save("1", "error") << "-, lit, opened";
+            << save("1", "queued", QStringList{"a", "b", "c"}) << "a · b, lit, opened, button";
+        QTest::newRow("error, no platform") << save("1", "error") << "-, lit, opened, button";
         QTest::newRow("empty first tag, queued")
-            << save("1", "queued", QStringList{""}, yt) << "Reading it…, lit, opened";
+            << save("1", "queued", QStringList{""}, yt) << "Reading it…, lit, opened, button";
         QTest::newRow("screenshot, done") << save("1", "done", {}, yt, "screenshot:1") << yt;
     }
     void recentRow() {
@@ -167,8 +165,10 @@ private Q_SLOTS:
         widget.resize(widget.sizeHint());
         QTest::mouseClick(&widget, Qt::LeftButton);
         const bool opened = fakes.workspace->opened == QList<QUrl>{QUrl(*row.url)};
+        const bool button =
+            QAccessible::queryAccessibleInterface(&widget)->role() == QAccessible::Button;
         QCOMPARE(widget.subtitle().value_or("-") + (widget.isHovering() ? ", lit" : "") +
-                     (opened ? ", opened" : ""),
+                     (opened ? ", opened" : "") + (button ? ", button" : ""),
                  shown);
     }
 
@@ -189,6 +189,11 @@ private Q_SLOTS:
         }
         QCOMPARE(order, (QStringList{"Link", "Save", "Title a", "Title c", "Open library",
                                      "Set a shortcut…", "More", "Link"}));
+        // Clicked where they are on screen, rows a and c open their link; b lets the click through.
+        for (const RecentRow* row : view->findChildren<RecentRow*>())
+            QTest::mouseClick(view->windowHandle(), Qt::LeftButton, {},
+                              row->mapTo(view.get(), QPoint(20, 5)));
+        QCOMPARE(fakes.workspace->opened, QList<QUrl>(2, QUrl("https://example.test/a")));
         QCOMPARE(find("openLibrary")->accessibleDescription(), QString());
         QTest::keyClick(find("field"), Qt::Key_Return);
         QTest::keyClick(find("field"), Qt::Key_Escape);
@@ -206,6 +211,7 @@ private Q_SLOTS:
         QVERIFY(StatusItem::defaultToolTip().contains("Alt+Super+S"));
     }
 
+    // The check mark of Open at login is the platform's registration, and the item turns it off.
     // Sign out deletes the session, loads the sign-in page without showing the window, then
     // refreshes the list, which finds no session: the panel asks to sign in. No command closes
     // the panel.
@@ -225,11 +231,12 @@ private Q_SLOTS:
             throw APIError(QStringLiteral("unauthenticated"), QString());
         };
         QuickSaveModelAccess::setRecent(*model, {save("r", "done")});
-        view->menu()->actions().value(0)->trigger();
-        view->menu()->actions().value(3)->trigger();
+        for (const int item : {0, 1, 3}) // Reload library, Open at login, Sign out
+            view->menu()->actions().value(item)->trigger();
         QTRY_COMPARE(model->phase(), Phase(phase::SignedOut{}));
         QCOMPARE(log, (QStringList{"reload", "load https://pinlark.app/signin, cookies left: 1",
                                    "recent"}));
+        QCOMPARE(fakes.loginItems->state, LoginItemService::Status::NotRegistered);
         QCOMPARE(panel(), "Save (off) | person.crop.circle Sign in to save. [Sign in] | Your "
                           "saves appear here once you're signed in.");
     }
