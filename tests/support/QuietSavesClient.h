@@ -1,35 +1,55 @@
 #pragma once
 
+#include "platform/Async.h"
 #include "quicksave/SavesClient.h"
 #include "service/APIError.h"
 
 #include <QStringList>
 
+#include <functional>
+
 namespace pinlark {
 
-// A service for the panel's tests: it lists no saves (or answers as signed out), accepts every
-// save as "s1", and writes each call to `log` when one is given ("save URL", "recent").
+// A service the tests script. Unless told otherwise it lists no saves and accepts every save as
+// "s1", of a state it doesn't know yet. Each call is written to `calls` ("save URL", "recent",
+// "get ID"), and to `log` as well when one is given. While `hold` is set, a save waits until its
+// task is cancelled, which fails it as "offline", as the real client does.
 class QuietSavesClient : public SavesClient {
 public:
-    QCoro::Task<SaveOutcome> save(QString url, CancelToken) override {
-        record(QStringLiteral("save ") + url);
-        co_return SaveOutcome{QStringLiteral("s1"), false};
+    QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel) override {
+        co_await record(QStringLiteral("save ") + url, hold, cancel);
+        co_return onSave(url);
     }
-    QCoro::Task<QList<SaveRow>> recent(int, CancelToken) override {
-        record(QStringLiteral("recent"));
-        if (signedOut)
-            throw APIError(QStringLiteral("unauthenticated"), QStringLiteral("Sign in to save."));
-        co_return QList<SaveRow>{};
+    QCoro::Task<QList<SaveRow>> recent(int limit, CancelToken cancel) override {
+        co_await record(QStringLiteral("recent"), false, cancel);
+        co_return onRecent(limit);
     }
-    QCoro::Task<SaveRow> get(QString, CancelToken) override { co_return SaveRow{}; }
+    QCoro::Task<SaveRow> get(QString id, CancelToken cancel) override {
+        co_await record(QStringLiteral("get ") + id, false, cancel);
+        co_return onGet(int(calls.count(QStringLiteral("get ") + id)));
+    }
 
+    std::function<SaveOutcome(const QString&)> onSave = [](const QString&) {
+        return SaveOutcome{QStringLiteral("s1"), false};
+    };
+    std::function<QList<SaveRow>(int limit)> onRecent = [](int) { return QList<SaveRow>{}; };
+    std::function<SaveRow(int poll)> onGet = [](int) { return SaveRow{}; }; // polls count from 1
+    bool hold = false;
+
+    QStringList calls;
     QStringList* log = nullptr;
-    bool signedOut = false;
 
 private:
-    void record(const QString& call) {
+    QCoro::Task<> record(QString call, bool held, CancelToken cancel) {
+        calls.append(call);
         if (log)
             log->append(call);
+        if (!held)
+            co_return;
+        Completion<> done;
+        auto subscription = cancel.onCancel([done]() mutable { done(); });
+        co_await done;
+        throw APIError(QStringLiteral("offline"), QString());
     }
 };
 

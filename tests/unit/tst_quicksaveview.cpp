@@ -1,13 +1,13 @@
 #include "QuickSaveModelAccess.h"
 #include "QuietSavesClient.h"
 #include "TestSupport.h"
-#include "loginitem/LoginItem.h"
 #include "menubar/StatusItem.h"
 #include "quicksave/ClampedLabel.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
 #include "quicksave/Symbol.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
@@ -45,31 +45,31 @@ class TestQuickSaveView : public QObject {
         return widget ? widget : throw std::runtime_error(name.toStdString());
     }
     bool shown(const QString& name) const { return find(name)->isVisibleTo(view.get()); }
-    QList<RecentRow*> rows() const { return view->findChildren<RecentRow*>(); }
-    // Opens the menu as the user would: its titles ("" for a divider), or the item `title`.
-    QStringList openMenu() {
-        QMetaObject::invokeMethod(view->menu(), "aboutToShow");
-        QStringList titles;
-        for (const QAction* action : view->menu()->actions())
-            titles << action->text();
-        return titles;
-    }
-    QAction* item(const QString& title) {
-        const auto index = openMenu().indexOf(title);
-        return view->menu()->actions().value(int(index));
-    }
-    // The status section as shown: per visible part, its symbol and texts.
-    QStringList status() const {
-        QStringList shownParts;
-        for (const QString part : {"saved", "failedNote", "signInNote"}) {
-            const auto* symbol = find<Symbol>(part + QStringLiteral("Symbol"));
-            if (!symbol->isVisibleTo(view.get()))
+    // The panel as shown, part by part: the Save button ("(off)" when disabled), what the status
+    // section shows (symbols by name, buttons in brackets), and the recent saves or the text in
+    // their place.
+    QString panel() const {
+        const auto* save = find<QPushButton>("save");
+        QStringList parts{save->text() + (shown("busy") ? "busy" : "") +
+                          (save->isEnabled() ? "" : " (off)")};
+        QStringList status;
+        for (const QWidget* part : find("status")->findChildren<QWidget*>()) {
+            if (!part->isVisibleTo(view.get()))
                 continue;
-            shownParts << symbol->name();
-            for (const QLabel* label : symbol->parentWidget()->findChildren<QLabel*>())
-                shownParts << label->text();
+            if (const auto* symbol = qobject_cast<const Symbol*>(part))
+                status << symbol->name();
+            else if (const auto* label = qobject_cast<const QLabel*>(part))
+                status << label->text();
+            else if (const auto* button = qobject_cast<const QPushButton*>(part))
+                status << "[" + button->text() + "]";
         }
-        return shownParts;
+        if (shown("status"))
+            parts << status.join(' ');
+        if (shown("recentList"))
+            parts << QString::number(view->findChildren<RecentRow*>().size()) + " listed";
+        if (shown("emptyText"))
+            parts << find<QLabel>("emptyText")->text();
+        return parts.join(" | ");
     }
 
 private Q_SLOTS:
@@ -80,85 +80,58 @@ private Q_SLOTS:
         client = std::make_shared<QuietSavesClient>();
         client->log = &log;
         model = std::make_unique<QuickSaveModel>(client);
-        model->dismiss = [this] { log.append(QStringLiteral("dismiss")); };
+        model->dismiss = [this] { log.append("dismiss"); };
+        const auto say = [this](const char* what) { return [this, what] { log.append(what); }; };
         view = std::make_unique<QuickSaveView>(
-            *model,
-            QuickSaveView::Library{[this] { log.append(QStringLiteral("show")); },
-                                   [this] { log.append(QStringLiteral("reload")); },
-                                   [this](const QUrl& url) {
-                                       log.append(QStringLiteral("load %1, cookies left: %2")
-                                                      .arg(url.toString())
-                                                      .arg(fakes.cookieStore->cookies.size()));
-                                   }});
+            *model, QuickSaveView::Library{
+                        say("show"), say("reload"), [this](const QUrl& url) {
+                            log << "load " + url.toString() + ", cookies left: " +
+                                       QString::number(fakes.cookieStore->cookies.size());
+                        }});
     }
     void cleanup() {
         view.reset();
         model.reset();
     }
 
-    // What the panel shows in each phase, with and without saves listed.
+    // What the panel shows in each phase, above a list of one save (an empty list: see
+    // menuCommands).
     void phases_data() {
         QTest::addColumn<Phase>("phase");
         QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("listed");
-        QTest::addColumn<bool>("saveEnabled");
-        QTest::addColumn<QStringList>("status");
-        QTest::addColumn<QString>("empty");
-        const QString none = QStringLiteral("Nothing saved yet."), link = QStringLiteral("x");
-        const auto check = [](const char* title, const QString& detail) {
-            return QStringList{"checkmark.circle.fill", QString::fromUtf8(title), detail};
+        QTest::addColumn<QString>("panel");
+        const auto add = [](const char* name, const Phase& phase, const char* url,
+                            const char* panel) {
+            QTest::newRow(name) << phase << QString::fromUtf8(url) << QString::fromUtf8(panel);
         };
-        const auto triangle = [](const char* title, const QString& detail) {
-            return QStringList{"exclamationmark.triangle.fill", QString::fromUtf8(title), detail};
-        };
-        const phase::Idle idle;
-        const SaveRow error = save("1", "error");
-        const SaveRow filed = save("1", "done");
-        const QString unread = QStringLiteral("That one couldn't be read.");
-        QTest::newRow("idle, spaces, tab")
-            << Phase(idle) << " \t\u00A0" << true << false << QStringList() << QString();
-        QTest::newRow("idle, line break") << Phase(idle) << "\n"
-                                          << false << true << QStringList() << none;
-        QTest::newRow("saving") << Phase(phase::Saving{}) << link << false << false << QStringList()
-                                << none;
-        QTest::newRow("done") << Phase(phase::Done{filed, false}) << link << false << true
-                              << check("Saved", "Title 1") << none;
-        QTest::newRow("done, error") << Phase(phase::Done{error, false}) << QString() << false
-                                     << false << triangle("Saved — filing it now", unread) << none;
-        QTest::newRow("failed") << Phase(phase::Failed{"Not a link."}) << link << false << true
-                                << QStringList{"exclamationmark.circle.fill", "Not a link."}
-                                << none;
-        QTest::newRow("queued") << Phase(phase::Queued{}) << QString() << true << false
-                                << QStringList{"clock.fill", "Saved on this computer",
-                                               "It goes to your library when you're back online."}
-                                << QString();
-        const QStringList signIn{"person.crop.circle", "Sign in to save."};
-        QTest::newRow("signed out") << Phase(phase::SignedOut{}) << link << false << true << signIn
-                                    << "Your saves appear here once you're signed in.";
+        SaveRow unread = save("1", "error"), paywalled = unread;
+        unread.error = "";
+        paywalled.error = "Paywalled.";
+        add("idle, spaces, tab", phase::Idle{}, " \t\u00A0", "Save (off)");
+        add("idle, line break", phase::Idle{}, "\n", "Save");
+        add("saving", phase::Saving{}, "x", "busy (off)");
+        add("done", phase::Done{save("1", "done"), false}, "x",
+            "Save | checkmark.circle.fill Saved Title 1");
+        add("done, error without text", phase::Done{unread, false}, "",
+            "Save (off) | exclamationmark.triangle.fill Saved — filing it now That one couldn't "
+            "be read.");
+        add("already saved, error", phase::Done{paywalled, true}, "",
+            "Save (off) | exclamationmark.triangle.fill Already in your library Paywalled.");
+        add("failed", phase::Failed{"Not a link."}, "x",
+            "Save | exclamationmark.circle.fill Not a link.");
+        add("queued", phase::Queued{}, "",
+            "Save (off) | clock.fill Saved on this computer It goes to your library when you're "
+            "back online.");
     }
     void phases() {
         QFETCH(Phase, phase);
         QFETCH(QString, url);
-        QFETCH(bool, listed);
-        QFETCH(bool, saveEnabled);
-        QFETCH(QStringList, status);
-        QFETCH(QString, empty);
-        QuickSaveModelAccess::setRecent(*model, listed ? QList<SaveRow>{save("r", "done")}
-                                                       : QList<SaveRow>{});
+        QFETCH(QString, panel);
+        QuickSaveModelAccess::setRecent(*model, {save("r", "done")});
         QuickSaveModelAccess::setPhase(*model, phase);
         model->setUrl(url);
-
         QCOMPARE(find<QLineEdit>("field")->text(), url);
-        const bool saving = std::holds_alternative<phase::Saving>(phase);
-        QCOMPARE(find<QPushButton>("save")->isEnabled(), saveEnabled);
-        QCOMPARE(find<QPushButton>("save")->text(), saving ? "" : "Save");
-        QCOMPARE(shown("busy"), saving);
-        QCOMPARE(this->status(), status);
-        QCOMPARE(shown("status"), !status.isEmpty());
-        QCOMPARE(shown("signIn"), std::holds_alternative<phase::SignedOut>(phase));
-        QCOMPARE(rows().size(), listed ? 1 : 0);
-        QCOMPARE(shown("recentList"), listed);
-        QCOMPARE(shown("emptyText") ? find<QLabel>("emptyText")->text() : QString(), empty);
+        QCOMPARE(this->panel(), panel + " | 1 listed");
     }
 
     // A long failure note stops at three lines, the last one ending in an ellipsis.
@@ -170,35 +143,39 @@ private Q_SLOTS:
         QVERIFY(lines.last().endsWith(QChar(0x2026)));
     }
 
+    // Per row: its subtitle ("-" for none), whether it lights up under the pointer, whether a
+    // click opens its link, and whether assistive technology takes it for a button.
     void recentRow_data() {
         QTest::addColumn<SaveRow>("row");
-        QTest::addColumn<QVariant>("subtitle"); // null: no subtitle line
-        QTest::addColumn<bool>("openable");
-        const QString yt = QStringLiteral("YouTube"), reading = QStringLiteral("Reading it…");
+        QTest::addColumn<QString>("shown");
+        const QString yt = QStringLiteral("YouTube");
         QTest::newRow("three tags")
-            << save("1", "queued", QStringList{"a", "b", "c"}) << QVariant("a · b") << true;
-        QTest::newRow("error, no platform") << save("1", "error") << QVariant() << true;
+            << save("1", "queued", QStringList{"a", "b", "c"}) << "a · b, lit, opened, button";
+        QTest::newRow("error, no platform") << save("1", "error") << "-, lit, opened, button";
         QTest::newRow("empty first tag, queued")
-            << save("1", "queued", QStringList{""}, yt) << QVariant(reading) << true;
-        QTest::newRow("screenshot")
-            << save("1", "done", {}, {}, "screenshot:1") << QVariant() << false;
+            << save("1", "queued", QStringList{""}, yt) << "Reading it…, lit, opened, button";
+        QTest::newRow("screenshot, done") << save("1", "done", {}, yt, "screenshot:1") << yt;
     }
     void recentRow() {
         QFETCH(SaveRow, row);
-        QFETCH(QVariant, subtitle);
-        QFETCH(bool, openable);
+        QFETCH(QString, shown);
         RecentRow widget(row);
-        QCOMPARE(widget.subtitle() ? QVariant(*widget.subtitle()) : QVariant(), subtitle);
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QCoreApplication::sendEvent(&widget, &enter);
-        QCOMPARE(widget.isHovering(), openable);
-        QCOMPARE(widget.focusPolicy(), openable ? Qt::StrongFocus : Qt::NoFocus);
         widget.resize(widget.sizeHint());
         QTest::mouseClick(&widget, Qt::LeftButton);
-        QCOMPARE(fakes.workspace->opened, openable ? QList<QUrl>{QUrl(*row.url)} : QList<QUrl>{});
+        const bool opened = fakes.workspace->opened == QList<QUrl>{QUrl(*row.url)};
+        const bool button =
+            QAccessible::queryAccessibleInterface(&widget)->role() == QAccessible::Button;
+        QCOMPARE(widget.subtitle().value_or("-") + (widget.isHovering() ? ", lit" : "") +
+                     (opened ? ", opened" : "") + (button ? ", button" : ""),
+                 shown);
     }
 
-    // Focus starts in the field; Tab goes field → Save → openable rows → Open library → menu.
+    // Focus starts in the field; Tab goes field → Save → openable rows → Open library → Set a
+    // shortcut → menu. Return saves; Escape, Open library and Set a shortcut close the panel, the
+    // latter two before showing the library or the explanation of the desktop's own setting.
+    // Once a shortcut is registered, the footer names its keys instead of offering to set one.
     void keyboard() {
         QuickSaveModelAccess::setRecent(
             *model, {save("a", "done"), save("b", "done", {}, {}, "screenshot:b"), save("c", {})});
@@ -207,60 +184,61 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(view.get()));
         QStringList order;
         for (int i = 0; i < 8; ++i) {
-            QWidget* focused = QApplication::focusWidget();
-            order << (focused->objectName().isEmpty() ? focused->accessibleName()
-                                                      : focused->objectName());
-            QTest::keyClick(focused, Qt::Key_Tab);
+            order << QApplication::focusWidget()->accessibleName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(order, (QStringList{"field", "save", "Title a", "Title c", "openLibrary",
-                                     "setShortcut", "menuButton", "field"}));
+        QCOMPARE(order, (QStringList{"Link", "Save", "Title a", "Title c", "Open library",
+                                     "Set a shortcut…", "More", "Link"}));
+        // Clicked where they are on screen, rows a and c open their link; b lets the click through.
+        for (const RecentRow* row : view->findChildren<RecentRow*>())
+            QTest::mouseClick(view->windowHandle(), Qt::LeftButton, {},
+                              row->mapTo(view.get(), QPoint(20, 5)));
+        QCOMPARE(fakes.workspace->opened, QList<QUrl>(2, QUrl("https://example.test/a")));
+        QCOMPARE(find("openLibrary")->accessibleDescription(), QString());
         QTest::keyClick(find("field"), Qt::Key_Return);
         QTest::keyClick(find("field"), Qt::Key_Escape);
-        // Open library dismisses the panel before showing the window.
         QTest::mouseClick(find("openLibrary"), Qt::LeftButton);
-        QCOMPARE(log, (QStringList{"save https://example.test/x", "recent", "dismiss", "dismiss",
-                                   "show"}));
-    }
-
-    // Keys are named only while the shortcut is registered; otherwise the footer offers to set
-    // one, which closes the panel for the explanation of the desktop's own setting.
-    void shortcut_data() {
-        QTest::addColumn<bool>("registered");
-        QTest::newRow("registered") << true;
-        QTest::newRow("not registered") << false;
-    }
-    void shortcut() {
-        QFETCH(bool, registered);
-        if (registered)
-            fakes.hotKeys->registerHotKey([] {});
-        view->show();
-        QCOMPARE(find("openLibrary")->accessibleDescription(),
-                 registered ? "Alt+Super+S" : QString());
-        QCOMPARE(StatusItem::defaultToolTip().contains("Alt+Super+S"), registered);
-        QCOMPARE(shown("setShortcut"), !registered);
-        if (registered)
-            return;
         QTest::mouseClick(find("setShortcut"), Qt::LeftButton);
-        QCOMPARE(log, QStringList{"dismiss"});
-        QCOMPARE(fakes.alerts->shown.size(), 1);
-        QVERIFY(fakes.alerts->shown[0].informativeText.contains(" --toggle-library"));
+        QCOMPARE(log, (QStringList{"save https://example.test/x", "recent", "dismiss", "dismiss",
+                                   "show", "dismiss"}));
+        QVERIFY(fakes.alerts->shown.value(0).informativeText.contains(" --toggle-library"));
+
+        fakes.hotKeys->registerHotKey([] {});
+        view->hide();
+        view->show();
+        QCOMPARE(find("openLibrary")->accessibleDescription(), "Alt+Super+S");
+        QVERIFY(!shown("setShortcut"));
+        QVERIFY(StatusItem::defaultToolTip().contains("Alt+Super+S"));
     }
 
+    // The check mark of Open at login is the platform's registration, and the item turns it off.
     // Sign out deletes the session, loads the sign-in page without showing the window, then
-    // refreshes the list, which finds no session. No command closes the panel.
+    // refreshes the list, which finds no session: the panel asks to sign in. No command closes
+    // the panel.
     void menuCommands() {
-        QCOMPARE(openMenu(), (QStringList{"Reload library", "Open at login", "", "Sign out", "",
-                                          "Quit Pinlark"}));
+        fakes.loginItems->state = LoginItemService::Status::Enabled;
+        QMetaObject::invokeMethod(view->menu(), "aboutToShow");
+        QStringList titles; // "" for a divider, "[x]" for a check mark
+        for (const QAction* action : view->menu()->actions())
+            titles << action->text() + (action->isChecked() ? " [x]" : "");
+        QCOMPARE(titles, (QStringList{"Reload library", "Open at login [x]", "", "Sign out", "",
+                                      "Quit Pinlark"}));
+        QCOMPARE(panel(), "Save (off) | Nothing saved yet.");
         QNetworkCookie session("authjs.session-token", "t"), other("theme", "dark");
         session.setDomain(QStringLiteral("pinlark.app"));
         fakes.cookieStore->cookies = {session, other};
-        client->signedOut = true;
-        item(QStringLiteral("Reload library"))->trigger();
-        item(QStringLiteral("Sign out"))->trigger();
+        client->onRecent = [](int) -> QList<SaveRow> {
+            throw APIError(QStringLiteral("unauthenticated"), QString());
+        };
+        QuickSaveModelAccess::setRecent(*model, {save("r", "done")});
+        for (const int item : {0, 1, 3}) // Reload library, Open at login, Sign out
+            view->menu()->actions().value(item)->trigger();
         QTRY_COMPARE(model->phase(), Phase(phase::SignedOut{}));
         QCOMPARE(log, (QStringList{"reload", "load https://pinlark.app/signin, cookies left: 1",
                                    "recent"}));
-        QVERIFY(shown("signInBlock"));
+        QCOMPARE(fakes.loginItems->state, LoginItemService::Status::NotRegistered);
+        QCOMPARE(panel(), "Save (off) | person.crop.circle Sign in to save. [Sign in] | Your "
+                          "saves appear here once you're signed in.");
     }
 };
 
