@@ -7,7 +7,9 @@
 //   Pinlark                                 as started by open: when the bundle's
 //                                           Contents/Resources/behaviour says "stay", writes its
 //                                           pid to $PINLARK_SWAP_PIDS/<version>.pid and stays up
-//                                           (a minute at most); otherwise exits at once
+//                                           (a minute at most); otherwise exits with status 1
+//                                           two seconds after it started, as a build that
+//                                           crashes soon after launch
 
 #include "platform/Error.h"
 #include "platform/Platform.h"
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
     Platform::install(std::move(services));
     // Like the app at every start.
     DesktopRegistration::reconcile(bundle);
+    Installer::reconcile();
 
     const QStringList args = app.arguments();
     if (args.size() == 6 && args[1] == QLatin1String("--swap")) {
@@ -61,8 +64,10 @@ int main(int argc, char** argv) {
     }
 
     QFile behaviour(bundle + QStringLiteral("/Contents/Resources/behaviour"));
-    if (!behaviour.open(QIODevice::ReadOnly) || behaviour.readAll().trimmed() != "stay")
-        return 0;
+    if (!behaviour.open(QIODevice::ReadOnly) || behaviour.readAll().trimmed() != "stay") {
+        QTimer::singleShot(2000, &app, [] { QCoreApplication::exit(1); });
+        return app.exec();
+    }
     QFile pid(QDir(qEnvironmentVariable("PINLARK_SWAP_PIDS"))
                   .filePath(Updater::currentVersion() + QStringLiteral(".pid")));
     if (pid.open(QIODevice::WriteOnly))

@@ -5,7 +5,6 @@
 #include "service/DecodingError.h"
 #include "update/Updater.h"
 
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -17,8 +16,8 @@ class TestUpdateFetch : public QObject {
 
     FakePlatform fakes;
 
-    // What a fetch ended with: the manifest's fields, "offline: <message>", "decoding" or
-    // "platform: <description>".
+    // What a fetch ended with: the manifest's fields, "<code>: <message>" of an APIError,
+    // "decoding" or "platform: <description>".
     QString outcome() {
         try {
             const Manifest m = runTask(Updater::fetch());
@@ -40,51 +39,34 @@ private Q_SLOTS:
         fakes = FakePlatform::install();
     }
 
-    void fromTheStandIn_data() {
-        QTest::addColumn<QByteArray>("published"); // the manifest file; empty for none
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("manifest") << QByteArray(R"({"version":"2.0","url":"/releases/P.zip"})")
-                                  << "2.0|/releases/P.zip|-|-";
-        QTest::newRow("nothing published (404)")
-            << QByteArray() << "offline: Can't reach Pinlark. Check your connection.";
-    }
-    void fromTheStandIn() {
-        QFETCH(QByteArray, published);
-        QFETCH(QString, expected);
-        QTemporaryDir releases;
-        if (!published.isEmpty())
-            QVERIFY(writeFile(releases.filePath(QStringLiteral("2.0.json")), published));
-        DevService service({QStringLiteral("--releases"), releases.path()});
-        QVERIFY(service.isRunning());
-        fakes.defaults->set(QStringLiteral("origin"), service.origin().toString());
-        QCOMPARE(outcome(), expected);
-        // One plain GET, without a session.
-        const QJsonObject request = service.requests().at(0).toObject();
-        QCOMPARE(request.value("path").toString() + request.value("query").toString(),
-                 QStringLiteral("/api/mac/version"));
-        QCOMPARE(service.requests().size(), 1);
-        QVERIFY(!request.value("headers").toObject().contains("authorization"));
-    }
-
-    void fromOtherAnswers_data() {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("expected");
+    void fetch_data() {
+        QTest::addColumn<QByteArray>("answer"); // of a page peer; null: the stand-in's manifest
+        QTest::addColumn<QString>("expected");  // how the outcome begins
         const QByteArray json("application/json");
+        QTest::newRow("from the stand-in") << QByteArray() << "2.0|/releases/P.zip|-|-";
+        QTest::newRow("not found") << httpAnswer("404 Not Found", {}, {}) << "offline: ";
         QTest::newRow("204 empty") << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << "decoding";
         QTest::newRow("too large")
             << httpAnswer("200 OK", json,
                           "{\"version\":\"2\",\"x\":\"" + QByteArray(100000, 'x') + "\"}")
             << "decoding";
-        QTest::newRow("silent") << QByteArray() << "platform: The request timed out.";
+        QTest::newRow("silent") << QByteArray("") << "platform: The request timed out.";
         QTest::newRow("closed early")
             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n{\"vers") << "platform: ";
     }
-    void fromOtherAnswers() {
+    void fetch() {
         QFETCH(QByteArray, answer);
         QFETCH(QString, expected);
         PagePeer peer;
         peer.fallback = answer;
-        fakes.defaults->set(QStringLiteral("origin"), peer.url().toString());
+        QTemporaryDir releases;
+        std::unique_ptr<DevService> service;
+        if (answer.isNull()) {
+            QVERIFY(writeFile(releases.filePath(u"2.0.json"_s),
+                              R"({"version":"2.0","url":"/releases/P.zip"})"));
+            service = std::make_unique<DevService>(QStringList{u"--releases"_s, releases.path()});
+        }
+        fakes.defaults->set(u"origin"_s, (service ? service->origin() : peer.url()).toString());
         Updater::s_fetchTimeout = 300ms;
         const QString got = outcome();
         QVERIFY2(got.startsWith(expected), qPrintable(got));
