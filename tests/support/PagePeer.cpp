@@ -58,9 +58,7 @@ void PagePeer::read(QTcpSocket* socket) {
         return;
     const QList<QByteArray> lines = buffer.left(end).split('\n');
     const QList<QByteArray> requestLine = lines.value(0).split(' ');
-    QString path = QString::fromUtf8(requestLine.value(1));
-    if (requestLine.value(0) == "POST")
-        path = postAnswers.value(path, path);
+    const QString path = QString::fromUtf8(requestLine.value(1));
     qsizetype length = 0;
     for (const QByteArray& line : lines) {
         if (line.toLower().startsWith("user-agent:"))

@@ -29,7 +29,6 @@ public:
 
     QHash<QString, QByteArray> answers;
     QByteArray fallback = httpAnswer("404 Not Found", {}, {});
-    QHash<QString, QString> postAnswers; // a POST to the key is answered as the value
     QStringList hanging;
     QStringList requested;
     QByteArray lastUserAgent;
