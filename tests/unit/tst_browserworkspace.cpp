@@ -47,6 +47,28 @@ private Q_SLOTS:
                  expected);
     }
 
+    // The desktop's answers as xdg-mime and gio give them: gio may name Pinlark the default
+    // where xdg-mime does not, and Pinlark's own entry is never among the others.
+    void handlers() {
+        TestHome home;
+        const QString bin = home.path() + u"/bin"_s,
+                      firefox = home.data() + u"/applications/firefox.desktop"_s;
+        QVERIFY(writeFile(bin + u"/xdg-mime"_s, "#!/bin/sh\necho firefox.desktop\n", 0755));
+        QVERIFY(writeFile(bin + u"/gio"_s,
+                          "#!/bin/sh\nprintf 'Default application for \"%s\": "
+                          "app.pinlark.Pinlark.desktop\nRegistered applications:\n"
+                          "\tapp.pinlark.Pinlark.desktop\n\tgone.desktop\n\tfirefox.desktop\n"
+                          "Recommended applications:\n\tapp.pinlark.Pinlark.desktop\n' \"$2\"\n",
+                          0755));
+        QVERIFY(writeFile(firefox, "[Desktop Entry]\nType=Application\nName=F\nExec=f %u\n"));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.toLocal8Bit() + ':' + path);
+        const BrowserWorkspace::Handlers found = BrowserWorkspace::handlers(u"https"_s);
+        qputenv("PATH", path);
+        QVERIFY(found.defaultIsPinlark);
+        QCOMPARE(found.others, QStringList{firefox});
+    }
+
     // What the desktop is handed: web and mail links only, whatever the implementation.
     void leavesApp_data() {
         QTest::addColumn<QUrl>("url");
