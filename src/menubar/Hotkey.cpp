@@ -40,15 +40,24 @@ QString Hotkey::text() {
 
 QString Hotkey::setUpText() {
     const QString program = Platform::bundle().executablePath();
-    return QStringLiteral(
-               "This desktop gives Pinlark no global shortcut. Add one in its keyboard settings "
-               "as a custom shortcut that runs a command:\n\n"
+    // A desktop portal that took the shortcut without keys lists it in the desktop's settings.
+    const QString intro =
+        s_registered ? QStringLiteral("The desktop holds Pinlark's shortcut but gave it no keys: "
+                                      "another program may use them. Give it keys in the "
+                                      "desktop's shortcut settings (KDE: System Settings \u2192 "
+                                      "Shortcuts \u2192 Pinlark), or add a custom shortcut that "
+                                      "runs a command:\n\n")
+                     : QStringLiteral("This desktop gives Pinlark no global shortcut. Add one in "
+                                      "its keyboard settings as a custom shortcut that runs a "
+                                      "command:\n\n");
+    return intro +
+           QStringLiteral(
                "%1 --toggle-library\n    shows or hides the library\n"
                "%1 --quick-save\n    opens the quick-save panel\n\n"
                "GNOME: Settings \u2192 Keyboard \u2192 View and Customize Shortcuts \u2192 "
                "Custom Shortcuts.\n"
                "KDE: System Settings \u2192 Shortcuts \u2192 Add New \u2192 Command or Script.")
-        .arg(program.isEmpty() ? QStringLiteral("Pinlark") : program);
+               .arg(program.isEmpty() ? QStringLiteral("Pinlark") : program);
 }
 
 void Hotkey::fired() {
