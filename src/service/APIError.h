@@ -25,10 +25,6 @@ public:
     int status() const { return m_status; }
     QString localizedDescription() const override { return m_message; }
 
-    bool operator==(const APIError& other) const {
-        return m_code == other.m_code && m_message == other.m_message;
-    }
-
 private:
     QString m_code;
     QString m_message;
