@@ -146,6 +146,7 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
     const QVariantMap results = qdbus_cast<QVariantMap>(args.at(1));
     if (code != 0)
         return fail(code == 1 ? QStringLiteral("cancelled") : QStringLiteral("refused"));
+    const std::optional<QString> trigger = triggerIn(results.value(QStringLiteral("shortcuts")));
     if (m_step == Step::Creating) {
         m_session = pathOf(results.value(QStringLiteral("session_handle")));
         if (m_session.isEmpty())
@@ -153,13 +154,13 @@ void PortalHotKeyService::response(const QDBusMessage& message) {
         m_step = Step::Session;
         // Bound already where the backend binds at CreateSession, with keys or without (then
         // KDE's BindShortcuts would open the shortcut settings at each launch).
-        if (!triggerIn(results.value(QStringLiteral("shortcuts"))))
+        if (!trigger)
             return send(QStringLiteral("BindShortcuts"),
                         {QVariant::fromValue(QDBusObjectPath(m_session)),
                          QVariant::fromValue(shortcuts()), QString()},
                         {});
     }
-    confirm(triggerIn(results.value(QStringLiteral("shortcuts"))).value_or(QString()));
+    confirm(trigger.value_or(QString()));
 }
 
 // KDE's backend reports the keys it asked kglobalaccel for, also when kglobalaccel gave them to
