@@ -167,27 +167,6 @@ private Q_SLOTS:
         QCOMPARE(elsewhere.connections, 0);
     }
 
-    // The quick-save model on the real client: saves, then polls on the manual clock until the
-    // save is filed.
-    void quickSaveSavesAndPollsUntilFiled() {
-        DevService service; // settles on the third read
-        useOrigin(service.origin(), service.signIn());
-        service.clearRequests();
-
-        QuickSaveModel model;
-        model.setUrl(u" https://example.test/article \n"_s);
-        model.save();
-        for (int poll = 1; poll <= 3; ++poll) {
-            QTRY_VERIFY(fakes.clock->pendingCount() == 1); // asleep until the poll
-            fakes.clock->advance(1500ms);
-        }
-        QTRY_COMPARE(std::get<phase::Done>(model.phase()).row.status, u"done"_s);
-        const QString poll = u"GET /api/saves/"_s + std::get<phase::Done>(model.phase()).row.id;
-        QTRY_COMPARE(sent(service.requests()),
-                     QStringList({"POST /api/saves", "GET /api/saves limit=7", poll, poll, poll,
-                                  "GET /api/saves limit=7"}));
-    }
-
     // Three links saved while the service is down wait in the outbox's file. The app ends
     // without a word; started again with the service back, it gives each link to the service
     // once, in order, and leaves no file.

@@ -40,15 +40,14 @@ private Q_SLOTS:
         QTest::addColumn<Command>("command");
         QTest::addColumn<SingleInstance::Sent>("expected");
         const auto taken = SingleInstance::Sent::Taken;
-        const Command link{Kind::Save, QUrl(u"https://example.org/a b?q=1&r=é#x"_s)};
-        // 8,180 characters encoded: the longest a launch lets through is taken.
-        const Command longest{Kind::Save, QUrl(u"https://example.org/"_s + QString(1360, u'ж'))};
+        // 8,175 characters encoded: about the longest a launch lets through.
+        const Command link{Kind::Save,
+                           QUrl(u"https://example.org/a b?q=1&r=é#"_s + QString(1356, u'ж'))};
         const Command file{Kind::Save, QUrl(u"file:///etc/passwd"_s)};
         for (Channel channel : {Channel::Bus, Channel::Socket}) {
             const char* on = channel == Channel::Bus ? "bus" : "socket";
             QTest::addRow("%s, reopen", on) << channel << Command{} << taken;
             QTest::addRow("%s, save", on) << channel << link << taken;
-            QTest::addRow("%s, long link", on) << channel << longest << taken;
             QTest::addRow("%s, toggle-library", on)
                 << channel << Command{Kind::ToggleLibrary, {}} << taken;
             QTest::addRow("%s, refused", on) << channel << file << SingleInstance::Sent::Refused;

@@ -22,16 +22,8 @@ class TestWebEngineCookies : public QObject {
         QProcess process;
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral(PINLARK_COOKIE_PEER_PATH), args);
-        QEventLoop loop;
-        connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        if (process.state() != QProcess::NotRunning)
-            loop.exec();
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-            QTest::qFail("cookie_peer did not finish", __FILE__, __LINE__);
-        }
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000))
+            qFatal("cookie_peer did not finish");
         [&] { QCOMPARE(process.exitCode(), 0); }();
         return QString::fromUtf8(process.readAllStandardOutput());
     }
@@ -109,9 +101,8 @@ private Q_SLOTS:
         } else {
             QVERIFY(writeFile(path, mirror));
         }
-        peer({QStringLiteral("insert"), QStringLiteral("new"), QStringLiteral("1"),
-              QStringLiteral(".example.test")});
-        QCOMPARE(peer({QStringLiteral("list")}), listed);
+        peer({u"insert"_s, u"new"_s, u"1"_s, u".example.test"_s});
+        QCOMPARE(peer({u"list"_s}), listed);
         const QStringList aside =
             QDir(home->config()).entryList({QStringLiteral("*.cookies.json.corrupt-*")});
         QCOMPARE(aside.size(), keptAside ? 1 : 0);

@@ -1,36 +1,13 @@
 #include "DevService.h"
 
+#include "Curl.h"
 #include "TestSupport.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkCookie>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-#include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
 
 namespace pinlark {
-
-namespace {
-// A blocking exchange for test set-up, with a watchdog.
-QByteArray exchange(QNetworkAccessManager& manager, const QNetworkRequest& request,
-                    const QByteArray& method, const QByteArray& body, QNetworkReply** out) {
-    QNetworkReply* reply = manager.sendCustomRequest(request, method, body);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (!reply->isFinished())
-        reply->abort();
-    *out = reply;
-    return reply->readAll();
-}
-} // namespace
 
 DevService::DevService(QStringList extraArguments) {
 #ifdef PINLARK_DEVSERVICE_PATH
@@ -43,8 +20,7 @@ DevService::DevService(QStringList extraArguments) {
     // The first line it prints is its origin.
     while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
     }
-    const QByteArray line = m_process.readLine().trimmed();
-    const QUrl origin(QString::fromUtf8(line));
+    const QUrl origin(QString::fromUtf8(m_process.readLine().trimmed()));
     if (origin.isValid() && origin.scheme() == "http"_L1)
         m_origin = origin;
 #else
@@ -66,42 +42,23 @@ QUrl DevService::url(const QString& path) const {
 }
 
 QString DevService::signIn(const QString& email) {
-    QNetworkAccessManager manager;
-    manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    QNetworkRequest request(url(u"signin"_s));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/x-www-form-urlencoded"_s);
-    QUrlQuery form;
-    form.addQueryItem(u"email"_s, email);
-    QNetworkReply* reply = nullptr;
-    exchange(manager, request, "POST", form.toString(QUrl::FullyEncoded).toUtf8(), &reply);
-    QString token;
-    for (const QNetworkCookie& c :
-         reply->header(QNetworkRequest::SetCookieHeader).value<QList<QNetworkCookie>>()) {
-        if (c.name().endsWith("authjs.session-token"))
-            token = QString::fromUtf8(c.value());
-    }
-    reply->deleteLater();
-    return token;
+    // Set-Cookie: authjs.session-token=<token>; <attributes>
+    return curl({u"--data-urlencode"_s, u"email="_s + email, url(u"signin"_s).toString()})
+        .headers.value(u"set-cookie"_s)
+        .section(u';', 0, 0)
+        .section(u'=', 1);
 }
 
 QJsonArray DevService::requests() {
-    QNetworkAccessManager manager;
-    QNetworkReply* reply = nullptr;
-    const QByteArray body =
-        exchange(manager, QNetworkRequest(url(u"dev/requests"_s)), "GET", {}, &reply);
-    reply->deleteLater();
+    const CurlAnswer log = curl({url(u"dev/requests"_s).toString()});
     // An unreadable log must not pass for an empty one.
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status != 200)
-        qFatal("the stand-in's request log answered %d", status);
-    return QJsonDocument::fromJson(body).array();
+    if (log.status != 200)
+        qFatal("the stand-in's request log answered %d", log.status);
+    return QJsonDocument::fromJson(log.body).array();
 }
 
 void DevService::clearRequests() {
-    QNetworkAccessManager manager;
-    QNetworkReply* reply = nullptr;
-    exchange(manager, QNetworkRequest(url(u"dev/requests"_s)), "DELETE", {}, &reply);
-    reply->deleteLater();
+    curl({u"-X"_s, u"DELETE"_s, url(u"dev/requests"_s).toString()});
 }
 
 } // namespace pinlark

@@ -88,25 +88,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("rows");
         QTest::addColumn<QString>("tip");
-        const auto row = [](const char* state, const char* rows, const char* tip) {
-            QTest::newRow(state) << QString(state) << QString(rows) << QString(tip);
+        const auto row = [](const char* state, const QString& rows, const char* tip) {
+            QTest::newRow(state) << QString(state) << rows << QString(tip);
         };
         const char* idleTip = "Pinlark — save a link";
-        row("idle",
-            "Sign In…; Sign Out; -; Open at Login; Install Updates Automatically [x]; "
-            "Check for Updates…",
-            idleTip);
+        const QString account = u"Sign In…; Sign Out; -; "_s,
+                      options = u"Open at Login; Install Updates Automatically [x]; "_s;
+        row("idle", account + options + "Check for Updates…", idleTip);
         row("signing in",
-            "Waiting for the browser… (off); Sign Out; -; Open at Login; Install Updates "
-            "Automatically [x]; Check for Updates…",
+            "Waiting for the browser… (off); Sign Out; -; " + options + "Check for Updates…",
             idleTip);
         row("update available",
-            "Sign In…; Sign Out; -; Open at Login [x]; Install Updates Automatically; "
-            "Update to 2.0… (bold)",
+            account + "Open at Login [x]; Install Updates Automatically; Update to 2.0… (bold)",
             "Pinlark 2.0 is available — click for the menu");
-        row("installing",
-            "Sign In…; Sign Out; -; Open at Login; Install Updates Automatically [x]; "
-            "Installing update… (off)",
+        row("installing", account + options + "Installing update… (off)",
             "Pinlark is downloading an update — it will restart itself");
     }
     void state() {
