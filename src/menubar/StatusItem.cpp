@@ -16,6 +16,8 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDBusServiceWatcher>
 #include <QEvent>
 #include <QGuiApplication>
@@ -35,6 +37,24 @@ QCoro::Task<> signOutToSignInPage() {
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Config::api(QStringLiteral("signin")));
     dashboard.show();
+}
+
+bool onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// Whether a StatusNotifierItem host has registered with the watcher on the session bus, asked
+// without Qt's tray classes: they ask once per process and keep the answer.
+bool trayHostRunning() {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcherService, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage &&
+           reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
 }
 
 } // namespace
@@ -63,8 +83,13 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     connect(
         m_menu.get(), &QMenu::triggered, this, [this] { fillMenu(m_menu.get()); },
         Qt::QueuedConnection);
-    m_hasTray = QSystemTrayIcon::isSystemTrayAvailable();
-    makeTray(QGuiApplication::platformName() == QLatin1String("xcb") || m_hasTray);
+    // On Wayland only a StatusNotifierItem host shows the icon, and Qt decides at the first
+    // icon it makes whether one runs, for the rest of the process: were the icon made before
+    // the desktop's tray host started (an app opened at login may well come first), it would
+    // never show. There it is made once a host runs. The XEmbed tray of X11 needs no such care.
+    m_hasTray = onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (!onWayland() || m_hasTray)
+        makeTray(QGuiApplication::platformName() == QLatin1String("xcb") || m_hasTray);
     watchTrays();
 
     const QPointer<StatusItem> self(this);
@@ -129,13 +154,17 @@ void StatusItem::watchTrays() {
         native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0)
         connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this,
                 SLOT(updateTrayAvailability()));
-    // A StatusNotifierItem watcher that starts or stops on the session bus.
+    // A StatusNotifierItem watcher that starts or stops on the session bus, and a host that
+    // registers with it.
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
-        m_trayHosts = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"), bus,
+        m_trayHosts = new QDBusServiceWatcher(watcherService, bus,
                                               QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(m_trayHosts, &QDBusServiceWatcher::serviceOwnerChanged, this,
                 &StatusItem::updateTrayAvailability);
+        bus.connect(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+                    QStringLiteral("StatusNotifierHostRegistered"), this,
+                    SLOT(updateTrayAvailability()));
     }
 }
 
@@ -148,20 +177,19 @@ void StatusItem::makeTray(bool show) {
                 clicked(reason, QGuiApplication::queryKeyboardModifiers());
             });
     refreshBadge();
-    m_trayShown = show;
     if (show)
         m_tray->show();
 }
 
 void StatusItem::updateTrayAvailability() {
-    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    const bool available =
+        onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
     if (available == m_hasTray)
         return;
     m_hasTray = available;
     // Qt chooses between a StatusNotifierItem host and the XEmbed tray when the icon is made.
-    // Outside X11 only a host can show it: the icon waits for one, and is made anew when it
-    // comes.
-    if (available && !m_trayShown)
+    // Outside X11 only a host can show it: the icon is made anew each time one comes.
+    if (available && QGuiApplication::platformName() != QLatin1String("xcb"))
         makeTray(true);
     Q_EMIT trayAvailabilityChanged(available);
 }
@@ -189,9 +217,9 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     // item.
     if (anchor)
         m_popover->showUnder(anchor);
-    else if (const QRect icon = m_tray->geometry(); !icon.isEmpty())
+    else if (const QRect icon = m_tray ? m_tray->geometry() : QRect(); !icon.isEmpty())
         m_popover->showAt(icon);
-    else if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    else if (onWayland())
         m_popover->showAsWindow();
     else
         m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
@@ -277,6 +305,8 @@ QString StatusItem::defaultToolTip() {
 void StatusItem::refreshBadge() {
     if (!m_menu->isVisible())
         fillMenu(m_menu.get());
+    if (!m_tray) // made later, with the badge of its time
+        return;
     if (Installer::isBusy()) {
         m_tray->setIcon(trayIcon(true));
         m_tray->setToolTip(

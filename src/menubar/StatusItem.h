@@ -35,6 +35,7 @@ public:
     explicit StatusItem(std::shared_ptr<SavesClient> client, QObject* parent = nullptr);
     ~StatusItem() override;
 
+    // None on Wayland until a tray host runs.
     QSystemTrayIcon* tray() { return m_tray.get(); }
     QWidget* popover();
     QuickSaveModel& model() { return *m_model; }
@@ -110,7 +111,6 @@ private:
     bool m_hasTray = false;
     QDBusServiceWatcher* m_trayHosts = nullptr;
     ColorScheme* m_colorScheme = nullptr;
-    bool m_trayShown = false;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
     std::unique_ptr<QSystemTrayIcon> m_tray;
 };

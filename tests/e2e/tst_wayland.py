@@ -8,6 +8,7 @@
 # group of its own; the group, the user and its files go when the test ends, however it ends.
 
 import glob
+import hashlib
 import json
 import os
 import pwd
@@ -29,7 +30,8 @@ APP = BUILD + "/Pinlark.app/Contents/MacOS/Pinlark"
 # reach its home.
 HOME = f"{BUILD}/e2e-home-{DESKTOP}"
 SHOTS = f"{BUILD}/screenshots/{DESKTOP}"
-USER = "pinlark-e2e"
+# One user per build tree: runs from two trees at once keep out of each other's way.
+USER = "pinlark-e2e-" + hashlib.sha1(BUILD.encode()).hexdigest()[:8]
 BAR = 28  # swaybar's height, set below
 META_ALT_S = 0x18000053  # as Qt and kglobalaccel write the keys
 
@@ -103,10 +105,16 @@ def activate_item():
 
 
 def start_sway():
-    config = HOME + "/sway.conf"
+    # The bar, and the tray host in it, waits until the test lets it start: at login an app
+    # that opens at login may well come up before the desktop's tray.
+    config, bar = HOME + "/sway.conf", HOME + "/swaybar"
+    with open(bar, "w") as f:
+        f.write(f"#!/bin/sh\nuntil [ -e {HOME}/bar-go ]; do sleep 0.1; done\nexec swaybar \"$@\"\n")
+    os.chmod(bar, 0o755)
     with open(config, "w") as f:
         f.write("output * resolution 1280x800\n"
-                f"bar {{\n position top\n height {BAR}\n workspace_buttons no\n"
+                f"bar {{\n swaybar_command {bar}\n position top\n height {BAR}\n"
+                " workspace_buttons no\n"
                 " colors {\n  background #000000\n }\n}\n"
                 f"exec sh -c 'echo $WAYLAND_DISPLAY > {HOME}/display'\n")
     start("sway", "-c", config, env=dict(os.environ, WLR_BACKENDS="headless",
@@ -120,6 +128,9 @@ def start_sway():
 
 
 def in_sway(widgets, origin, log):
+    until("the library window", lambda: any(v["name"] == "Saves" for v in sway_views()))
+    assert not registered_items()
+    open(HOME + "/bar-go", "w").close()
     until("the item in the bar", registered_items)
     background = (0, 0, 0)
     # The tray sits at the bar's right end; the rest of the bar is empty.
@@ -165,6 +176,12 @@ def in_sway(widgets, origin, log):
     grim("popup.png")
     run("wtype", "-k", "Escape")
     until("the pop-up closed", lambda: not widgets.find("text", "Link"))
+
+    # The bar comes back, and with it a new tray host: the icon is made anew for it.
+    run("swaymsg", "reload")
+    until("the item back in the bar", registered_items)
+    activate_item()
+    until("the panel from the new item", panel)
 
 
 def no_tray_panel(widgets, origin, name, type_link):
