@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 using namespace pinlark;
 

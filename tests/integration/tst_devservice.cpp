@@ -30,17 +30,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments"); // to curl; the last one a path
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("answer");
-        const auto save = [](const char* name, const QByteArray& body, const QString& answer) {
-            QTest::newRow(name) << QStringList{"-H",
-                                               "Authorization: Bearer {token}",
-                                               "-H",
-                                               "Content-Type: application/json",
-                                               "-H",
-                                               "Expect:",
-                                               "--data-binary",
-                                               "@-",
-                                               "api/saves"}
-                                << body << answer;
+        const QStringList post =
+            u"-H|Authorization: Bearer {token}|-H|Content-Type: "
+            "application/json|-H|Expect:|--data-binary|@-|api/saves"_s.split(u'|');
+        const auto save = [&](const char* name, const QByteArray& body, const QString& answer) {
+            QTest::newRow(name) << post << body << answer;
         };
         save("not JSON", "{\"url\":", u"400 bad_json, 1 recorded, 0 stored"_s);
         save("ftp", "{\"url\":\"ftp://example.test/a\"}", u"400 bad_url, 1 recorded, 0 stored"_s);

@@ -5,8 +5,6 @@
 #include "service/DecodingError.h"
 #include "update/Updater.h"
 
-#include <QTemporaryDir>
-
 using namespace std::chrono_literals;
 
 namespace pinlark {

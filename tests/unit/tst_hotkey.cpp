@@ -1,10 +1,8 @@
 #include "menubar/Hotkey.h"
 
-#include "platform/linux/X11HotKeyService.h"
 #include "support/TestSupport.h"
 
 #include <QThread>
-#include <QtTest>
 
 using namespace pinlark;
 
@@ -29,18 +27,6 @@ private Q_SLOTS:
         QVERIFY(ranOn.isEmpty());
         QCoreApplication::processEvents();
         QCOMPARE(ranOn, QList<QThread*>(2, QCoreApplication::instance()->thread()));
-    }
-
-    // Under a platform without X11 (here: offscreen), the Linux service refuses quietly.
-    void withoutX11TheAppRunsOn() {
-        Platform::Services s;
-        s.hotKeys = std::make_unique<X11HotKeyService>();
-        Platform::install(std::move(s));
-        QVERIFY(!Platform::hotKeys().registerHotKey([] {}));
-        bool ran = false;
-        Hotkey::registerAction([&] { ran = true; });
-        QCoreApplication::processEvents();
-        QVERIFY(!ran);
     }
 
 private:

@@ -74,16 +74,17 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<QString>>("saved");
         QTest::addColumn<QRect>("expected");
         const QRect centred(QPoint(1920 / 2 - 560, 1080 / 2 - 390), QSize(1120, 780));
-        QTest::newRow("nothing saved") << std::optional<QString>() << centred;
-        QTest::newRow("off every screen")
-            << std::optional<QString>(u"5000 100 800 500"_s) << centred;
-        QTest::newRow("below the minimum is grown")
-            << std::optional<QString>(u"10 10 100 100"_s) << QRect(10, 10, 580, 460);
+        const auto row = [](const char* name, const char* saved, QRect expected) {
+            QTest::newRow(name) << (saved ? std::optional(QString::fromLatin1(saved))
+                                          : std::nullopt)
+                                << expected;
+        };
+        row("nothing saved", nullptr, centred);
+        row("off every screen", "5000 100 800 500", centred);
+        row("below the minimum is grown", "10 10 100 100", QRect(10, 10, 580, 460));
         // Edges that do not fit in an int, or fit only until the window is grown.
-        QTest::newRow("right edge beyond int")
-            << std::optional<QString>(u"2147483000 0 1000 1000"_s) << centred;
-        QTest::newRow("left edge at the int minimum")
-            << std::optional<QString>(u"-2147483648 0 900 600"_s) << centred;
+        row("right edge beyond int", "2147483000 0 1000 1000", centred);
+        row("left edge at the int minimum", "-2147483648 0 900 600", centred);
     }
     void initialFrame() {
         QFETCH(std::optional<QString>, saved);
