@@ -17,8 +17,8 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusVariant>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -57,6 +57,14 @@ bool trayHostRunning() {
            reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
 }
 
+// On Wayland only a StatusNotifierItem host shows the icon, and Qt decides at the first icon it
+// makes whether one runs, for the rest of the process: were the icon made before the desktop's
+// tray host started (an app opened at login may well come first), it would never show. There
+// the icon is made once a host runs, and this asks without Qt.
+bool trayAvailable() {
+    return onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 } // namespace
 
 StatusItem::StatusItem(QObject* parent)
@@ -83,12 +91,8 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     connect(
         m_menu.get(), &QMenu::triggered, this, [this] { fillMenu(m_menu.get()); },
         Qt::QueuedConnection);
-    // On Wayland only a StatusNotifierItem host shows the icon, and Qt decides at the first
-    // icon it makes whether one runs, for the rest of the process: were the icon made before
-    // the desktop's tray host started (an app opened at login may well come first), it would
-    // never show. There it is made once a host runs. The XEmbed tray of X11 needs no such care.
-    m_hasTray = onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
-    if (!onWayland() || m_hasTray)
+    m_hasTray = trayAvailable();
+    if (m_hasTray || !onWayland())
         makeTray(QGuiApplication::platformName() == QLatin1String("xcb") || m_hasTray);
     watchTrays();
 
@@ -182,8 +186,7 @@ void StatusItem::makeTray(bool show) {
 }
 
 void StatusItem::updateTrayAvailability() {
-    const bool available =
-        onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
+    const bool available = trayAvailable();
     if (available == m_hasTray)
         return;
     m_hasTray = available;
