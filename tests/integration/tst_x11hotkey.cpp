@@ -38,8 +38,7 @@ class TestX11HotKey : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        // scripts/bootstrap installs Xvfb and xdotool: missing, they fail the test rather than skip
-        // it.
+        // scripts/bootstrap installs Xvfb and xdotool: missing, they fail the test, never skip it.
         QVERIFY2(server->running(), "Xvfb did not start");
         QCOMPARE(QGuiApplication::platformName(), u"xcb"_s);
     }
