@@ -6,13 +6,18 @@
 
 namespace pinlark {
 
-// Replaces the file at `path` with `bytes` in one step: the bytes go to a new file in the same
-// folder, which is then renamed over the old one, so a reader sees the old or the new content,
-// never a torn file. Creates missing parent folders. Gives an error description on failure, or
-// an empty string.
+// Replaces the file at `path` with `bytes` in one step: the bytes go to a new file
+// "<path>.writing-XXXXXX" in the same folder, with `permissions` before its first byte, which is
+// flushed to disk and renamed over the old one, so a reader sees the old or the new content,
+// never a torn file; on failure the new file is removed. Creates missing parent folders. Gives
+// an error description on failure, or an empty string.
 QString writeFileAtomically(const QString& path, const QByteArray& bytes,
                             QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
                                                                    QFileDevice::WriteOwner);
+
+// Removes the new files that writers of `path` killed mid-write left beside it. Only for files
+// whose writers hold FileLock(path) while they write: nothing is removed while one does.
+void removeDeadWritersFiles(const QString& path);
 
 // Where a file whose bytes could not be understood is kept for inspection: the same path with
 // ".corrupt-" and the current UTC time appended.

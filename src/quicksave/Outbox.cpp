@@ -63,6 +63,7 @@ Outbox::Outbox(QString path, std::shared_ptr<SavesClient> client, QObject* paren
     : QObject(parent)
     , m_path(std::move(path))
     , m_client(std::move(client)) {
+    removeDeadWritersFiles(m_path);
     if (!QFileInfo::exists(m_path))
         return;
     // Under the lock, as a bad file is kept aside.

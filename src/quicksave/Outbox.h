@@ -21,15 +21,17 @@ class APIError;
 // The links saved while the service could not be reached, kept in a small file until the
 // service has them. Each change is a read-modify-write of the whole file under flock(2) on
 // "<file>.lock", written to a new file (mode 0600) that is renamed over the old one, so a writer
-// killed half-way leaves the old list whole. A file that can't be read or isn't a list this
-// class writes is kept aside under a new name (".corrupt-<UTC time>") and the list starts
-// empty; while it can't be kept aside, nothing is added and nothing overwrites it.
+// killed half-way leaves the old list whole (and its new file goes at the next start). A file that
+// can't be read or isn't a list this class writes is kept aside under a new name (".corrupt-<UTC
+// time>") and the list starts empty; while it can't be kept aside, nothing is added and nothing
+// overwrites it.
 //
 // send() posts the links oldest first, one at a time. A link leaves the list once the service
 // has it (saved, or already in the library) or has refused it for good (a 4xx answer about the
 // link; the user is told, naming it). Anything else stops the round: no answer, an answer that
-// can't be read, a server in trouble, a rate limit, a sign-in the service wants. The next round follows after 30 seconds, then twice as long each
-// time up to 30 minutes, or sooner when asked (the network comes back, a sign-in completes).
+// can't be read, a server in trouble, a rate limit, a sign-in the service wants. The next round
+// follows after 30 seconds, then twice as long each time up to 30 minutes, or sooner when asked
+// (the network comes back, a sign-in completes).
 class Outbox : public QObject {
     Q_OBJECT
 public:

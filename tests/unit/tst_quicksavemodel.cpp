@@ -260,10 +260,12 @@ private Q_SLOTS:
 
     // At most 1,000 links and 4 MiB: past either, the save fails as it did without an outbox.
     // A file that can't be read or isn't the outbox's is kept aside untouched, and a new
-    // private file takes its place.
+    // private file takes its place. What a writer killed mid-write left is removed at the start.
     void capsAndBadFiles() {
         writeOutbox(127, 32767);
+        QVERIFY(writeFile(path + u".writing-dead01"_s, "{\"li"));
         restart();
+        QVERIFY(!QFile::exists(path + u".writing-dead01"_s));
         QVERIFY(!outbox->add(u"https://e.test/"_s.leftJustified(32767, u'b')));
         writeOutbox(1000, 20);
         restart();

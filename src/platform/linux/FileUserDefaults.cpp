@@ -12,17 +12,11 @@
 #include <QStandardPaths>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
+#include <cstdio>
 
 namespace pinlark {
 
 namespace {
-
-// Temporary files of writers are "<file><tempInfix>XXXXXX"; a name no one gives a file by hand,
-// so the sweep never removes a user's own copy.
-constexpr char tempInfix[] = ".writing-";
 
 std::optional<UserDefaults::Value> fromJson(const QJsonValue& v) {
     switch (v.type()) {
@@ -64,33 +58,6 @@ QString lastError() {
     return qt_error_string(errno);
 }
 
-// Writes `bytes` to a new file (mode 0600) next to `path` and renames it over `path`.
-QString writeFile(const QString& path, const QByteArray& bytes) {
-    QByteArray name = QFile::encodeName(path + QLatin1String(tempInfix) + QLatin1String("XXXXXX"));
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-        return lastError();
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += n;
-    }
-    QString error;
-    if (written != bytes.size() || ::fsync(fd) != 0)
-        error = lastError();
-    if (::close(fd) != 0 && error.isEmpty())
-        error = lastError();
-    if (error.isEmpty() && ::rename(name.constData(), QFile::encodeName(path).constData()) != 0)
-        error = lastError();
-    if (!error.isEmpty())
-        ::unlink(name.constData());
-    return error;
-}
-
 } // namespace
 
 struct FileUserDefaults::Contents {
@@ -101,7 +68,7 @@ struct FileUserDefaults::Contents {
 
 FileUserDefaults::FileUserDefaults(QString path)
     : m_path(std::move(path)) {
-    sweepLeftovers();
+    removeDeadWritersFiles(m_path);
 }
 
 QString FileUserDefaults::standardPath() {
@@ -139,23 +106,6 @@ bool FileUserDefaults::keepAside(const QString& problem) const {
                            "%3 and started with empty preferences")
                 .arg(m_path, problem, aside));
     return true;
-}
-
-void FileUserDefaults::sweepLeftovers() const {
-    const QFileInfo info(m_path);
-    const QStringList filter{info.fileName() + QLatin1String(tempInfix) + QLatin1Char('*')};
-    QDir dir(info.absolutePath(), {}, QDir::NoSort, QDir::Files | QDir::Hidden | QDir::System);
-    dir.setNameFilters(filter);
-    if (dir.entryList().isEmpty())
-        return;
-    // A writer makes its temporary file only while it holds the lock, so whatever is there
-    // while this holds it is a dead writer's. When a live writer is at work, the next start
-    // sweeps.
-    FileLock lock(m_path, FileLock::DontWait);
-    if (!lock.locked())
-        return;
-    for (const QString& name : dir.entryList())
-        dir.remove(name);
 }
 
 std::optional<UserDefaults::Value> FileUserDefaults::value(const QString& key) const {
@@ -202,7 +152,7 @@ QString FileUserDefaults::store(const QString& key, std::optional<Value> value) 
         object.insert(key, toJson(*value));
     else
         object.remove(key);
-    return writeFile(m_path, QJsonDocument(object).toJson(QJsonDocument::Indented));
+    return writeFileAtomically(m_path, QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
 void FileUserDefaults::setValue(const QString& key, std::optional<Value> value) {

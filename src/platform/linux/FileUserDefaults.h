@@ -19,7 +19,7 @@ namespace pinlark {
 // Uses QtCore only, so command-line tools can share it.
 class FileUserDefaults : public UserDefaults {
 public:
-    // Removes the temporary files that writers which died left next to `path`.
+    // Removes the new files that writers killed mid-write left next to `path`.
     explicit FileUserDefaults(QString path);
 
     // $XDG_CONFIG_HOME/<bundle identifier>.json
@@ -39,7 +39,6 @@ private:
     struct Contents;
     Contents read() const;
     bool keepAside(const QString& problem) const;
-    void sweepLeftovers() const;
 
     QString m_path;
     // The last read failure logged, so that repeated reads log it once.
