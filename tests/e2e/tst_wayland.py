@@ -36,9 +36,27 @@ BAR = 28  # swaybar's height, set below
 META_ALT_S = 0x18000053  # as Qt and kglobalaccel write the keys
 
 
+def remove_user():
+    """Ends whatever runs as USER, and removes the user and its files: after the test, and
+    before it, where a run that was killed (as ctest does to a test when another fails) left
+    them."""
+    try:
+        uid = pwd.getpwnam(USER).pw_uid
+    except KeyError:
+        uid = None
+    for pid in filter(str.isdigit, os.listdir("/proc")) if uid is not None else ():
+        try:
+            if os.stat(f"/proc/{pid}").st_uid == uid:
+                os.kill(int(pid), signal.SIGKILL)
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    run("rm", "-rf", HOME, check=False)
+    run("userdel", USER, check=False)
+
+
 def as_user():
     """Runs this test again as USER and gives its exit status."""
-    run("userdel", USER, check=False)  # left by a run that was killed
+    remove_user()
     run("useradd", "--system", "--no-create-home", "--home-dir", HOME, "--shell",
         "/usr/sbin/nologin", USER)
     session = None
@@ -56,15 +74,8 @@ def as_user():
                 os.killpg(session.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-        for pid in filter(str.isdigit, os.listdir("/proc")):  # anything that left the group
-            try:
-                if os.stat(f"/proc/{pid}").st_uid == pwd.getpwnam(USER).pw_uid:
-                    os.kill(int(pid), signal.SIGKILL)
-            except (FileNotFoundError, ProcessLookupError):
-                pass
         run("chown", "-R", "root:root", SHOTS, check=False)
-        run("rm", "-rf", HOME, check=False)
-        run("userdel", USER, check=False)
+        remove_user()  # and anything that left the group
 
 
 def grim(name=None, box=None):
