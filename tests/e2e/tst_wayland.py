@@ -43,8 +43,8 @@ def remove_user():
     try:
         uid = pwd.getpwnam(USER).pw_uid
     except KeyError:
-        uid = None
-    for pid in filter(str.isdigit, os.listdir("/proc")) if uid is not None else ():
+        uid = -1  # no such user: no process is its
+    for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             if os.stat(f"/proc/{pid}").st_uid == uid:
                 os.kill(int(pid), signal.SIGKILL)
