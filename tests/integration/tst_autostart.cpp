@@ -94,26 +94,32 @@ private Q_SLOTS:
     // A failure is logged once, and the wish is stored whatever happened. What is in the way
     // stays there untouched; without the executable nothing is written.
     void failures_data() {
-        QTest::addColumn<QString>("blocker"); // in the config folder; none: no executable
+        // In the config folder; none: no executable; "shared": the app's folder writable by all.
+        QTest::addColumn<QString>("blocker");
         QTest::addColumn<bool>("on");
         QTest::newRow("register, autostart is a file") << u"/autostart"_s << true;
         QTest::newRow("unregister, a folder in the entry's place")
             << u"/autostart/app.pinlark.Pinlark.desktop/inside"_s << false;
         QTest::newRow("register, executable missing") << QString() << true;
+        QTest::newRow("register, from a folder others may write") << u"shared"_s << true;
     }
     void failures() {
         QFETCH(QString, blocker);
         QFETCH(bool, on);
-        QVERIFY(blocker.isEmpty() ? QFile::remove(m_bundle->executable)
-                                  : writeFile(m_home->config() + blocker, "in the way"));
+        const bool shared = blocker == u"shared"_s;
+        if (shared)
+            QVERIFY(QFile::setPermissions(m_apps, QFileDevice::Permissions(0x7777)));
+        else
+            QVERIFY(blocker.isEmpty() ? QFile::remove(m_bundle->executable)
+                                      : writeFile(m_home->config() + blocker, "in the way"));
         LogCapture capture;
         LoginItem::set(on);
         QCOMPARE(capture.lines.size(), 1); // one line, not a failure per retry
         QCOMPARE(Platform::defaults().boolean(LoginItem::desiredKey), on);
         if (blocker.isEmpty())
             QCOMPARE(Platform::loginItems().status(), Status::NotFound);
-        QVERIFY(blocker.isEmpty() ? !QFile::exists(AutostartLoginItemService::entryPath())
-                                  : readFile(m_home->config() + blocker) == "in the way");
+        QVERIFY(blocker.isEmpty() || shared ? !QFile::exists(AutostartLoginItemService::entryPath())
+                                            : readFile(m_home->config() + blocker) == "in the way");
     }
 
 private:
