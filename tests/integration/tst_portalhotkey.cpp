@@ -48,6 +48,21 @@ public:
     QString introspect(const QString&) const override { return {}; }
 };
 
+// A notification server: it lists `capabilities` and keeps the bodies of the notifications it is
+// sent.
+class FakeNotificationServer : public QDBusVirtualObject {
+public:
+    QStringList capabilities, bodies;
+
+    bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+        if (m.member() == "GetCapabilities"_L1)
+            return bus.send(m.createReply(capabilities));
+        bodies.append(m.arguments().value(4).toString());
+        return bus.send(m.createReply(uint(bodies.size())));
+    }
+    QString introspect(const QString&) const override { return {}; }
+};
+
 } // namespace
 
 // Linux services over a private session bus: the shortcut through a stand-in portal, and
@@ -112,6 +127,35 @@ private Q_SLOTS:
         QCOMPARE(ran, QList<QThread*>(refused.isEmpty() ? 1 : 0, thread()));
     }
 
+    // A body that carries a link and the service's text reads as sent, on a server that takes
+    // markup in bodies too.
+    void notificationBodies_data() {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("markup")
+            << QStringList{u"body"_s, u"body-markup"_s}
+            << u"&lt;b&gt;Tom &amp; Jerry&lt;/b&gt; https://a.example/?a=1&amp;b=2"_s;
+        QTest::newRow("plain text")
+            << QStringList{u"body"_s} << u"<b>Tom & Jerry</b> https://a.example/?a=1&b=2"_s;
+    }
+    void notificationBodies() {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, sent);
+        const QString path = u"/org/freedesktop/Notifications"_s;
+        m_server.capabilities = capabilities;
+        m_server.bodies.clear();
+        QVERIFY(m_portalBus.registerVirtualObject(path, &m_server));
+        QVERIFY(m_portalBus.registerService(u"org.freedesktop.Notifications"_s));
+        const auto unregister = qScopeGuard([&] {
+            m_portalBus.unregisterService(u"org.freedesktop.Notifications"_s);
+            m_portalBus.unregisterObject(path);
+        });
+        FreedesktopNotificationCenter center;
+        center.add(
+            {u"saved"_s, u"Saved"_s, u"<b>Tom & Jerry</b> https://a.example/?a=1&b=2"_s, {}});
+        QTRY_COMPARE(m_server.bodies, QStringList{sent});
+    }
+
     // The same bus has no notification server: asking to notify fails, so the caller falls
     // back to an alert instead of sending notifications nobody shows.
     void notificationsNeedAServer() {
@@ -127,6 +171,7 @@ private:
     QProcess m_bus;
     QDBusConnection m_portalBus{QString()};
     FakePortal m_portal;
+    FakeNotificationServer m_server;
     int m_pings = 0;
 };
 
