@@ -5,7 +5,8 @@
 # whose only browser is a stand-in, installed for the system with the desktop database brought up
 # to date as a package's trigger does, and no default recorded: a copy of the bundle started once
 # from a folder of the user's own registers itself, and the browser stays the default for web
-# links. A copy in a folder others may write registers nothing, and --doctor says why.
+# links, and the launchers of GIO, KDE and xdg-utils start the entry written. A copy in a folder
+# others may write registers nothing, and --doctor says why.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 # In the build tree: a copy in a folder of /tmp's would be one in a shared folder.
@@ -67,6 +68,24 @@ app=
 grep -q "^Exec=$home/data/app.pinlark.Pinlark/Pinlark %u$" \
     "$home/data/applications/app.pinlark.Pinlark.desktop"
 browser_is_default
+
+# The copy's path has a space, so the entry names it through a link, bare: the launchers of GIO,
+# KDE and xdg-utils 1.1.3 (whose xdg-open takes quotes for part of a name) each start it with the
+# link. xdg-open goes to Pinlark only where the user made it the handler for the scheme. The
+# copy's executable is now a stand-in that logs the link.
+printf '#!/bin/sh\necho "$@" >>"%s/started"\n' "$scratch" >"$bin"
+printf '[Default Applications]\nx-scheme-handler/https=app.pinlark.Pinlark.desktop\n' \
+    >"$home/config/mimeapps.list"
+gio launch "$home/data/applications/app.pinlark.Pinlark.desktop" https://example.org/gio
+# KDE reads its menu layout and service types in the system's folders.
+XDG_CONFIG_DIRS=/etc/xdg XDG_DATA_DIRS=$scratch/share:/usr/share QT_QPA_PLATFORM=xcb \
+    xvfb-run -a kstart5 --application app.pinlark.Pinlark --url https://example.org/kde 2>/dev/null
+DISPLAY=:65535 xdg-open https://example.org/xdg
+for _ in $(seq 100); do
+    [ "$(cat "$scratch/started" 2>/dev/null | wc -l)" -lt 3 ] || break
+    sleep 0.1
+done
+diff <(printf 'https://example.org/%s\n' gio kde xdg) <(sort "$scratch/started")
 
 mkdir -m 777 "$scratch/shared"
 cp -a "$build/Pinlark.app" "$scratch/shared/"

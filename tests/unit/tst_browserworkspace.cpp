@@ -19,16 +19,16 @@ private Q_SLOTS:
         const QString bin = home.path() + u"/bin/"_s;
         log = home.path() + u"/log"_s;
         const QByteArray logs = "#!/bin/sh\necho \"${0##*/} $*\" >>\"$LOG\"\n";
-        QVERIFY(writeFile(bin + u"xdg-mime"_s, logs + "echo \"$DEFAULT\"\n", 0755));
-        QVERIFY(writeFile(bin + u"gio"_s,
-                          logs + "[ \"$1\" = launch ] && exit \"$LAUNCH\"\n"
-                                 "printf 'Default application for \"%s\": %s\\nRegistered "
-                                 "applications:\\n\\tapp.pinlark.Pinlark.desktop\\n\\tgone.desktop"
-                                 "\\n\\tfirefox.desktop\\n' \"$2\" \"$DEFAULT\"\n",
-                          0755));
-        QVERIFY(writeFile(bin + u"xdg-open"_s, logs + "exit \"$OPEN\"\n", 0755));
-        QVERIFY(writeFile(bin + u"x-www-browser"_s, logs, 0755));
-        QVERIFY(writeFile(bin + u"browser"_s, logs + "exit \"$OPEN\"\n", 0755));
+        const std::pair<QString, QByteArray> stubs[] = {
+            {u"xdg-mime"_s, "echo \"$DEFAULT\""},
+            {u"gio"_s, "[ \"$1\" = launch ] && exit \"$LAUNCH\"\nprintf 'Default application for "
+                       "\"%s\": %s\\nRegistered applications:\\n\\tapp.pinlark.Pinlark.desktop"
+                       "\\n\\tgone.desktop\\n\\tfirefox.desktop\\n' \"$2\" \"$DEFAULT\""},
+            {u"xdg-open"_s, "exit \"$OPEN\""},
+            {u"x-www-browser"_s, ""},
+            {u"browser"_s, "exit \"$OPEN\""}};
+        for (const auto& [name, body] : stubs)
+            QVERIFY(writeFile(bin + name, logs + body + '\n', 0755));
         QVERIFY(writeFile(home.data() + u"/applications/firefox.desktop"_s,
                           "[Desktop Entry]\nType=Application\nName=F\nExec=f %u\n"));
         qputenv("PATH", bin.toLocal8Bit() + ':' + qgetenv("PATH"));
