@@ -81,9 +81,9 @@ def main():
     # put itself in the launcher, with an entry that starts this copy.
     run("desktop-file-validate", ENTRY)
     with open(ENTRY) as entry:
-        assert f'Exec="{os.path.realpath(APP)}/MacOS/Pinlark" %u' in entry.read().splitlines()
-    offered = run("gio", "mime", "x-scheme-handler/https").stdout  # under "Open with"
-    assert "\tapp.pinlark.Pinlark.desktop\n" in offered, offered
+        assert f'Exec={os.path.realpath(APP)}/MacOS/Pinlark %u' in entry.read().splitlines()
+    offered = run("gio", "mime", "x-scheme-handler/https").stdout  # never a handler of web links
+    assert "app.pinlark.Pinlark.desktop" not in offered, offered
     library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
                                                "^Saves$", check=False).stdout.split())[0]
 
