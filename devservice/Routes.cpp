@@ -1,5 +1,6 @@
 #include "Routes.h"
 
+#include "LinkFacts.h"
 #include "Pages.h"
 #include "Releases.h"
 #include "Store.h"
@@ -8,6 +9,8 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
+
+#include <cstdio>
 
 namespace pinlark::devservice {
 
@@ -145,6 +148,16 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
         route(method, ".*", &Routes::notFound);
     }
 
+    // A query the database refused.
+    m_server.set_exception_handler([](const Request&, Response& res, std::exception_ptr error) {
+        try {
+            std::rethrow_exception(std::move(error));
+        } catch (const StoreError& e) {
+            std::fprintf(stderr, "pinlark-devservice: %s\n", e.what());
+        } catch (...) {
+        }
+        sendError(res, 503, "unavailable", QStringLiteral("The service can't answer right now."));
+    });
     // Answers the server gives by itself (a body over the limit, a request it can't read) carry
     // an error body too.
     m_server.set_error_handler(S::HandlerWithResponse([](const Request&, Response& res) {
