@@ -130,6 +130,13 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
         res.set_header("Cache-Control", "max-age=3600");
         res.set_content(pages::stylesheet().toStdString(), "text/css; charset=utf-8");
     });
+    // Nor the saves page asking for changes every few seconds.
+    m_server.Get("/saves/list", [this](const Request& req, Response& res) {
+        if (const auto session = apiSession(req, res))
+            sendJson(res, 200,
+                     pages::savesList(m_store.recent(session->account, 100),
+                                      text(req.get_param_value("since"))));
+    });
 
     route(&S::Get, "/", &Routes::home);
     route(&S::Get, "/signin", &Routes::signInForm);

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -173,6 +174,25 @@ private Q_SLOTS:
         const CurlAnswer one =
             curl({u"-H"_s, u"Authorization: Bearer "_s + token, url(u"api/saves/"_s + id)});
         QCOMPARE(listed + u' ' + one.json()["status"_L1].toString(), statuses);
+    }
+
+    // The saves page asks for the list: it comes only when it changed; signed out, a refusal.
+    void savesPageAsksForChanges() {
+        const auto list = [&](const QString& since, const QString& session) {
+            return curl({u"-b"_s, u"authjs.session-token="_s + session,
+                         service->origin().toString() + u"/saves/list?since="_s + since});
+        };
+        const QString page = QString::fromUtf8(
+            curl({u"-b"_s, u"authjs.session-token="_s + token, url(u"saves"_s)}).body);
+        const QString stamp =
+            QRegularExpression(u"data-stamp=\"(\\w+)\""_s).match(page).captured(1);
+        QVERIFY(!stamp.isEmpty());
+        QCOMPARE(list(stamp, token).json(), QJsonObject({{u"stamp"_s, stamp}}));
+        const QString id = save(u"https://example.test/new"_s).json()["id"_L1].toString();
+        const QJsonObject changed = list(stamp, token).json();
+        QVERIFY(changed["stamp"_L1] != stamp);
+        QVERIFY(changed["html"_L1].toString().contains(u"data-id=\""_s + id));
+        QCOMPARE(list(stamp, u"unknown"_s).status, 401);
     }
 
     // What the service records, sessions included, is for the machine it runs on only.
