@@ -160,8 +160,8 @@ private Q_SLOTS:
         QTest::newRow("due at once") << atOnce << u"https://example.test/a"_s << u"done done"_s;
         QTest::newRow("due at once, failing")
             << atOnce << u"https://nowhere.invalid/a"_s << u"error error"_s;
-        QTest::newRow("due in a day") << QStringList{"--settle-after-ms", "86400000"}
-                                      << u"https://example.test/a"_s << u"queued queued"_s;
+        QTest::newRow("due in a day (the tests' default)")
+            << QStringList() << u"https://example.test/a"_s << u"queued queued"_s;
     }
     void filesSavesOnItsOwnClock() {
         QFETCH(QStringList, arguments);
