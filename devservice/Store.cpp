@@ -180,11 +180,14 @@ void Store::serve() {
                 break;
             jobs.swap(m_jobs);
         }
-        // What is due is filed before anyone is answered, and the next due time is taken after.
-        file();
+        // What is due is filed before anyone is answered; the next due time is taken anew when
+        // there are new saves.
+        if (due >= 0 && now() >= due)
+            file();
         for (const auto& job : jobs)
             job();
-        file();
+        if (std::exchange(m_newSaves, false))
+            file();
     }
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
@@ -264,6 +267,7 @@ std::optional<QString> Store::openOnThread(const QString& dataFolder) {
             QStringLiteral("can't write to %1 (%2)").arg(named, QString::fromStdString(e.what())));
     }
     m_open = true;
+    m_newSaves = true; // those of an earlier run
     return std::nullopt;
 }
 
@@ -332,6 +336,7 @@ Store::Saved Store::save(const QString& account, const QString& link) {
                  "INSERT INTO saves (id, account, link, status, reads, saved, due)"
                  " VALUES (?, ?, ?, 'queued', 0, ?, ?)",
                  {id, account.toLower(), link, saved, saved + delay});
+            m_newSaves = true;
             return Saved{id, false};
         });
     });

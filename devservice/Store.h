@@ -83,7 +83,9 @@ private:
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
     bool m_stopping = false;
-    bool m_open = false; // the database thread's own
+    // The database thread's own.
+    bool m_open = false;
+    bool m_newSaves = false; // since the next due time was last taken
 
     // Oldest first, each with the size of its JSON, bounded in number and in bytes.
     mutable std::mutex m_requestsMutex;
