@@ -254,14 +254,16 @@ std::optional<QString> Store::openOnThread(const QString& dataFolder) {
 
     try {
         exec(m_connection, "PRAGMA journal_mode = WAL");
-        if (version == 0) {
-            transaction(m_connection, [&] {
+        // A write transaction, also when there is nothing to make: a file it may read but not
+        // write is found now, not at the first save.
+        transaction(m_connection, [&] {
+            if (version == 0) {
                 for (const char* statement : schema)
                     exec(m_connection, statement);
-                exec(m_connection, "PRAGMA user_version = 1");
-                return true;
-            });
-        }
+            }
+            exec(m_connection, "PRAGMA user_version = 1");
+            return true;
+        });
     } catch (const StoreError& e) {
         return line(
             QStringLiteral("can't write to %1 (%2)").arg(named, QString::fromStdString(e.what())));
