@@ -10,6 +10,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 processes = []
@@ -44,7 +45,10 @@ def on_private_bus():
         dies_with_parent(signal.SIGTERM)
         return
     own_environment()
-    os.environ["PINLARK_E2E_BUS"] = "1"
+    # The accessibility bus and the portals keep their sockets here: not in a folder shared with
+    # other sessions (~/.cache) when the test's home comes later.
+    runtime = tempfile.mkdtemp(prefix="pinlark-e2e-")
+    os.environ.update(PINLARK_E2E_BUS="1", XDG_RUNTIME_DIR=runtime)
     PR_SET_CHILD_SUBREAPER = 36
     ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
     session = subprocess.Popen(["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv,
@@ -59,6 +63,7 @@ def on_private_bus():
                 os.waitpid(int(pid), 0)
             except (ProcessLookupError, ChildProcessError):
                 pass
+    shutil.rmtree(runtime, ignore_errors=True)
     sys.exit(status)
 
 
