@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command as if inside someone's desktop session, one the tests must not lean on: a live
 # X server on DISPLAY, a session bus, a WAYLAND_DISPLAY and a sway IPC socket nobody answers on,
-# QT_QPA_PLATFORM=offscreen, a BROWSER that fails, and a desktop's name.
+# QT_QPA_PLATFORM=offscreen, a BROWSER that fails, and a desktop's name. Fails as the command
+# does, or when something the command started is still running after it.
 #   tests/e2e/in_a_desktop_session.sh COMMAND...
 set -euo pipefail
 session=$(mktemp -d)
@@ -19,4 +20,20 @@ export DISPLAY=:$(cat "$session/display") DBUS_SESSION_BUS_ADDRESS=$(cat "$sessi
     XDG_RUNTIME_DIR=$session WAYLAND_DISPLAY=wayland-0 SWAYSOCK=$session/sway-ipc.0.1.sock \
     QT_QPA_PLATFORM=offscreen BROWSER=/bin/false XDG_CURRENT_DESKTOP=KDE \
     XDG_SESSION_TYPE=wayland
-"$@"
+# Kept by every process the command starts (the end-to-end tests keep PINLARK_* variables).
+export PINLARK_OUTER_SESSION=$session
+status=0
+"$@" || status=$?
+# Nothing the command started may outlive it (a desktop portal started by a test's bus, say).
+env -u PINLARK_OUTER_SESSION python3 - "PINLARK_OUTER_SESSION=$session" <<'END' || status=1
+import os, sys
+for pid in filter(str.isdigit, os.listdir("/proc")):
+    try:
+        with open(f"/proc/{pid}/environ", "rb") as f:
+            found = sys.argv[1].encode() in f.read().split(b"\0")
+        if found and int(pid) != os.getppid():
+            sys.exit("still running: " + open(f"/proc/{pid}/cmdline").read().replace("\0", " "))
+    except OSError:  # gone, or not ours to read
+        pass
+END
+exit "$status"
