@@ -196,9 +196,12 @@ def in_sway(widgets, origin, log):
 
     # The bar goes, and the tray with it: the library window stands in. There the panel is a
     # pop-up of the window, not a window of its own.
+    ours = ("SWAYSOCK=" + os.environ["SWAYSOCK"]).encode()  # not the bar of the user's desktop
     for pid, name in processes_of(os.getuid()).items():
         if name == "swaybar":
-            os.kill(pid, signal.SIGTERM)
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                if ours in environ.read().split(b"\0"):
+                    os.kill(pid, signal.SIGTERM)
 
     def type_link(field, link):
         run("wtype", link, "-k", "Return")
