@@ -64,7 +64,7 @@ def on_private_bus():
             except (ProcessLookupError, ChildProcessError):
                 pass
     shutil.rmtree(runtime, ignore_errors=True)
-    sys.exit(status)
+    sys.exit(status if status >= 0 else 128 - status)  # as a shell reports a signal
 
 
 def parent(pid):
