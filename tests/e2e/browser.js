@@ -46,8 +46,11 @@ async function main() {
       page.waitForURL((u) => u.pathname === '/connect/mac'),
       page.click('button[type=submit]'),
     ]);
-    await page.waitForFunction(
-      () => document.getElementById('status')?.dataset.result !== 'pending');
+    // The page's status once its script has an answer (not before the page has it at all).
+    await page.waitForFunction(() => {
+      const status = document.getElementById('status');
+      return status && status.dataset.result !== 'pending';
+    });
     result.handBack = await page.$eval('#status', (e) => e.dataset.result);
   } catch (e) {
     result.error = String(e);
