@@ -16,8 +16,8 @@ import subprocess
 import sys
 import tempfile
 
-from package_harness import (accessibles, on_private_bus, press, run, sign_in, start,
-                             start_desktop, start_service, stop, tray_icon, until, use_home)
+from harness import (Widgets, on_private_bus, own_environment, run, signed_in_home, start,
+                     start_x11_tray, stop_all, tray_icon, until)
 
 AS_USER = sys.argv[-1] == "--as-user"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -55,7 +55,7 @@ def package():
         os.makedirs(os.path.dirname(WORK + "/build" + program), exist_ok=True)
         shutil.copy2(BUILD + program, WORK + "/build" + program)
     os.makedirs(WORK + "/e2e")
-    for script in ("harness.py", "package_harness.py", "tst_package.py"):
+    for script in ("harness.py", "tst_package.py"):
         shutil.copy2(HERE + "/" + script, WORK + "/e2e")
     os.chmod(WORK, 0o755)
     nobody = pwd.getpwnam("nobody")
@@ -71,25 +71,22 @@ def package():
 
 
 def as_user():
-    use_home(HOME)
-    start_desktop()
-    origin = start_service(BUILD, "--releases", WORK + "/releases")
-    os.environ.update(PATH=HOME + "/bin:" + os.environ["PATH"], XDG_DATA_DIRS=ROOT + "/usr/share")
-    os.makedirs(HOME + "/config")
+    start_x11_tray()
+    widgets = Widgets()
+    origin = signed_in_home(BUILD, HOME, "--releases", WORK + "/releases", app=APP)
+    os.environ.update(PATH=HOME + "/bin:" + os.environ["PATH"], XDG_DATA_DIRS=ROOT + "/usr/share",
+                      QT_QPA_PLATFORM="xcb")
     with open(HOME + "/config/mimeapps.list", "w") as defaults:
         defaults.write(f"[Default Applications]\nx-scheme-handler/http={ENTRY}\n"
                        f"x-scheme-handler/https={ENTRY}\n")
     answer = run("xdg-mime", "query", "default", "x-scheme-handler/http").stdout
     assert answer.strip() == ENTRY, answer
-    run(APP + "/Contents/Helpers/defaults", "write", "app.pinlark.Pinlark", "origin", "-string",
-        origin)
-    sign_in(BUILD, origin)
 
     start(APP + "/Contents/MacOS/Pinlark")
     icon = until("the tray icon", tray_icon)
     until("the library", lambda: windows("--name", "^Saves$"))
     run("xdotool", "mousemove", *map(str, icon), "click", "1")
-    until("the panel", lambda: accessibles("text", "Link"))
+    until("the panel", lambda: widgets.find("text", "Link"))
     run("xdotool", "key", "Escape")
     assert not os.path.exists(HOME + "/data/applications")  # the system's copy registers nothing
 
@@ -101,14 +98,15 @@ def as_user():
     with open(APP + "/Contents/Info.plist", "rb") as info:
         version = plistlib.load(info)["CFBundleShortVersionString"]
     blocked = f"You're on {version}. Pinlark can't write to {ROOT}/opt/pinlark."
-    until("the alert", lambda: accessibles("label", blocked))
-    press("Get the Update")
+    until("the alert", lambda: widgets.find("label", blocked))
+    widgets.press("push button", "Get the Update")
     until("the browser", lambda: os.path.exists(HOME + "/browser"))
     with open(HOME + "/browser") as browser:
         assert browser.read() == origin + "/download\n"
 
 
 if not AS_USER:
+    own_environment()
     try:
         package()
     finally:
@@ -118,4 +116,4 @@ else:
     try:
         as_user()
     finally:
-        stop()
+        stop_all()

@@ -96,19 +96,32 @@ private Q_SLOTS:
     void failures_data() {
         QTest::addColumn<QString>("blocker"); // in the config folder; none: no executable
         QTest::addColumn<bool>("on");
-        QTest::newRow("register, autostart is a file") << u"/autostart"_s << true;
+        QTest::addColumn<QString>("logged"); // {home}: the test's home
+        const QString entry =
+            u" the autostart entry {home}/config/autostart/app.pinlark.Pinlark.desktop"_s;
+        QTest::newRow("register, autostart is a file")
+            << u"/autostart"_s << true
+            << u"register failed: Could not write"_s + entry +
+                   u": Could not create the folder {home}/config/autostart."_s;
         QTest::newRow("unregister, a folder in the entry's place")
-            << u"/autostart/app.pinlark.Pinlark.desktop/inside"_s << false;
-        QTest::newRow("register, executable missing") << QString() << true;
+            << u"/autostart/app.pinlark.Pinlark.desktop/inside"_s << false
+            << u"unregister failed: Could not remove"_s + entry + u": Is a directory"_s;
+        QTest::newRow("register, executable missing")
+            << QString() << true
+            << u"register failed: The app's executable {home}/Apps/Pinlark.app/Contents/MacOS/"
+               "Pinlark could not be found."_s;
     }
     void failures() {
         QFETCH(QString, blocker);
         QFETCH(bool, on);
+        QFETCH(QString, logged);
         QVERIFY(blocker.isEmpty() ? QFile::remove(m_bundle->executable)
                                   : writeFile(m_home->config() + blocker, "in the way"));
         LogCapture capture;
         LoginItem::set(on);
-        QCOMPARE(capture.lines.size(), 1); // one line, not a failure per retry
+        QCOMPARE(
+            capture.lines, // one line, not a failure per retry
+            QStringList{u"[Pinlark] login item "_s + logged.replace("{home}"_L1, m_home->path())});
         QCOMPARE(Platform::defaults().boolean(LoginItem::desiredKey), on);
         if (blocker.isEmpty())
             QCOMPARE(Platform::loginItems().status(), Status::NotFound);
