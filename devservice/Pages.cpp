@@ -1,5 +1,6 @@
 #include "Pages.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QRegularExpression>
@@ -70,15 +71,56 @@ QString signIn(const QString& next, const QString& problem) {
 }
 
 QString saves(const QString& account, const QJsonArray& rows) {
-    QString body = QStringLiteral("<h1>Saves</h1>\n<p class=\"muted\">Signed in as %1.</p>\n")
-                       .arg(account.toHtmlEscaped());
-    if (rows.isEmpty())
-        return page(QStringLiteral("Saves"),
-                    body + QStringLiteral("<p class=\"empty\">Nothing saved yet.</p>"));
-    body += QStringLiteral("<ol class=\"saves\">\n");
-    for (const QJsonValue& row : rows)
-        body += saveItem(row.toObject());
-    return page(QStringLiteral("Saves"), body + QStringLiteral("</ol>"));
+    static const QString script = QStringLiteral(R"(<script>
+let stamp = document.getElementById("saves").dataset.stamp;
+async function refresh() {
+  if (document.visibilityState !== "visible")
+    return;
+  try {
+    const answer = await fetch("/saves/list?since=" + encodeURIComponent(stamp),
+                               {cache: "no-store"});
+    if (answer.status === 401) {
+      location.reload(); // signed out: the sign-in page
+      return;
+    }
+    const list = answer.ok ? await answer.json() : {};
+    if (typeof list.html === "string") {
+      document.getElementById("saves").outerHTML = list.html;
+      stamp = list.stamp;
+    }
+  } catch (error) {
+    // The service is away for now; the next turn asks again.
+  }
+}
+setInterval(refresh, 3000);
+document.addEventListener("visibilitychange", refresh);
+</script>)");
+    return page(QStringLiteral("Saves"),
+                QStringLiteral("<h1>Saves</h1>\n<p class=\"muted\">Signed in as %1.</p>\n")
+                        .arg(account.toHtmlEscaped()) +
+                    savesList(rows, {})[QLatin1String("html")].toString() + script);
+}
+
+QJsonObject savesList(const QJsonArray& rows, const QString& since) {
+    const QString stamp = QString::fromLatin1(
+        QCryptographicHash::hash(QJsonDocument(rows).toJson(QJsonDocument::Compact),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(16));
+    QJsonObject answer{{QStringLiteral("stamp"), stamp}};
+    if (since == stamp)
+        return answer;
+    QString html = QStringLiteral("<section id=\"saves\" data-stamp=\"%1\">\n").arg(stamp);
+    if (rows.isEmpty()) {
+        html += QStringLiteral("<p class=\"empty\">Nothing saved yet.</p>\n");
+    } else {
+        html += QStringLiteral("<ol class=\"saves\">\n");
+        for (const QJsonValue& row : rows)
+            html += saveItem(row.toObject());
+        html += QStringLiteral("</ol>\n");
+    }
+    answer.insert(QStringLiteral("html"), html + QStringLiteral("</section>\n"));
+    return answer;
 }
 
 QString connect(int port, const QJsonObject& handBack) {

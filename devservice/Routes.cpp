@@ -1,5 +1,6 @@
 #include "Routes.h"
 
+#include "LinkFacts.h"
 #include "Pages.h"
 #include "Releases.h"
 #include "Store.h"
@@ -8,6 +9,8 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
+
+#include <cstdio>
 
 namespace pinlark::devservice {
 
@@ -127,6 +130,13 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
         res.set_header("Cache-Control", "max-age=3600");
         res.set_content(pages::stylesheet().toStdString(), "text/css; charset=utf-8");
     });
+    // Nor the saves page asking for changes every few seconds.
+    m_server.Get("/saves/list", [this](const Request& req, Response& res) {
+        if (const auto session = apiSession(req, res))
+            sendJson(res, 200,
+                     pages::savesList(m_store.recent(session->account, 100),
+                                      text(req.get_param_value("since"))));
+    });
 
     route(&S::Get, "/", &Routes::home);
     route(&S::Get, "/signin", &Routes::signInForm);
@@ -145,6 +155,16 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
         route(method, ".*", &Routes::notFound);
     }
 
+    // A query the database refused.
+    m_server.set_exception_handler([](const Request&, Response& res, std::exception_ptr error) {
+        try {
+            std::rethrow_exception(std::move(error));
+        } catch (const StoreError& e) {
+            std::fprintf(stderr, "pinlark-devservice: %s\n", e.what());
+        } catch (...) {
+        }
+        sendError(res, 503, "unavailable", QStringLiteral("The service can't answer right now."));
+    });
     // Answers the server gives by itself (a body over the limit, a request it can't read) carry
     // an error body too.
     m_server.set_error_handler(S::HandlerWithResponse([](const Request&, Response& res) {

@@ -1,6 +1,8 @@
-// pinlark-devservice: the stand-in for the Pinlark web service, in memory, on loopback.
+// pinlark-devservice: the stand-in for the Pinlark web service, on loopback. It keeps its
+// accounts, sessions and saves in a data folder, or in memory.
 //
-//   pinlark-devservice [--port N] [--host H] [--releases DIR] [--settle-after N]
+//   pinlark-devservice [--port N] [--host H] [--data DIR] [--releases DIR] [--settle-after N]
+//                      [--settle-after-ms N]
 //
 // Prints its origin (e.g. http://127.0.0.1:41234) as the first line and serves until killed.
 
@@ -11,6 +13,7 @@
 
 #include <httplib.h>
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -23,16 +26,21 @@ namespace {
 struct Options {
     std::string host = "127.0.0.1";
     int port = 0;
+    QString data;
     QString releases;
-    int settleAfter = 2;
+    pinlark::devservice::Store::Settling settling;
 };
 
 constexpr const char* usage =
-    "usage: pinlark-devservice [--port N] [--host H] [--releases DIR] [--settle-after N]\n"
-    "  --port N          port to listen on; 0 (the default) picks a free one\n"
-    "  --host H          address to listen on (default 127.0.0.1)\n"
-    "  --releases DIR    update manifests (*.json) and archives to publish\n"
-    "  --settle-after N  reads of a save before its status settles (default 2)\n";
+    "usage: pinlark-devservice [--port N] [--host H] [--data DIR] [--releases DIR]\n"
+    "                          [--settle-after N] [--settle-after-ms N]\n"
+    "  --port N             port to listen on; 0 (the default) picks a free one\n"
+    "  --host H             address to listen on (default 127.0.0.1)\n"
+    "  --data DIR           keep accounts, sessions and saves in DIR (default: in memory)\n"
+    "  --releases DIR       update manifests (*.json) and archives to publish\n"
+    "  --settle-after N     reads of a save before its status settles (default 2)\n"
+    "  --settle-after-ms N  time from saving to settling, read or not (default: 1 to 2 s,\n"
+    "                       different for each save)\n";
 
 std::optional<int> number(const QString& text, int min, int max) {
     bool ok = false;
@@ -56,13 +64,20 @@ std::optional<Options> parse(int argc, char** argv) {
             options.port = *port;
         } else if (name == QLatin1String("--host")) {
             options.host = value.toStdString();
+        } else if (name == QLatin1String("--data")) {
+            options.data = value;
         } else if (name == QLatin1String("--releases")) {
             options.releases = value;
         } else if (name == QLatin1String("--settle-after")) {
             const auto n = number(value, 0, 1000000);
             if (!n)
                 return std::nullopt;
-            options.settleAfter = *n;
+            options.settling.reads = *n;
+        } else if (name == QLatin1String("--settle-after-ms")) {
+            const auto n = number(value, 0, 24 * 3600 * 1000);
+            if (!n)
+                return std::nullopt;
+            options.settling.afterMs = *n;
         } else {
             return std::nullopt;
         }
@@ -80,8 +95,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // Qt SQL loads its SQLite driver through the application's plugin paths.
+    const QCoreApplication application(argc, argv);
 
-    Store store(options->settleAfter);
+    Store store(options->settling);
+    if (const auto problem = store.open(options->data)) {
+        std::fprintf(stderr, "%s\n", qPrintable(*problem));
+        return 1;
+    }
     const Releases releases(options->releases);
     BoundedServer server;
     // A worker serves one connection at a time, also while it waits for the next request: many

@@ -10,9 +10,16 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 processes = []
+
+# What a test keeps of the environment it was started in: nothing that names a desktop, a display,
+# a browser or the user's folders. The test sets those itself (DISPLAY, WAYLAND_DISPLAY, XDG_*,
+# QT_QPA_PLATFORM, ...), so it runs the same inside a desktop session as on a bare machine.
+KEPT = ("PATH", "HOME", "LANG", "LANGUAGE", "TZ", "TERM", "BUILD_DIR", "NODE_PATH")
+KEPT_PREFIXES = ("LC_", "PINLARK_", "PYTHON", "CMAKE_", "CCACHE_")
 
 
 def dies_with_parent(sig=signal.SIGKILL):
@@ -21,14 +28,52 @@ def dies_with_parent(sig=signal.SIGKILL):
     ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, int(sig))
 
 
+def own_environment():
+    """Leaves of this process's environment only what KEPT names."""
+    for name in list(os.environ):
+        if name not in KEPT and not name.startswith(KEPT_PREFIXES):
+            del os.environ[name]
+
+
 def on_private_bus():
-    """Runs this script again under a private session bus (for the app, its accessibility bus
-    and the tray), once. The script ends, its `finally` blocks run, when the bus's session ends."""
-    if "PINLARK_E2E_BUS" not in os.environ:
-        os.environ["PINLARK_E2E_BUS"] = "1"
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv)
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
-    dies_with_parent(signal.SIGTERM)
+    """Runs this script again, in an environment of its own (own_environment), under a private
+    session bus (for the app, its accessibility bus and the tray), once. The script ends, its
+    `finally` blocks run, when the bus's session ends. What the bus started on demand (a desktop
+    portal's backend, say) outlives the bus: this process adopts it then, and ends it."""
+    if "PINLARK_E2E_BUS" in os.environ:
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
+        dies_with_parent(signal.SIGTERM)
+        return
+    own_environment()
+    # The accessibility bus and the portals keep their sockets here: not in a folder shared with
+    # other sessions (~/.cache) when the test's home comes later.
+    runtime = tempfile.mkdtemp(prefix="pinlark-e2e-")
+    os.environ.update(PINLARK_E2E_BUS="1", XDG_RUNTIME_DIR=runtime)
+    PR_SET_CHILD_SUBREAPER = 36
+    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
+    session = subprocess.Popen(["dbus-run-session", "--", "/usr/bin/python3"] + sys.argv,
+                               preexec_fn=dies_with_parent)
+    signal.signal(signal.SIGTERM, lambda *_: session.terminate())
+    status = session.wait()
+    while adopted := [pid for pid in os.listdir("/proc")
+                      if pid.isdigit() and parent(pid) == os.getpid()]:
+        for pid in adopted:
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+                os.waitpid(int(pid), 0)
+            except (ProcessLookupError, ChildProcessError):
+                pass
+    shutil.rmtree(runtime, ignore_errors=True)
+    sys.exit(status if status >= 0 else 128 - status)  # as a shell reports a signal
+
+
+def parent(pid):
+    """The parent of process `pid`, or None when it has gone."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return int(stat.read().rsplit(")", 1)[1].split()[1])
+    except (FileNotFoundError, ProcessLookupError):
+        return None
 
 
 def until(what, condition, timeout=20):
@@ -92,9 +137,13 @@ class Widgets:
         self.listener.register("object:state-changed:focused")  # starts the bus first
 
     def focused(self, event):
+        from gi.repository import GLib
         node = event.source
-        while (parent := node.get_parent()) and parent.get_role_name() != "application":
-            node = parent
+        try:
+            while (up := node.get_parent()) and up.get_role_name() != "application":
+                node = up
+        except GLib.Error:  # gone meanwhile, as a closing menu's items are
+            return
         self.popups.add(node)
 
     def find(self, role, name, showing=True):
@@ -135,20 +184,22 @@ class Widgets:
         until(f"{role} {name} pressed", pressed)
 
 
-def signed_in_home(build, home):
-    """Starts the stand-in service, points a fresh home at it with a signed-in session and sets
-    the app's environment; gives the service's origin."""
-    service = start(build + "/devservice/pinlark-devservice", "--port", "0",
+def signed_in_home(build, home, *service_arguments, app=None):
+    """Starts the stand-in service (with `service_arguments`), points the app (`app`, else the
+    build's) at it from fresh folders in `home` with a signed-in session, and sets the app's
+    environment; gives the service's origin."""
+    service = start(build + "/devservice/pinlark-devservice", "--port", "0", *service_arguments,
                     stdout=subprocess.PIPE, text=True)
     origin = service.stdout.readline().strip()
-    shutil.rmtree(home, ignore_errors=True)
+    for folder in ("config", "data", "cache", "runtime"):
+        shutil.rmtree(f"{home}/{folder}", ignore_errors=True)
     os.makedirs(home + "/runtime", mode=0o700)
-    os.environ.update(XDG_CONFIG_HOME=home + "/config", XDG_DATA_HOME=home + "/data",
-                      XDG_CACHE_HOME=home + "/cache", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                      QTWEBENGINE_DISABLE_SANDBOX="1", QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu",
+    os.environ.update(HOME=home, XDG_CONFIG_HOME=home + "/config", XDG_DATA_HOME=home + "/data",
+                      XDG_CACHE_HOME=home + "/cache", XDG_RUNTIME_DIR=home + "/runtime",
+                      QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QTWEBENGINE_DISABLE_SANDBOX="1",
+                      QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu",
                       QT_LOGGING_RULES="qt.webenginecontext=false")
-    os.environ.setdefault("XDG_RUNTIME_DIR", home + "/runtime")
-    app = build + "/Pinlark.app/Contents"
+    app = (app or build + "/Pinlark.app") + "/Contents"
     run(app + "/Helpers/defaults", "write", "app.pinlark.Pinlark", "origin", "-string", origin)
     # A session of the stand-in's sign-in form in the app's web profile.
     answer = run("curl", "-sS", "-o", "/dev/null", "-D", "-", "-d", "email=e2e@example.test",
@@ -162,8 +213,25 @@ def signed_in_home(build, home):
 def saved(origin, link):
     """Whether the app has asked the stand-in service to save `link`."""
     requests = json.loads(run("curl", "-sS", origin + "/dev/requests").stdout)
-    return any(r["method"] == "POST" and r["path"] == "/api/saves" and link in r["body"]
-               for r in requests)
+    return any(r["method"] == "POST" and r["path"] == "/api/saves" and
+               json.loads(r["body"]).get("url") == link for r in requests)
+
+
+def viewable(window):
+    return "IsViewable" in run("xwininfo", "-id", window, check=False).stdout
+
+
+def tray_icon():
+    """The centre of the app's icon window inside trayer's tray. Windows come and go meanwhile:
+    a query about one that has just gone fails, and the next round asks again."""
+    for tray in run("xdotool", "search", "--class", "trayer", check=False).stdout.split():
+        for line in run("xwininfo", "-tree", "-id", tray, check=False).stdout.splitlines():
+            if ' "Pinlark")' in line:  # the class; the instance is the program's name
+                size, position = line.split()[-2:]
+                width, height = map(int, size.split("+")[0].split("x"))
+                x, y = map(int, position.lstrip("+").split("+"))
+                return x + width // 2, y + height // 2
+    return None
 
 
 class Screenshot:

@@ -4,6 +4,7 @@
 #   tests/e2e/tst_app.py BUILD_DIR     (screenshots go to BUILD_DIR/screenshots/app/)
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -18,31 +19,14 @@ ENTRY = HOME + "/data/applications/app.pinlark.Pinlark.desktop"
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, on_private_bus, run, signed_in_home, start,  # noqa: E402
-                     start_x11_tray, stop_all, until)
+                     start_x11_tray, stop_all, tray_icon, until, viewable)
 
 on_private_bus()
-
-
-def viewable(window):
-    return "IsViewable" in run("xwininfo", "-id", window, check=False).stdout
 
 
 def screenshot(window, name):
     os.makedirs(SHOTS, exist_ok=True)
     run("import", "-window", window, f"{SHOTS}/{name}")
-
-
-def tray_icon():
-    """The centre of the app's icon window inside the tray. Windows come and go meanwhile: a
-    query about one that has just gone fails, and the next round asks again."""
-    for tray in run("xdotool", "search", "--class", "trayer", check=False).stdout.split():
-        for line in run("xwininfo", "-tree", "-id", tray, check=False).stdout.splitlines():
-            if '("Pinlark" "Pinlark")' in line:
-                size, position = line.split()[-2:]
-                width, height = map(int, size.split("+")[0].split("x"))
-                x, y = map(int, position.lstrip("+").split("+"))
-                return x + width // 2, y + height // 2
-    return None
 
 
 def click_field():
@@ -73,6 +57,7 @@ def main():
     widgets = Widgets()  # starts the accessibility bus first
     origin = signed_in_home(BUILD, HOME)
     os.environ["QT_QPA_PLATFORM"] = "xcb"
+    run(APP + "/Helpers/defaults", "write", "app.pinlark.Pinlark", "loginItemDesired", "-bool", "YES")
 
     app_log = open(HOME + "/app.log", "w+")
     app = start(APP + "/MacOS/Pinlark", stderr=app_log)
@@ -93,7 +78,19 @@ def main():
     shot = Screenshot(subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], capture_output=True,
                                      check=True).stdout)
     assert shot.differs((icon[0] - 8, icon[1] - 8, 16, 16), shot.pixel(icon[0] - 14, icon[1]))
-    print(run(APP + "/MacOS/Pinlark", "--doctor").stdout)
+    doctor = run(APP + "/MacOS/Pinlark", "--doctor").stdout
+    print(doctor)
+    topics = {topic.strip(): text
+              for topic, text in re.findall(r"^(\S.{14}) (.*)$", doctor, re.M)}
+    expected = {
+        "display": "X11 (no window manager)",
+        "tray": "XEmbed tray on the X server",
+        "shortcut": "the X11 key grab, Meta+Alt+S registered",
+        "open at login": f"yes ({HOME}/config/autostart/app.pinlark.Pinlark.desktop)",
+        "origin": origin + " answers (HTTP 200)",
+        "signed in": "yes",
+        "outbox": "empty"}
+    assert {topic: topics.get(topic) for topic in expected} == expected, doctor
 
     run("xdotool", "mousemove", *map(str, icon), "click", "1")
     until("the panel", lambda: widgets.find("text", "Link"))
@@ -154,9 +151,20 @@ def main():
     app_log.seek(0)
     assert "WebEnginePage still not deleted" not in app_log.read()  # the page went first
 
-    # Taken off the desktop again, it says where the preferences it leaves are.
+    # Taken off the desktop again, it says what it removed and where what it leaves is.
     report = run(APP + "/MacOS/Pinlark", "--uninstall").stdout
-    assert HOME + "/config/app.pinlark.Pinlark.json" in report, report
+    assert report == f"""\
+Removed {HOME}/config/autostart/app.pinlark.Pinlark.desktop
+Removed {ENTRY}
+Removed {HOME}/data/icons/hicolor/symbolic/apps/app.pinlark.Pinlark-symbolic.svg
+Removed {HOME}/data/icons/hicolor/scalable/apps/app.pinlark.Pinlark.svg
+Left in place; delete them for Pinlark to forget you:
+  preferences  {HOME}/config/app.pinlark.Pinlark.json
+  sign-in      {HOME}/config/app.pinlark.Pinlark.cookies.json
+  web data     {HOME}/data/app.pinlark.Pinlark
+  web cache    {HOME}/cache/app.pinlark.Pinlark
+Pinlark.app itself stays where it is.
+""", report
     assert not os.path.exists(ENTRY) and not os.listdir(HOME + "/data/icons/hicolor/scalable/apps")
 
 

@@ -17,8 +17,8 @@ import subprocess
 import sys
 import tempfile
 
-from package_harness import (accessibles, on_private_bus, press, run, sign_in, start,
-                             start_desktop, start_service, stop, tray_icon, until, use_home)
+from harness import (Widgets, on_private_bus, own_environment, run, signed_in_home, start,
+                     start_x11_tray, stop_all, tray_icon, until)
 
 AS_USER = sys.argv[-1] == "--as-user"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -60,7 +60,7 @@ def package():
         os.makedirs(os.path.dirname(WORK + "/build" + program), exist_ok=True)
         shutil.copy2(BUILD + program, WORK + "/build" + program)
     os.makedirs(WORK + "/e2e")
-    for script in ("harness.py", "package_harness.py", "tst_package.py"):
+    for script in ("harness.py", "tst_package.py"):
         shutil.copy2(HERE + "/" + script, WORK + "/e2e")
     os.chmod(WORK, 0o755)
     nobody = pwd.getpwnam("nobody")
@@ -76,20 +76,18 @@ def package():
 
 
 def as_user():
-    use_home(HOME)
-    start_desktop()
-    origin = start_service(BUILD, "--releases", WORK + "/releases")
-    os.environ.update(PATH=HOME + "/bin:" + os.environ["PATH"], XDG_DATA_DIRS=ROOT + "/usr/share")
+    start_x11_tray()
+    widgets = Widgets()
+    origin = signed_in_home(BUILD, HOME, "--releases", WORK + "/releases", app=APP)
+    os.environ.update(PATH=HOME + "/bin:" + os.environ["PATH"], XDG_DATA_DIRS=ROOT + "/usr/share",
+                      QT_QPA_PLATFORM="xcb")
     browser_is_default()
-    run(APP + "/Contents/Helpers/defaults", "write", "app.pinlark.Pinlark", "origin", "-string",
-        origin)
-    sign_in(BUILD, origin)
 
     start(APP + "/Contents/MacOS/Pinlark")
     icon = until("the tray icon", tray_icon)
     until("the library", lambda: windows("--name", "^Saves$"))
     run("xdotool", "mousemove", *map(str, icon), "click", "1")
-    until("the panel", lambda: accessibles("text", "Link"))
+    until("the panel", lambda: widgets.find("text", "Link"))
     run("xdotool", "key", "Escape")
     assert not os.path.exists(HOME + "/data/applications")  # the system's copy registers nothing
 
@@ -102,9 +100,9 @@ def as_user():
         version = plistlib.load(info)["CFBundleShortVersionString"]
     blocked = (f"You're on {version}. Pinlark came with your system's packages, so its updates "
                "come from your package manager.")
-    until("the alert", lambda: accessibles("label", blocked))
+    until("the alert", lambda: widgets.find("label", blocked))
     os.remove(HOME + "/browser")
-    press("Get the Update")
+    widgets.press("push button", "Get the Update")
     until("the browser", lambda: os.path.exists(HOME + "/browser"))
     with open(HOME + "/browser") as browser:
         assert browser.read() == origin + "/download\n"
@@ -126,6 +124,7 @@ def browser_is_default():
 
 
 if not AS_USER:
+    own_environment()
     try:
         package()
     finally:
@@ -135,4 +134,4 @@ else:
     try:
         as_user()
     finally:
-        stop()
+        stop_all()

@@ -9,7 +9,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 
 using namespace std::chrono_literals;
 
@@ -168,17 +167,12 @@ private Q_SLOTS:
     }
 
     // Three links saved while the service is down wait in the outbox's file. The app ends
-    // without a word; started again with the service back, it gives each link to the service
-    // once, in order, and leaves no file.
+    // without a word; started again with the service up (at an origin of its own), it gives each
+    // link to the service once, in order, and leaves no file.
     void outboxDeliversAfterARestart() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"outbox.json"_s);
-        // A port nobody listens on now, where the stand-in comes back later.
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        useOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(port)));
+        useOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
         const QStringList links{u"https://e.test/1"_s, u"https://e.test/2"_s,
                                 u"https://e.test/3"_s};
         {
@@ -191,7 +185,8 @@ private Q_SLOTS:
             }
         }
 
-        DevService service({u"--port"_s, QString::number(port)});
+        DevService service;
+        TestState::reset(); // as at a new start of the app
         useOrigin(service.origin(), service.signIn());
         service.clearRequests();
         Outbox outbox(path, SavesClient::service());

@@ -97,15 +97,29 @@ private Q_SLOTS:
         // In the config folder; none: no executable; "shared": the app's folder writable by all.
         QTest::addColumn<QString>("blocker");
         QTest::addColumn<bool>("on");
-        QTest::newRow("register, autostart is a file") << u"/autostart"_s << true;
+        QTest::addColumn<QString>("logged"); // {home}: the test's home
+        const QString entry =
+            u" the autostart entry {home}/config/autostart/app.pinlark.Pinlark.desktop"_s;
+        QTest::newRow("register, autostart is a file")
+            << u"/autostart"_s << true
+            << u"register failed: Could not write"_s + entry +
+                   u": Could not create the folder {home}/config/autostart."_s;
         QTest::newRow("unregister, a folder in the entry's place")
-            << u"/autostart/app.pinlark.Pinlark.desktop/inside"_s << false;
-        QTest::newRow("register, executable missing") << QString() << true;
-        QTest::newRow("register, from a folder others may write") << u"shared"_s << true;
+            << u"/autostart/app.pinlark.Pinlark.desktop/inside"_s << false
+            << u"unregister failed: Could not remove"_s + entry + u": Is a directory"_s;
+        QTest::newRow("register, executable missing")
+            << QString() << true
+            << u"register failed: The app's executable {home}/Apps/Pinlark.app/Contents/MacOS/"
+               "Pinlark could not be found."_s;
+        QTest::newRow("register, from a folder others may write")
+            << u"shared"_s << true
+            << u"register failed: Other users can change {home}/Apps, so Pinlark doesn't open at "
+               "login from there."_s;
     }
     void failures() {
         QFETCH(QString, blocker);
         QFETCH(bool, on);
+        QFETCH(QString, logged);
         const bool shared = blocker == u"shared"_s;
         if (shared)
             QVERIFY(QFile::setPermissions(m_apps, QFileDevice::Permissions(0x7777)));
@@ -114,7 +128,9 @@ private Q_SLOTS:
                                       : writeFile(m_home->config() + blocker, "in the way"));
         LogCapture capture;
         LoginItem::set(on);
-        QCOMPARE(capture.lines.size(), 1); // one line, not a failure per retry
+        QCOMPARE(
+            capture.lines, // one line, not a failure per retry
+            QStringList{u"[Pinlark] login item "_s + logged.replace("{home}"_L1, m_home->path())});
         QCOMPARE(Platform::defaults().boolean(LoginItem::desiredKey), on);
         if (blocker.isEmpty())
             QCOMPARE(Platform::loginItems().status(), Status::NotFound);

@@ -3,6 +3,9 @@
 #include "TestSupport.h"
 
 #include <QJsonArray>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 
 using namespace pinlark;
 
@@ -13,6 +16,16 @@ class TestDevService : public QObject {
     QString token;
 
     QString url(const QString& path) const { return service->url(path).toString(); }
+    CurlAnswer save(const QString& link) {
+        return curl({u"-H"_s, u"Authorization: Bearer "_s + token, u"-H"_s,
+                     u"Content-Type: application/json"_s, u"-d"_s, u"{\"url\":\"%1\"}"_s.arg(link),
+                     url(u"api/saves"_s)});
+    }
+    QJsonArray saves(const QString& session) {
+        return curl({u"-H"_s, u"Authorization: Bearer "_s + session, url(u"api/saves"_s)})
+            .json()["saves"_L1]
+            .toArray();
+    }
 
 private Q_SLOTS:
     void init() {
@@ -73,6 +86,107 @@ private Q_SLOTS:
                      list.json()["saves"_L1].toArray().size()),
                  answer);
         QVERIFY(a.status < 400 || !a.json()["message"_L1].toString().isEmpty());
+    }
+
+    // Restarted on the same data folder, it knows the accounts, sessions and saves as they were.
+    void keepsWhatItHoldsAcrossRestarts() {
+        QTemporaryDir home;
+        const QStringList arguments{u"--data"_s, home.filePath(u"service"_s),
+                                    u"--settle-after-ms"_s, u"0"_s};
+        service = std::make_unique<DevService>(arguments);
+        token = service->signIn(u"Keeper@example.test"_s);
+        QCOMPARE(save(u"https://example.test/one"_s).status, 201);
+        QCOMPARE(save(u"https://example.test/two"_s).status, 201);
+        const QJsonArray before = saves(token);
+        QCOMPARE(before.size(), 2);
+        service.reset();
+        service = std::make_unique<DevService>(arguments);
+        QCOMPARE(saves(token), before);
+        QCOMPARE(saves(service->signIn(u"keeper@EXAMPLE.test"_s)), before);
+        QCOMPARE(save(u"https://example.test/one"_s).json()["existing"_L1], true);
+    }
+
+    // A file that is not its database stops it with one line naming the file, and stays as it was.
+    void refusesADatabaseNotItsOwn_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("statements"); // that make it, when there are no bytes
+        QTest::newRow("text") << QByteArray("Not a database.\n").repeated(300) << QStringList();
+        QTest::newRow("an SQLite header, then noise")
+            << QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\x5a') << QStringList();
+        QTest::newRow("from a newer schema")
+            << QByteArray() << QStringList{"CREATE TABLE saves (id)", "PRAGMA user_version = 2"};
+        QTest::newRow("another program's")
+            << QByteArray() << QStringList{"CREATE TABLE notes (text)"};
+    }
+    void refusesADatabaseNotItsOwn() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, statements);
+        QTemporaryDir folder;
+        const QString file = folder.filePath(u"pinlark-devservice.sqlite"_s);
+        if (statements.isEmpty()) {
+            QVERIFY(writeFile(file, bytes));
+        } else {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s);
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            for (const QString& statement : statements)
+                QVERIFY(QSqlQuery(db).exec(statement));
+            db = {};
+            QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+            bytes = readFile(file);
+        }
+        QProcess process;
+        process.start(QStringLiteral(PINLARK_DEVSERVICE_PATH),
+                      {u"--port"_s, u"0"_s, u"--data"_s, folder.path()});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 1);
+        const QString problem = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(problem.endsWith(u"; it is left as it is\n"_s) && problem.count(u'\n') == 1 &&
+                     problem.contains(file),
+                 qPrintable(problem));
+        QCOMPARE(readFile(file), bytes);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{file.section(u'/', -1)});
+    }
+
+    // A save settles on the service's clock, read or not, with the status its link earns; the
+    // feed and the one-save answer agree.
+    void filesSavesOnItsOwnClock_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("statuses"); // in the feed, then in the one-save answer
+        const QStringList atOnce{"--settle-after-ms", "0", "--settle-after", "1000"};
+        QTest::newRow("due at once") << atOnce << u"https://example.test/a"_s << u"done done"_s;
+        QTest::newRow("due at once, failing")
+            << atOnce << u"https://nowhere.invalid/a"_s << u"error error"_s;
+        QTest::newRow("due in a day (the tests' default)")
+            << QStringList() << u"https://example.test/a"_s << u"queued queued"_s;
+    }
+    void filesSavesOnItsOwnClock() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, link);
+        QFETCH(QString, statuses);
+        service = std::make_unique<DevService>(arguments);
+        token = service->signIn();
+        const QString id = save(link).json()["id"_L1].toString();
+        const QString listed = saves(token).first()["status"_L1].toString();
+        const CurlAnswer one =
+            curl({u"-H"_s, u"Authorization: Bearer "_s + token, url(u"api/saves/"_s + id)});
+        QCOMPARE(listed + u' ' + one.json()["status"_L1].toString(), statuses);
+    }
+
+    // The saves page asks for the list: it comes only when it changed; signed out, a refusal.
+    void savesPageAsksForChanges() {
+        const auto list = [&](const QString& since, const QString& session) {
+            return curl({u"-b"_s, u"authjs.session-token="_s + session,
+                         service->origin().toString() + u"/saves/list?since="_s + since});
+        };
+        const QString stamp = list({}, token).json()["stamp"_L1].toString();
+        QCOMPARE(list(stamp, token).json(), QJsonObject({{u"stamp"_s, stamp}}));
+        const QString id = save(u"https://example.test/new"_s).json()["id"_L1].toString();
+        const QJsonObject changed = list(stamp, token).json();
+        QVERIFY(changed["stamp"_L1] != stamp);
+        QVERIFY(changed["html"_L1].toString().contains(u"data-id=\""_s + id));
+        QCOMPARE(list(stamp, u"unknown"_s).status, 401);
     }
 
     // What the service records, sessions included, is for the machine it runs on only.

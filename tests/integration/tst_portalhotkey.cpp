@@ -71,6 +71,7 @@ class TestPortalHotKey : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() {
+        m_bus.setChildProcessModifier(diesWithParent);
         m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
                                        u"--address=unix:dir="_s + m_runtime.path()});
         QVERIFY(m_bus.waitForReadyRead(10000));
@@ -89,16 +90,23 @@ private Q_SLOTS:
         QTest::addColumn<QString>("refused");
         QTest::addColumn<uint>("code");
         QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("logged"); // after "the desktop portal "
         const QStringList both{u"CreateSession"_s, u"BindShortcuts library ALT+LOGO+s"_s};
-        QTest::newRow("granted") << QString() << 0u << both;
-        QTest::newRow("cancelled by the user") << u"BindShortcuts"_s << 1u << both;
-        QTest::newRow("session refused") << u"CreateSession"_s << 2u << both.mid(0, 1);
-        QTest::newRow("bus error") << u"CreateSession"_s << 0u << both.mid(0, 1);
+        const QString refusal = u"did not bind the global shortcut: "_s;
+        QTest::newRow("granted") << QString() << 0u << both
+                                 << u"bound the global shortcut to Alt+Super+S"_s;
+        QTest::newRow("cancelled by the user")
+            << u"BindShortcuts"_s << 1u << both << refusal + u"cancelled"_s;
+        QTest::newRow("session refused")
+            << u"CreateSession"_s << 2u << both.mid(0, 1) << refusal + u"refused"_s;
+        QTest::newRow("bus error")
+            << u"CreateSession"_s << 0u << both.mid(0, 1) << refusal + u"not for you"_s;
     }
     void binding() {
         QFETCH(QString, refused);
         QFETCH(uint, code);
         QFETCH(QStringList, calls);
+        QFETCH(QString, logged);
         m_portal.refused = refused;
         m_portal.code = code;
         m_portal.calls.clear();
@@ -107,7 +115,7 @@ private Q_SLOTS:
         QList<QThread*> ran;
         QVERIFY(service.registerHotKey([&] { ran.append(QThread::currentThread()); }));
         QTRY_COMPARE(m_portal.calls, calls);
-        QTRY_COMPARE(log.lines.size(), 1);
+        QTRY_COMPARE(log.lines, QStringList{u"[Pinlark] the desktop portal "_s + logged});
         QCOMPARE(service.trigger(), refused.isEmpty() ? u"Alt+Super+S"_s : QString());
 
         const std::pair<QString, QString> activations[] = {

@@ -13,8 +13,11 @@ DevService::DevService(QStringList extraArguments) {
 #ifdef PINLARK_DEVSERVICE_PATH
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setChildProcessModifier(diesWithParent);
+    // Saves settle only as they are read, unless a test sets the service's clock: nothing
+    // depends on how fast the test runs.
     m_process.start(QStringLiteral(PINLARK_DEVSERVICE_PATH),
-                    QStringList{u"--port"_s, u"0"_s} + extraArguments);
+                    QStringList{u"--port"_s, u"0"_s, u"--settle-after-ms"_s, u"86400000"_s} +
+                        extraArguments);
     if (!m_process.waitForStarted(10000))
         return;
     // The first line it prints is its origin.

@@ -7,7 +7,9 @@
 
 namespace pinlark {
 
-// Runs the stand-in web service (pinlark-devservice) on a free loopback port for one test.
+// Runs the stand-in web service (pinlark-devservice) on a free loopback port for one test, in
+// memory. Its saves settle as they are read, not a second or two after saving, unless the test
+// passes "--settle-after-ms".
 class DevService {
 public:
     explicit DevService(QStringList extraArguments = {});

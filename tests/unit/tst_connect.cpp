@@ -3,8 +3,11 @@
 #include "session/LoopbackListener.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QUrlQuery>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace pinlark {
 
@@ -132,7 +135,7 @@ private Q_SLOTS:
         // The ended flow's time-out does not end the next one, whose own time-out does.
         Connect::begin();
         query = opened();
-        QVERIFY(query.queryItemValue(u"state"_qs) != first);
+        QVERIFY(!query.isEmpty() && query.queryItemValue(u"state"_qs) != first);
         fakes.clock->advance(Connect::timeout - std::chrono::seconds(1));
         QVERIFY(Connect::isRunning());
         fakes.clock->advance(std::chrono::seconds(1));
@@ -140,7 +143,8 @@ private Q_SLOTS:
         QCOMPARE(fakes.alerts->shown.size(), 2);
         QCOMPARE(fakes.alerts->shown[1].message, u"Sign-in timed out"_qs);
         Connect::begin();
-        QVERIFY(opened().queryItemValue(u"port"_qs) != query.queryItemValue(u"port"_qs));
+        const QString port = opened().queryItemValue(u"port"_qs);
+        QVERIFY(!port.isEmpty() && port != query.queryItemValue(u"port"_qs));
     }
 
     // Without random numbers nothing starts; without a browser to open, the flow ends at once.
@@ -191,6 +195,22 @@ private Q_SLOTS:
         QCOMPARE(fakes.activationPolicy->activations, 0);
         QCOMPARE(fakes.alerts->shown.size(), 1);
         QCOMPARE(fakes.alerts->shown[0].message, u"Couldn't save the sign-in"_qs);
+    }
+
+    // The request reader's fuzzing corpus, through the fuzzer's own checks (a broken one aborts).
+    void fuzzCorpus_data() {
+        QTest::addColumn<QByteArray>("input");
+        const QDir corpus(QStringLiteral(PINLARK_TESTS_DIR "/fuzz/corpus"));
+        for (const QString& name : corpus.entryList(QDir::Files))
+            QTest::newRow(qPrintable(name)) << readFile(corpus.filePath(name));
+        QVERIFY(!corpus.isEmpty());
+    }
+    void fuzzCorpus() {
+        QFETCH(QByteArray, input);
+        QVERIFY(!input.isEmpty());
+        QCOMPARE(LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.constData()),
+                                        std::size_t(input.size())),
+                 0);
     }
 };
 

@@ -102,17 +102,20 @@ private Q_SLOTS:
 
     // A writer holding the lock makes others wait, not time out; when it is killed the kernel
     // drops its lock, the waiting write goes ahead on what it committed, and the temporary file
-    // it left is swept at the next start.
+    // it left is swept at the next start. A start while it lives leaves its file alone.
     void killedWriterReleasesTheLock() {
         QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
         const QString leftover = path + u".writing-child1"_s;
         QProcess writer; // the shell becomes the sleep, which holds the lock until it is killed
+        writer.setChildProcessModifier(diesWithParent);
         writer.start(u"sh"_s,
                      {u"-c"_s,
                       u"exec 9>>\"$0.lock\" && flock 9 && printf '{\"tool\": true}' >\"$0\" && "
                       "printf '{\"to' >\"$1\" && echo && exec sleep infinity"_s,
                       path, leftover});
         QVERIFY(writer.waitForReadyRead(10000));
+        FileUserDefaults{path};
+        QVERIFY(QFileInfo::exists(leftover));
         std::unique_ptr<QThread> app(
             QThread::create([this] { FileUserDefaults(path).set(u"app"_s, true); }));
         const auto release = qScopeGuard([&] {
