@@ -158,6 +158,7 @@ Removed {HOME}/config/autostart/app.pinlark.Pinlark.desktop
 Removed {ENTRY}
 Removed {HOME}/data/icons/hicolor/symbolic/apps/app.pinlark.Pinlark-symbolic.svg
 Removed {HOME}/data/icons/hicolor/scalable/apps/app.pinlark.Pinlark.svg
+Turned off Open at Login
 Left in place; delete them for Pinlark to forget you:
   preferences  {HOME}/config/app.pinlark.Pinlark.json
   sign-in      {HOME}/config/app.pinlark.Pinlark.cookies.json

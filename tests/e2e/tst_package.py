@@ -103,7 +103,9 @@ def as_user():
     until("the alert", lambda: widgets.find("label", blocked))
     os.remove(HOME + "/browser")
     widgets.press("push button", "Get the Update")
-    until("the browser", lambda: os.path.exists(HOME + "/browser"))
+    # Once the stand-in has written its whole line, not only made the file.
+    until("the browser", lambda: os.path.exists(HOME + "/browser") and
+          open(HOME + "/browser").read().endswith("\n"))
     with open(HOME + "/browser") as browser:
         assert browser.read() == origin + "/download\n"
     browser_is_default()
