@@ -1,5 +1,6 @@
 #include "DevService.h"
 #include "PagePeer.h"
+#include "TestKey.h"
 #include "TestSupport.h"
 #include "Zip.h"
 #include "platform/Sha256.h"
@@ -135,7 +136,7 @@ private Q_SLOTS:
         QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
                     app + QStringLiteral("/Contents/Helpers"));
         Platform::Services real;
-        real.codeSignature = std::make_unique<SealCodeSignature>();
+        real.codeSignature = std::make_unique<SealCodeSignature>(testPublicKey);
         fakes = FakePlatform::install(std::move(real));
         fakes.bundle->bundlePath = app;
         fakes.bundle->infoDictionary = {{QStringLiteral("CFBundleShortVersionString"), "1.0"}};
@@ -184,7 +185,7 @@ private Q_SLOTS:
         const QString build = root->filePath(QStringLiteral("build"));
         const QString app = build + QStringLiteral("/Pinlark.app");
         const QString version = is("equal version") ? u"1.0"_s : u"2.0"_s;
-        QString key = QStringLiteral(PINLARK_SIGNING_KEY_PATH);
+        QString key = QStringLiteral(PINLARK_TEST_KEY_PATH);
         if (is("signed by another key")) {
             key = root->filePath(u"other.pem"_s);
             QVERIFY(writeSigningKey(key));
@@ -232,8 +233,7 @@ private Q_SLOTS:
         if (answer.isEmpty()) {
             // A release that would pass but for 128 MiB of zeros, compressed to a few hundred
             // kilobytes.
-            makeBundle(root->filePath(u"build"_s), u"2.0"_s,
-                       QStringLiteral(PINLARK_SIGNING_KEY_PATH));
+            makeBundle(root->filePath(u"build"_s), u"2.0"_s, QStringLiteral(PINLARK_TEST_KEY_PATH));
             QList<ZipEntry> entries = filesOf(root->filePath(u"build/Pinlark.app"_s));
             entries.append({.path = u"Pinlark.app/Contents/Resources/zeros"_s, .zeros = 128 << 20});
             QCOMPARE(writeZip(zip, entries), QString());
@@ -293,7 +293,7 @@ private Q_SLOTS:
         const QString apps = home->path() + u"/Applications"_s, app = apps + u"/Pinlark.app"_s,
                       build = root->filePath(u"build"_s);
         makeBundle(apps, u"1.0"_s, {}, "stay");
-        makeBundle(build, u"2.0"_s, QStringLiteral(PINLARK_SIGNING_KEY_PATH), "stay");
+        makeBundle(build, u"2.0"_s, QStringLiteral(PINLARK_TEST_KEY_PATH), "stay");
         QCOMPARE(writeZip(zip, filesOf(build + u"/Pinlark.app"_s)), QString());
         FileUserDefaults(FileUserDefaults::standardPath())
             .set(u"origin"_s, service->origin().toString());
@@ -329,8 +329,7 @@ private Q_SLOTS:
                       app = apps + u"/Pinlark.app"_s, backup = apps + u"/.Pinlark-previous.app"_s,
                       work = root->filePath(u"it's here/pinlark-update-2.0-0A1B2C3D"_s);
         makeBundle(apps, u"1.0"_s, {}, "stay");
-        makeBundle(work + u"/unpacked"_s, u"2.0"_s, QStringLiteral(PINLARK_SIGNING_KEY_PATH),
-                   "crash");
+        makeBundle(work + u"/unpacked"_s, u"2.0"_s, QStringLiteral(PINLARK_TEST_KEY_PATH), "crash");
         QVERIFY(QDir().mkpath(backup + u"/Contents"_s));
 
         QProcess v1;

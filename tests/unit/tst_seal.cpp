@@ -1,3 +1,4 @@
+#include "TestKey.h"
 #include "TestSupport.h"
 #include "platform/linux/Seal.h"
 #include "platform/linux/SealCodeSignature.h"
@@ -12,7 +13,7 @@ Q_DECLARE_METATYPE(Change)
 class TestSeal : public QObject {
     Q_OBJECT
 
-    // A bundle sealed and signed with the build's key before each test, holding a sealed bundle
+    // A bundle sealed and signed with the tests' key before each test, holding a sealed bundle
     // of its own and a link that stays inside it.
     QTemporaryDir dir;
     const QString app = dir.filePath(u"Pinlark.app"_s),
@@ -21,7 +22,7 @@ class TestSeal : public QObject {
                   signature = app + u'/' + QLatin1String(Seal::signaturePath);
     QByteArray signed64;
 
-    bool seal(const QString& key = QStringLiteral(PINLARK_SIGNING_KEY_PATH)) const {
+    bool seal(const QString& key = QStringLiteral(PINLARK_TEST_KEY_PATH)) const {
         return Seal::write(app).isEmpty() && Seal::sign(app, key).isEmpty();
     }
 
@@ -87,10 +88,17 @@ private Q_SLOTS:
         QFETCH(bool, valid);
         QFETCH(bool, nestedChecked);
         QVERIFY(change());
-        SealCodeSignature code;
+        SealCodeSignature code(testPublicKey);
         QCOMPARE(code.createStaticCode(app) &&
                      code.checkValidity(app, nestedChecked ? CodeSignature::CheckNestedCode : 0u),
                  valid);
+    }
+
+    // The app trusts the build's key, which signs the build's bundle, and never the tests' own.
+    void trustedKey() {
+        QVERIFY(!SealCodeSignature().checkValidity(app, 0));
+        QVERIFY(SealCodeSignature().checkValidity(PINLARK_APP_PATH ""_L1,
+                                                  CodeSignature::CheckNestedCode));
     }
 };
 
