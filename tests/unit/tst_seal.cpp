@@ -1,5 +1,6 @@
 #include "TestKey.h"
 #include "TestSupport.h"
+#include "platform/PropertyList.h"
 #include "platform/linux/Seal.h"
 #include "platform/linux/SealCodeSignature.h"
 
@@ -58,9 +59,24 @@ private Q_SLOTS:
             [this] { return QFile::remove(link) && QFile::link(u"/etc/passwd"_s, link); });
         row("link replaced by its file", false,
             [this] { return QFile::remove(link) && writeFile(link, "info"); });
-        row("a link leaving the bundle, not sealed", false, [this] {
-            return QFile::link(u"../../.."_s, app + u"/Contents/up"_s) &&
-                   Seal::write(app) == u"Contents/up links outside the bundle"_s;
+        row("folder mode changed", false, [this] {
+            return QFile::setPermissions(QFileInfo(exe).path(), QFileDevice::WriteOther);
+        });
+        row("empty folder added", false, [this] { return QDir(app).mkdir(u"Contents/Plugins"_s); });
+        // Each link's text stays inside; the second leads out through the first. Refused when
+        // sealing, and so signed by hand.
+        row("link leaving through another link", false, [this] {
+            const QString seal = signature.chopped(4), escape = u"a/up/../../../etc/passwd"_s;
+            if (!QDir(app).mkdir(u"Contents/a"_s) ||
+                !QFile::link(u".."_s, app + u"/Contents/a/up"_s) || !Seal::write(app).isEmpty())
+                return false;
+            QVariantMap all = readPropertyList(seal)->toMap(), files = all[u"files"_s].toMap();
+            files.insert(u"Contents/esc"_s, QVariantMap{{u"symlink"_s, escape}});
+            all.insert(u"files"_s, files);
+            return QFile::link(escape, app + u"/Contents/esc"_s) &&
+                   Seal::write(app) == u"Contents/esc links outside the bundle"_s &&
+                   writeFile(seal, xmlPropertyList(all)) &&
+                   Seal::sign(app, QStringLiteral(PINLARK_TEST_KEY_PATH)).isEmpty();
         });
         // The inner bundle's change is made under its own seal and the outer one resealed.
         const Change nested = [this] {
