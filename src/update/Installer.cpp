@@ -1,11 +1,11 @@
 #include "update/Installer.h"
 
 #include "Product.h"
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
 #include "platform/PropertyList.h"
 #include "platform/Sha256.h"
-#include "platform/AtomicFile.h"
 #include "service/Config.h"
 #include "update/Failure.h"
 #include "update/UpdateNetwork.h"
@@ -107,7 +107,14 @@ QCoro::Task<> Installer::install(QString version, QString path, std::optional<QS
     const QString work = QDir::tempPath() + QLatin1String("/pinlark-update-") +
                          safeFolderPiece(version) + QLatin1Char('-') +
                          QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper();
-    QDir().mkpath(work);
+    // The user's alone from the start: nobody else may look at or change what is verified here
+    // before it is installed.
+    QDir().mkpath(QDir::tempPath());
+    if (!QDir().mkdir(work,
+                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
+        setBusy(false);
+        throw Failure::download();
+    }
     auto giveUp = [&work] {
         QDir(work).removeRecursively();
         setBusy(false);

@@ -30,18 +30,30 @@ QString kindName(Failure::Kind kind) {
     return QLatin1String(names[int(kind)]);
 }
 
-// The files of the bundle `app`, named from the folder that holds it.
-QList<ZipEntry> filesOf(const QString& app) {
-    QList<ZipEntry> entries;
+// The folders and files of the bundle `app`, named from the folder that holds it, with the
+// permission bits `open` added to each one's mode.
+QList<ZipEntry> filesOf(const QString& app, int open = 0) {
     const QDir parent = QFileInfo(app).dir();
-    QDirIterator it(app, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QList<ZipEntry> entries{
+        {.path = parent.relativeFilePath(app), .mode = 0755 | open, .folder = true}};
+    QDirIterator it(app, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        const bool folder = it.fileInfo().isDir();
         entries.append({.path = parent.relativeFilePath(path),
-                        .data = readFile(path),
-                        .mode = it.fileInfo().isExecutable() ? 0755 : 0644});
+                        .data = folder ? QByteArray() : readFile(path),
+                        .mode = (it.fileInfo().isExecutable() ? 0755 : 0644) | open,
+                        .folder = folder});
     }
     return entries;
+}
+
+// What find prints of `folder` and what is in it, with `tests`: the entries found.
+QString find(const QString& folder, const QString& tests) {
+    QProcess find;
+    find.start(u"find"_s, QStringList{folder} + tests.split(u' '));
+    return find.waitForFinished() ? QString::fromUtf8(find.readAll()) : u"find failed"_s;
 }
 
 } // namespace
@@ -89,10 +101,11 @@ class TestInstaller : public QObject {
     }
 
     // Runs an installation and tells how it ended: a Failure's kind, "error: <text>", or "ok".
-    QString install(const QString& version, const QString& path,
-                    const std::optional<QString>& sha256, bool stillWanted = false) {
+    QString install(
+        const QString& version, const QString& path, const std::optional<QString>& sha256,
+        const std::function<bool()>& stillWanted = [] { return false; }) {
         try {
-            runTask(Installer::install(version, path, sha256, [=] { return stillWanted; }));
+            runTask(Installer::install(version, path, sha256, stillWanted));
             return QStringLiteral("ok");
         } catch (const Failure& f) {
             return kindName(f.kind());
@@ -165,6 +178,7 @@ private Q_SLOTS:
             QTest::newRow(change) << QString::fromUtf8(change) << QString::fromUtf8(outcome);
         };
         row("good", "deferred");
+        row("open modes", "deferred"); // group and others may write, set-id bits: all dropped
         row("wrong digest", "corrupt");
         row("no .app", "unpack");
         row("equal version", "notAnUpgrade");
@@ -194,7 +208,7 @@ private Q_SLOTS:
                    is("other identifier") ? u"com.example.Other"_s : u"app.pinlark.Pinlark"_s);
         if (is("tampered file"))
             QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "gif"));
-        QList<ZipEntry> entries = filesOf(app);
+        QList<ZipEntry> entries = filesOf(app, is("open modes") ? 07022 : 0);
         if (is("no .app"))
             for (ZipEntry& e : entries)
                 e.path.replace(QStringLiteral("Pinlark.app"), QStringLiteral("Pinlark"));
@@ -211,7 +225,18 @@ private Q_SLOTS:
 
         const QString sha = is("wrong digest") ? QString(64, QLatin1Char('0'))
                                                : QString::fromLatin1(*Sha256::ofFile(zip));
-        QCOMPARE(install(version, QStringLiteral("/releases/Pinlark-2.0.zip/"), sha), outcome);
+        // While it waits, the staging folder is the user's alone, and nothing in it is writable
+        // by others or runs as anyone else.
+        QString unsafe;
+        const auto look = [&] {
+            const QString work = staging + u'/' + leftovers().value(0);
+            unsafe =
+                find(work, u"-maxdepth 0 ! -perm 700"_s) + find(work, u"-perm /7022 ! -type l"_s);
+            return false;
+        };
+        QCOMPARE(install(version, QStringLiteral("/releases/Pinlark-2.0.zip/"), sha, look),
+                 outcome);
+        QCOMPARE(unsafe, QString());
         QVERIFY(!QFile::exists(staging + QStringLiteral("/absolute")));
         QVERIFY(!QFile::exists(root->filePath(QStringLiteral("escaped"))));
     }
