@@ -312,30 +312,54 @@ private Q_SLOTS:
     }
 
     // A copy in ~/Applications installs 2.0 from the stand-in service. The swap starts 2.0, which
-    // stays up, and removes the old copy and the staging folder; the launcher entry the copy
-    // registered starts the new version from then on.
+    // stays up, and removes the old copy, the staging folder and the helpers it ran; the launcher
+    // entry the copy registered starts the new version from then on. The archive may give its
+    // entries modes the seal does not allow (dropped), and the temporary folder may be on a file
+    // system that runs no programs: a tmpfs mounted noexec in a mount namespace of the copy's own,
+    // which ends with the last process in it however the test ends.
+    void update_data() {
+        QTest::addColumn<int>("open");
+        QTest::addColumn<bool>("noexec");
+        QTest::newRow("open modes in the archive") << 07022 << false;
+        QTest::newRow("temporary folder noexec") << 0 << true;
+    }
     void update() {
+        QFETCH(int, open);
+        QFETCH(bool, noexec);
+        if (noexec && ::geteuid() != 0)
+            QSKIP("mounting a noexec temporary folder needs root");
         const QString apps = home->path() + u"/Applications"_s, app = apps + u"/Pinlark.app"_s,
                       build = root->filePath(u"build"_s);
         makeBundle(apps, u"1.0"_s, {}, "stay");
         makeBundle(build, u"2.0"_s, QStringLiteral(PINLARK_TEST_KEY_PATH), "stay");
-        QCOMPARE(writeZip(zip, filesOf(build + u"/Pinlark.app"_s)), QString());
+        QCOMPARE(writeZip(zip, filesOf(build + u"/Pinlark.app"_s, open)), QString());
         FileUserDefaults(FileUserDefaults::standardPath())
             .set(u"origin"_s, service->origin().toString());
 
+        QStringList command{app + u"/Contents/MacOS/Pinlark"_s, u"--update"_s, u"2.0"_s,
+                            u"releases/Pinlark-2.0.zip"_s,
+                            QString::fromLatin1(*Sha256::ofFile(zip))};
+        if (noexec)
+            command =
+                u"unshare -m --propagation private sh -c"_s.split(u' ') +
+                u"mount -t tmpfs -o noexec tmpfs \"$TMPDIR\" && exec \"$@\"|sh"_s.split(u'|') +
+                command;
         QProcess v1;
-        v1.start(app + u"/Contents/MacOS/Pinlark"_s,
-                 {u"--update"_s, u"2.0"_s, u"releases/Pinlark-2.0.zip"_s,
-                  QString::fromLatin1(*Sha256::ofFile(zip))});
+        v1.start(command.takeFirst(), command);
         QVERIFY(v1.waitForFinished(60000));
         QVERIFY2(v1.exitCode() == 0, v1.readAllStandardError().constData());
-        QVERIFY(QTest::qWaitFor([&] { return leftovers().isEmpty(); }, 60000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return leftovers().isEmpty() && !QFile::exists(apps + u"/.Pinlark-swap"_s); },
+            60000));
         QVERIFY(!QFile::exists(apps + u"/.Pinlark-previous.app"_s));
         // 2.0 started from the app's place, and at its start left the version recorded alone.
         QVERIFY(QTest::qWaitFor([&] { return runningPid(u"2.0"_s) != 0; }, 10000));
         FileUserDefaults defaults(FileUserDefaults::standardPath());
         QCOMPARE(defaults.string(u"otaFailedAtVersion"_s), u"1.0"_s);
         QCOMPARE(defaults.boolean(u"otaFailed"_s), std::nullopt);
+        QCOMPARE(find(app, u"-perm /7022 ! -type l"_s), QString());
+        QVERIFY(
+            SealCodeSignature(testPublicKey).checkValidity(app, CodeSignature::CheckNestedCode));
 
         QFile::remove(pids + u"/2.0.pid"_s);
         const QString entry = home->data() + u"/applications/app.pinlark.Pinlark.desktop"_s;
@@ -346,16 +370,25 @@ private Q_SLOTS:
     }
 
     // A running 1.0 hands itself over to the swap script for a staged 2.0, without helpers, that
-    // exits soon after it started. The script puts 1.0 back, over a stale backup of an earlier
-    // swap, marks the Mac and starts 1.0 again; the staging folder stays with its log. The path
-    // has pattern characters and an apostrophe, which ends a quoted word of the shell.
+    // exits soon after it started, or that can't be copied in (it is gone). The script puts 1.0
+    // back, over a stale backup of an earlier swap, marks the Mac and starts 1.0 again; the
+    // staging folder stays with its log, the helpers it ran go. The path has pattern characters
+    // and an apostrophe, which ends a quoted word of the shell.
+    void rollback_data() {
+        QTest::addColumn<bool>("staged");
+        QTest::newRow("2.0 crashes") << true;
+        QTest::newRow("2.0 can't be copied in") << false;
+    }
     void rollback() {
+        QFETCH(bool, staged);
         const QString apps = root->filePath(u"it's here/Apps (1) [x]+"_s),
                       app = apps + u"/Pinlark.app"_s, backup = apps + u"/.Pinlark-previous.app"_s,
                       work = root->filePath(u"it's here/pinlark-update-2.0-0A1B2C3D"_s);
         makeBundle(apps, u"1.0"_s, {}, "stay");
-        makeBundle(work + u"/unpacked"_s, u"2.0"_s, QStringLiteral(PINLARK_TEST_KEY_PATH), "crash");
-        QVERIFY(QDir().mkpath(backup + u"/Contents"_s));
+        if (staged)
+            makeBundle(work + u"/unpacked"_s, u"2.0"_s, QStringLiteral(PINLARK_TEST_KEY_PATH),
+                       "crash");
+        QVERIFY(QDir().mkpath(backup + u"/Contents"_s) && QDir().mkpath(work));
 
         QProcess v1;
         v1.start(app + u"/Contents/MacOS/Pinlark"_s,
@@ -366,6 +399,7 @@ private Q_SLOTS:
         // mark as it starts.
         QVERIFY(QTest::qWaitFor([&] { return runningPid(u"1.0"_s) != 0; }, 60000));
         QVERIFY(!QFile::exists(backup));
+        QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(apps + u"/.Pinlark-swap"_s); }));
         QVERIFY(QFileInfo(work + u"/swap.log"_s).size() > 0);
         FileUserDefaults defaults(FileUserDefaults::standardPath());
         QCOMPARE(defaults.boolean(u"otaFailed"_s), true);
