@@ -21,6 +21,7 @@ namespace pinlark {
 
 class ColorScheme;
 class Popover;
+class XEmbedIcon;
 
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
 // Control-click opens the menu of library, sign-in, login-item and update commands, rebuilt
@@ -102,6 +103,8 @@ private:
     // A new tray icon in place of the old one, shown when `show`.
     void makeTray(bool show);
     static QImage glyph();
+    // Where the icon is on the screen, where the tray says; empty elsewhere.
+    QRect iconGeometry() const;
 
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QuickSaveModel> m_model;
@@ -113,6 +116,8 @@ private:
     ColorScheme* m_colorScheme = nullptr;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    // In its place where the icon docks into the X11 tray itself.
+    std::unique_ptr<XEmbedIcon> m_dock;
 };
 
 } // namespace pinlark
