@@ -58,19 +58,13 @@ bool trayHostRunning() {
            reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
 }
 
-// Whether the desktop is GNOME, which shows tray icons only through its AppIndicator extension.
-bool onGnome() {
-    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':');
-    return desktops.contains("gnome");
-}
-
 // Whether the icon docks into the X11 tray by itself rather than through Qt. GNOME Shell's
 // AppIndicator extension opens a StatusNotifierItem's menu on a single click and activates it
 // only on a double click, but passes clicks on a docked X11 icon to the icon as they come; it
 // holds the X11 tray on X11 and, for X11 clients, on Wayland through Xwayland. Qt would choose
 // the StatusNotifierItem wherever a host is registered.
 bool docksItself() {
-    return QGuiApplication::platformName() == QLatin1String("xcb") && onGnome();
+    return QGuiApplication::platformName() == QLatin1String("xcb") && StatusItem::onGnome();
 }
 
 // On Wayland only a StatusNotifierItem host shows the icon, and Qt decides at the first icon it
@@ -258,6 +252,11 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
         m_popover->showAsWindow();
     else
         m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
+}
+
+bool StatusItem::onGnome() {
+    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':');
+    return desktops.contains("gnome");
 }
 
 QRect StatusItem::iconGeometry() const {
