@@ -175,9 +175,12 @@ def in_sway(widgets, origin, log):
     # The bar goes, and the tray with it: the library window stands in. There the panel is a
     # pop-up of the window, not a window of its own.
     for pid in filter(str.isdigit, os.listdir("/proc")):
-        if open(f"/proc/{pid}/comm").read().strip() == "swaybar" and \
-                os.stat(f"/proc/{pid}").st_uid == os.getuid():
-            os.kill(int(pid), signal.SIGTERM)
+        try:
+            if open(f"/proc/{pid}/comm").read().strip() == "swaybar" and \
+                    os.stat(f"/proc/{pid}").st_uid == os.getuid():
+                os.kill(int(pid), signal.SIGTERM)
+        except FileNotFoundError:
+            pass  # a process that ended meanwhile
 
     def type_link(field, link):
         run("wtype", link, "-k", "Return")
