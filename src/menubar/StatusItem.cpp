@@ -26,6 +26,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QWindow>
 
 #include <cmath>
 
@@ -90,6 +91,10 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     , m_menu(std::make_unique<QMenu>())
     , m_colorScheme(new ColorScheme(this)) {
     connect(m_popover.get(), &Popover::closed, m_model.get(), &QuickSaveModel::closed);
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+        if (window && window == m_popover->windowHandle())
+            m_model->focused();
+    });
     // The icon follows the desktop from light to dark and back.
     connect(m_colorScheme, &ColorScheme::changed, this, &StatusItem::refreshBadge);
 
@@ -191,6 +196,11 @@ void StatusItem::makeTray(bool show) {
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     clicked(reason, QGuiApplication::queryKeyboardModifiers());
                 });
+        // The shell's tray may start after the app, as at login, or anew.
+        connect(m_dock.get(), &XEmbedIcon::trayManagerStarted, this, [this] {
+            m_dock->dock();
+            updateTrayAvailability();
+        });
         refreshBadge();
         if (show)
             m_dock->dock();
@@ -213,9 +223,6 @@ void StatusItem::updateTrayAvailability() {
     if (available == m_hasTray)
         return;
     m_hasTray = available;
-    // A new tray manager (the shell restarted) takes the icon in anew.
-    if (available && m_dock)
-        m_dock->dock();
     // Qt chooses between a StatusNotifierItem host and the XEmbed tray when the icon is made.
     // Outside X11 only a host can show it: the icon is made anew each time one comes.
     if (available && QGuiApplication::platformName() != QLatin1String("xcb"))
@@ -239,7 +246,9 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
         m_popover->view()->focusField();
         return;
     }
-    m_model->opened();
+    // A Wayland client sees the clipboard of the moment only once it holds the keyboard; before,
+    // it may still see what was copied when it last did.
+    m_model->opened(!onWayland());
     if (link)
         m_model->setUrl(link->toString());
     // A StatusNotifierItem host never says where the item is, and without a tray there is no

@@ -1,5 +1,6 @@
 #include "menubar/XEmbedIcon.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -60,6 +61,40 @@ XEmbedIcon::XEmbedIcon(QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     // The tray reads the icon's size from the minimum size in the window's size hints.
     setFixedSize(side, side);
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+XEmbedIcon::~XEmbedIcon() {
+    QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool XEmbedIcon::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
+        // Inside the tray's window the icon's fills it from the top left corner; Qt may move it
+        // to where it would have put a window of its own on the screen.
+        const auto* configure = static_cast<const xcb_configure_notify_event_t*>(message);
+        xcb_connection_t* c = connection();
+        if (c && configure->window == xcb_window_t(internalWinId()) &&
+            (configure->x || configure->y) && !globalGeometry().isEmpty()) {
+            const uint32_t origin[] = {0, 0};
+            xcb_configure_window(c, configure->window,
+                                 XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
+            xcb_flush(c);
+        }
+        return false;
+    }
+    // A new tray manager says so to every client with a MANAGER message on the root window.
+    if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+        return false;
+    const auto* client = static_cast<const xcb_client_message_event_t*>(message);
+    xcb_connection_t* c = connection();
+    if (c && client->format == 32 && client->type == atom(c, "MANAGER") &&
+        client->data.data32[1] == atom(c, "_NET_SYSTEM_TRAY_S0"))
+        Q_EMIT trayManagerStarted();
+    return false;
 }
 
 bool XEmbedIcon::trayManagerRunning() {
@@ -72,7 +107,9 @@ bool XEmbedIcon::dock() {
     const xcb_window_t manager = c ? trayManager(c) : xcb_window_t(XCB_WINDOW_NONE);
     if (manager == XCB_WINDOW_NONE)
         return false;
-    // Qt's xcb platform keeps a tray icon's window unmapped until the tray has taken it in.
+    // Qt's xcb platform keeps a tray icon's window unmapped until the tray has taken it in. The
+    // window's place is inside the tray's: its top left corner, where Qt may not have put it.
+    move(0, 0);
     show();
     const auto window = xcb_window_t(winId());
     const xcb_atom_t info = atom(c, "_XEMBED_INFO");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QIcon>
 #include <QRect>
 #include <QSystemTrayIcon>
@@ -12,10 +13,11 @@ namespace pinlark {
 // AppIndicator extension keeps a single click on a StatusNotifierItem for the item's menu, but
 // hands a docked X11 icon its clicks as they come. A left press is a Trigger, a right press a
 // Context, the middle button a MiddleClick, as with QSystemTrayIcon.
-class XEmbedIcon : public QWidget {
+class XEmbedIcon : public QWidget, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     explicit XEmbedIcon(QWidget* parent = nullptr);
+    ~XEmbedIcon() override;
 
     // Whether an X11 tray manager holds the tray of the display's default screen.
     static bool trayManagerRunning();
@@ -29,8 +31,11 @@ public:
 
 Q_SIGNALS:
     void activated(QSystemTrayIcon::ActivationReason reason);
+    // A tray manager has taken the tray (at the desktop's start, or anew).
+    void trayManagerStarted();
 
 protected:
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 

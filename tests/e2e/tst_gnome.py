@@ -213,6 +213,14 @@ def copy(link):
     return copier
 
 
+def panel_field(widgets):
+    from gi.repository import GLib
+    try:
+        return next(iter(widgets.find("text", "Link")), None)
+    except (GLib.Error, RuntimeError):
+        return None  # a widget that went, or came, while the tree was read
+
+
 def extents(accessible, widgets):
     box = widgets.Atspi.Component.get_extents(accessible, widgets.Atspi.CoordType.SCREEN)
     return box.x, box.y, box.width, box.height
@@ -221,13 +229,14 @@ def extents(accessible, widgets):
 def main():
     widgets = Widgets()
     origin = signed_in_home(BUILD, HOME + "/app")
+    log = open(SHOTS + "/app.log", "w+")
+
     start_gnome()
     shell("Main.overview.hide()")
     until("the overview closed", lambda: shell("Main.overview.visible") is False)
     # As a desktop starts it: the app picks its platform and keeps the engine's logging quiet.
     for name in ("QT_QPA_PLATFORM", "QT_LOGGING_RULES"):
         os.environ.pop(name, None)
-    log = open(SHOTS + "/app.log", "w+")
     start(APP, stderr=log)
     # The extension lays the icon out anew once the icon says how large it is; the glyph fills
     # most of its 16-pixel slot.
@@ -243,7 +252,7 @@ def main():
     link = "https://example.com/copied-on-gnome"
     copy(link)
     click(box[0] + box[2] // 2, box[1] + box[3] // 2)
-    field = until("the panel", lambda: widgets.find("text", "Link"))[0]
+    field = until("the panel", lambda: panel_field(widgets))
     panel = field
     while panel.get_parent() and panel.get_parent().get_role_name() != "application":
         panel = panel.get_parent()
