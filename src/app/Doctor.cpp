@@ -2,6 +2,7 @@
 
 #include "Product.h"
 #include "app/SingleInstance.h"
+#include "menubar/StatusItem.h"
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
 #include "platform/linux/FileUserDefaults.h"
@@ -185,7 +186,10 @@ int run(int argc, char** argv) {
                                         "WAYLAND_DISPLAY nor an X server answers)"));
     }
 
-    if (onBus(watcher))
+    if (StatusItem::onGnome() && x11.tray)
+        print("tray", QStringLiteral("GNOME Shell's X11 tray (its AppIndicator extension), where "
+                                     "Pinlark docks its icon"));
+    else if (onBus(watcher))
         print("tray",
               QStringLiteral("StatusNotifierItem host (%1 on the session bus)").arg(watcher));
     else if (wayland.isEmpty() && x11.tray)

@@ -10,6 +10,8 @@
 #include <QTextBoundaryFinder>
 #include <QUrl>
 
+#include <utility>
+
 namespace pinlark {
 
 namespace {
@@ -73,8 +75,9 @@ QStringList QuickSaveModel::waiting() const {
     return links;
 }
 
-void QuickSaveModel::opened() {
-    if (!std::holds_alternative<phase::Saving>(m_phase))
+void QuickSaveModel::opened(bool clipboardNow) {
+    m_prefillWaiting = !clipboardNow;
+    if (clipboardNow && !std::holds_alternative<phase::Saving>(m_phase))
         prefillFromClipboard();
     // Not tracked: closing the panel does not stop the refresh.
     loadRecent();
@@ -100,7 +103,13 @@ void QuickSaveModel::prefillFromClipboard() {
     setUrl(text);
 }
 
+void QuickSaveModel::focused() {
+    if (std::exchange(m_prefillWaiting, false) && !std::holds_alternative<phase::Saving>(m_phase))
+        prefillFromClipboard();
+}
+
 void QuickSaveModel::closed() {
+    m_prefillWaiting = false;
     if (m_poll) {
         m_poll->cancel.cancel();
         m_poll.reset();

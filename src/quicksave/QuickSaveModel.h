@@ -48,8 +48,12 @@ public:
     std::function<void()> dismiss = [] {};
 
     // Right before the panel is shown: pre-fill from the clipboard unless a save is in flight,
-    // and refresh the recent saves.
-    void opened();
+    // and refresh the recent saves. Where the clipboard can be read only by a window that holds
+    // the keyboard (Wayland), `clipboardNow` is false and the pre-fill waits for focused().
+    void opened(bool clipboardNow = true);
+    // The panel holds the keyboard: a waiting pre-fill reads the clipboard now, unless the field
+    // has been filled meanwhile.
+    void focused();
     // After the panel has closed: stop the save task and forget a finished or queued save.
     void closed();
     // Saves the trimmed text of the field.
@@ -71,6 +75,7 @@ private:
     void setPhase(Phase phase);
     void setRecent(QList<SaveRow> rows);
     void prefillFromClipboard();
+    bool m_prefillWaiting = false;
     QCoro::Task<> loadRecent(CancelToken cancel);
     QCoro::Task<> runSave(QString link, CancelToken cancel);
 

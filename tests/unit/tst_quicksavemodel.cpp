@@ -65,9 +65,11 @@ private Q_SLOTS:
     }
 
     // The clipboard fills an empty field with a web link while the panel is idle (not after a
-    // failed save, nor while saving); the list is refreshed either way.
+    // failed save, nor while saving); the list is refreshed either way. Where the clipboard is
+    // read once the panel holds the keyboard, it is read then, and never over a typed link.
     void prefill_data() {
-        QTest::addColumn<QString>("before"); // "failed" or "saving": a save that failed or holds
+        QTest::addColumn<QString>("before"); // "failed" or "saving": a save that failed or holds;
+        // "focus": read at focus; "typed": typed before focus
         QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("expected");
         const auto add = [](const char* name, const QString& text, const QString& expected = {},
@@ -82,6 +84,8 @@ private Q_SLOTS:
         add("not a URL", u"https://exa mple.test"_s);
         add("after a failed save", link, {}, u"failed"_s);
         add("while saving", link, {}, u"saving"_s);
+        add("at focus", link, link, u"focus"_s);
+        add("typed before focus", link, u"https://example.test/typed"_s, u"typed"_s);
         // U+1F600 is two UTF-16 code units and one character: the limit counts characters.
         const QString head = u"https://example.test/"_s;
         const QString at2047 = head + u"\U0001F600"_s.repeated(2047 - int(head.size()));
@@ -96,6 +100,18 @@ private Q_SLOTS:
         QFETCH(QString, before);
         QFETCH(QString, clipboard);
         QFETCH(QString, expected);
+        if (before == "focus"_L1 || before == "typed"_L1) {
+            fakes.pasteboard->text = u"https://example.test/older"_s;
+            model->opened(false);
+            QCOMPARE(model->url(), QString()); // nothing older than the clipboard of the moment
+            if (before == "typed"_L1)
+                model->setUrl(u"https://example.test/typed"_s);
+            fakes.pasteboard->text = clipboard;
+            model->focused();
+            model->focused(); // once
+            QCOMPARE(model->url(), expected);
+            return;
+        }
         if (!before.isEmpty()) {
             client->hold = before == "saving"_L1;
             client->onSave = [](const QString&) -> SaveOutcome { throw APIError(u"bad"_s, {}); };

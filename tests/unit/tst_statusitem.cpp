@@ -150,7 +150,7 @@ private Q_SLOTS:
     }
 
     // Whatever the desktop prefers, the glyph and the update dot stand out from a black panel
-    // and from a white one.
+    // and from a white one, the glyph over at least three quarters of the icon's height.
     void readsOnAnyPanel() {
         const QImage glyph(glyphPath);
         for (const auto scheme :
@@ -164,15 +164,18 @@ private Q_SLOTS:
                     return image;
                 };
                 const QImage plain = onPanel(false), badged = onPanel(true);
-                int shape = 0, dot = 0; // the dot is in the top-right corner
+                int shape = 0, dot = 0, rows = 0; // the dot is in the top-right corner
                 for (int y = 0; y < 22; ++y) {
+                    const int before = shape;
                     for (int x = 0; x < 22; ++x) {
                         const QRgb a = plain.pixel(x, y), b = badged.pixel(x, y);
                         shape += qAbs(qGray(a) - qGray(panel)) > 100;
                         dot += x > 11 && y < 11 && qAbs(qGray(b) - qGray(panel)) > 100 && b != a;
                     }
+                    rows += shape > before;
                 }
                 QCOMPARE_GT(shape, 40);
+                QCOMPARE_GE(rows, 17);
                 QCOMPARE_GT(dot, 12);
             }
         }
