@@ -94,7 +94,7 @@ QCoro::Task<> QuickSaveModel::signOut() {
                     : QStringLiteral("%1 links are waiting to be saved").arg(n),
              QStringLiteral("Kept, they wait until you sign in again, and Pinlark asks before "
                             "it sends them."),
-             {QStringLiteral("Keep Them"), QStringLiteral("Discard Them")}});
+             {QStringLiteral("Keep"), QStringLiteral("Discard")}});
         if (self && m_outbox && choice == 1)
             m_outbox->discardAll();
     }

@@ -292,8 +292,8 @@ QWidget* QuickSaveView::buildQuestion() {
         connect(b, &QPushButton::clicked, &m_model, answer);
         buttons->addWidget(b, 0, Qt::AlignLeft);
     };
-    button(QStringLiteral("Send Them"), &QuickSaveModel::sendForeign);
-    button(QStringLiteral("Discard Them"), &QuickSaveModel::discardForeign);
+    button(QStringLiteral("Send"), &QuickSaveModel::sendForeign);
+    button(QStringLiteral("Discard"), &QuickSaveModel::discardForeign);
     buttons->addStretch();
     block->addLayout(buttons);
     return m_question;
