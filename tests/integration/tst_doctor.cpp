@@ -29,10 +29,9 @@ private Q_SLOTS:
         };
         const QStringList before = files();
         QProcess doctor;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
-        environment.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
-        doctor.setProcessEnvironment(environment);
+        doctor.setEnvironment(QProcess::systemEnvironment()
+                              << u"XDG_DATA_HOME="_s + home.filePath(u"data"_s)
+                              << u"XDG_CONFIG_HOME="_s + home.filePath(u"config"_s));
         doctor.start(QStringLiteral(PINLARK_APP_PATH "/Contents/MacOS/Pinlark"), {u"--doctor"_s});
         QVERIFY(doctor.waitForFinished(60000));
         const QString output = QString::fromLocal8Bit(doctor.readAllStandardOutput());

@@ -274,15 +274,12 @@ private Q_SLOTS:
                                         : told[0].title + u": "_s + told[0].body;
         if (client->calls.last() == "recent"_L1)
             fate += u", refreshed"_s;
-        if (fate == "kept"_L1) {
-            const qsizetype tries = client->calls.size();
-            int waited = 0;
-            while (client->calls.size() == tries && waited < 3600) {
-                fakes.clock->advance(1s);
-                ++waited;
-            }
+        int waited = 0;
+        for (const auto tries = client->calls.size();
+             client->calls.size() == tries && waited < 3600;)
+            fakes.clock->advance(1s), ++waited;
+        if (fate == "kept"_L1)
             fate += u", again in %1 s"_s.arg(waited);
-        }
         story << fate;
         QCOMPARE(story.join(u" / "_s), seen);
     }
@@ -348,7 +345,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("seen");
         const QString asked = u"ask [https://example.test/a], may send 0"_s;
-        const QString sent = u" / remembered, may send 1 / delivered 1"_s;
+        const QString sent = u" / remembered, may send 1 / delivered"_s;
         QTest::newRow("send") << "send" << asked + sent;
         QTest::newRow("discard") << "discard" << asked + " / gone";
         QTest::newRow("sign out, keep") << "keep"
@@ -379,18 +376,12 @@ private Q_SLOTS:
         // Still unreachable: the answer holds for this session, after a restart too.
         restart();
         runTask(outbox->refreshSession());
-        if (!outbox->count()) {
-            story << u"gone"_s;
-        } else {
-            story << u"remembered, may send %1"_s.arg(outbox->sendableCount());
-            int delivered = 0;
-            client->onSave = [&](const QString&) {
-                ++delivered;
-                return SaveOutcome{u"s1"_s, false};
-            };
-            outbox->send();
-            story << u"delivered %1"_s.arg(delivered);
-        }
+        story << (outbox->count() ? u"remembered, may send %1"_s.arg(outbox->sendableCount())
+                                  : u"gone"_s);
+        client->onSave = [](const QString&) { return SaveOutcome{u"s1"_s, false}; };
+        outbox->send();
+        if (story.last() != "gone"_L1)
+            story << (outbox->count() ? u"kept"_s : u"delivered"_s);
         QCOMPARE(story.join(u" / "_s), seen);
     }
 
