@@ -228,6 +228,7 @@ private Q_SLOTS:
             u"failed: No., kept / "_s.repeated(3) +
                 u"Pinlark couldn't save a link: https://w.test/\nNo."_s);
         row("a portal's page", 403, "<html>Sign in to the network</html>", queued + u" in 120 s"_s);
+        row("a proxy's 400 page", 400, "<html>Bad Request</html>", queued + u" in 120 s"_s);
         row("a proxy's empty 405", 405, {}, queued + u" in 120 s"_s);
         row("no endpoint", 404, no, queued + u" in 120 s"_s);
         row("server trouble", 503, no, queued + u" in 120 s"_s);
