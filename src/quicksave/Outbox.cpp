@@ -190,11 +190,18 @@ void Outbox::discardAll() {
 }
 
 bool Outbox::add(const QString& url) {
+    const bool added = insert(url);
+    if (added && !m_sending && !m_retry)
+        scheduleRetry();
+    return added;
+}
+
+bool Outbox::insert(const QString& url) {
     if (!m_session)
         return false;
     const QString session = *m_session;
     const QDateTime now = Platform::clock().currentUtc();
-    const bool added = update([&](Contents& contents) {
+    return update([&](Contents& contents) {
         if (std::any_of(contents.entries.cbegin(), contents.entries.cend(),
                         [&](const Entry& entry) { return entry.url == url; }))
             return true;
@@ -203,13 +210,10 @@ bool Outbox::add(const QString& url) {
         contents.entries.append({url, now, session});
         return true;
     });
-    if (added && !m_sending && !m_retry)
-        scheduleRetry();
-    return added;
 }
 
 bool Outbox::hold(const QString& url) {
-    if (!add(url))
+    if (!insert(url))
         return false;
     m_held.append(url);
     return true;
@@ -225,6 +229,8 @@ void Outbox::finish(const QString& url, Answer answer, bool now) {
         });
     } else if (now) {
         send();
+    } else if (!m_sending && !m_retry) {
+        scheduleRetry();
     }
 }
 

@@ -129,6 +129,8 @@ Q_SIGNALS:
     void delivered();
 
 private:
+    // add() without scheduling a round.
+    bool insert(const QString& url);
     // Applies `change` to the list in the file under its lock and writes the result; false when
     // `change` declines or the file could not be read, kept aside or written.
     bool update(const std::function<bool(Contents&)>& change);
