@@ -5,6 +5,7 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/Doctor.h"
+#include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
 #include "menubar/StatusItem.h"
 #include "platform/Error.h"
@@ -111,6 +112,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // From here on, a signal to end ends the event loop as Quit does.
+    const QuitSignals quitSignals;
     LinuxPlatform::install();
     try {
         DesktopRegistration::reconcile(Platform::bundle().path());

@@ -34,8 +34,9 @@ namespace pinlark {
 
 namespace {
 
-QCoro::Task<> signOutToSignInPage() {
-    co_await Session::signOut();
+QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
+    if (model)
+        co_await model->signOut();
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Config::api(QStringLiteral("signin")));
     dashboard.show();
@@ -126,9 +127,10 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
         if (!m_menu->isVisible())
             fillMenu(m_menu.get());
     });
+    // A new session: its links go, and links of another session wait for the user's word.
     Connect::onAdopted = [self] {
         if (self)
-            self->m_outbox->send();
+            self->m_outbox->refreshSession();
     };
     m_model->dismiss = [self] {
         if (self)
@@ -305,7 +307,8 @@ void StatusItem::fillMenu(QMenu* menu, QWidget* quickSaveAnchor) {
     if (quickSaveAnchor)
         connect(quickSave, &QAction::triggered, this,
                 [this, quickSaveAnchor] { showPopover(std::nullopt, quickSaveAnchor); });
-    if (const int waiting = m_outbox->count())
+    // Only what the current session may send: links of another one wait for the user's word.
+    if (const int waiting = m_outbox->sendableCount())
         add(waiting == 1 ? QStringLiteral("Saving 1 link\u2026")
                          : QStringLiteral("Saving %1 links\u2026").arg(waiting),
             nullptr)
@@ -406,7 +409,9 @@ void StatusItem::signInViaBrowser() {
 }
 
 void StatusItem::signOut() {
-    runDetached(&signOutToSignInPage, QStringLiteral("[Pinlark] "));
+    runDetached(
+        [model = QPointer<QuickSaveModel>(m_model.get())] { return signOutToSignInPage(model); },
+        QStringLiteral("[Pinlark] "));
 }
 
 QImage StatusItem::glyph() {

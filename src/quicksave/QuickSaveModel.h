@@ -43,6 +43,11 @@ public:
     const QList<SaveRow>& recent() const { return m_recent; }
     // The links in the outbox, newest first.
     QStringList waiting() const;
+    // The links saved under another session while one is signed in, oldest first: the panel
+    // asks whether they go to this account.
+    QStringList foreign() const;
+    void sendForeign();
+    void discardForeign();
 
     // Closes the panel; set by its host.
     std::function<void()> dismiss = [] {};
@@ -60,6 +65,9 @@ public:
     void save();
     // Closes the panel and opens the service's sign-in page in the library window.
     void signIn();
+    // Signs out; with links waiting, first says how many and asks whether to keep them (for the
+    // next sign-in, which is asked before they go) or discard them.
+    QCoro::Task<> signOut();
     // Refreshes the recent saves and corrects the phase from the service's answer; one that
     // comes sends the outbox.
     QCoro::Task<> loadRecent();
@@ -90,6 +98,7 @@ private:
         QCoro::Task<> task;
     };
     std::optional<Poll> m_poll;
+    bool m_ending = false;
 };
 
 } // namespace pinlark
