@@ -15,6 +15,14 @@ if(EXECUTABLE)
 endif()
 string(REPLACE "|" ";" helpers "${HELPERS}")
 file(COPY ${helpers} DESTINATION "${APP}/Contents/Helpers")
+# The seal takes modes as they are and refuses any that lets group or others write: whatever the
+# umask of the build, the bundle's folders and programs are 0755, its other files 0644.
+set(runnable OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(GLOB_RECURSE programs "${APP}/Contents/MacOS/*" "${APP}/Contents/Helpers/*")
+file(CHMOD "${APP}" "${APP}/Contents" "${APP}/Contents/MacOS" "${APP}/Contents/Resources"
+     "${APP}/Contents/Helpers" ${programs} PERMISSIONS ${runnable})
+file(CHMOD "${APP}/Contents/Info.plist" "${APP}/Contents/Resources/MenuBarIcon.png"
+     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 execute_process(COMMAND "${SEAL}" --key "${KEY}" "${APP}" RESULT_VARIABLE sealed)
 if(NOT sealed EQUAL 0)
     message(FATAL_ERROR "sealing and signing ${APP} failed")

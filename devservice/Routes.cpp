@@ -10,7 +10,9 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace pinlark::devservice {
 
@@ -122,6 +124,16 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
         });
         m_server.Delete("/dev/requests", [this](const Request&, Response& res) {
             m_store.clearRequests();
+            res.status = 204;
+        });
+        // How saves are answered, for tests of a client's failures: {"hold": true} keeps each
+        // save's answer back (after storing it) until it is set false again; {"portal": true}
+        // answers every save as a captive portal would, with a 403 HTML page, storing nothing.
+        m_server.Put("/dev/saves", [this](const Request& req, Response& res) {
+            const QJsonObject options =
+                QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+            m_holdSaves = options.value(QLatin1String("hold")).toBool();
+            m_portal = options.value(QLatin1String("portal")).toBool();
             res.status = 204;
         });
     }
@@ -307,6 +319,12 @@ void Routes::archive(const Request& req, Response& res) {
 }
 
 void Routes::save(const Request& req, Response& res) {
+    if (m_portal) {
+        res.status = 403;
+        res.set_content("<html><body>Sign in to the network first.</body></html>",
+                        "text/html; charset=utf-8");
+        return;
+    }
     const auto session = apiSession(req, res);
     if (!session)
         return;
@@ -327,6 +345,8 @@ void Routes::save(const Request& req, Response& res) {
         return;
     }
     const Store::Saved saved = m_store.save(session->account, url.toString());
+    for (int waited = 0; m_holdSaves && waited < 6000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (saved.existing)
         sendJson(res, 200,
                  QJsonObject{{QStringLiteral("id"), saved.id}, {QStringLiteral("existing"), true}});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,7 +21,7 @@ class Store;
 // The contract's requests served on one server from `store` and `releases`, which must outlive
 // it: the sign-in pages and session cookie, the JSON API, the saves and download pages, the
 // update manifest and archives, the browser sign-in hand-off page, and, with `devRoutes`,
-// "dev/requests" (and only then are requests recorded).
+// "dev/requests" and "dev/saves" (and only then are requests recorded).
 class Routes {
 public:
     Routes(httplib::Server& server, Store& store, const Releases& releases, bool devRoutes);
@@ -62,6 +63,8 @@ private:
     Store& m_store;
     const Releases& m_releases;
     const bool m_devRoutes;
+    std::atomic<bool> m_holdSaves = false;
+    std::atomic<bool> m_portal = false;
 };
 
 } // namespace pinlark::devservice

@@ -1,13 +1,18 @@
 // ditto: the Linux stand-in for the system's ditto tool, in its two uses by the updater.
 //
-//   ditto SRC DST          copies the folder SRC to DST (created as needed), keeping modes,
-//                          times, extended attributes and symbolic links as they are
+//   ditto SRC DST          copies the folder SRC to DST (created as needed): contents, modes,
+//                          times and symbolic links
 //   ditto -x -k ZIP DIR    unpacks the zip archive ZIP into DIR
+//
+// Both keep only what a bundle's seal covers: no extended attributes, no owners, no set-id or
+// sticky bits, and no write permission for group or others, whatever the source or the archive
+// says. What an archive says is the publisher's only where the seal agrees, and a bundle anyone
+// else could write to would run their code.
 //
 // Unpacking takes only plain files and folders whose paths stay inside DIR: an absolute path,
 // a ".." component, a symbolic or hard link, or any other kind of entry refuses the archive.
 // The bytes unpacked are capped at 20 times the archive's size (at least 64 MiB), so an archive
-// that expands without end is refused before it fills the disk.
+// that expands without end is refused before it fills the disk. DIR is made the user's alone.
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -19,7 +24,6 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,6 +32,8 @@ namespace {
 constexpr long long capFloor = 64LL * 1024 * 1024;
 constexpr long long capFactor = 20;
 constexpr long long maxEntries = 100000;
+// The permission bits kept: the owner's, and reading and running for the rest.
+constexpr mode_t keptMode = 0755;
 
 int fail(const std::string& what) {
     std::fprintf(stderr, "ditto: %s\n", what.c_str());
@@ -36,29 +42,6 @@ int fail(const std::string& what) {
 
 std::string errorText(const std::string& path) {
     return path + ": " + std::strerror(errno);
-}
-
-// Copies the extended attributes of `from` to `to`, both open descriptors (or, for links,
-// paths handled with the l* calls).
-bool copyXattrs(const std::string& from, const std::string& to) {
-    const ssize_t size = ::llistxattr(from.c_str(), nullptr, 0);
-    if (size <= 0)
-        return size == 0 || errno == ENOTSUP;
-    std::vector<char> names(static_cast<size_t>(size));
-    const ssize_t got = ::llistxattr(from.c_str(), names.data(), names.size());
-    if (got < 0)
-        return false;
-    for (ssize_t i = 0; i < got; i += ssize_t(std::strlen(names.data() + i)) + 1) {
-        const char* name = names.data() + i;
-        const ssize_t length = ::lgetxattr(from.c_str(), name, nullptr, 0);
-        if (length < 0)
-            return false;
-        std::vector<char> value(static_cast<size_t>(length));
-        if (::lgetxattr(from.c_str(), name, value.data(), value.size()) != length ||
-            ::lsetxattr(to.c_str(), name, value.data(), value.size(), 0) != 0)
-            return false;
-    }
-    return true;
 }
 
 bool copyContents(int in, int out) {
@@ -134,9 +117,7 @@ int copyTree(const std::string& from, const std::string& to) {
     } else {
         return fail(from + ": not a file, folder or link");
     }
-    if (!copyXattrs(from, to))
-        return fail("extended attributes of " + to + ": " + std::strerror(errno));
-    if (::chmod(to.c_str(), st.st_mode & 07777) != 0 ||
+    if (::chmod(to.c_str(), st.st_mode & keptMode) != 0 ||
         ::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0)
         return fail(errorText(to));
     return 0;
@@ -164,16 +145,15 @@ int unpack(const std::string& zip, const std::string& dir) {
     if (::stat(zip.c_str(), &st) != 0)
         return fail(errorText(zip));
     const long long cap = std::max(capFloor, capFactor * (long long)st.st_size);
-    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
         return fail(errorText(dir));
 
     archive* in = archive_read_new();
     archive_read_support_format_zip(in);
     archive* out = archive_write_disk_new();
     archive_write_disk_set_options(
-        out, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_XATTR |
-                 ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS |
-                 ARCHIVE_EXTRACT_SECURE_SYMLINKS);
+        out, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                 ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_SECURE_SYMLINKS);
     struct Closer {
         archive* in;
         archive* out;
@@ -209,7 +189,7 @@ int unpack(const std::string& zip, const std::string& dir) {
         if (archive_entry_hardlink(entry) || archive_entry_symlink(entry) ||
             (type != AE_IFREG && type != AE_IFDIR))
             return fail(zip + ": entry " + name + " is not a plain file or folder");
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        archive_entry_set_perm(entry, archive_entry_perm(entry) & keptMode);
         if (archive_write_header(out, entry) != ARCHIVE_OK)
             return fail(name + ": " + archive_error_string(out));
         for (;;) {
@@ -240,6 +220,8 @@ int usage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Folders made along the way (an archive need not list them) get no more than keptMode.
+    ::umask(~keptMode & 0777);
     if (argc == 5 && std::strcmp(argv[1], "-x") == 0 && std::strcmp(argv[2], "-k") == 0)
         return unpack(argv[3], argv[4]);
     if (argc == 3 && argv[1][0] != '-' && argv[2][0] != '-')

@@ -2,6 +2,7 @@
 
 #include "Product.h"
 #include "app/SingleInstance.h"
+#include "menubar/StatusItem.h"
 #include "platform/BundleLocation.h"
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
@@ -163,7 +164,8 @@ QString originAnswer(const QUrl& origin) {
 int run(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Platform::Services services;
-    services.defaults = std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath());
+    services.defaults =
+        std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath(), /*readOnly=*/true);
     services.bundle = std::make_unique<ExecutableBundle>();
     services.loginItems = std::make_unique<AutostartLoginItemService>();
     Platform::install(std::move(services));
@@ -186,7 +188,10 @@ int run(int argc, char** argv) {
                                         "WAYLAND_DISPLAY nor an X server answers)"));
     }
 
-    if (onBus(watcher))
+    if (StatusItem::onGnome() && x11.tray)
+        print("tray", QStringLiteral("GNOME Shell's X11 tray (its AppIndicator extension), where "
+                                     "Pinlark docks its icon"));
+    else if (onBus(watcher))
         print("tray",
               QStringLiteral("StatusNotifierItem host (%1 on the session bus)").arg(watcher));
     else if (wayland.isEmpty() && x11.tray)
@@ -225,13 +230,27 @@ int run(int argc, char** argv) {
           Config::origin().toString() + QStringLiteral(" ") + originAnswer(Config::origin()));
     print("signed in", copy.value(QStringLiteral("signed in"),
                                   QStringLiteral("unknown: start Pinlark, then ask again")));
-    const Outbox outbox(Outbox::standardPath(), nullptr);
-    if (const auto oldest = outbox.oldest())
-        print("outbox", QStringLiteral("%1 waiting for the connection, the oldest for %2 min")
-                            .arg(outbox.count())
-                            .arg(oldest->secsTo(QDateTime::currentDateTimeUtc()) / 60));
-    else
+    // Read as it is: the doctor moves, removes and writes nothing.
+    QString outboxError;
+    const auto outbox = Outbox::peek(Outbox::standardPath(), &outboxError);
+    if (!outbox)
+        print("outbox", QStringLiteral("%1 can't be read (%2); Pinlark keeps it aside at its "
+                                       "next start")
+                            .arg(Outbox::standardPath(), outboxError));
+    else if (outbox->entries.isEmpty())
         print("outbox", QStringLiteral("empty"));
+    else
+        print(
+            "outbox",
+            QStringLiteral("%1 waiting for the connection, the oldest for %2 min")
+                .arg(outbox->entries.size())
+                .arg(outbox->entries.first().queued.secsTo(QDateTime::currentDateTimeUtc()) / 60));
+    if (outbox) {
+        for (const Outbox::Refusal& refusal : outbox->refused)
+            print("refused",
+                  QStringLiteral("%1 %2: %3")
+                      .arg(refusal.when.toString(Qt::ISODate), refusal.url, refusal.reason));
+    }
     if (const auto shared = BundleLocation::folderOthersCanChange(Platform::bundle().path()))
         print("app folder",
               QStringLiteral("shared: other users can change %1, so Pinlark adds nothing to the "

@@ -5,7 +5,9 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "app/Doctor.h"
+#include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
+#include "menubar/StatusItem.h"
 #include "platform/Error.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
@@ -15,6 +17,7 @@
 #include "session/Session.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
@@ -70,6 +73,14 @@ int main(int argc, char** argv) {
             return finish(parsed);
     }
 
+    // The web engine describes its set-up at length at every start; the user's own logging rules
+    // (QT_LOGGING_RULES) still come first.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
+    // On GNOME the icon lives in the shell's X11 tray, which a Wayland session offers X11 clients
+    // through Xwayland; there the app runs as one, unless told otherwise.
+    if (StatusItem::onGnome() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     // The web engine shares its OpenGL contexts with the widgets; it must be asked before the
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -101,6 +112,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // From here on, a signal to end ends the event loop as Quit does.
+    const QuitSignals quitSignals;
     LinuxPlatform::install();
     try {
         DesktopRegistration::reconcile(Platform::bundle().path());

@@ -5,6 +5,7 @@
 #include "menubar/ColorScheme.h"
 #include "menubar/Popover.h"
 #include "menubar/TrayIcon.h"
+#include "menubar/XEmbedIcon.h"
 #include "platform/Platform.h"
 #include "quicksave/QuickSaveView.h"
 #include "service/Config.h"
@@ -25,6 +26,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QWindow>
 
 #include <cmath>
 
@@ -32,8 +34,9 @@ namespace pinlark {
 
 namespace {
 
-QCoro::Task<> signOutToSignInPage() {
-    co_await Session::signOut();
+QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
+    if (model)
+        co_await model->signOut();
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Config::api(QStringLiteral("signin")));
     dashboard.show();
@@ -57,11 +60,22 @@ bool trayHostRunning() {
            reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
 }
 
+// Whether the icon docks into the X11 tray by itself rather than through Qt. GNOME Shell's
+// AppIndicator extension opens a StatusNotifierItem's menu on a single click and activates it
+// only on a double click, but passes clicks on a docked X11 icon to the icon as they come; it
+// holds the X11 tray on X11 and, for X11 clients, on Wayland through Xwayland. Qt would choose
+// the StatusNotifierItem wherever a host is registered.
+bool docksItself() {
+    return QGuiApplication::platformName() == QLatin1String("xcb") && StatusItem::onGnome();
+}
+
 // On Wayland only a StatusNotifierItem host shows the icon, and Qt decides at the first icon it
 // makes whether one runs, for the rest of the process: were the icon made before the desktop's
 // tray host started (an app opened at login may well come first), it would never show. There
 // the icon is made once a host runs, and this asks without Qt.
 bool trayAvailable() {
+    if (docksItself())
+        return XEmbedIcon::trayManagerRunning();
     return onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
@@ -78,6 +92,10 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     , m_menu(std::make_unique<QMenu>())
     , m_colorScheme(new ColorScheme(this)) {
     connect(m_popover.get(), &Popover::closed, m_model.get(), &QuickSaveModel::closed);
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+        if (window && window == m_popover->windowHandle())
+            m_model->focused();
+    });
     // The icon follows the desktop from light to dark and back.
     connect(m_colorScheme, &ColorScheme::changed, this, &StatusItem::refreshBadge);
 
@@ -109,9 +127,10 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
         if (!m_menu->isVisible())
             fillMenu(m_menu.get());
     });
+    // A new session: its links go, and links of another session wait for the user's word.
     Connect::onAdopted = [self] {
         if (self)
-            self->m_outbox->send();
+            self->m_outbox->refreshSession();
     };
     m_model->dismiss = [self] {
         if (self)
@@ -173,6 +192,22 @@ void StatusItem::watchTrays() {
 }
 
 void StatusItem::makeTray(bool show) {
+    if (docksItself()) {
+        m_dock = std::make_unique<XEmbedIcon>();
+        connect(m_dock.get(), &XEmbedIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    clicked(reason, QGuiApplication::queryKeyboardModifiers());
+                });
+        // The shell's tray may start after the app, as at login, or anew.
+        connect(m_dock.get(), &XEmbedIcon::trayManagerStarted, this, [this] {
+            m_dock->dock();
+            updateTrayAvailability();
+        });
+        refreshBadge();
+        if (show)
+            m_dock->dock();
+        return;
+    }
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setContextMenu(m_menu.get());
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
@@ -213,19 +248,32 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
         m_popover->view()->focusField();
         return;
     }
-    m_model->opened();
+    // A Wayland client sees the clipboard of the moment only once it holds the keyboard; before,
+    // it may still see what was copied when it last did.
+    m_model->opened(!onWayland());
     if (link)
         m_model->setUrl(link->toString());
     // A StatusNotifierItem host never says where the item is, and without a tray there is no
     // item.
     if (anchor)
         m_popover->showUnder(anchor);
-    else if (const QRect icon = m_tray ? m_tray->geometry() : QRect(); !icon.isEmpty())
+    else if (const QRect icon = iconGeometry(); !icon.isEmpty())
         m_popover->showAt(icon);
     else if (onWayland())
         m_popover->showAsWindow();
     else
         m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
+}
+
+bool StatusItem::onGnome() {
+    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':');
+    return desktops.contains("gnome");
+}
+
+QRect StatusItem::iconGeometry() const {
+    if (m_dock)
+        return m_dock->globalGeometry();
+    return m_tray ? m_tray->geometry() : QRect();
 }
 
 void StatusItem::closePopover() {
@@ -259,7 +307,8 @@ void StatusItem::fillMenu(QMenu* menu, QWidget* quickSaveAnchor) {
     if (quickSaveAnchor)
         connect(quickSave, &QAction::triggered, this,
                 [this, quickSaveAnchor] { showPopover(std::nullopt, quickSaveAnchor); });
-    if (const int waiting = m_outbox->count())
+    // Only what the current session may send: links of another one wait for the user's word.
+    if (const int waiting = m_outbox->sendableCount())
         add(waiting == 1 ? QStringLiteral("Saving 1 link\u2026")
                          : QStringLiteral("Saving %1 links\u2026").arg(waiting),
             nullptr)
@@ -308,19 +357,26 @@ QString StatusItem::defaultToolTip() {
 void StatusItem::refreshBadge() {
     if (!m_menu->isVisible())
         fillMenu(m_menu.get());
-    if (!m_tray) // made later, with the badge of its time
-        return;
+    QIcon icon;
+    QString tip;
     if (Installer::isBusy()) {
-        m_tray->setIcon(trayIcon(true));
-        m_tray->setToolTip(
-            QStringLiteral("Pinlark is downloading an update \u2014 it will restart itself"));
+        icon = trayIcon(true);
+        tip = QStringLiteral("Pinlark is downloading an update \u2014 it will restart itself");
     } else if (const auto& version = Updater::availableVersion()) {
-        m_tray->setIcon(trayIcon(true));
-        m_tray->setToolTip(
-            QStringLiteral("Pinlark %1 is available \u2014 click for the menu").arg(*version));
+        icon = trayIcon(true);
+        tip = QStringLiteral("Pinlark %1 is available \u2014 click for the menu").arg(*version);
     } else {
-        m_tray->setIcon(trayIcon(false));
-        m_tray->setToolTip(defaultToolTip());
+        icon = trayIcon(false);
+        tip = defaultToolTip();
+    }
+    // Either is made later, with the badge of its time.
+    if (m_tray) {
+        m_tray->setIcon(icon);
+        m_tray->setToolTip(tip);
+    }
+    if (m_dock) {
+        m_dock->setIcon(icon);
+        m_dock->setToolTip(tip);
     }
 }
 
@@ -353,7 +409,9 @@ void StatusItem::signInViaBrowser() {
 }
 
 void StatusItem::signOut() {
-    runDetached(&signOutToSignInPage, QStringLiteral("[Pinlark] "));
+    runDetached(
+        [model = QPointer<QuickSaveModel>(m_model.get())] { return signOutToSignInPage(model); },
+        QStringLiteral("[Pinlark] "));
 }
 
 QImage StatusItem::glyph() {
@@ -362,7 +420,9 @@ QImage StatusItem::glyph() {
 }
 
 QIcon StatusItem::trayIcon(bool badge) const {
-    return TrayIcon::make(glyph(), badge, m_colorScheme->scheme());
+    // GNOME's top bar is dark in the light style as in the dark one.
+    return TrayIcon::make(glyph(), badge,
+                          onGnome() ? TrayIcon::Scheme::Dark : m_colorScheme->scheme());
 }
 
 QIcon StatusItem::icon() {

@@ -21,6 +21,7 @@ namespace pinlark {
 
 class ColorScheme;
 class Popover;
+class XEmbedIcon;
 
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
 // Control-click opens the menu of library, sign-in, login-item and update commands, rebuilt
@@ -89,6 +90,10 @@ public:
 
     static QString defaultToolTip();
 
+    // Whether the desktop is GNOME, which shows tray icons only through its AppIndicator
+    // extension. There the icon docks into the shell's X11 tray, where a click reaches the app.
+    static bool onGnome();
+
 Q_SIGNALS:
     // A tray came or went.
     void trayAvailabilityChanged(bool available);
@@ -102,6 +107,8 @@ private:
     // A new tray icon in place of the old one, shown when `show`.
     void makeTray(bool show);
     static QImage glyph();
+    // Where the icon is on the screen, where the tray says; empty elsewhere.
+    QRect iconGeometry() const;
 
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QuickSaveModel> m_model;
@@ -113,6 +120,8 @@ private:
     ColorScheme* m_colorScheme = nullptr;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    // In its place where the icon docks into the X11 tray itself.
+    std::unique_ptr<XEmbedIcon> m_dock;
 };
 
 } // namespace pinlark

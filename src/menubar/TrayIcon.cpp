@@ -20,6 +20,20 @@ QImage tinted(const QImage& image, const QColor& color) {
     return result;
 }
 
+// The smallest rectangle holding every pixel of `image` that is not fully transparent; the whole
+// image when none is.
+QRect inkBounds(const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    QRect bounds;
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(row[x]) != 0)
+                bounds |= QRect(x, y, 1, 1);
+    }
+    return bounds.isEmpty() ? image.rect() : bounds;
+}
+
 class Engine : public QIconEngine {
 public:
     Engine(QImage glyph, bool badge, Scheme scheme, QString name)
@@ -72,10 +86,13 @@ QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Schem
     // One device pixel of outline per device-independent pixel, inside the square.
     const int line = std::max(1, int(std::lround(dpr)));
     const int side = std::min(pixels.width(), pixels.height());
-    const int height = std::max(1, int(std::lround(side * 0.8)) - 2 * line);
-    const int width = std::max(1, int(std::lround(qreal(glyph.width()) / glyph.height() * height)));
+    // The glyph's own pixels, without the margin its image carries, fill the square's height
+    // but for the outline, like the symbolic icons beside it.
+    const QImage ink = glyph.copy(inkBounds(glyph));
+    const int height = std::max(1, side - 2 * line);
+    const int width = std::max(1, int(std::lround(qreal(ink.width()) / ink.height() * height)));
     const QImage shape =
-        glyph.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        ink.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
             .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QPoint at((pixels.width() - width) / 2, (pixels.height() - height) / 2);
 

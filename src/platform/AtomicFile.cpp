@@ -81,9 +81,11 @@ void removeDeadWritersFiles(const QString& path) {
         dir.remove(name);
 }
 
-QString corruptAsidePath(const QString& path) {
+QString corruptAsidePath(const QString& path, const QDateTime& when) {
     return path + QLatin1String(".corrupt-") +
-           QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
+           (when.isValid() ? when : QDateTime::currentDateTimeUtc())
+               .toUTC()
+               .toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
 }
 
 } // namespace pinlark

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFileDevice>
 #include <QString>
 
@@ -20,7 +21,7 @@ QString writeFileAtomically(const QString& path, const QByteArray& bytes,
 void removeDeadWritersFiles(const QString& path);
 
 // Where a file whose bytes could not be understood is kept for inspection: the same path with
-// ".corrupt-" and the current UTC time appended.
-QString corruptAsidePath(const QString& path);
+// ".corrupt-" and the UTC time `when` (by default the current time) appended.
+QString corruptAsidePath(const QString& path, const QDateTime& when = {});
 
 } // namespace pinlark

@@ -3,6 +3,7 @@
 #include "platform/Async.h"
 
 #include <QCoro/QCoroTask>
+#include <QDateTime>
 
 #include <chrono>
 #include <functional>
@@ -26,6 +27,8 @@ public:
     virtual ~Clock() = default;
 
     virtual TimePoint now() const = 0;
+    // The calendar time, UTC, for what is written down with a date.
+    virtual QDateTime currentUtc() const { return QDateTime::currentDateTimeUtc(); }
 
     // Calls `fire` once `interval` has passed, and again every `interval` when repeating,
     // until the returned timer is destroyed. No tolerance: it fires as close as it can.

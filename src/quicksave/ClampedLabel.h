@@ -16,6 +16,10 @@ public:
     explicit ClampedLabel(int maxLines, QWidget* parent = nullptr);
 
     int maxLines() const { return m_maxLines; }
+    void setMaxLines(int maxLines) {
+        m_maxLines = maxLines;
+        updateGeometry();
+    }
     // The colour is taken from the palette each time the text is drawn.
     void setTint(PanelStyle::Tint tint);
     QColor color() const { return m_tint(palette()); }

@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "platform/Platform.h"
 #include "service/APIError.h"
+#include "session/Session.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,35 +23,60 @@ namespace pinlark {
 namespace {
 
 const QString linksKey = QStringLiteral("links");
+const QString refusedKey = QStringLiteral("refused");
 const QString urlKey = QStringLiteral("url");
 const QString queuedKey = QStringLiteral("queued");
+const QString sessionKey = QStringLiteral("session");
+const QString reasonKey = QStringLiteral("reason");
+const QString whenKey = QStringLiteral("when");
 
-QByteArray encode(const QList<Outbox::Entry>& entries) {
+QByteArray encode(const Outbox::Contents& contents) {
     QJsonArray links;
-    for (const Outbox::Entry& entry : entries)
+    for (const Outbox::Entry& entry : contents.entries)
         links.append(QJsonObject{{urlKey, entry.url},
-                                 {queuedKey, entry.queued.toString(Qt::ISODateWithMs)}});
-    return QJsonDocument(QJsonObject{{linksKey, links}}).toJson(QJsonDocument::Compact);
+                                 {queuedKey, entry.queued.toString(Qt::ISODateWithMs)},
+                                 {sessionKey, entry.session}});
+    QJsonObject object{{linksKey, links}};
+    if (!contents.refused.isEmpty()) {
+        QJsonArray refused;
+        for (const Outbox::Refusal& refusal : contents.refused)
+            refused.append(QJsonObject{{urlKey, refusal.url},
+                                       {reasonKey, refusal.reason},
+                                       {whenKey, refusal.when.toString(Qt::ISODateWithMs)}});
+        object.insert(refusedKey, refused);
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-// The list in `bytes`, or none when they are not one this class writes.
-std::optional<QList<Outbox::Entry>> decode(const QByteArray& bytes) {
+// The list in `bytes`, or none when they are not one this class writes. A link without a
+// session (written before links carried one) belongs to no session: the user decides.
+std::optional<Outbox::Contents> decode(const QByteArray& bytes) {
     if (bytes.size() > Outbox::maxBytes)
         return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes);
-    const QJsonValue links = document.object().value(linksKey);
-    if (!links.isArray() || links.toArray().size() > Outbox::maxLinks)
+    const QJsonObject document = QJsonDocument::fromJson(bytes).object();
+    const QJsonValue links = document.value(linksKey);
+    const QJsonArray refused = document.value(refusedKey).toArray();
+    if (!links.isArray() || links.toArray().size() > Outbox::maxLinks ||
+        refused.size() > Outbox::keptRefusals)
         return std::nullopt;
-    QList<Outbox::Entry> entries;
-    for (const QJsonValue& link : links.toArray()) {
-        const QJsonValue url = link.toObject().value(urlKey);
-        const QDateTime queued =
-            QDateTime::fromString(link.toObject().value(queuedKey).toString(), Qt::ISODateWithMs);
-        if (!url.isString() || url.toString().isEmpty() || !queued.isValid())
+    const auto time = [](const QJsonObject& object, const QString& key) {
+        return QDateTime::fromString(object.value(key).toString(), Qt::ISODateWithMs).toUTC();
+    };
+    Outbox::Contents contents;
+    for (const QJsonValue& value : links.toArray()) {
+        const QJsonObject link = value.toObject();
+        const QString url = link.value(urlKey).toString();
+        const QDateTime queued = time(link, queuedKey);
+        if (url.isEmpty() || !queued.isValid())
             return std::nullopt;
-        entries.append({url.toString(), queued.toUTC()});
+        contents.entries.append({url, queued, link.value(sessionKey).toString()});
     }
-    return entries;
+    for (const QJsonValue& value : refused) {
+        const QJsonObject refusal = value.toObject();
+        contents.refused.append({refusal.value(urlKey).toString(),
+                                 refusal.value(reasonKey).toString(), time(refusal, whenKey)});
+    }
+    return contents;
 }
 
 void report(const QString& text) {
@@ -69,7 +95,7 @@ Outbox::Outbox(QString path, std::shared_ptr<SavesClient> client, QObject* paren
     // Under the lock, as a bad file is kept aside.
     FileLock lock(m_path, FileLock::Wait);
     if (lock.locked())
-        m_entries = readLocked().value_or(QList<Entry>());
+        m_contents = readLocked().value_or(Contents());
 }
 
 Outbox::~Outbox() {
@@ -82,39 +108,138 @@ QString Outbox::standardPath() {
            QLatin1String("/outbox.json");
 }
 
+std::optional<Outbox::Contents> Outbox::peek(const QString& path, QString* error) {
+    const std::optional<QByteArray> bytes = readExistingFile(path, error, maxBytes);
+    if (!bytes)
+        return error->isEmpty() ? std::optional<Contents>(Contents()) : std::nullopt;
+    std::optional<Contents> contents = decode(*bytes);
+    if (!contents)
+        *error = QStringLiteral("not a list of links");
+    return contents;
+}
+
 std::optional<QDateTime> Outbox::oldest() const {
-    if (m_entries.isEmpty())
+    if (m_contents.entries.isEmpty())
         return std::nullopt;
-    return m_entries.first().queued;
+    return m_contents.entries.first().queued;
+}
+
+void Outbox::setSession(std::optional<QString> session) {
+    if (session == m_session)
+        return;
+    m_session = std::move(session);
+    Q_EMIT changed();
+    if (sendableCount())
+        send();
+}
+
+QCoro::Task<> Outbox::refreshSession() {
+    QPointer<Outbox> self(this);
+    std::optional<QString> session = co_await Session::fingerprint();
+    if (self)
+        setSession(std::move(session));
+}
+
+bool Outbox::sendable(const Entry& entry) const {
+    return m_session && entry.session == *m_session;
+}
+
+int Outbox::sendableCount() const {
+    return int(std::count_if(m_contents.entries.cbegin(), m_contents.entries.cend(),
+                             [this](const Entry& entry) { return sendable(entry); }));
+}
+
+QList<Outbox::Entry> Outbox::foreign() const {
+    QList<Entry> links;
+    if (m_session) {
+        for (const Entry& entry : m_contents.entries) {
+            if (!sendable(entry))
+                links.append(entry);
+        }
+    }
+    return links;
+}
+
+void Outbox::adopt() {
+    if (!m_session)
+        return;
+    const QString session = *m_session;
+    update([&](Contents& contents) {
+        for (Entry& entry : contents.entries)
+            entry.session = session;
+        return true;
+    });
+    send();
+}
+
+void Outbox::discardForeign() {
+    if (!m_session)
+        return;
+    const QString session = *m_session;
+    update([&](Contents& contents) {
+        contents.entries.removeIf([&](const Entry& entry) { return entry.session != session; });
+        return true;
+    });
+}
+
+void Outbox::discardAll() {
+    update([](Contents& contents) {
+        contents.entries.clear();
+        return true;
+    });
 }
 
 bool Outbox::add(const QString& url) {
-    const bool added = update([&](QList<Entry>& entries) {
-        if (std::any_of(entries.cbegin(), entries.cend(),
-                        [&](const Entry& entry) { return entry.url == url; }))
-            return true;
-        if (entries.size() >= maxLinks)
-            return false;
-        entries.append({url, QDateTime::currentDateTimeUtc()});
-        return true;
-    });
+    const bool added = insert(url);
     if (added && !m_sending && !m_retry)
         scheduleRetry();
     return added;
 }
 
-std::optional<QList<Outbox::Entry>> Outbox::readLocked() {
-    QString error;
-    const std::optional<QByteArray> bytes = readExistingFile(m_path, &error, maxBytes);
-    if (!bytes && error.isEmpty())
-        return QList<Entry>();
-    if (bytes) {
-        if (auto entries = decode(*bytes))
-            return entries;
-        error = QStringLiteral("not a list of links");
+bool Outbox::insert(const QString& url) {
+    if (!m_session)
+        return false;
+    const QString session = *m_session;
+    const QDateTime now = Platform::clock().currentUtc();
+    return update([&](Contents& contents) {
+        if (std::any_of(contents.entries.cbegin(), contents.entries.cend(),
+                        [&](const Entry& entry) { return entry.url == url; }))
+            return true;
+        if (contents.entries.size() >= maxLinks)
+            return false;
+        contents.entries.append({url, now, session});
+        return true;
+    });
+}
+
+bool Outbox::hold(const QString& url) {
+    if (!insert(url))
+        return false;
+    m_held.append(url);
+    return true;
+}
+
+void Outbox::finish(const QString& url, Answer answer, bool now) {
+    if (!m_held.removeOne(url))
+        return;
+    if (answer != Answer::Later) {
+        update([&](Contents& contents) {
+            contents.entries.removeIf([&](const Entry& entry) { return entry.url == url; });
+            return true;
+        });
+    } else if (now) {
+        send();
+    } else if (!m_sending && !m_retry) {
+        scheduleRetry();
     }
+}
+
+std::optional<Outbox::Contents> Outbox::readLocked() {
+    QString error;
+    if (std::optional<Contents> contents = peek(m_path, &error))
+        return contents;
     // Never over an earlier one.
-    const QString first = corruptAsidePath(m_path);
+    const QString first = corruptAsidePath(m_path, Platform::clock().currentUtc());
     QString aside = first;
     for (int n = 1; QFileInfo::exists(aside); ++n)
         aside = first + QLatin1Char('-') + QString::number(n);
@@ -123,55 +248,55 @@ std::optional<QList<Outbox::Entry>> Outbox::readLocked() {
         return std::nullopt;
     }
     report(QStringLiteral("%1 can't be read (%2); kept it as %3").arg(m_path, error, aside));
-    return QList<Entry>();
+    return Contents();
 }
 
-bool Outbox::update(const std::function<bool(QList<Entry>&)>& change) {
+bool Outbox::update(const std::function<bool(Contents&)>& change) {
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
         return false;
     FileLock lock(m_path, FileLock::Wait);
     if (!lock.locked())
         return false;
-    std::optional<QList<Entry>> entries = readLocked();
-    if (!entries)
+    std::optional<Contents> contents = readLocked();
+    if (!contents)
         return false;
-    const QList<Entry> before = *entries;
-    if (!change(*entries)) {
-        setEntries(before);
+    const Contents before = *contents;
+    if (!change(*contents)) {
+        setContents(before);
         return false;
     }
-    if (*entries != before) {
-        const QByteArray bytes = encode(*entries);
+    if (*contents != before) {
+        const QByteArray bytes = encode(*contents);
         if (bytes.size() > maxBytes) {
-            setEntries(before);
+            setContents(before);
             return false;
         }
         // An empty list is no file.
         QString error;
-        if (!entries->isEmpty())
+        if (!contents->entries.isEmpty() || !contents->refused.isEmpty())
             error = writeFileAtomically(m_path, bytes);
         else if (QFile::exists(m_path) && !QFile::remove(m_path))
             error = QStringLiteral("it can't be removed");
         if (!error.isEmpty()) {
             report(QStringLiteral("%1 can't be written: %2").arg(m_path, error));
-            setEntries(before);
+            setContents(before);
             return false;
         }
     }
-    setEntries(*entries);
+    setContents(*contents);
     return true;
 }
 
-void Outbox::setEntries(QList<Entry> entries) {
-    if (entries == m_entries)
+void Outbox::setContents(Contents contents) {
+    if (contents == m_contents)
         return;
-    m_entries = std::move(entries);
+    m_contents = std::move(contents);
     Q_EMIT changed();
 }
 
 void Outbox::send() {
-    if (m_sending || m_entries.isEmpty())
+    if (m_sending || m_contents.entries.isEmpty())
         return;
     m_retry.reset();
     m_sending = true;
@@ -196,18 +321,22 @@ void Outbox::watchNetwork() {
             });
 }
 
-void Outbox::scheduleRetry() {
-    const Clock::Duration delay = m_delay;
-    m_delay = std::min<Clock::Duration>(m_delay * 2, longestRetry);
+void Outbox::scheduleRetry(std::optional<std::chrono::seconds> after) {
+    const Clock::Duration delay = after ? Clock::Duration(*after) : m_delay;
+    if (!after)
+        m_delay = std::min<Clock::Duration>(m_delay * 2, longestRetry);
     m_retry = Platform::clock().startTimer(delay, false, [this] { send(); });
 }
 
 Outbox::Answer Outbox::classify(const APIError& error) {
-    // A sign-in the service wants, a time-out, a rate limit or an endpoint that isn't there say
-    // nothing about the link; a sign-in sends the list again at once.
+    // Only the service's own error body speaks about the link; a sign-in the service wants, an
+    // endpoint or method that isn't there, a time-out or a rate limit say nothing about it, and
+    // any answer without that body (a proxy's or a portal's page) may not be the service's.
     const int status = error.status();
-    const bool refusal = status >= 400 && status < 500 && status != 401 && status != 404 &&
-                         status != 408 && status != 429;
+    static constexpr int notAboutTheLink[] = {401, 403, 404, 405, 408, 410, 429};
+    const bool refusal = status >= 400 && status < 500 && error.isServiceBody() &&
+                         std::find(std::begin(notAboutTheLink), std::end(notAboutTheLink),
+                                   status) == std::end(notAboutTheLink);
     return refusal && error.code() != QLatin1String("unauthenticated") ? Answer::Refused
                                                                        : Answer::Later;
 }
@@ -217,8 +346,15 @@ QCoro::Task<> Outbox::round() {
     const CancelToken cancel = m_cancel;
     const std::shared_ptr<SavesClient> client = m_client;
     bool delivered = false;
-    while (!m_entries.isEmpty()) {
-        const QString url = m_entries.first().url;
+    std::optional<std::chrono::seconds> wait;
+    co_await refreshSession();
+    while (self && !cancel.isCancelled()) {
+        const auto next = std::find_if(
+            m_contents.entries.cbegin(), m_contents.entries.cend(),
+            [this](const Entry& entry) { return sendable(entry) && !m_held.contains(entry.url); });
+        if (next == m_contents.entries.cend())
+            break;
+        const QString url = next->url;
         Answer answer = Answer::Later;
         QString reason;
         try {
@@ -227,6 +363,7 @@ QCoro::Task<> Outbox::round() {
         } catch (const APIError& error) {
             answer = classify(error);
             reason = error.message();
+            wait = error.retryAfter();
         } catch (...) {
             // An answer that can't be read says nothing sure: the link waits for the next round
             // (the service's de-duplication makes a second post harmless).
@@ -236,8 +373,13 @@ QCoro::Task<> Outbox::round() {
         if (answer == Answer::Later)
             break;
         // A list that can't be written would send the link again at once: the round ends.
-        if (!update([&](QList<Entry>& entries) {
-                entries.removeIf([&](const Entry& entry) { return entry.url == url; });
+        if (!update([&](Contents& contents) {
+                contents.entries.removeIf([&](const Entry& entry) { return entry.url == url; });
+                if (answer == Answer::Refused) {
+                    contents.refused.append({url, reason, Platform::clock().currentUtc()});
+                    while (contents.refused.size() > keptRefusals)
+                        contents.refused.removeFirst();
+                }
                 return true;
             }))
             break;
@@ -247,11 +389,13 @@ QCoro::Task<> Outbox::round() {
         }
         delivered = delivered || answer == Answer::Saved;
     }
+    if (!self || cancel.isCancelled())
+        co_return;
     m_sending = false;
     if (delivered)
         m_delay = firstRetry;
-    if (!m_entries.isEmpty())
-        scheduleRetry();
+    if (sendableCount())
+        scheduleRetry(wait);
     if (delivered)
         Q_EMIT this->delivered();
 }

@@ -5,10 +5,13 @@
 #include "quicksave/Outbox.h"
 #include "service/APIError.h"
 #include "service/Config.h"
+#include "session/Session.h"
 
 #include <QPointer>
 #include <QTextBoundaryFinder>
 #include <QUrl>
+
+#include <utility>
 
 namespace pinlark {
 
@@ -45,6 +48,7 @@ QuickSaveModel::QuickSaveModel(std::shared_ptr<SavesClient> client, Outbox* outb
 
 // A save task still waiting ends now rather than wait for a model that is gone.
 QuickSaveModel::~QuickSaveModel() {
+    m_ending = true;
     if (m_poll)
         m_poll->cancel.cancel();
 }
@@ -64,6 +68,43 @@ void QuickSaveModel::setRecent(QList<SaveRow> rows) {
     Q_EMIT recentChanged();
 }
 
+QStringList QuickSaveModel::foreign() const {
+    QStringList links;
+    if (m_outbox) {
+        for (const Outbox::Entry& entry : m_outbox->foreign())
+            links.append(entry.url);
+    }
+    return links;
+}
+
+void QuickSaveModel::sendForeign() {
+    if (m_outbox)
+        m_outbox->adopt();
+}
+
+void QuickSaveModel::discardForeign() {
+    if (m_outbox)
+        m_outbox->discardForeign();
+}
+
+QCoro::Task<> QuickSaveModel::signOut() {
+    QPointer<QuickSaveModel> self(this);
+    if (m_outbox && m_outbox->count()) {
+        const int n = m_outbox->count();
+        const int choice = Platform::alerts().run(
+            {n == 1 ? QStringLiteral("1 link is waiting to be saved")
+                    : QStringLiteral("%1 links are waiting to be saved").arg(n),
+             QStringLiteral("Kept, they wait until you sign in again, and Pinlark asks before "
+                            "it sends them."),
+             {QStringLiteral("Keep"), QStringLiteral("Discard")}});
+        if (self && m_outbox && choice == 1)
+            m_outbox->discardAll();
+    }
+    co_await Session::signOut();
+    if (self && m_outbox)
+        m_outbox->setSession(std::nullopt);
+}
+
 QStringList QuickSaveModel::waiting() const {
     QStringList links;
     if (m_outbox) {
@@ -73,8 +114,9 @@ QStringList QuickSaveModel::waiting() const {
     return links;
 }
 
-void QuickSaveModel::opened() {
-    if (!std::holds_alternative<phase::Saving>(m_phase))
+void QuickSaveModel::opened(bool clipboardNow) {
+    m_prefillWaiting = !clipboardNow;
+    if (clipboardNow && !std::holds_alternative<phase::Saving>(m_phase))
         prefillFromClipboard();
     // Not tracked: closing the panel does not stop the refresh.
     loadRecent();
@@ -100,7 +142,13 @@ void QuickSaveModel::prefillFromClipboard() {
     setUrl(text);
 }
 
+void QuickSaveModel::focused() {
+    if (std::exchange(m_prefillWaiting, false) && !std::holds_alternative<phase::Saving>(m_phase))
+        prefillFromClipboard();
+}
+
 void QuickSaveModel::closed() {
+    m_prefillWaiting = false;
     if (m_poll) {
         m_poll->cancel.cancel();
         m_poll.reset();
@@ -160,30 +208,57 @@ QCoro::Task<> QuickSaveModel::runSave(QString link, CancelToken cancel) {
     QPointer<QuickSaveModel> self(this);
     // What the field held as the save began: a link typed or handed over since then stays.
     const QString field = m_url;
+    // Signed out, nothing is sent (the client would refuse) and nothing is written down.
+    const std::optional<QString> session = co_await Session::fingerprint();
+    if (!self)
+        co_return;
+    if (!session) {
+        setPhase(phase::SignedOut{});
+        co_return;
+    }
+    // The link is in the outbox's file before the request leaves.
+    QPointer<Outbox> outbox = m_outbox;
+    bool held = false;
+    if (outbox) {
+        outbox->setSession(session);
+        held = outbox->hold(link);
+    }
+    const auto finish = [&](Outbox::Answer answer) {
+        // Closing the panel cut the save short, not the network: the outbox sends it now (not
+        // so when the app ends).
+        if (held && outbox)
+            outbox->finish(link, answer, cancel.isCancelled() && self && !m_ending);
+    };
     SaveOutcome outcome;
     try {
         outcome = co_await m_client->save(link, cancel);
     } catch (const APIError& error) {
+        const Outbox::Answer answer = Outbox::classify(error);
+        finish(answer);
         if (!self)
             co_return;
         if (error.code() == QLatin1String("unauthenticated")) {
             setPhase(phase::SignedOut{});
-        } else if (error.code() == QLatin1String("offline") && m_outbox && m_outbox->add(link)) {
+        } else if (answer == Outbox::Answer::Later && held) {
             setPhase(phase::Queued{});
             if (m_url == field)
                 setUrl(QString());
-            // Closing the panel cut the save short, not the network: the outbox sends it now.
-            if (cancel.isCancelled())
-                m_outbox->send();
         } else {
             setPhase(phase::Failed{error.message()});
         }
         co_return;
     } catch (...) {
-        if (self)
-            setPhase(phase::Failed{offlineMessage});
+        // A success that can't be read: the link waits, and the service's answer to the next
+        // post of it tells.
+        finish(Outbox::Answer::Later);
+        if (!self)
+            co_return;
+        setPhase(held ? Phase(phase::Queued{}) : Phase(phase::Failed{offlineMessage}));
+        if (held && m_url == field)
+            setUrl(QString());
         co_return;
     }
+    finish(Outbox::Answer::Saved);
     if (!self)
         co_return;
 

@@ -43,19 +43,31 @@ public:
     const QList<SaveRow>& recent() const { return m_recent; }
     // The links in the outbox, newest first.
     QStringList waiting() const;
+    // The links saved under another session while one is signed in, oldest first: the panel
+    // asks whether they go to this account.
+    QStringList foreign() const;
+    void sendForeign();
+    void discardForeign();
 
     // Closes the panel; set by its host.
     std::function<void()> dismiss = [] {};
 
     // Right before the panel is shown: pre-fill from the clipboard unless a save is in flight,
-    // and refresh the recent saves.
-    void opened();
+    // and refresh the recent saves. Where the clipboard can be read only by a window that holds
+    // the keyboard (Wayland), `clipboardNow` is false and the pre-fill waits for focused().
+    void opened(bool clipboardNow = true);
+    // The panel holds the keyboard: a waiting pre-fill reads the clipboard now, unless the field
+    // has been filled meanwhile.
+    void focused();
     // After the panel has closed: stop the save task and forget a finished or queued save.
     void closed();
     // Saves the trimmed text of the field.
     void save();
     // Closes the panel and opens the service's sign-in page in the library window.
     void signIn();
+    // Signs out; with links waiting, first says how many and asks whether to keep them (for the
+    // next sign-in, which is asked before they go) or discard them.
+    QCoro::Task<> signOut();
     // Refreshes the recent saves and corrects the phase from the service's answer; one that
     // comes sends the outbox.
     QCoro::Task<> loadRecent();
@@ -71,6 +83,7 @@ private:
     void setPhase(Phase phase);
     void setRecent(QList<SaveRow> rows);
     void prefillFromClipboard();
+    bool m_prefillWaiting = false;
     QCoro::Task<> loadRecent(CancelToken cancel);
     QCoro::Task<> runSave(QString link, CancelToken cancel);
 
@@ -85,6 +98,7 @@ private:
         QCoro::Task<> task;
     };
     std::optional<Poll> m_poll;
+    bool m_ending = false;
 };
 
 } // namespace pinlark

@@ -188,7 +188,8 @@ QWidget* note(QWidget* parent, const QString& name, ClampedLabel** text, Symbol*
 }
 
 QCoro::Task<> signOutTask(QPointer<QuickSaveModel> model, QuickSaveView::Library library) {
-    co_await Session::signOut();
+    if (model)
+        co_await model->signOut();
     library.load(Config::api(QStringLiteral("signin")));
     if (model)
         co_await model->loadRecent();
@@ -231,6 +232,7 @@ void QuickSaveView::build() {
     layout->setSpacing(0);
     layout->addWidget(buildField());
     layout->addWidget(buildStatus());
+    layout->addWidget(buildQuestion());
     layout->addWidget(new Divider(this));
     layout->addWidget(buildRecent());
     layout->addWidget(new Divider(this));
@@ -268,6 +270,51 @@ QWidget* QuickSaveView::buildField() {
     inside->addWidget(m_busy, 0, Qt::AlignCenter);
     row->addWidget(m_save, 0, Qt::AlignVCenter);
     return box;
+}
+
+QWidget* QuickSaveView::buildQuestion() {
+    m_question = new QWidget(this);
+    m_question->setObjectName(QStringLiteral("question"));
+    auto* block = new QVBoxLayout(m_question);
+    block->setContentsMargins(0, 0, 0, 10);
+    block->setSpacing(8);
+    Symbol* symbol = nullptr;
+    block->addWidget(note(m_question, QStringLiteral("questionNote"), &m_questionText, &symbol));
+    m_questionText->setMaxLines(0);
+    symbol->setName(QStringLiteral("person.crop.circle"));
+    symbol->setTint(PanelStyle::secondary);
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(inset, 0, inset, 0);
+    const auto button = [&](const QString& title, void (QuickSaveModel::*answer)()) {
+        auto* b = new QPushButton(title, m_question);
+        b->setAutoDefault(false);
+        b->setFont(PanelStyle::font(11));
+        connect(b, &QPushButton::clicked, &m_model, answer);
+        buttons->addWidget(b, 0, Qt::AlignLeft);
+    };
+    button(QStringLiteral("Send"), &QuickSaveModel::sendForeign);
+    button(QStringLiteral("Discard"), &QuickSaveModel::discardForeign);
+    buttons->addStretch();
+    block->addLayout(buttons);
+    return m_question;
+}
+
+void QuickSaveView::showQuestion() {
+    // Links saved under another sign-in wait for the user's word; none goes before it.
+    const QStringList links = m_model.foreign();
+    m_question->setVisible(!links.isEmpty());
+    if (links.isEmpty())
+        return;
+    constexpr int listed = 3;
+    QString text =
+        links.size() == 1
+            ? QStringLiteral("Send the link saved before to this account?")
+            : QStringLiteral("Send the %1 links saved before to this account?").arg(links.size());
+    for (const QString& link : links.mid(0, listed))
+        text += QLatin1Char('\n') + link;
+    if (links.size() > listed)
+        text += QStringLiteral("\nand %1 more").arg(links.size() - listed);
+    m_questionText->setText(text);
 }
 
 QWidget* QuickSaveView::buildStatus() {
@@ -513,6 +560,7 @@ void QuickSaveView::showRecent() {
         row->show();
     }
     m_rows = rows;
+    showQuestion();
     m_recentList->setVisible(!rows.isEmpty());
     m_emptyBox->setVisible(rows.isEmpty());
     updateTabOrder();

@@ -81,6 +81,7 @@ private:
     void showShortcut();
     QWidget* buildField();
     QWidget* buildStatus();
+    QWidget* buildQuestion();
     QWidget* buildRecent();
     QWidget* buildFooter();
     void fillMenu();
@@ -90,6 +91,7 @@ private:
     void showUrl();
     void showPhase();
     void showRecent();
+    void showQuestion();
     void updateTabOrder();
 
     QuickSaveModel& m_model;
@@ -108,6 +110,8 @@ private:
     ClampedLabel* m_failedText = nullptr;
     QWidget* m_signInBlock = nullptr;
     QPushButton* m_signIn = nullptr;
+    QWidget* m_question = nullptr;
+    ClampedLabel* m_questionText = nullptr;
 
     QWidget* m_recentList = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;

@@ -8,10 +8,13 @@
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace pinlark {
 
@@ -29,6 +32,23 @@ bool isTransportFailure(QNetworkReply* reply, const QByteArray& body) {
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     return length.isValid() && !reply->hasRawHeader("Content-Encoding") &&
            body.size() != length.toLongLong();
+}
+
+// Retry-After in seconds or as an HTTP date, at most a day; none when absent or unreadable.
+std::optional<std::chrono::seconds> retryAfter(const QNetworkReply* reply) {
+    constexpr qint64 longest = 24 * 60 * 60;
+    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
+    if (value.isEmpty() || value.size() > 64)
+        return std::nullopt;
+    bool number = false;
+    qint64 seconds = value.toLongLong(&number);
+    if (!number) {
+        const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+        if (!when.isValid())
+            return std::nullopt;
+        seconds = QDateTime::currentDateTimeUtc().secsTo(when);
+    }
+    return std::chrono::seconds(std::clamp<qint64>(seconds, 0, longest));
 }
 
 } // namespace
@@ -81,7 +101,7 @@ QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<
         throw APIError::offline();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status < 200 || status > 299)
-        throw APIError::fromResponse(status, bytes);
+        throw APIError::fromResponse(status, bytes, retryAfter(reply));
     co_return bytes;
 }
 

@@ -31,16 +31,21 @@ QString shortened(QString message) {
 
 } // namespace
 
-APIError APIError::fromResponse(int status, const QByteArray& body) {
+APIError APIError::fromResponse(int status, const QByteArray& body,
+                                std::optional<std::chrono::seconds> retryAfter) {
     ErrorBody decoded;
     try {
         decoded = ErrorBody::decode(body);
     } catch (const DecodingError&) {
         // Empty, HTML or any other body: the status alone.
     }
-    return {decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
-            shortened(decoded.message.value_or(QStringLiteral("Something went wrong. Try again."))),
-            status};
+    APIError error(
+        decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
+        shortened(decoded.message.value_or(QStringLiteral("Something went wrong. Try again."))),
+        status);
+    error.m_serviceBody = decoded.error.has_value();
+    error.m_retryAfter = retryAfter;
+    return error;
 }
 
 } // namespace pinlark

@@ -5,6 +5,8 @@
 #include "service/Config.h"
 #include "service/HostMatch.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 
 namespace pinlark {
@@ -56,6 +58,17 @@ std::optional<QString> Session::token(const QList<QNetworkCookie>& cookies, cons
 QCoro::Task<std::optional<QString>> Session::bearer() {
     const QString host = Config::origin().host();
     co_return token(co_await allCookies(), host);
+}
+
+QString Session::fingerprintOf(const QString& token) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash("pinlark session\n" + token.toUtf8(), QCryptographicHash::Sha256)
+            .toHex());
+}
+
+QCoro::Task<std::optional<QString>> Session::fingerprint() {
+    const std::optional<QString> token = co_await bearer();
+    co_return token ? std::optional<QString>(fingerprintOf(*token)) : std::nullopt;
 }
 
 QCoro::Task<> Session::signOut() {

@@ -16,6 +16,11 @@ public:
     // host, in ascending order of name, joined without separator. None when there is none.
     static QCoro::Task<std::optional<QString>> bearer();
 
+    // A one-way fingerprint of the current session (SHA-256 of the token, in hex): what is kept
+    // beside data that belongs to one session, never the token itself. None when signed out.
+    static QCoro::Task<std::optional<QString>> fingerprint();
+    static QString fingerprintOf(const QString& token);
+
     // Deletes every session cookie, of every domain, one after another.
     static QCoro::Task<> signOut();
 

@@ -1,12 +1,12 @@
 #include "update/Installer.h"
 
 #include "Product.h"
+#include "platform/AtomicFile.h"
 #include "platform/BundleLocation.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
 #include "platform/PropertyList.h"
 #include "platform/Sha256.h"
-#include "platform/AtomicFile.h"
 #include "service/Config.h"
 #include "update/Failure.h"
 #include "update/UpdateNetwork.h"
@@ -41,10 +41,15 @@ QString helpersFolder() {
     return Platform::bundle().path() + QLatin1String("/Contents/Helpers");
 }
 
-// Where the swap keeps its copies of the running bundle's helpers, inside the staging folder.
-QString helpersAside(const QString& work) {
-    return work + QLatin1String("/Helpers");
+// Where the swap keeps what it runs, its script and copies of the running bundle's helpers: a
+// folder of the user's alone beside the bundle `app`, on its file system. The temporary folder
+// holds only data: it may be mounted noexec, and it is no place for programs.
+QString helpersAside(const QString& app) {
+    return QFileInfo(app).absolutePath() + QLatin1String("/.Pinlark-swap");
 }
+
+constexpr QFileDevice::Permissions ownerOnly =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 } // namespace
 
@@ -116,7 +121,13 @@ QCoro::Task<> Installer::install(QString version, QString path, std::optional<QS
     const QString work = QDir::tempPath() + QLatin1String("/pinlark-update-") +
                          safeFolderPiece(version) + QLatin1Char('-') +
                          QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper();
-    QDir().mkpath(work);
+    // The user's alone from the start: nobody else may look at or change what is verified here
+    // before it is installed.
+    QDir().mkpath(QDir::tempPath());
+    if (!QDir().mkdir(work, ownerOnly)) {
+        setBusy(false);
+        throw Failure::download();
+    }
     auto giveUp = [&work] {
         QDir(work).removeRecursively();
         setBusy(false);
@@ -315,11 +326,25 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("NEW=") + shellQuoted(staged),
         QStringLiteral("BACKUP=") + shellQuoted(backup),
         QStringLiteral("WORK=") + shellQuoted(work),
-        QStringLiteral("HELPERS=") + shellQuoted(helpersAside(work)),
+        QStringLiteral("HELPERS=") + shellQuoted(helpersAside(app)),
         QStringLiteral("PID=") + QString::number(pid),
         QStringLiteral("EXE=\"$APP/Contents/MacOS/Pinlark\""),
         QString(),
         QStringLiteral("say() { echo \"[$(date '+%H:%M:%S')] $*\"; }"),
+        QString(),
+        QStringLiteral("# Every way of giving up ends the same: this machine is told not to try "
+                       "this again, the old"),
+        QStringLiteral("# version runs (started here unless it still does), and the helpers "
+                       "go. The log stays."),
+        QStringLiteral("give_up() {"),
+        QStringLiteral("  \"$HELPERS/defaults\" write ") + shellQuoted(bundleIdentifier) +
+            QStringLiteral(" otaFailed -bool YES || say \"could not record the failure\""),
+        QStringLiteral(
+            "  if [ \"$1\" = start ]; then \"$HELPERS/open\" \"$APP\" || say \"could not "
+            "start the old version\"; fi"),
+        QStringLiteral("  rm -rf \"$HELPERS\""),
+        QStringLiteral("  exit 1"),
+        QStringLiteral("}"),
         QString(),
         QStringLiteral("# True while a process runs the new build's executable, this very file: "
                        "/proc/PID/exe and"),
@@ -346,24 +371,25 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("while kill -0 \"$PID\" 2>/dev/null; do"),
         QStringLiteral("  i=$((i + 1))"),
         QStringLiteral("  if [ \"$i\" -gt 100 ]; then say \"app is still running, leaving it "
-                       "alone\"; exit 1; fi"),
+                       "alone\"; give_up running; fi"),
         QStringLiteral("  sleep 0.1"),
         QStringLiteral("done"),
         QString(),
         QStringLiteral("# Stage 2: move the old bundle aside by rename, inside its own folder."),
         QStringLiteral("rm -rf \"$BACKUP\""),
         QStringLiteral("if ! mv \"$APP\" \"$BACKUP\"; then say \"could not move the old bundle "
-                       "aside\"; exit 1; fi"),
+                       "aside\"; give_up start; fi"),
         QString(),
         QStringLiteral("# Stage 3: copy the new bundle in with ditto rather than a move: the "
                        "staging folder can lie"),
-        QStringLiteral("# on another volume, and a move across volumes is a copy that drops "
-                       "extended attributes,"),
-        QStringLiteral("# which for a signed bundle means arriving with a broken seal."),
+        QStringLiteral("# on another volume, where a move is a copy anyway, and ditto copies "
+                       "what the seal covers"),
+        QStringLiteral("# and nothing more: no extended attributes, no set-id bits, nothing "
+                       "others may write."),
         QStringLiteral("if ! \"$HELPERS/ditto\" \"$NEW\" \"$APP\"; then"),
         QStringLiteral("  say \"install failed, restoring\""),
-        QStringLiteral("  rm -rf \"$APP\"; mv \"$BACKUP\" \"$APP\"; \"$HELPERS/open\" \"$APP\""),
-        QStringLiteral("  exit 1"),
+        QStringLiteral("  rm -rf \"$APP\"; mv \"$BACKUP\" \"$APP\""),
+        QStringLiteral("  give_up start"),
         QStringLiteral("fi"),
         QString(),
         QStringLiteral("# Stage 4: start the new build. This is why the script exists: nothing "
@@ -401,7 +427,7 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QString(),
         QStringLiteral("if [ \"$alive\" = 1 ]; then"),
         QStringLiteral("  say \"updated\""),
-        QStringLiteral("  rm -rf \"$BACKUP\" \"$WORK\""),
+        QStringLiteral("  rm -rf \"$BACKUP\" \"$WORK\" \"$HELPERS\""),
         QStringLiteral("  exit 0"),
         QStringLiteral("fi"),
         QString(),
@@ -428,29 +454,35 @@ QString Installer::swapScript(const QString& app, const QString& staged, const Q
         QStringLiteral("fi"),
         QStringLiteral("rm -rf \"$APP\""),
         QStringLiteral("mv \"$BACKUP\" \"$APP\""),
-        QStringLiteral("\"$HELPERS/defaults\" write ") + shellQuoted(bundleIdentifier) +
-            QStringLiteral(" otaFailed -bool YES"),
-        QStringLiteral("\"$HELPERS/open\" \"$APP\""),
-        QStringLiteral("exit 1"),
+        QStringLiteral("give_up start"),
     };
     return lines.join(QLatin1Char('\n'));
 }
 
 void Installer::swap(const QString& app, const QString& staged, const QString& work,
                      const QString& version) {
+    Platform::defaults().set(otaFailedAtVersionKey, Updater::currentVersion());
     // The script runs this build's own helpers, set aside before anything is moved: the bundle
     // it installs may carry other ones or none, and must have no say in how it is rolled back.
-    QDir().mkpath(helpersAside(work));
+    // What an earlier swap that never ended left there goes first; a link is removed, not
+    // followed.
+    const QString aside = helpersAside(app);
+    if ((QFileInfo(aside).isSymLink() ? !QFile::remove(aside) : !QDir(aside).removeRecursively()) ||
+        !QDir().mkdir(aside, ownerOnly))
+        throw PlatformError(QStringLiteral("The update tools couldn't be set aside."));
+    // Nothing is left there when the swap does not start.
+    const auto failure = [&aside](const QString& message) {
+        QDir(aside).removeRecursively();
+        return PlatformError(message);
+    };
     for (const char* name : {"ditto", "open", "defaults"}) {
         const QString tool = QLatin1String(name);
-        const QString copy = helpersAside(work) + QLatin1Char('/') + tool;
+        const QString copy = aside + QLatin1Char('/') + tool;
         if (!QFile::copy(helpersFolder() + QLatin1Char('/') + tool, copy) ||
-            !QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-            throw PlatformError(
-                QStringLiteral("The update tool %1 couldn't be set aside.").arg(tool));
+            !QFile::setPermissions(copy, ownerOnly))
+            throw failure(QStringLiteral("The update tool %1 couldn't be set aside.").arg(tool));
     }
-    Platform::defaults().set(otaFailedAtVersionKey, Updater::currentVersion());
-    const QString script = work + QLatin1String("/swap.sh");
+    const QString script = aside + QLatin1String("/swap.sh");
     const QString log = work + QLatin1String("/swap.log");
     const qint64 pid = QCoreApplication::applicationPid();
     const QString identifier =
@@ -460,7 +492,7 @@ void Installer::swap(const QString& app, const QString& staged, const QString& w
         writeFileAtomically(script, swapScript(app, staged, work, pid, identifier).toUtf8(),
                             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (!error.isEmpty())
-        throw PlatformError(error);
+        throw failure(error);
 
     QProcess process;
     process.setProgram(QStringLiteral("/bin/sh"));
@@ -473,7 +505,7 @@ void Installer::swap(const QString& app, const QString& staged, const QString& w
     process.setStandardInputFile(QProcess::nullDevice());
     process.setChildProcessModifier([] { ::setsid(); });
     if (!process.startDetached())
-        throw PlatformError(
+        throw failure(
             QStringLiteral("The swap script couldn't be started: %1").arg(process.errorString()));
     logLine(QStringLiteral("[updater] installing %1 — swap log at %2").arg(version, log));
     s_terminating = terminateApp();

@@ -48,9 +48,11 @@ public:
     // bundled ditto).
     static bool run(const QString& path, const QStringList& arguments);
 
-    // Writes the swap script into `work` beside copies of the running bundle's helpers, which
-    // it runs, starts it detached with its output in swap.log, and terminates the app. Throws
-    // PlatformError when the helpers can't be copied or the script written or started.
+    // Writes the swap script beside copies of the running bundle's helpers, which it runs, into
+    // a folder of the user's alone beside `app` (never in the temporary folder, which may not
+    // allow running programs), starts it detached with its output in `work`/swap.log, and
+    // terminates the app. Throws PlatformError when the helpers can't be set aside or the script
+    // written or started.
     static void swap(const QString& app, const QString& staged, const QString& work,
                      const QString& version);
     // Lifts the rollback mark once the app runs another version than the one rolled back to.

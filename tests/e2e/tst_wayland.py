@@ -199,9 +199,12 @@ def in_sway(widgets, origin, log):
     ours = ("SWAYSOCK=" + os.environ["SWAYSOCK"]).encode()  # not the bar of the user's desktop
     for pid, name in processes_of(os.getuid()).items():
         if name == "swaybar":
-            with open(f"/proc/{pid}/environ", "rb") as environ:
-                if ours in environ.read().split(b"\0"):
-                    os.kill(pid, signal.SIGTERM)
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as environ:
+                    if ours in environ.read().split(b"\0"):
+                        os.kill(pid, signal.SIGTERM)
+            except (FileNotFoundError, ProcessLookupError):
+                pass  # a process that ended meanwhile
 
     def type_link(field, link):
         run("wtype", link, "-k", "Return")

@@ -11,6 +11,7 @@
 //                                           two seconds after it started, as a build that
 //                                           crashes soon after launch
 
+#include "TestKey.h"
 #include "platform/Error.h"
 #include "platform/Platform.h"
 #include "platform/linux/DesktopRegistration.h"
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
     Platform::Services services;
     services.defaults = std::make_unique<FileUserDefaults>(FileUserDefaults::standardPath());
     services.bundle = std::make_unique<ExecutableBundle>();
-    services.codeSignature = std::make_unique<SealCodeSignature>();
+    services.codeSignature = std::make_unique<SealCodeSignature>(testPublicKey);
     const QString bundle = services.bundle->path();
     Platform::install(std::move(services));
     // Like the app at every start.

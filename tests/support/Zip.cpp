@@ -15,7 +15,9 @@ QString writeZip(const QString& path, const QList<ZipEntry>& entries) {
         archive_entry* entry = archive_entry_new();
         archive_entry_set_pathname(entry, e.path.toUtf8().constData());
         archive_entry_set_perm(entry, mode_t(e.mode));
-        archive_entry_set_filetype(entry, e.symlink.isEmpty() ? AE_IFREG : AE_IFLNK);
+        archive_entry_set_filetype(entry, e.folder              ? AE_IFDIR
+                                          : e.symlink.isEmpty() ? AE_IFREG
+                                                                : AE_IFLNK);
         if (!e.symlink.isEmpty())
             archive_entry_set_symlink(entry, e.symlink.toUtf8().constData());
         if (!e.hardlink.isEmpty())

@@ -7,7 +7,7 @@
 namespace pinlark {
 
 // One entry of a zip archive written by a test: a file of `data`, or of `zeros` zero bytes
-// (streamed); or a symbolic or hard link.
+// (streamed); a symbolic or hard link; or a folder.
 struct ZipEntry {
     QString path;
     QByteArray data{};
@@ -15,6 +15,7 @@ struct ZipEntry {
     qint64 zeros = 0;
     QString symlink{};
     QString hardlink{};
+    bool folder = false;
 };
 
 // Writes a zip archive; gives an error description or an empty string.

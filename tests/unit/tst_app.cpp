@@ -1,7 +1,11 @@
 #include "Product.h"
 #include "app/CommandLine.h"
+#include "app/QuitSignals.h"
 
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
 
 using namespace pinlark;
 
@@ -52,6 +56,20 @@ private Q_SLOTS:
         }
         QCOMPARE(int(parsed.command->kind), kind);
         QCOMPARE(parsed.command->link, QUrl(linkOrMessage));
+    }
+
+    // A signal to end ends the event loop as Quit does, with status 0.
+    void quitsOnSignals_data() {
+        QTest::addColumn<int>("number");
+        for (const int number : {SIGTERM, SIGHUP, SIGINT})
+            QTest::addRow("%s", strsignal(number)) << number;
+    }
+    void quitsOnSignals() {
+        QFETCH(int, number);
+        const QuitSignals quitSignals;
+        QTimer::singleShot(0, [number] { std::raise(number); });
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // a watchdog
+        QCOMPARE(QCoreApplication::exec(), 0);
     }
 };
 

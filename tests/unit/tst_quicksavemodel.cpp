@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "quicksave/Outbox.h"
 #include "quicksave/QuickSaveModel.h"
+#include "service/Config.h"
 #include "service/DecodingError.h"
 
 using namespace std::chrono_literals;
@@ -45,10 +46,17 @@ class TestQuickSaveModel : public QObject {
         model.reset();
         outbox = std::make_unique<Outbox>(path, client);
         model = std::make_unique<QuickSaveModel>(client, outbox.get());
+        runTask(outbox->refreshSession());
     }
     void save(const QString& text = link) {
         model->setUrl(text);
         model->save();
+    }
+    // The session cookie of `token`, in place of any other.
+    void signIn(const QString& token) {
+        QNetworkCookie cookie("authjs.session-token", token.toUtf8());
+        cookie.setDomain(Config::origin().host());
+        fakes.cookieStore->cookies = {cookie};
     }
 
 private Q_SLOTS:
@@ -57,6 +65,7 @@ private Q_SLOTS:
         fakes = FakePlatform::install();
         QFile::remove(path);
         client = std::make_shared<QuietSavesClient>();
+        signIn(u"a"_s);
         restart();
     }
     void cleanup() {
@@ -65,9 +74,11 @@ private Q_SLOTS:
     }
 
     // The clipboard fills an empty field with a web link while the panel is idle (not after a
-    // failed save, nor while saving); the list is refreshed either way.
+    // failed save, nor while saving); the list is refreshed either way. Where the clipboard is
+    // read once the panel holds the keyboard, it is read then, and never over a typed link.
     void prefill_data() {
-        QTest::addColumn<QString>("before"); // "failed" or "saving": a save that failed or holds
+        QTest::addColumn<QString>("before"); // "failed" or "saving": a save that failed or holds;
+        // "focus": read at focus; "typed": typed before focus
         QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("expected");
         const auto add = [](const char* name, const QString& text, const QString& expected = {},
@@ -82,6 +93,8 @@ private Q_SLOTS:
         add("not a URL", u"https://exa mple.test"_s);
         add("after a failed save", link, {}, u"failed"_s);
         add("while saving", link, {}, u"saving"_s);
+        add("at focus", link, link, u"focus"_s);
+        add("typed before focus", link, u"https://example.test/typed"_s, u"typed"_s);
         // U+1F600 is two UTF-16 code units and one character: the limit counts characters.
         const QString head = u"https://example.test/"_s;
         const QString at2047 = head + u"\U0001F600"_s.repeated(2047 - int(head.size()));
@@ -96,6 +109,18 @@ private Q_SLOTS:
         QFETCH(QString, before);
         QFETCH(QString, clipboard);
         QFETCH(QString, expected);
+        if (before == "focus"_L1 || before == "typed"_L1) {
+            fakes.pasteboard->text = u"https://example.test/older"_s;
+            model->opened(false);
+            QCOMPARE(model->url(), QString()); // nothing older than the clipboard of the moment
+            if (before == "typed"_L1)
+                model->setUrl(u"https://example.test/typed"_s);
+            fakes.pasteboard->text = clipboard;
+            model->focused();
+            model->focused(); // once
+            QCOMPARE(model->url(), expected);
+            return;
+        }
         if (!before.isEmpty()) {
             client->hold = before == "saving"_L1;
             client->onSave = [](const QString&) -> SaveOutcome { throw APIError(u"bad"_s, {}); };
@@ -108,16 +133,30 @@ private Q_SLOTS:
         QCOMPARE(client->calls.count(u"recent"_s), 1);
     }
 
-    // The trimmed text goes out once, however often the user asks; spaces only, never. Closing
-    // the panel cuts the save short, not the network: the outbox sends the link at once.
+    // The trimmed text goes out once, however often the user asks; spaces only, never. It is in
+    // the outbox's file before its request leaves, and a round (a refresh starts one) neither
+    // posts it again nor starts a second round while one is in flight. Closing the panel cuts
+    // the save short, not the network: the outbox sends the link at once.
     void savesTheTrimmedTextOnce() {
         save(u" \n "_s);
         client->hold = true;
         save(u"  "_s + link + u"\n"_s);
         model->save();
         QCOMPARE(client->calls, QStringList{saveLink});
+        QVERIFY(readFile(path).contains(link.toUtf8()));
+        QVERIFY(outbox->add(u"https://other.test/"_s));
+        for (int refresh = 0; refresh < 2; ++refresh)
+            runTask(model->loadRecent());
+        QCOMPARE(client->calls,
+                 (QStringList{saveLink, u"recent"_s, u"save https://other.test/"_s, u"recent"_s}));
         model->closed();
-        QCOMPARE(client->calls, (QStringList{saveLink, saveLink}));
+        client->hold = false;
+        outbox.reset();
+        restart();
+        outbox->send();
+        QCOMPARE(client->calls.mid(4),
+                 (QStringList{saveLink, u"save https://other.test/"_s, u"recent"_s}));
+        QVERIFY(!QFile::exists(path));
     }
 
     // At once the provisional row and the first refresh; then a poll every 1.5 s until the save
@@ -179,38 +218,58 @@ private Q_SLOTS:
         QCOMPARE(fakes.clock->pendingCount(), 0);
     }
 
-    // Per answer of the service: what the panel shows after a save, after closing and after a
-    // refresh (a failed save keeps the text in the field for another try; a link that waits in
-    // the outbox leaves it), then what becomes of a link waiting in the outbox when it gets that
-    // answer: sent (and the list refreshed), kept for a later round, or dropped with a
-    // notification naming it.
+    // Per answer: what the panel shows after a save, after closing and after a refresh (a failed
+    // save keeps the text in the field for another try; a link that waits in the outbox leaves
+    // it), then what becomes of a link waiting in the outbox when it gets that answer: sent (and
+    // the list refreshed), dropped with a notification naming it (only the service's own
+    // refusal of the link), or kept, and when the next round tries it.
     void outcomes_data() {
         QTest::addColumn<int>("status"); // of the answer; 0 none, -1 a success that can't be read
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("retryAfter"); // seconds; -1 none
         QTest::addColumn<QString>("seen");
-        const auto failed = [](const QString& message, const QString& fate = u"kept"_s) {
-            return u"failed: %1, kept / "_s.arg(message).repeated(3) + fate;
+        const QByteArray no = R"({"error":"no","message":"No."})";
+        const QString queued = u"queued, waiting / idle, waiting / idle, waiting / kept, again"_s;
+        const auto row = [](const char* name, int status, const QByteArray& body,
+                            const QString& seen, int retryAfter = -1) {
+            QTest::newRow(name) << status << body << retryAfter << seen;
         };
-        QTest::newRow("saved") << 201 << "done, refreshed / idle / idle / sent, refreshed";
-        QTest::newRow("no answer") << 0 << "queued, waiting / idle, waiting / idle, waiting / kept";
-        QTest::newRow("signed out")
-            << 401 << "signed out, kept / signed out, kept / idle, kept / kept";
-        QTest::newRow("refused") << 400
-                                 << failed("No.",
-                                           "Pinlark couldn't save a link: https://w.test/\nNo.");
-        QTest::newRow("no endpoint") << 404 << failed("No.");
-        QTest::newRow("server trouble") << 503 << failed("No.");
-        QTest::newRow("unreadable answer") << -1 << failed(offline);
+        row("saved", 201, {}, u"done, refreshed / idle / idle / sent, refreshed"_s);
+        row("already saved", 200, {}, u"done, refreshed / idle / idle / sent, refreshed"_s);
+        row("no answer", 0, {}, queued + u" in 120 s"_s);
+        row("signed out", 401, R"({"error":"unauthenticated","message":"Sign in."})",
+            u"signed out, kept, waiting / signed out, kept, waiting / idle, kept, waiting / "
+            "kept, again in 120 s"_s);
+        row("refused", 400, no,
+            u"failed: No., kept / "_s.repeated(3) +
+                u"Pinlark couldn't save a link: https://w.test/\nNo."_s);
+        row("a portal's page", 403, "<html>Sign in to the network</html>", queued + u" in 120 s"_s);
+        row("a proxy's 400 page", 400, "<html>Bad Request</html>", queued + u" in 120 s"_s);
+        row("a proxy's empty 405", 405, {}, queued + u" in 120 s"_s);
+        row("no endpoint", 404, no, queued + u" in 120 s"_s);
+        row("server trouble", 503, no, queued + u" in 120 s"_s);
+        row("time-out", 408, no, queued + u" in 120 s"_s);
+        row("time-out, come back in 5 min", 408, no, queued + u" in 300 s"_s, 300);
+        row("rate limit", 429, no, queued + u" in 120 s"_s);
+        row("rate limit, come back in 1 s", 429, {}, queued + u" in 1 s"_s, 1);
+        row("unreadable answer", -1, {}, queued + u" in 120 s"_s);
     }
     void outcomes() {
         QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(int, retryAfter);
         QFETCH(QString, seen);
         client->onSave = [=](const QString&) -> SaveOutcome {
-            const char* code = status == 0 ? "offline" : status == 401 ? "unauthenticated" : "no";
+            if (status == 0)
+                throw APIError(u"offline"_s, offline);
             if (status < 0)
                 throw DecodingError(u"missing member \"id\""_s);
-            if (status != 201)
-                throw APIError(QString::fromLatin1(code), u"No."_s, status);
-            return {u"s1"_s, false};
+            if (status >= 400)
+                throw APIError::fromResponse(status, body,
+                                             retryAfter < 0
+                                                 ? std::nullopt
+                                                 : std::optional<std::chrono::seconds>(retryAfter));
+            return {u"s1"_s, status == 200};
         };
         const auto shown = [this] {
             const QStringList names{"idle", "saving", "done", "failed", "signed out", "queued"};
@@ -227,10 +286,18 @@ private Q_SLOTS:
         QVERIFY(outbox->add(u"https://w.test/"_s));
         outbox->send();
         const auto& told = fakes.notifications->added;
-        story << (model->waiting().contains(u"https://w.test/"_s) ? u"kept"_s
-                  : told.isEmpty()                                ? u"sent"_s
-                                   : told[0].title + u": "_s + told[0].body) +
-                     (client->calls.last() == "recent"_L1 ? ", refreshed" : "");
+        QString fate = model->waiting().contains(u"https://w.test/"_s) ? u"kept"_s
+                       : told.isEmpty()                                ? u"sent"_s
+                                        : told[0].title + u": "_s + told[0].body;
+        if (client->calls.last() == "recent"_L1)
+            fate += u", refreshed"_s;
+        int waited = 0;
+        for (const auto tries = client->calls.size();
+             client->calls.size() == tries && waited < 3600;)
+            fakes.clock->advance(1s), ++waited;
+        if (fate == "kept"_L1)
+            fate += u", again in %1 s"_s.arg(waited);
+        story << fate;
         QCOMPARE(story.join(u" / "_s), seen);
     }
 
@@ -259,8 +326,9 @@ private Q_SLOTS:
     }
 
     // At most 1,000 links and 4 MiB: past either, the save fails as it did without an outbox.
-    // A file that can't be read or isn't the outbox's is kept aside untouched, and a new
-    // private file takes its place. What a writer killed mid-write left is removed at the start.
+    // A file that can't be read or isn't the outbox's is kept aside untouched, never over an
+    // earlier one kept aside in the same millisecond, and a new private file takes its place.
+    // What a writer killed mid-write left is removed at the start.
     void capsAndBadFiles() {
         writeOutbox(127, 32767);
         QVERIFY(writeFile(path + u".writing-dead01"_s, "{\"li"));
@@ -272,14 +340,66 @@ private Q_SLOTS:
         client->onSave = unreachable;
         save();
         QCOMPARE(model->phase(), Phase(phase::Failed{offline}));
-        QVERIFY(writeFile(path, "[]"));
-        restart();
+        for (const QByteArray bytes : {"[]", "{"}) {
+            QVERIFY(writeFile(path, bytes));
+            restart();
+        }
         QVERIFY(QDir().mkdir(path)); // a folder in its place can't be read
         QVERIFY(outbox->add(link));
-        const QStringList aside = QDir(dir.path()).entryList({u"outbox.json.corrupt-*"_s});
-        QCOMPARE(readFile(dir.filePath(aside.value(0))), "[]");
+        const QString aside = u"outbox.json.corrupt-20300101T000000000"_s;
+        QCOMPARE(QDir(dir.path()).entryList({u"outbox.json.corrupt-*"_s}),
+                 (QStringList{aside, aside + u"-1"_s, aside + u"-2"_s}));
+        QCOMPARE(readFile(dir.filePath(aside)) + readFile(dir.filePath(aside + u"-1"_s)), "[]{");
         QCOMPARE(QFile::permissions(path),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    }
+
+    // A link waits for the session it was saved under. Another session (another account, or a
+    // new sign-in of the same one) sends nothing and is asked once, in the panel, whether the
+    // links go to it; the menu counts only what it may send. Signing out with links waiting
+    // asks whether to keep them for the next sign-in or discard them.
+    void otherSession_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("seen");
+        const QString asked = u"ask [https://example.test/a], may send 0"_s;
+        const QString sent = u" / remembered, may send 1 / delivered"_s;
+        QTest::newRow("send") << "send" << asked + sent;
+        QTest::newRow("discard") << "discard" << asked + " / gone";
+        QTest::newRow("sign out, keep") << "keep"
+                                        << "1 link is waiting to be saved / " + asked + sent;
+        QTest::newRow("sign out, discard") << "drop"
+                                           << "1 link is waiting to be saved / gone";
+    }
+    void otherSession() {
+        QFETCH(QString, answer);
+        QFETCH(QString, seen);
+        client->onSave = unreachable;
+        save();
+        QStringList story;
+        if (answer == "keep"_L1 || answer == "drop"_L1) {
+            fakes.alerts->answers = {answer == "drop"_L1 ? 1 : 0};
+            runTask(model->signOut());
+            story << fakes.alerts->shown.value(0).message;
+            QCOMPARE(outbox->sendableCount(), 0);
+        }
+        signIn(u"b"_s);
+        runTask(model->loadRecent());
+        fakes.clock->advance(1h);
+        if (!model->foreign().isEmpty()) {
+            story << u"ask [%1], may send %2"_s.arg(model->foreign().join(u", "_s))
+                         .arg(outbox->sendableCount());
+            answer == "discard"_L1 ? model->discardForeign() : model->sendForeign();
+        }
+        // Still unreachable: the answer holds for this session, after a restart too.
+        restart();
+        runTask(outbox->refreshSession());
+        story << (outbox->count() ? u"remembered, may send %1"_s.arg(outbox->sendableCount())
+                                  : u"gone"_s);
+        client->onSave = [](const QString&) { return SaveOutcome{u"s1"_s, false}; };
+        outbox->send();
+        if (story.last() != "gone"_L1)
+            story << (outbox->count() ? u"kept"_s : u"delivered"_s);
+        QCOMPARE(story.join(u" / "_s), seen);
     }
 
     // A refresh asks for seven saves; one that fails for want of the network changes nothing.

@@ -76,6 +76,9 @@ private Q_SLOTS:
     void init() {
         TestState::reset();
         fakes = FakePlatform::install();
+        QNetworkCookie session("authjs.session-token", "t");
+        session.setDomain(QStringLiteral("pinlark.app"));
+        fakes.cookieStore->cookies = {session};
         log.clear();
         client = std::make_shared<QuietSavesClient>();
         client->log = &log;
@@ -226,9 +229,7 @@ private Q_SLOTS:
         QCOMPARE(titles, (QStringList{"Reload library", "Open at login [x]", "", "Sign out", "",
                                       "Quit Pinlark"}));
         QCOMPARE(panel(), "Save (off) | Nothing saved yet.");
-        QNetworkCookie session("authjs.session-token", "t"), other("theme", "dark");
-        session.setDomain(QStringLiteral("pinlark.app"));
-        fakes.cookieStore->cookies = {session, other};
+        fakes.cookieStore->cookies.append(QNetworkCookie("theme", "dark"));
         client->onRecent = [](int) -> QList<SaveRow> {
             throw APIError(QStringLiteral("unauthenticated"), QString());
         };

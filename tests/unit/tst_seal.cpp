@@ -1,4 +1,6 @@
+#include "TestKey.h"
 #include "TestSupport.h"
+#include "platform/PropertyList.h"
 #include "platform/linux/Seal.h"
 #include "platform/linux/SealCodeSignature.h"
 
@@ -12,7 +14,7 @@ Q_DECLARE_METATYPE(Change)
 class TestSeal : public QObject {
     Q_OBJECT
 
-    // A bundle sealed and signed with the build's key before each test, holding a sealed bundle
+    // A bundle sealed and signed with the tests' key before each test, holding a sealed bundle
     // of its own and a link that stays inside it.
     QTemporaryDir dir;
     const QString app = dir.filePath(u"Pinlark.app"_s),
@@ -21,7 +23,7 @@ class TestSeal : public QObject {
                   signature = app + u'/' + QLatin1String(Seal::signaturePath);
     QByteArray signed64;
 
-    bool seal(const QString& key = QStringLiteral(PINLARK_SIGNING_KEY_PATH)) const {
+    bool seal(const QString& key = QStringLiteral(PINLARK_TEST_KEY_PATH)) const {
         return Seal::write(app).isEmpty() && Seal::sign(app, key).isEmpty();
     }
 
@@ -57,9 +59,24 @@ private Q_SLOTS:
             [this] { return QFile::remove(link) && QFile::link(u"/etc/passwd"_s, link); });
         row("link replaced by its file", false,
             [this] { return QFile::remove(link) && writeFile(link, "info"); });
-        row("a link leaving the bundle, not sealed", false, [this] {
-            return QFile::link(u"../../.."_s, app + u"/Contents/up"_s) &&
-                   Seal::write(app) == u"Contents/up links outside the bundle"_s;
+        row("folder mode changed", false, [this] {
+            return QFile::setPermissions(QFileInfo(exe).path(), QFileDevice::WriteOther);
+        });
+        row("empty folder added", false, [this] { return QDir(app).mkdir(u"Contents/Plugins"_s); });
+        // Each link's text stays inside; the second leads out through the first. Refused when
+        // sealing, and so signed by hand.
+        row("link leaving through another link", false, [this] {
+            const QString seal = signature.chopped(4), escape = u"a/up/../../../etc/passwd"_s;
+            if (!QDir(app).mkdir(u"Contents/a"_s) ||
+                !QFile::link(u".."_s, app + u"/Contents/a/up"_s) || !Seal::write(app).isEmpty())
+                return false;
+            QVariantMap all = readPropertyList(seal)->toMap(), files = all[u"files"_s].toMap();
+            files.insert(u"Contents/esc"_s, QVariantMap{{u"symlink"_s, escape}});
+            all.insert(u"files"_s, files);
+            return QFile::link(escape, app + u"/Contents/esc"_s) &&
+                   Seal::write(app) == u"Contents/esc links outside the bundle"_s &&
+                   writeFile(seal, xmlPropertyList(all)) &&
+                   Seal::sign(app, QStringLiteral(PINLARK_TEST_KEY_PATH)).isEmpty();
         });
         // The inner bundle's change is made under its own seal and the outer one resealed.
         const Change nested = [this] {
@@ -87,10 +104,17 @@ private Q_SLOTS:
         QFETCH(bool, valid);
         QFETCH(bool, nestedChecked);
         QVERIFY(change());
-        SealCodeSignature code;
+        SealCodeSignature code(testPublicKey);
         QCOMPARE(code.createStaticCode(app) &&
                      code.checkValidity(app, nestedChecked ? CodeSignature::CheckNestedCode : 0u),
                  valid);
+    }
+
+    // The app trusts the build's key, which signs the build's bundle, and never the tests' own.
+    void trustedKey() {
+        QVERIFY(!SealCodeSignature().checkValidity(app, 0));
+        QVERIFY(SealCodeSignature().checkValidity(PINLARK_APP_PATH ""_L1,
+                                                  CodeSignature::CheckNestedCode));
     }
 };
 

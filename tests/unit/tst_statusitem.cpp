@@ -6,6 +6,7 @@
 #include "platform/fake/FakePlatform.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
+#include "service/Config.h"
 #include "session/Connect.h"
 #include "update/Installer.h"
 #include "update/Updater.h"
@@ -129,12 +130,22 @@ private Q_SLOTS:
     }
 
     // The panel lists the links in the outbox first, newest first, each once, greyed and not
-    // openable; the menu (the tray's, before it is opened again) says how many, disabled.
+    // openable; the menu (the tray's, before it is opened again) says how many the current
+    // session may send, disabled.
     void waitingLinks() {
         QuickSaveModelAccess::setRecent(
             item->model(), {SaveRow{"1", "https://s.test/", {}, "done", "Title", {}, {}, {}}});
-        for (const QString link : {"https://a.test/", "https://b.test/", "https://a.test/"})
-            QVERIFY(item->outbox().add(link));
+        for (const QString link : {"a", "https://a.test/", "https://b.test/", "https://a.test/",
+                                   "b", "https://c.test/"}) {
+            QNetworkCookie session("authjs.session-token", link.toUtf8());
+            session.setDomain(Config::origin().host());
+            if (link.size() == 1) { // a session, the next links' own
+                fakes.cookieStore->cookies = {session};
+                runTask(item->outbox().refreshSession());
+            } else {
+                QVERIFY(item->outbox().add(link));
+            }
+        }
         QStringList rows;
         const QLayout* list = item->popover()->findChild<QWidget*>("recentList")->layout();
         for (int i = 0; i < list->count(); ++i) {
@@ -144,13 +155,14 @@ private Q_SLOTS:
         }
         const QAction* menu = item->tray()->contextMenu()->actions().value(2);
         rows << menu->text() + (menu->isEnabled() ? "" : " (off)");
-        QCOMPARE(rows, (QStringList{"b.test, Waiting for the connection (closed)",
+        QCOMPARE(rows, (QStringList{"c.test, Waiting for the connection (closed)",
+                                    "b.test, Waiting for the connection (closed)",
                                     "a.test, Waiting for the connection (closed)", "Title, ",
-                                    "Saving 2 links… (off)"}));
+                                    "Saving 1 link… (off)"}));
     }
 
     // Whatever the desktop prefers, the glyph and the update dot stand out from a black panel
-    // and from a white one.
+    // and from a white one, the glyph over at least three quarters of the icon's height.
     void readsOnAnyPanel() {
         const QImage glyph(glyphPath);
         for (const auto scheme :
@@ -164,15 +176,18 @@ private Q_SLOTS:
                     return image;
                 };
                 const QImage plain = onPanel(false), badged = onPanel(true);
-                int shape = 0, dot = 0; // the dot is in the top-right corner
+                int shape = 0, dot = 0, rows = 0; // the dot is in the top-right corner
                 for (int y = 0; y < 22; ++y) {
+                    const int before = shape;
                     for (int x = 0; x < 22; ++x) {
                         const QRgb a = plain.pixel(x, y), b = badged.pixel(x, y);
                         shape += qAbs(qGray(a) - qGray(panel)) > 100;
                         dot += x > 11 && y < 11 && qAbs(qGray(b) - qGray(panel)) > 100 && b != a;
                     }
+                    rows += shape > before;
                 }
                 QCOMPARE_GT(shape, 40);
+                QCOMPARE_GE(rows, 17);
                 QCOMPARE_GT(dot, 12);
             }
         }

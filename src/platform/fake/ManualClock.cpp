@@ -19,6 +19,12 @@ private:
 ManualClock::ManualClock()
     : m_now(TimePoint{} + std::chrono::hours(1000)) {}
 
+QDateTime ManualClock::currentUtc() const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_now - (TimePoint{} + std::chrono::hours(1000)));
+    return QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(elapsed.count());
+}
+
 std::unique_ptr<Clock::Timer> ManualClock::startTimer(Duration interval, bool repeating,
                                                       std::function<void()> fire) {
     auto entry = std::make_shared<Entry>(Entry{interval, repeating, std::move(fire)});

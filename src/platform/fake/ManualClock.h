@@ -14,6 +14,8 @@ public:
     ManualClock();
 
     TimePoint now() const override { return m_now; }
+    // 2030-01-01 00:00 UTC at the start, moving with now().
+    QDateTime currentUtc() const override;
     std::unique_ptr<Timer> startTimer(Duration interval, bool repeating,
                                       std::function<void()> fire) override;
 

@@ -66,9 +66,11 @@ struct FileUserDefaults::Contents {
     QString problem;
 };
 
-FileUserDefaults::FileUserDefaults(QString path)
-    : m_path(std::move(path)) {
-    removeDeadWritersFiles(m_path);
+FileUserDefaults::FileUserDefaults(QString path, bool readOnly)
+    : m_path(std::move(path))
+    , m_readOnly(readOnly) {
+    if (!readOnly)
+        removeDeadWritersFiles(m_path);
 }
 
 QString FileUserDefaults::standardPath() {
@@ -110,7 +112,7 @@ bool FileUserDefaults::keepAside(const QString& problem) const {
 
 std::optional<UserDefaults::Value> FileUserDefaults::value(const QString& key) const {
     Contents contents = read();
-    if (contents.kind == Contents::Corrupt) {
+    if (contents.kind == Contents::Corrupt && !m_readOnly) {
         FileLock lock(m_path, FileLock::Wait);
         if (!lock.locked()) {
             contents = {Contents::Unreadable, {}, lock.error()};
@@ -136,6 +138,8 @@ std::optional<UserDefaults::Value> FileUserDefaults::value(const QString& key) c
 }
 
 QString FileUserDefaults::store(const QString& key, std::optional<Value> value) {
+    if (m_readOnly)
+        return QStringLiteral("it is open for reading only");
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("could not create the folder %1").arg(folder);

@@ -19,8 +19,9 @@ namespace pinlark {
 // Uses QtCore only, so command-line tools can share it.
 class FileUserDefaults : public UserDefaults {
 public:
-    // Removes the new files that writers killed mid-write left next to `path`.
-    explicit FileUserDefaults(QString path);
+    // Removes the new files that writers killed mid-write left next to `path`. A reader that
+    // must change nothing (`readOnly`) removes nothing, keeps no file aside and writes nothing.
+    explicit FileUserDefaults(QString path, bool readOnly = false);
 
     // $XDG_CONFIG_HOME/<bundle identifier>.json
     static QString standardPath();
@@ -41,6 +42,7 @@ private:
     bool keepAside(const QString& problem) const;
 
     QString m_path;
+    bool m_readOnly = false;
     // The last read failure logged, so that repeated reads log it once.
     mutable QString m_loggedProblem;
 };

@@ -22,21 +22,31 @@ namespace {
 // keyboard settings can still run Pinlark's commands.
 class NoHotKeyService : public HotKeyService {
 public:
+    explicit NoHotKeyService(QString why)
+        : m_why(std::move(why)) {}
     bool registerHotKey(std::function<void()>) override { return false; }
-    QString name() const override {
-        return QStringLiteral("none (no X11 display, no desktop portal with GlobalShortcuts)");
-    }
+    QString name() const override { return QStringLiteral("none (%1)").arg(m_why); }
     QString trigger() const override { return {}; }
+
+private:
+    QString m_why;
 };
 
 } // namespace
 
 std::unique_ptr<HotKeyService> LinuxPlatform::hotKeyServiceFor(const QString& platformName) {
-    if (platformName == QLatin1String("xcb"))
+    // Xwayland hears keys only while one of its own windows has the keyboard: a key grab there
+    // would seem to work and never fire.
+    if (platformName == QLatin1String("xcb") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return std::make_unique<X11HotKeyService>();
+    if (platformName == QLatin1String("xcb"))
+        return std::make_unique<NoHotKeyService>(
+            QStringLiteral("X11 through XWayland, which sees keys only while one of its windows "
+                           "has the focus"));
     if (platformName.startsWith(QLatin1String("wayland")) && PortalHotKeyService::offered())
         return std::make_unique<PortalHotKeyService>();
-    return std::make_unique<NoHotKeyService>();
+    return std::make_unique<NoHotKeyService>(
+        QStringLiteral("no X11 display, no desktop portal with GlobalShortcuts"));
 }
 
 void LinuxPlatform::install() {

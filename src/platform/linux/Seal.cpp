@@ -67,33 +67,29 @@ bool verify(const QByteArray& message, const QByteArray& signature, const Public
 }
 
 struct Entry {
-    QString relative;
+    QString relative; // "." for the bundle itself
     QString absolute;
+    bool folder;
 };
 
-// Every entry below `root` but folders, without following links.
+// The bundle and every entry below it, without following links.
 QList<Entry> entries(const QString& root) {
-    QList<Entry> list;
-    QDirIterator it(QFileInfo(root).absoluteFilePath(),
-                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    const QString top = QFileInfo(root).absoluteFilePath();
+    QList<Entry> list{{QStringLiteral("."), top, true}};
+    QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
-    const QDir base(QFileInfo(root).absoluteFilePath());
+    const QDir base(top);
     while (it.hasNext()) {
         const QString path = it.next();
         const QFileInfo info = it.fileInfo();
-        if (info.isDir() && !info.isSymLink())
-            continue;
-        list.append({base.relativeFilePath(path), path});
+        list.append({base.relativeFilePath(path), path, info.isDir() && !info.isSymLink()});
     }
     return list;
 }
 
-// Whether `target`, a link's text at `relative` inside the bundle, stays inside it.
-bool staysInside(const QString& relative, const QString& target) {
-    if (target.isEmpty() || target.startsWith(QLatin1Char('/')))
-        return false;
-    const QString joined = QDir::cleanPath(QFileInfo(relative).path() + QLatin1Char('/') + target);
-    return joined != QLatin1String("..") && !joined.startsWith(QLatin1String("../"));
+// Only the owner may write, and nothing runs as another user or group.
+bool isSafeMode(mode_t mode) {
+    return (mode & ~mode_t(0755)) == 0;
 }
 
 QByteArray linkTarget(const QString& path) {
@@ -102,27 +98,84 @@ QByteArray linkTarget(const QString& path) {
     return n < 0 ? QByteArray() : target.left(n);
 }
 
+// Whether the link at `relative` inside the bundle at `root` leads to an entry of the bundle, as
+// the system resolves it: the bundle's own links on the way are followed, and no step may climb
+// above the bundle's top. A link to nothing, absolute, or in a loop does not.
+bool resolvesInside(const QString& root, const QString& relative) {
+    QStringList at = relative.split(QLatin1Char('/'));
+    at.removeLast();
+    const QString first = QFile::decodeName(linkTarget(root + QLatin1Char('/') + relative));
+    if (first.isEmpty() || first.startsWith(QLatin1Char('/')))
+        return false;
+    QStringList pending = first.split(QLatin1Char('/'));
+    for (int links = 1; !pending.isEmpty();) {
+        const QString step = pending.takeFirst();
+        if (step.isEmpty() || step == QLatin1String("."))
+            continue;
+        if (step == QLatin1String("..")) {
+            if (at.isEmpty())
+                return false;
+            at.removeLast();
+            continue;
+        }
+        at.append(step);
+        const QString path = root + QLatin1Char('/') + at.join(QLatin1Char('/'));
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            return false;
+        if (S_ISLNK(st.st_mode)) {
+            const QString target = QFile::decodeName(linkTarget(path));
+            if (++links > 40 || target.isEmpty() || target.startsWith(QLatin1Char('/')))
+                return false;
+            at.removeLast();
+            pending = target.split(QLatin1Char('/')) + pending;
+        } else if (!S_ISDIR(st.st_mode) && !pending.isEmpty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether the bundle is exactly as `sealBytes`, its seal, says; nested seals are not signed.
 bool matches(const QString& bundlePath, const QByteArray& sealBytes, bool nested) {
     const auto seal = parsePropertyList(sealBytes);
     if (!seal)
         return false;
     const QVariant filesValue = seal->toMap().value(QStringLiteral("files"));
-    if (filesValue.typeId() != QMetaType::QVariantMap)
+    const QVariant foldersValue = seal->toMap().value(QStringLiteral("folders"));
+    if (filesValue.typeId() != QMetaType::QVariantMap ||
+        foldersValue.typeId() != QMetaType::QVariantMap)
         return false;
     const QVariantMap files = filesValue.toMap();
+    const QVariantMap folders = foldersValue.toMap();
 
     QStringList present;
+    qsizetype presentFolders = 0;
     for (const Entry& e : entries(bundlePath)) {
         if (e.relative == QLatin1String(relativePath) || e.relative == QLatin1String(signaturePath))
             continue;
-        if (!files.contains(e.relative))
+        if (!(e.folder ? folders : files).contains(e.relative))
             return false;
-        present.append(e.relative);
+        if (e.folder)
+            ++presentFolders;
+        else
+            present.append(e.relative);
     }
-    if (present.size() != files.size())
-        return false; // a sealed file is missing
+    if (present.size() != files.size() || presentFolders != folders.size())
+        return false; // a sealed entry is missing
 
+    const auto modeIs = [](const struct stat& st, const QVariantMap& sealed) {
+        return isSafeMode(st.st_mode & 07777) &&
+               qint64(st.st_mode & 07777) == sealed.value(QStringLiteral("mode")).toLongLong();
+    };
+    for (auto it = folders.begin(); it != folders.end(); ++it) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(bundlePath + QLatin1Char('/') + it.key()).constData(), &st) !=
+                0 ||
+            !S_ISDIR(st.st_mode) || !modeIs(st, it.value().toMap()))
+            return false;
+    }
+    QStringList links;
     for (auto it = files.begin(); it != files.end(); ++it) {
         const QVariantMap sealed = it.value().toMap();
         const QString path = bundlePath + QLatin1Char('/') + it.key();
@@ -130,19 +183,22 @@ bool matches(const QString& bundlePath, const QByteArray& sealBytes, bool nested
         if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
             return false;
         if (sealed.contains(QStringLiteral("symlink"))) {
-            const QString target = sealed.value(QStringLiteral("symlink")).toString();
-            if (!S_ISLNK(st.st_mode) || QFile::decodeName(linkTarget(path)) != target ||
-                !staysInside(it.key(), target))
+            if (!S_ISLNK(st.st_mode) ||
+                QFile::decodeName(linkTarget(path)) != sealed.value(QStringLiteral("symlink")))
                 return false;
+            links.append(it.key());
             continue;
         }
-        if (!S_ISREG(st.st_mode) ||
-            qint64(st.st_mode & 07777) != sealed.value(QStringLiteral("mode")).toLongLong())
+        if (!S_ISREG(st.st_mode) || !modeIs(st, sealed))
             return false;
         const auto hash = Sha256::ofFile(path);
         if (!hash || QString::fromLatin1(*hash) != sealed.value(QStringLiteral("hash")).toString())
             return false;
     }
+    // Where a link leads depends on the other links: only once every one is as sealed.
+    for (const QString& link : links)
+        if (!resolvesInside(bundlePath, link))
+            return false;
 
     if (nested) {
         for (const QString& sealFile : present) {
@@ -164,30 +220,48 @@ QString write(const QString& bundlePath) {
     const QString sealPath = inBundle(bundlePath, relativePath);
     QFile::remove(sealPath);
     QFile::remove(inBundle(bundlePath, signaturePath));
+    // The seal's folder is sealed too, so it is there before the bundle is read.
+    const QString sealFolder = QFileInfo(sealPath).path();
+    if (!QFileInfo(sealFolder).isDir() &&
+        !QDir().mkdir(sealFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                      QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                      QFileDevice::ExeOther))
+        return QStringLiteral("can't make %1").arg(sealFolder);
     QVariantMap files;
+    QVariantMap folders;
     for (const Entry& e : entries(bundlePath)) {
         struct stat st {};
         if (::lstat(QFile::encodeName(e.absolute).constData(), &st) != 0)
             return QStringLiteral("can't read %1").arg(e.absolute);
+        const mode_t mode = st.st_mode & 07777;
+        if (!S_ISLNK(st.st_mode) && !isSafeMode(mode))
+            return QStringLiteral("%1 has mode %2: only its owner may write it, and it may not "
+                                  "run as another user or group")
+                .arg(e.relative, QString::number(mode, 8).rightJustified(4, QLatin1Char('0')));
         if (S_ISLNK(st.st_mode)) {
-            const QString target = QFile::decodeName(linkTarget(e.absolute));
-            if (!staysInside(e.relative, target))
+            if (!resolvesInside(bundlePath, e.relative))
                 return QStringLiteral("%1 links outside the bundle").arg(e.relative);
-            files.insert(e.relative, QVariantMap{{QStringLiteral("symlink"), target}});
+            files.insert(e.relative, QVariantMap{{QStringLiteral("symlink"),
+                                                  QFile::decodeName(linkTarget(e.absolute))}});
+        } else if (S_ISDIR(st.st_mode)) {
+            folders.insert(e.relative, QVariantMap{{QStringLiteral("mode"), qint64(mode)}});
         } else if (S_ISREG(st.st_mode)) {
             const auto hash = Sha256::ofFile(e.absolute);
             if (!hash)
                 return QStringLiteral("can't read %1").arg(e.absolute);
             files.insert(e.relative,
                          QVariantMap{{QStringLiteral("hash"), QString::fromLatin1(*hash)},
-                                     {QStringLiteral("mode"), qint64(st.st_mode & 07777)}});
+                                     {QStringLiteral("mode"), qint64(mode)}});
         } else {
             return QStringLiteral("%1 is not a file, folder or link").arg(e.relative);
         }
     }
-    return writeFileAtomically(sealPath, xmlPropertyList({{QStringLiteral("files"), files}}),
-                               QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                   QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    return writeFileAtomically(
+        sealPath,
+        xmlPropertyList({{QStringLiteral("files"), files}, {QStringLiteral("folders"), folders}}),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+            QFileDevice::ReadOther);
 }
 
 QString sign(const QString& bundlePath, const QString& privateKeyPath) {

@@ -1,8 +1,5 @@
 #include "platform/linux/SealCodeSignature.h"
 
-#include "PublisherKey.h"
-#include "platform/linux/Seal.h"
-
 namespace pinlark {
 
 bool SealCodeSignature::createStaticCode(const QString& bundlePath) {
@@ -10,7 +7,7 @@ bool SealCodeSignature::createStaticCode(const QString& bundlePath) {
 }
 
 bool SealCodeSignature::checkValidity(const QString& bundlePath, unsigned checks) {
-    return Seal::check(bundlePath, checks & CheckNestedCode, Product::publisherKey);
+    return Seal::check(bundlePath, checks & CheckNestedCode, m_trusted);
 }
 
 } // namespace pinlark

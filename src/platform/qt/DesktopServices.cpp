@@ -32,6 +32,10 @@ void ClipboardPasteboard::setString(const QString& text) {
 
 int MessageBoxAlerts::run(const Alert& alert) {
     QMessageBox box;
+    // A dialog of the app's, named after it, that the desktop neither minimises nor maximises.
+    box.setWindowTitle(QCoreApplication::applicationName());
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
     box.setText(alert.message);
     box.setInformativeText(alert.informativeText);
     QList<QAbstractButton*> buttons;

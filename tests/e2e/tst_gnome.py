@@ -1,0 +1,276 @@
+#!/usr/bin/python3
+# The app end to end in GNOME Shell with the AppIndicator extension, headless, against the
+# stand-in service, driven like a user: on X11 (Xvfb) and on Wayland (a virtual monitor, the app
+# through Xwayland).
+#   tests/e2e/tst_gnome.py BUILD_DIR x11|wayland     (screenshots: BUILD_DIR/screenshots/gnome-*/)
+# The shell refuses to run as root: the session runs as a user made for the run, in a process
+# group of its own, with a private system bus; the group, the user and its files go when the test
+# ends, however it ends.
+
+import hashlib
+import json
+import os
+import pwd
+import signal
+import subprocess
+import sys
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (Screenshot, Widgets, on_private_bus, run, saved,  # noqa: E402
+                     signed_in_home, start, stop_all, until)
+
+BUILD = os.path.abspath(sys.argv[1])
+SESSION = sys.argv[2]
+APP = BUILD + "/Pinlark.app/Contents/MacOS/Pinlark"
+HOME = f"{BUILD}/e2e-home-gnome-{SESSION}"
+SHOTS = f"{BUILD}/screenshots/gnome-{SESSION}"
+USER = "pinlark-gn-" + hashlib.sha1((BUILD + SESSION).encode()).hexdigest()[:8]
+WIDTH, HEIGHT = 1280, 800
+INDICATORS = "ubuntu-appindicators@ubuntu.com"
+# Lets the test reach the shell's Eval and Screenshot interfaces, which only answer in unsafe
+# mode.
+DRIVER = "pinlark-e2e@pinlark.test"
+DRIVER_JS = """function init() {}
+function enable() { global.context.unsafe_mode = true; }
+function disable() {}
+"""
+
+
+def remove_user():
+    """Ends whatever runs as USER, and removes the user and its files: after the test, and
+    before it, where a run that was killed left them."""
+    try:
+        uid = pwd.getpwnam(USER).pw_uid
+    except KeyError:
+        uid = -1
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.stat(f"/proc/{pid}").st_uid == uid:
+                os.kill(int(pid), signal.SIGKILL)
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    run("rm", "-rf", HOME, check=False)
+    run("userdel", USER, check=False)
+
+
+def as_user():
+    """Runs this test again as USER and gives its exit status."""
+    remove_user()
+    run("useradd", "--system", "--no-create-home", "--home-dir", HOME, "--shell",
+        "/usr/sbin/nologin", USER)
+    session = None
+    try:
+        os.makedirs(HOME + "/runtime", mode=0o700)
+        os.makedirs(SHOTS, exist_ok=True)
+        run("chown", "-R", f"{USER}:{USER}", HOME, SHOTS)
+        session = subprocess.Popen(
+            ["runuser", "-u", USER, "--", "env", "HOME=" + HOME, "XDG_RUNTIME_DIR=" + HOME +
+             "/runtime", "/usr/bin/python3"] + sys.argv, start_new_session=True)
+        return session.wait(timeout=240)
+    finally:
+        if session:
+            try:
+                os.killpg(session.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        run("chown", "-R", "root:root", SHOTS, check=False)
+        remove_user()
+
+
+def gdbus(dest, path, method, *args, check=True):
+    return run("gdbus", "call", "--session", "--dest", dest, "--object-path", path, "--method",
+               method, *args, check=check).stdout
+
+
+def on_bus(name):
+    return gdbus("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                 "org.freedesktop.DBus.NameHasOwner", name, check=False).startswith("(true")
+
+
+def shell(js, check=True):
+    """The value of `js` in the shell, read back as JSON; None where the shell does not answer
+    and `check` is false."""
+    answer = gdbus("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval", js,
+                   check=check)
+    ok, _, value = answer.strip()[1:-1].partition(", ")
+    if not check and ok != "true":
+        return None
+    assert ok == "true", answer
+    value = value.strip()[1:-1].encode().decode("unicode_escape")
+    return json.loads(value) if value else None
+
+
+def start_gnome():
+    """A private system bus, the settings a first login would have, then the shell."""
+    system_bus = HOME + "/system_bus_socket"
+    start("dbus-daemon", "--session", "--nofork", "--nopidfile",
+          "--address=unix:path=" + system_bus, stderr=subprocess.DEVNULL)
+    until("the system bus", lambda: os.path.exists(system_bus))
+    os.environ.update(DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + system_bus,
+                      XDG_CURRENT_DESKTOP="GNOME", XDG_SESSION_TYPE=SESSION,
+                      XDG_SESSION_DESKTOP="gnome", GNOME_SHELL_SESSION_MODE="user")
+    if SESSION == "x11":
+        read, write = os.pipe()
+        start("Xvfb", "-displayfd", str(write), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
+              "-nolisten", "tcp", pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as display:
+            os.environ["DISPLAY"] = ":" + display.readline().strip()
+        command = ["gnome-shell", "--x11", "--replace"]
+    else:
+        command = ["gnome-shell", "--wayland", "--headless", "--virtual-monitor",
+                   f"{WIDTH}x{HEIGHT}", "--wayland-display=wl-pinlark-gnome"]
+    # What gnome-session would do: services the bus starts (the settings' dconf among them) see
+    # the session's variables.
+    run("dbus-update-activation-environment", "--all")
+    extension = f"{os.environ['XDG_DATA_HOME']}/gnome-shell/extensions/{DRIVER}"
+    os.makedirs(extension)
+    with open(extension + "/metadata.json", "w") as f:
+        json.dump({"uuid": DRIVER, "name": "e2e", "description": "e2e",
+                   "shell-version": ["43"]}, f)
+    with open(extension + "/extension.js", "w") as f:
+        f.write(DRIVER_JS)
+    for key, value in (("enabled-extensions", f"['{INDICATORS}', '{DRIVER}']"),
+                       ("disable-extension-version-validation", "true"),
+                       ("welcome-dialog-last-shown-version", "'99'")):
+        run("gsettings", "set", "org.gnome.shell", key, value)
+    start(*command, stderr=open(SHOTS + "/shell.log", "w"), stdout=subprocess.DEVNULL)
+    until("the shell", lambda: on_bus("org.gnome.Shell"), timeout=60)
+    until("the shell started", lambda: shell("Main.layoutManager._startingUp", False) is False,
+          timeout=60)
+    until("the extension's watcher", lambda: on_bus("org.kde.StatusNotifierWatcher"))
+    if SESSION == "wayland":
+        # Xwayland, which the shell has started, as a desktop session hands it on.
+        os.environ.update(WAYLAND_DISPLAY="wl-pinlark-gnome",
+                          DISPLAY=until("Xwayland", lambda: shell(
+                              "imports.gi.GLib.getenv('DISPLAY')")),
+                          XAUTHORITY=shell("imports.gi.GLib.getenv('XAUTHORITY')"))
+
+
+def icon_box():
+    """The app's icon in the top bar as (x, y, width, height), as the extension placed it."""
+    for key, x, y, width, height in shell(
+            "Object.entries(Main.panel.statusArea).filter(([k]) => k.startsWith('appindicator'))"
+            ".map(([k, a]) => [k, ...a.get_transformed_position(), ...a.get_transformed_size()])"):
+        if None not in (x, y, width, height) and width > 0:
+            return round(x), round(y), round(width), round(height)
+    return None
+
+
+def screenshot(name):
+    if SESSION == "x11":
+        run("import", "-window", "root", f"{SHOTS}/{name}")
+    else:
+        gdbus("org.gnome.Shell.Screenshot", "/org/gnome/Shell/Screenshot",
+              "org.gnome.Shell.Screenshot.Screenshot", "false", "false", f"{SHOTS}/{name}")
+    return Screenshot(subprocess.run(["convert", f"{SHOTS}/{name}", "ppm:-"],
+                                     capture_output=True, check=True).stdout)
+
+
+def glyph_height(shot, box):
+    """How many rows of `box` hold pixels that differ clearly from the bar around them."""
+    x0, y0, w, h = box
+    bar = shot.pixel(x0 - 2, y0 + h // 2)
+    return sum(shot.differs((x0, y, w, 1), bar) for y in range(y0, y0 + h))
+
+
+# The shell's own pointer and keyboard for the test, driven through mutter's input path.
+DEVICES = """const {Clutter, GLib} = imports.gi;
+const seat = Clutter.get_default_backend().get_default_seat();
+global.e2ePointer ??= seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+global.e2eKeys ??= seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+"""
+
+
+def click(x, y):
+    if SESSION == "x11":
+        run("xdotool", "mousemove", str(x), str(y), "click", "1")
+        return
+    shell(DEVICES + f"global.e2ePointer.notify_absolute_motion(GLib.get_monotonic_time(), {x}, {y});"
+          "for (const state of [Clutter.ButtonState.PRESSED, Clutter.ButtonState.RELEASED])"
+          " global.e2ePointer.notify_button(GLib.get_monotonic_time(), Clutter.BUTTON_PRIMARY,"
+          " state);")
+
+
+def press_return():
+    if SESSION == "x11":
+        run("xdotool", "key", "Return")
+        return
+    shell(DEVICES + "for (const state of [Clutter.KeyState.PRESSED, Clutter.KeyState.RELEASED])"
+          " global.e2eKeys.notify_keyval(GLib.get_monotonic_time(), Clutter.KEY_Return, state);")
+
+
+def copy(link):
+    """Another app (GTK's, through the display) copies `link` and keeps offering it."""
+    script = ("import gi, sys\ngi.require_version('Gtk', '3.0')\n"
+              "from gi.repository import Gtk, Gdk\n"
+              "c = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)\nc.set_text(sys.argv[1], -1)\n"
+              "print('copied', flush=True)\nGtk.main()\n")
+    copier = start("/usr/bin/python3", "-c", script, link, stdout=subprocess.PIPE, text=True,
+                   env=dict(os.environ, GDK_BACKEND="x11"))
+    assert copier.stdout.readline().strip() == "copied"
+    return copier
+
+
+def panel_field(widgets):
+    from gi.repository import GLib
+    try:
+        return next(iter(widgets.find("text", "Link")), None)
+    except (GLib.Error, RuntimeError):
+        return None  # a widget that went, or came, while the tree was read
+
+
+def extents(accessible, widgets):
+    box = widgets.Atspi.Component.get_extents(accessible, widgets.Atspi.CoordType.SCREEN)
+    return box.x, box.y, box.width, box.height
+
+
+def main():
+    widgets = Widgets()
+    origin = signed_in_home(BUILD, HOME + "/app")
+    log = open(SHOTS + "/app.log", "w+")
+
+    start_gnome()
+    shell("Main.overview.hide()")
+    until("the overview closed", lambda: shell("Main.overview.visible") is False)
+    # As a desktop starts it: the app picks its platform and keeps the engine's logging quiet.
+    for name in ("QT_QPA_PLATFORM", "QT_LOGGING_RULES"):
+        os.environ.pop(name, None)
+    start(APP, stderr=log)
+    # The extension lays the icon out anew once the icon says how large it is; the glyph fills
+    # most of its 16-pixel slot.
+    until("the icon drawn", lambda: (box := icon_box()) and box[2] >= 16 and
+          glyph_height(screenshot("bar.png"), box))
+    box = icon_box()
+    height = glyph_height(screenshot("bar.png"), box)
+    print(f"icon at {box}, its glyph {height} px high")
+    assert height >= 12, height
+
+    # A link another app has just copied; one click on the icon opens the panel under the bar
+    # beside the icon, with that link in the field and the keyboard there.
+    link = "https://example.com/copied-on-gnome"
+    copy(link)
+    click(box[0] + box[2] // 2, box[1] + box[3] // 2)
+    field = until("the panel", lambda: panel_field(widgets))
+    panel = field
+    while panel.get_parent() and panel.get_parent().get_role_name() != "application":
+        panel = panel.get_parent()
+    x, y, width, _ = extents(panel, widgets)
+    print(f"panel at {(x, y)}, {width} px wide")
+    assert box[3] <= y <= box[3] + 8 and x <= box[0] + box[2] // 2 <= x + width, (x, y, box)
+    until("the copied link in the field", lambda: widgets.field_text() == link)
+    screenshot("panel.png")
+    press_return()
+    until("the save", lambda: saved(origin, link))
+    log.seek(0)
+    assert "qt.webenginecontext" not in log.read()
+
+
+if os.getuid() == 0:
+    sys.exit(as_user())
+on_private_bus()
+try:
+    main()
+finally:
+    stop_all()
