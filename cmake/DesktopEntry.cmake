@@ -1,7 +1,6 @@
 # A desktop user's install on Linux: the desktop entry, which starts the app with a link handed to
-# it (%u) and offers it for http and https links under "Open with", the app icon in the hicolor
-# theme and the tray's symbolic icon beside it, which tray hosts load by name and recolour. All go
-# in the "desktop" component. A copy of the app in a folder of the user's own writes the same
+# it (%u) and declares no type it opens, the app icon in the hicolor theme and the tray's symbolic
+# icon beside it, which tray hosts load by name and recolour. All go in the "desktop" component. A copy of the app in a folder of the user's own writes the same
 # files under $XDG_DATA_HOME itself (platform/linux/DesktopRegistration); the Debian package
 # (scripts/deb) puts them under /usr/share.
 #
@@ -26,6 +25,9 @@ endforeach()
 # installed to (cmake --install --prefix).
 install(CODE "
     set(PINLARK_EXEC \"\${CMAKE_INSTALL_PREFIX}/${PINLARK_BUNDLE_INSTALL_DIR}/Contents/MacOS/Pinlark\")
+    if(PINLARK_EXEC MATCHES \" \")
+        set(PINLARK_EXEC \"\\\"\${PINLARK_EXEC}\\\"\")
+    endif()
     set(entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/${PINLARK_BUNDLE_IDENTIFIER}.desktop\")
     message(STATUS \"Installing: \${entry}\")
     configure_file(\"${PROJECT_SOURCE_DIR}/resources/app.pinlark.Pinlark.desktop.in\" \"\${entry}\" @ONLY)

@@ -3,6 +3,7 @@
 #include "Product.h"
 #include "app/SingleInstance.h"
 #include "menubar/StatusItem.h"
+#include "platform/BundleLocation.h"
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
 #include "platform/linux/FileUserDefaults.h"
@@ -250,6 +251,13 @@ int run(int argc, char** argv) {
                   QStringLiteral("%1 %2: %3")
                       .arg(refusal.when.toString(Qt::ISODate), refusal.url, refusal.reason));
     }
+    if (const auto shared = BundleLocation::folderOthersCanChange(Platform::bundle().path()))
+        print("app folder",
+              QStringLiteral("shared: other users can change %1, so Pinlark adds nothing to the "
+                             "launcher, doesn't open at login and doesn't update itself from "
+                             "there. Move Pinlark.app into a folder of your own, such as "
+                             "~/Applications")
+                  .arg(*shared));
     const auto blocker = Installer::blocker();
     print("updates", blocker ? QStringLiteral("blocked: ") + *blocker
                              : QStringLiteral("installs them itself"));

@@ -10,15 +10,15 @@ bool Workspace::leavesApp(const QUrl& url) {
                              scheme == QLatin1String("mailto"));
 }
 
-bool Workspace::open(const QUrl& url) {
+QCoro::Task<bool> Workspace::open(QUrl url) {
     if (!leavesApp(url)) {
         // The scheme alone: the rest of a link is the user's business, not the log's.
         logLine(QStringLiteral("[Pinlark] not opening a \"%1\" link: only web and mail links "
                                "leave the app")
                     .arg(url.scheme().left(40)));
-        return false;
+        co_return false;
     }
-    return openExternally(url);
+    co_return co_await openExternally(url);
 }
 
 } // namespace pinlark

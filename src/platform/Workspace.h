@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QUrl>
 
 namespace pinlark {
@@ -9,16 +10,17 @@ class Workspace {
 public:
     virtual ~Workspace() = default;
 
-    // Whether the URL was handed to an application. Only web and mail links leave the app
+    // Whether the URL was handed to an application: known once the program that hands it over
+    // has said so, which the caller need not wait for. Only web and mail links leave the app
     // (`leavesApp`); any other link is refused with a log line and handed to nothing.
-    bool open(const QUrl& url);
+    QCoro::Task<bool> open(QUrl url);
 
     // Whether the desktop may be given `url`: an http, https or mailto link.
     static bool leavesApp(const QUrl& url);
 
 protected:
     // Hands a link that may leave the app to the desktop.
-    virtual bool openExternally(const QUrl& url) = 0;
+    virtual QCoro::Task<bool> openExternally(QUrl url) = 0;
 };
 
 } // namespace pinlark

@@ -99,18 +99,24 @@ void Connect::listenerFailed(LoopbackListener* listener) {
 }
 
 void Connect::opened(quint16 port, const QString& state) {
-    if (!Platform::workspace().open(Config::api(
-            QStringLiteral("connect/mac"),
-            {{QStringLiteral("port"), QString::number(port)}, {QStringLiteral("state"), state}}))) {
-        stop();
-        alert(QLatin1String(couldNotStart),
-              QStringLiteral("Pinlark couldn't open your web browser. Set a default browser for "
-                             "web links, then choose Sign In again."));
-        return;
-    }
     CancelToken token;
     s_timeoutTask = token;
     runTimeout(token);
+    openBrowser(
+        Config::api(QStringLiteral("connect/mac"), {{QStringLiteral("port"), QString::number(port)},
+                                                    {QStringLiteral("state"), state}}),
+        token);
+}
+
+QCoro::Task<> Connect::openBrowser(QUrl url, CancelToken token) {
+    const bool opened = co_await Platform::workspace().open(url);
+    // A flow that ended meanwhile (stopping cancels its token) is not this one's to end.
+    if (opened || token.isCancelled() || !s_isRunning)
+        co_return;
+    stop();
+    alert(QLatin1String(couldNotStart),
+          QStringLiteral("Pinlark couldn't open your web browser. Set a default browser for "
+                         "web links, then choose Sign In again."));
 }
 
 QCoro::Task<> Connect::runTimeout(CancelToken token) {

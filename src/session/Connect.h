@@ -58,6 +58,9 @@ private:
     static void handle(const QString& head, const QByteArray& body,
                        const std::function<void(const QByteArray&)>& respond, const QString& state);
     static QCoro::Task<> runTimeout(CancelToken token);
+    // Sends the browser to `url`; where nothing could open it, ends the flow of `token` with an
+    // alert.
+    static QCoro::Task<> openBrowser(QUrl url, CancelToken token);
     static void alert(const QString& message, const QString& informativeText);
 
     // The session cookie for `host`, or none when the name or value is not one a cookie may

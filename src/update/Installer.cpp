@@ -2,6 +2,7 @@
 
 #include "Product.h"
 #include "platform/AtomicFile.h"
+#include "platform/BundleLocation.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
 #include "platform/PropertyList.h"
@@ -79,9 +80,17 @@ std::optional<QString> Installer::blocker() {
     if (bundle->contains(QLatin1String("/AppTranslocation/")))
         return QStringLiteral("Pinlark is running from a temporary copy. Move it to your "
                               "Applications folder first.");
+    if (BundleLocation::isPackaged(*bundle))
+        return QStringLiteral("Pinlark came with your system's packages, so its updates come "
+                              "from your package manager.");
     const QString folder = QFileInfo(*bundle).absolutePath();
     if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
         return QStringLiteral("Pinlark can't write to %1.").arg(folder);
+    if (const auto shared = BundleLocation::folderOthersCanChange(*bundle))
+        return QStringLiteral("Other users of this computer can change %1, so Pinlark doesn't "
+                              "update itself there. Move Pinlark.app into a folder of your own, "
+                              "such as ~/Applications.")
+            .arg(*shared);
     return std::nullopt;
 }
 

@@ -66,9 +66,9 @@ def main():
     # put itself in the launcher, with an entry that starts this copy.
     run("desktop-file-validate", ENTRY)
     with open(ENTRY) as entry:
-        assert f'Exec="{os.path.realpath(APP)}/MacOS/Pinlark" %u' in entry.read().splitlines()
-    offered = run("gio", "mime", "x-scheme-handler/https").stdout  # under "Open with"
-    assert "\tapp.pinlark.Pinlark.desktop\n" in offered, offered
+        assert f'Exec={os.path.realpath(APP)}/MacOS/Pinlark %u' in entry.read().splitlines()
+    offered = run("gio", "mime", "x-scheme-handler/https").stdout  # never a handler of web links
+    assert "app.pinlark.Pinlark.desktop" not in offered, offered
     library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
                                                "^Saves$", check=False).stdout.split())[0]
 
@@ -158,6 +158,7 @@ Removed {HOME}/config/autostart/app.pinlark.Pinlark.desktop
 Removed {ENTRY}
 Removed {HOME}/data/icons/hicolor/symbolic/apps/app.pinlark.Pinlark-symbolic.svg
 Removed {HOME}/data/icons/hicolor/scalable/apps/app.pinlark.Pinlark.svg
+Turned off Open at Login
 Left in place; delete them for Pinlark to forget you:
   preferences  {HOME}/config/app.pinlark.Pinlark.json
   sign-in      {HOME}/config/app.pinlark.Pinlark.cookies.json

@@ -2,8 +2,9 @@
 # The Debian package end to end: built once by scripts/package --deb, checked by lintian, unpacked
 # with dpkg-deb -x into a temporary root, and the app started from there by an ordinary user (who,
 # as after an install, can't write to the bundle's folder) in the tray of a private X server
-# against the stand-in service, which offers a newer release. On that desktop Pinlark's entry is
-# the only application for web links, and their default.
+# against the stand-in service, which offers a newer release. On that desktop a stand-in browser,
+# installed for the system like the package, is the only other application for web links, and no
+# default is recorded: it stays their default, and xdg-open reaches it.
 #   tests/e2e/tst_package.py BUILD_DIR
 # The user's part runs from a copy of what it needs in a temporary folder, which any user may
 # reach.
@@ -25,7 +26,6 @@ WORK = sys.argv[1] if AS_USER else tempfile.mkdtemp(prefix="pinlark-package-")
 BUILD = WORK + "/build" if AS_USER else os.path.abspath(sys.argv[1])
 ROOT, HOME = WORK + "/root", WORK + "/home"
 APP = ROOT + "/opt/pinlark/Pinlark.app"
-ENTRY = "app.pinlark.Pinlark.desktop"
 
 
 def windows(*match):
@@ -41,6 +41,11 @@ def package():
     print(lintian.stdout, end="")
     assert lintian.returncode == 0, lintian.stderr
     run("dpkg-deb", "-x", deb, ROOT)
+    applications = ROOT + "/usr/share/applications"
+    with open(applications + "/browser.desktop", "w") as browser:
+        browser.write(f"[Desktop Entry]\nType=Application\nName=Browser\nExec={HOME}/bin/x-www-browser"
+                      " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n")
+    run("update-desktop-database", applications)  # what the installation's trigger runs
     assert os.readlink(ROOT + "/usr/bin/pinlark") == "/opt/pinlark/Pinlark.app/Contents/MacOS/Pinlark"
     run(BUILD + "/tools/pinlark-seal", "--check", APP)  # every file as sealed
 
@@ -76,11 +81,7 @@ def as_user():
     origin = signed_in_home(BUILD, HOME, "--releases", WORK + "/releases", app=APP)
     os.environ.update(PATH=HOME + "/bin:" + os.environ["PATH"], XDG_DATA_DIRS=ROOT + "/usr/share",
                       QT_QPA_PLATFORM="xcb")
-    with open(HOME + "/config/mimeapps.list", "w") as defaults:
-        defaults.write(f"[Default Applications]\nx-scheme-handler/http={ENTRY}\n"
-                       f"x-scheme-handler/https={ENTRY}\n")
-    answer = run("xdg-mime", "query", "default", "x-scheme-handler/http").stdout
-    assert answer.strip() == ENTRY, answer
+    browser_is_default()
 
     start(APP + "/Contents/MacOS/Pinlark")
     icon = until("the tray icon", tray_icon)
@@ -97,12 +98,31 @@ def as_user():
     run("xdotool", "key", "Up", "Up", "Return")  # the row above "Quit Pinlark"
     with open(APP + "/Contents/Info.plist", "rb") as info:
         version = plistlib.load(info)["CFBundleShortVersionString"]
-    blocked = f"You're on {version}. Pinlark can't write to {ROOT}/opt/pinlark."
+    blocked = (f"You're on {version}. Pinlark came with your system's packages, so its updates "
+               "come from your package manager.")
     until("the alert", lambda: widgets.find("label", blocked))
+    os.remove(HOME + "/browser")
     widgets.press("push button", "Get the Update")
-    until("the browser", lambda: os.path.exists(HOME + "/browser"))
+    # Once the stand-in has written its whole line, not only made the file.
+    until("the browser", lambda: os.path.exists(HOME + "/browser") and
+          open(HOME + "/browser").read().endswith("\n"))
     with open(HOME + "/browser") as browser:
         assert browser.read() == origin + "/download\n"
+    browser_is_default()
+
+
+def browser_is_default():
+    """The stand-in browser is the default for web links, and xdg-open run by another program
+    reaches it."""
+    for scheme in ("http", "https"):
+        kind = "x-scheme-handler/" + scheme
+        assert run("xdg-mime", "query", "default", kind).stdout == "browser.desktop\n"
+        assert f": browser.desktop\n" in run("gio", "mime", kind).stdout
+    plain = {k: v for k, v in os.environ.items()
+             if k not in ("BROWSER", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION")}
+    run("xdg-open", "https://example.org/", env=plain)
+    with open(HOME + "/browser") as browser:
+        assert browser.readlines()[-1] == "https://example.org/\n"
 
 
 if not AS_USER:

@@ -94,7 +94,8 @@ private Q_SLOTS:
     // A failure is logged once, and the wish is stored whatever happened. What is in the way
     // stays there untouched; without the executable nothing is written.
     void failures_data() {
-        QTest::addColumn<QString>("blocker"); // in the config folder; none: no executable
+        // In the config folder; none: no executable; "shared": the app's folder writable by all.
+        QTest::addColumn<QString>("blocker");
         QTest::addColumn<bool>("on");
         QTest::addColumn<QString>("logged"); // {home}: the test's home
         const QString entry =
@@ -110,13 +111,21 @@ private Q_SLOTS:
             << QString() << true
             << u"register failed: The app's executable {home}/Apps/Pinlark.app/Contents/MacOS/"
                "Pinlark could not be found."_s;
+        QTest::newRow("register, from a folder others may write")
+            << u"shared"_s << true
+            << u"register failed: Other users can change {home}/Apps, so Pinlark doesn't open at "
+               "login from there."_s;
     }
     void failures() {
         QFETCH(QString, blocker);
         QFETCH(bool, on);
         QFETCH(QString, logged);
-        QVERIFY(blocker.isEmpty() ? QFile::remove(m_bundle->executable)
-                                  : writeFile(m_home->config() + blocker, "in the way"));
+        const bool shared = blocker == u"shared"_s;
+        if (shared)
+            QVERIFY(QFile::setPermissions(m_apps, QFileDevice::Permissions(0x7777)));
+        else
+            QVERIFY(blocker.isEmpty() ? QFile::remove(m_bundle->executable)
+                                      : writeFile(m_home->config() + blocker, "in the way"));
         LogCapture capture;
         LoginItem::set(on);
         QCOMPARE(
@@ -125,8 +134,8 @@ private Q_SLOTS:
         QCOMPARE(Platform::defaults().boolean(LoginItem::desiredKey), on);
         if (blocker.isEmpty())
             QCOMPARE(Platform::loginItems().status(), Status::NotFound);
-        QVERIFY(blocker.isEmpty() ? !QFile::exists(AutostartLoginItemService::entryPath())
-                                  : readFile(m_home->config() + blocker) == "in the way");
+        QVERIFY(blocker.isEmpty() || shared ? !QFile::exists(AutostartLoginItemService::entryPath())
+                                            : readFile(m_home->config() + blocker) == "in the way");
     }
 
 private:

@@ -15,6 +15,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -291,10 +292,23 @@ private Q_SLOTS:
             {false, moved,
              u"Pinlark is running from a temporary copy. Move it to your Applications folder first."_s},
             // Tests run as root, who may write into any folder that exists.
-            {false, {}, u"Pinlark can't write to %1."_s.arg(root->filePath(u"missing"_s))}};
+            {false, {}, u"Pinlark can't write to %1."_s.arg(root->filePath(u"missing"_s))},
+            {false, u"Shared/Pinlark.app"_s,
+             u"Other users of this computer can change %1, so Pinlark doesn't update itself "
+             "there. Move Pinlark.app into a folder of your own, such as ~/Applications."_s.arg(
+                 root->filePath(u"Shared"_s))},
+            {false, u"Packaged/Pinlark.app"_s,
+             u"Pinlark came with your system's packages, so its updates come from your package "
+             "manager."_s}};
         for (const auto& [rolledBack, path, message] : cases) {
             fakes.defaults->set(u"otaFailed"_s, rolledBack);
             QDir().mkpath(root->filePath(path));
+            // Sticky, as /tmp is: still a folder where others may put what they like.
+            if (path.startsWith(u"Shared"_s))
+                QCOMPARE(::chmod(QFile::encodeName(root->filePath(u"Shared"_s)).constData(), 01777),
+                         0);
+            if (path.startsWith(u"Packaged"_s))
+                QVERIFY(writeFile(root->filePath(u"Packaged/managed-by-package"_s), ""));
             fakes.bundle->bundlePath =
                 root->filePath(path.isEmpty() ? u"missing/Pinlark.app"_s : path);
             QCOMPARE(Installer::blocker().value_or(QString()), message);
@@ -353,9 +367,9 @@ private Q_SLOTS:
 
         QFile::remove(pids + u"/2.0.pid"_s);
         const QString entry = home->data() + u"/applications/app.pinlark.Pinlark.desktop"_s;
-        // Exec="<the program>" %u
-        const QString exec = QString::fromUtf8(readFile(entry)).section(u"\nExec=\""_s, 1);
-        QVERIFY(QProcess::startDetached(exec.section(u'"', 0, 0)));
+        // Exec=<the program> %u
+        const QString exec = QString::fromUtf8(readFile(entry)).section(u"\nExec="_s, 1);
+        QVERIFY(QProcess::startDetached(exec.section(u" %u\n"_s, 0, 0)));
         QVERIFY(QTest::qWaitFor([&] { return runningPid(u"2.0"_s) != 0; }, 30000));
     }
 

@@ -48,6 +48,21 @@ public:
     QString introspect(const QString&) const override { return {}; }
 };
 
+// A notification server: it lists `capabilities` and keeps the bodies of the notifications it is
+// sent.
+class FakeNotificationServer : public QDBusVirtualObject {
+public:
+    QStringList capabilities, bodies;
+
+    bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+        if (m.member() == "GetCapabilities"_L1)
+            return bus.send(m.createReply(capabilities));
+        bodies.append(m.arguments().value(4).toString());
+        return bus.send(m.createReply(uint(bodies.size())));
+    }
+    QString introspect(const QString&) const override { return {}; }
+};
+
 } // namespace
 
 // Linux services over a private session bus: the shortcut through a stand-in portal, and
@@ -120,6 +135,26 @@ private Q_SLOTS:
         QCOMPARE(ran, QList<QThread*>(refused.isEmpty() ? 1 : 0, thread()));
     }
 
+    // A body that carries a link and the service's text reads as sent, on a server that takes
+    // markup in bodies too.
+    void notificationBodies() {
+        const QString path = u"/org/freedesktop/Notifications"_s, body = u"<b>A & B</b>?a=1&b"_s;
+        QVERIFY(m_portalBus.registerVirtualObject(path, &m_server));
+        QVERIFY(m_portalBus.registerService(u"org.freedesktop.Notifications"_s));
+        const auto unregister = qScopeGuard([&] {
+            m_portalBus.unregisterService(u"org.freedesktop.Notifications"_s);
+            m_portalBus.unregisterObject(path);
+        });
+        for (const QString capability : {"body", "body-markup"}) {
+            m_server.capabilities = {capability};
+            const qsizetype sent = m_server.bodies.size() + 1;
+            FreedesktopNotificationCenter center;
+            center.add({u"saved"_s, u"Saved"_s, body, {}});
+            QTRY_COMPARE(m_server.bodies.size(), sent);
+        }
+        QCOMPARE(m_server.bodies, (QStringList{body, u"&lt;b&gt;A &amp; B&lt;/b&gt;?a=1&amp;b"_s}));
+    }
+
     // The same bus has no notification server: asking to notify fails, so the caller falls
     // back to an alert instead of sending notifications nobody shows.
     void notificationsNeedAServer() {
@@ -135,6 +170,7 @@ private:
     QProcess m_bus;
     QDBusConnection m_portalBus{QString()};
     FakePortal m_portal;
+    FakeNotificationServer m_server;
     int m_pings = 0;
 };
 

@@ -1,91 +1,87 @@
 #include "TestSupport.h"
-#include "platform/fake/FakeServices.h"
 #include "platform/linux/BrowserWorkspace.h"
 
 namespace pinlark {
 
-// The commands tried for a link, in order: each of $BROWSER's, then the desktop's.
+// Opening a link, against stand-ins for xdg-mime, gio, xdg-open, x-www-browser and a browser on
+// PATH that log how they were called; each answers or ends as its row asks. Only web and mail
+// links reach any of them.
 class TestBrowserWorkspace : public QObject {
     Q_OBJECT
 
+    TestHome home;
+    QString log;
+    BrowserWorkspace workspace;
+
 private Q_SLOTS:
-    void commands_data() {
-        QTest::addColumn<QString>("browser");
-        QTest::addColumn<QList<QStringList>>("expected");
-        const QString u = QStringLiteral("https://a.example/x?q=1");
-        QTest::newRow("unset") << QString() << QList<QStringList>{};
-        QTest::newRow("link appended") << QStringLiteral("firefox --new-window")
-                                       << QList<QStringList>{{"firefox", "--new-window", u}};
-        QTest::newRow("link placed, then a second browser")
-            << QStringLiteral(R"("my browser" --url=%s:chromium)")
-            << QList<QStringList>{{"my browser", "--url=" + u}, {"chromium", u}};
-    }
-    void commands() {
-        QFETCH(QString, browser);
-        QFETCH(QList<QStringList>, expected);
-        QCOMPARE(BrowserWorkspace::commands(browser, QStringLiteral("https://a.example/x?q=1")),
-                 expected);
-    }
-
-    // Where Pinlark's own entry is the default, a link goes anywhere but to Pinlark.
-    void desktopCommands_data() {
-        QTest::addColumn<BrowserWorkspace::Handlers>("handlers");
-        QTest::addColumn<QList<QStringList>>("expected");
-        const QString u = QStringLiteral("https://a.example/"), other = u"/a/other.desktop"_s;
-        QTest::newRow("another default") << BrowserWorkspace::Handlers{false, {other}, u"/b/x"_s}
-                                         << QList<QStringList>{{"xdg-open", u}};
-        QTest::newRow("Pinlark default, then others")
-            << BrowserWorkspace::Handlers{true, {other}, u"/b/x"_s}
-            << QList<QStringList>{{"gio", "launch", other, u}, {"/b/x", u}};
-        QTest::newRow("Pinlark alone")
-            << BrowserWorkspace::Handlers{true, {}, {}} << QList<QStringList>{};
-    }
-    void desktopCommands() {
-        QFETCH(BrowserWorkspace::Handlers, handlers);
-        QFETCH(QList<QStringList>, expected);
-        QCOMPARE(BrowserWorkspace::desktopCommands(QStringLiteral("https://a.example/"), handlers),
-                 expected);
+    void initTestCase() {
+        FakePlatform::install();
+        const QString bin = home.path() + u"/bin/"_s;
+        log = home.path() + u"/log"_s;
+        const QByteArray logs = "#!/bin/sh\necho \"${0##*/} $*\" >>\"$LOG\"\n";
+        const std::pair<QString, QByteArray> stubs[] = {
+            {u"xdg-mime"_s, "echo \"$DEFAULT\""},
+            {u"gio"_s, "[ \"$1\" = launch ] && exit \"$LAUNCH\"\nprintf 'Default application for "
+                       "\"%s\": %s\\nRegistered applications:\\n\\tapp.pinlark.Pinlark.desktop"
+                       "\\n\\tgone.desktop\\n\\tfirefox.desktop\\n' \"$2\" \"$DEFAULT\""},
+            {u"xdg-open"_s, "exit \"$OPEN\""},
+            {u"x-www-browser"_s, ""},
+            {u"browser"_s, "exit \"$OPEN\""}};
+        for (const auto& [name, body] : stubs)
+            QVERIFY(writeFile(bin + name, logs + body + '\n', 0755));
+        QVERIFY(writeFile(home.data() + u"/applications/firefox.desktop"_s,
+                          "[Desktop Entry]\nType=Application\nName=F\nExec=f %u\n"));
+        qputenv("PATH", bin.toLocal8Bit() + ':' + qgetenv("PATH"));
+        qputenv("LOG", log.toLocal8Bit());
     }
 
-    // The desktop's answers as xdg-mime and gio give them: gio may name Pinlark the default
-    // where xdg-mime does not, and Pinlark's own entry is never among the others.
-    void handlers() {
-        TestHome home;
-        const QString bin = home.path() + u"/bin"_s,
-                      firefox = home.data() + u"/applications/firefox.desktop"_s;
-        QVERIFY(writeFile(bin + u"/xdg-mime"_s, "#!/bin/sh\necho firefox.desktop\n", 0755));
-        QVERIFY(writeFile(bin + u"/gio"_s,
-                          "#!/bin/sh\nprintf 'Default application for \"%s\": "
-                          "app.pinlark.Pinlark.desktop\nRegistered applications:\n"
-                          "\tapp.pinlark.Pinlark.desktop\n\tgone.desktop\n\tfirefox.desktop\n"
-                          "Recommended applications:\n\tapp.pinlark.Pinlark.desktop\n' \"$2\"\n",
-                          0755));
-        QVERIFY(writeFile(firefox, "[Desktop Entry]\nType=Application\nName=F\nExec=f %u\n"));
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", bin.toLocal8Bit() + ':' + path);
-        const BrowserWorkspace::Handlers found = BrowserWorkspace::handlers(u"https"_s);
-        qputenv("PATH", path);
-        QVERIFY(found.defaultIsPinlark);
-        QCOMPARE(found.others, QStringList{firefox});
-    }
-
-    // What the desktop is handed: web and mail links only, whatever the implementation.
-    void leavesApp_data() {
+    void open_data() {
         QTest::addColumn<QUrl>("url");
+        QTest::addColumn<QString>("browser"); // $BROWSER
+        QTest::addColumn<QString>("handler"); // the desktop's default for the scheme
+        QTest::addColumn<int>("status");      // of xdg-open and the browser
+        QTest::addColumn<int>("launch");      // of gio launch
+        QTest::addColumn<QString>("calls");   // {u} is the link, {f} firefox's entry
         QTest::addColumn<bool>("opened");
-        QTest::newRow("https, upper case") << QUrl(u"HTTPS://a.example/"_s) << true;
-        QTest::newRow("mail") << QUrl(u"mailto:a@example.test"_s) << true;
-        QTest::newRow("file") << QUrl(u"file:///etc/passwd"_s) << false;
-        QTest::newRow("share") << QUrl(u"smb://host/share"_s) << false;
-        QTest::newRow("custom, no host") << QUrl(u"x-handler:run"_s) << false;
-        QTest::newRow("script") << QUrl(u"javascript:alert(1)"_s) << false;
+        const QUrl u(u"https://a.example/x?q=1"_s);
+        const QString pinlark = u"app.pinlark.Pinlark.desktop"_s, firefox = u"firefox.desktop"_s,
+                      asked = u"xdg-mime query default x-scheme-handler/https\n"
+                              "gio mime x-scheme-handler/https\n"_s;
+        QTest::newRow("$BROWSER, link placed")
+            << u << u"browser --url=%s"_s << firefox << 0 << 0 << u"browser --url={u}\n"_s << true;
+        QTest::newRow("$BROWSER fails, then xdg-open fails")
+            << u << u"browser"_s << firefox << 3 << 0
+            << u"browser {u}\n"_s + asked + u"xdg-open {u}\n"_s << false;
+        QTest::newRow("the desktop's")
+            << u << QString() << firefox << 0 << 0 << asked + u"xdg-open {u}\n"_s << true;
+        QTest::newRow("Pinlark the default: the next application")
+            << u << QString() << pinlark << 0 << 0 << asked + u"gio launch {f} {u}\n"_s << true;
+        QTest::newRow("Pinlark the default, the next fails: x-www-browser")
+            << u << QString() << pinlark << 0 << 1
+            << asked + u"gio launch {f} {u}\nx-www-browser {u}\n"_s << true;
+        QTest::newRow("a file link") << QUrl(u"file:///etc/passwd"_s) << u"browser"_s << firefox
+                                     << 0 << 0 << QString() << false;
+        QTest::newRow("a custom scheme")
+            << QUrl(u"x-handler:run"_s) << QString() << firefox << 0 << 0 << QString() << false;
     }
-    void leavesApp() {
+    void open() {
         QFETCH(QUrl, url);
+        QFETCH(QString, browser);
+        QFETCH(QString, handler);
+        QFETCH(int, status);
+        QFETCH(int, launch);
+        QFETCH(QString, calls);
         QFETCH(bool, opened);
-        FakeWorkspace workspace;
-        QCOMPARE(workspace.open(url), opened);
-        QCOMPARE(workspace.opened, opened ? QList<QUrl>{url} : QList<QUrl>{});
+        QFile::remove(log);
+        qputenv("BROWSER", browser.toLocal8Bit());
+        qputenv("DEFAULT", handler.toLocal8Bit());
+        qputenv("OPEN", QByteArray::number(status));
+        qputenv("LAUNCH", QByteArray::number(launch));
+        QCOMPARE(runTask(workspace.open(url)), opened);
+        QCOMPARE(QString::fromUtf8(readFile(log)),
+                 QString(calls)
+                     .replace(u"{u}"_s, url.toString(QUrl::FullyEncoded))
+                     .replace(u"{f}"_s, home.data() + u"/applications/firefox.desktop"_s));
     }
 };
 

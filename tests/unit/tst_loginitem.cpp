@@ -72,13 +72,18 @@ private Q_SLOTS:
     // The Exec value of an autostart entry: ours read back as written, and entries written by
     // hand or by other tools.
     void execValues() {
-        for (const QString program : {"/x/$HOME/`id`", "/x/a\\b"})
-            QCOMPARE(AutostartLoginItemService::execArguments(
-                         AutostartLoginItemService::execValue(program)),
+        // Quoted only where a reserved character asks for it.
+        const std::pair<QString, QString> written[] = {
+            {u"/opt/p/Pinlark"_s, u"/opt/p/Pinlark"_s},
+            {u"/x/100%/p"_s, u"/x/100%%/p"_s},
+            {u"/a b/p"_s, u"\"/a b/p\""_s},
+            {u"/x/$HOME/`id`"_s, u"\"/x/\\\\$HOME/\\\\`id\\\\`\""_s},
+            {u"/x/a\\b"_s, u"\"/x/a\\\\\\\\b\""_s}};
+        for (const auto& [program, value] : written) {
+            QCOMPARE(AutostartLoginItemService::execValue(program), value);
+            QCOMPARE(AutostartLoginItemService::execArguments(value),
                      std::optional<QStringList>(QStringList{program}));
-        QCOMPARE(AutostartLoginItemService::execValue(u"/x/$HOME/`id`"_s),
-                 u"\"/x/\\\\$HOME/\\\\`id\\\\`\""_s);
-        QCOMPARE(AutostartLoginItemService::execValue(u"/x/a\\b"_s), u"\"/x/a\\\\\\\\b\""_s);
+        }
         using Args = std::optional<QStringList>;
         QCOMPARE(
             AutostartLoginItemService::execArguments(u"/usr/bin/pinlark --hidden %U  -x\t%f"_s),

@@ -36,8 +36,9 @@ private Q_SLOTS:
         fakes = FakePlatform::install();
         fakes.defaults->set(u"origin"_s, "http://127.0.0.1:9");
         fakes.bundle->infoDictionary = {{u"CFBundleShortVersionString"_s, "1.0"}};
-        // A bundle in a folder the installer may write to.
+        // A bundle in a folder the installer may write to and only the user can change.
         fakes.bundle->bundlePath = QDir::tempPath() + u"/Pinlark.app"_s;
+        QDir().mkpath(fakes.bundle->bundlePath);
         w = {};
         Updater::s_fetch = [this]() -> QCoro::Task<Manifest> {
             if (w.fetchError)

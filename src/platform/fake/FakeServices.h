@@ -58,9 +58,9 @@ public:
     bool starts = true;
 
 protected:
-    bool openExternally(const QUrl& url) override {
+    QCoro::Task<bool> openExternally(QUrl url) override {
         opened.append(url);
-        return starts;
+        co_return starts;
     }
 };
 

@@ -1,9 +1,10 @@
 #include "platform/linux/AutostartLoginItemService.h"
 
 #include "Product.h"
+#include "platform/AtomicFile.h"
+#include "platform/BundleLocation.h"
 #include "platform/Error.h"
 #include "platform/Platform.h"
-#include "platform/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QHash>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <utility>
 
 namespace pinlark {
@@ -114,17 +116,24 @@ QString AutostartLoginItemService::entryPath() {
 }
 
 QString AutostartLoginItemService::execValue(const QString& program) {
-    QString quoted = QStringLiteral("\"");
+    // The characters an argument may only carry inside double quotes. Where there are none the
+    // path goes bare: some launchers (xdg-open of xdg-utils 1.1.3) split Exec at spaces and take
+    // quotes for part of the name.
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    const bool quote =
+        std::any_of(program.begin(), program.end(), [](QChar c) { return reserved.contains(c); });
+    QString value = quote ? QStringLiteral("\"") : QString();
     for (const QChar c : program) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
-            c == QLatin1Char('\\'))
-            quoted.append(QLatin1Char('\\'));
+        if (quote && (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
+                      c == QLatin1Char('\\')))
+            value.append(QLatin1Char('\\'));
         if (c == QLatin1Char('%'))
-            quoted.append(QLatin1Char('%'));
-        quoted.append(c);
+            value.append(QLatin1Char('%'));
+        value.append(c);
     }
-    quoted.append(QLatin1Char('"'));
-    return escapeValue(quoted);
+    if (quote)
+        value.append(QLatin1Char('"'));
+    return escapeValue(value);
 }
 
 std::optional<QStringList> AutostartLoginItemService::execArguments(const QString& value) {
@@ -191,6 +200,11 @@ void AutostartLoginItemService::registerApp() {
     if (!QFileInfo(executable).isFile())
         throw PlatformError(
             QStringLiteral("The app's executable %1 could not be found.").arg(executable));
+    // The entry would run whatever another user put at this path at every login.
+    if (const auto shared = BundleLocation::folderOthersCanChange(Platform::bundle().path()))
+        throw PlatformError(QStringLiteral("Other users can change %1, so Pinlark doesn't open "
+                                           "at login from there.")
+                                .arg(*shared));
     // Only the user switches this copy's entry back on, where they switched it off; rewriting
     // it here would undo their choice at every launch.
     if (status() == Status::RequiresApproval)

@@ -27,8 +27,9 @@ public:
 
     static QString entryPath();
 
-    // The value of an Exec key that runs `program` without arguments: quoted and escaped as
-    // desktop entries require, so spaces, quotes, '$', '%' and backslashes survive.
+    // The value of an Exec key that runs `program` without arguments: quoted only where desktop
+    // entries require it (a space or another reserved character), and escaped, so spaces,
+    // quotes, '$', '%' and backslashes survive.
     static QString execValue(const QString& program);
     // The arguments of an Exec value as written in the file, with escapes and quoting undone and
     // field codes (%u, %F, ...) dropped; none when the quoting is broken.

@@ -1,17 +1,35 @@
 #include "platform/linux/BrowserWorkspace.h"
 
+#include "platform/Async.h"
+#include "platform/Platform.h"
 #include "platform/linux/DesktopRegistration.h"
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
 
 namespace pinlark {
 
 namespace {
 
+// What the desktop says about the handlers of a scheme.
+struct Handlers {
+    // Whether the default handler is Pinlark's desktop entry.
+    bool defaultIsPinlark = false;
+    // The desktop files of the other applications registered for the scheme, in the desktop's
+    // order.
+    QStringList others;
+    // The x-www-browser program, or empty.
+    QString wwwBrowser;
+};
+
 // What `program` prints in the C locale, or nothing when it can't be run or takes longer than a
-// few seconds.
+// few seconds. Blocks.
 QString output(const QString& program, const QStringList& arguments) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -27,45 +45,8 @@ QString output(const QString& program, const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-bool start(QStringList command) {
-    const QString program = command.takeFirst();
-    return QProcess::startDetached(program, command);
-}
-
-} // namespace
-
-QList<QStringList> BrowserWorkspace::commands(const QString& browserVariable, const QString& url) {
-    QList<QStringList> result;
-    for (const QString& command : browserVariable.split(u':', Qt::SkipEmptyParts)) {
-        QStringList words = QProcess::splitCommand(command);
-        if (words.isEmpty())
-            continue;
-        bool placed = false;
-        for (qsizetype i = 1; i < words.size(); ++i) {
-            if (!words[i].contains(QLatin1String("%s")))
-                continue;
-            words[i].replace(QLatin1String("%s"), url);
-            placed = true;
-        }
-        if (!placed)
-            words.append(url);
-        result.append(words);
-    }
-    return result;
-}
-
-QList<QStringList> BrowserWorkspace::desktopCommands(const QString& url, const Handlers& desktop) {
-    if (!desktop.defaultIsPinlark)
-        return {{QStringLiteral("xdg-open"), url}};
-    QList<QStringList> result;
-    for (const QString& file : desktop.others)
-        result.append({QStringLiteral("gio"), QStringLiteral("launch"), file, url});
-    if (!desktop.wwwBrowser.isEmpty())
-        result.append({desktop.wwwBrowser, url});
-    return result;
-}
-
-BrowserWorkspace::Handlers BrowserWorkspace::handlers(const QString& scheme) {
+// Asks the desktop about `scheme`. Blocks for up to six seconds.
+Handlers handlers(const QString& scheme) {
     const QString type = QLatin1String("x-scheme-handler/") + scheme.toLower();
     const QString pinlark = DesktopRegistration::entryName();
     Handlers result;
@@ -91,17 +72,97 @@ BrowserWorkspace::Handlers BrowserWorkspace::handlers(const QString& scheme) {
     return result;
 }
 
-bool BrowserWorkspace::openExternally(const QUrl& url) {
+// handlers() on a thread of its own, so that the windows and menus stay responsive.
+QCoro::Task<Handlers> askDesktop(QString scheme) {
+    Completion<Handlers> found;
+    QThread* thread = QThread::create([found, scheme]() mutable { found(handlers(scheme)); });
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+    co_return co_await found;
+}
+
+// The commands of $BROWSER for `url`, in order, each a program and its arguments.
+QList<QStringList> browserCommands(const QString& browserVariable, const QString& url) {
+    QList<QStringList> result;
+    for (const QString& command : browserVariable.split(u':', Qt::SkipEmptyParts)) {
+        QStringList words = QProcess::splitCommand(command);
+        if (words.isEmpty())
+            continue;
+        bool placed = false;
+        for (qsizetype i = 1; i < words.size(); ++i) {
+            if (!words[i].contains(QLatin1String("%s")))
+                continue;
+            words[i].replace(QLatin1String("%s"), url);
+            placed = true;
+        }
+        if (!placed)
+            words.append(url);
+        result.append(words);
+    }
+    return result;
+}
+
+// The commands to try for `url` after those, on a desktop that says `desktop`.
+QList<QStringList> desktopCommands(const QString& url, const Handlers& desktop) {
+    if (!desktop.defaultIsPinlark)
+        return {{QStringLiteral("xdg-open"), url}};
+    QList<QStringList> result;
+    for (const QString& file : desktop.others)
+        result.append({QStringLiteral("gio"), QStringLiteral("launch"), file, url});
+    if (!desktop.wwwBrowser.isEmpty())
+        result.append({desktop.wwwBrowser, url});
+    return result;
+}
+
+QCoro::Task<> settleAfter(Completion<bool> done, CancelToken token) {
+    co_await Platform::clock().sleep(10s, token);
+    done(true);
+}
+
+// Runs `command`: whether it exited with status 0 or still runs after ten seconds. The process
+// belongs to no object, so a browser it runs outlives the app, and it shares the app's output.
+QCoro::Task<bool> run(QStringList command) {
+    auto* process = new QProcess;
+    process->setProgram(command.takeFirst());
+    process->setArguments(command);
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setChildProcessModifier([] { ::setsid(); });
+    Completion<bool> done;
+    QObject::connect(process, &QProcess::finished, process,
+                     [done, process](int code, QProcess::ExitStatus status) mutable {
+                         process->deleteLater();
+                         done(status == QProcess::NormalExit && code == 0);
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [done, process](QProcess::ProcessError error) mutable {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         process->deleteLater();
+                         done(false);
+                     });
+    CancelToken settled;
+    settleAfter(done, settled);
+    process->start();
+    const bool ok = co_await done;
+    settled.cancel();
+    co_return ok;
+}
+
+} // namespace
+
+QCoro::Task<bool> BrowserWorkspace::openExternally(QUrl url) {
     const QString link = url.toString(QUrl::FullyEncoded);
-    for (const QStringList& command : commands(qEnvironmentVariable("BROWSER"), link)) {
-        if (start(command))
-            return true;
+    for (const QStringList& command : browserCommands(qEnvironmentVariable("BROWSER"), link)) {
+        if (co_await run(command))
+            co_return true;
     }
-    for (const QStringList& command : desktopCommands(link, handlers(url.scheme()))) {
-        if (start(command))
-            return true;
+    const Handlers desktop = co_await askDesktop(url.scheme());
+    for (const QStringList& command : desktopCommands(link, desktop)) {
+        if (co_await run(command))
+            co_return true;
     }
-    return false;
+    co_return false;
 }
 
 } // namespace pinlark

@@ -1,18 +1,22 @@
 #include "platform/linux/DesktopRegistration.h"
 
 #include "Product.h"
+#include "loginitem/LoginItem.h"
 #include "platform/AtomicFile.h"
+#include "platform/BundleLocation.h"
 #include "platform/Error.h"
 #include "platform/WebProfile.h"
 #include "platform/linux/AutostartLoginItemService.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/qt/WebEngineCookieStore.h"
+#include "quicksave/Outbox.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QUuid>
 
 #include <unistd.h>
 
@@ -20,23 +24,36 @@ namespace pinlark::DesktopRegistration {
 
 namespace {
 
-// What a registration consists of: each file under the data home and its bytes. The icons are
-// every one the app carries (symbolic ones in the theme's symbolic folder).
-QList<std::pair<QString, QByteArray>> files(const QString& executable) {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+QString dataHome() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+QString entryPath() {
+    return dataHome() + QLatin1String("/applications/") + entryName();
+}
+
+// The program the entry names when the executable's own path would need quotes there: a link
+// to the executable in the app's data folder.
+QString launcherLink() {
+    return dataHome() + QLatin1Char('/') + QLatin1String(Product::bundleIdentifier) +
+           QLatin1Char('/') + QLatin1String(Product::name);
+}
+
+// What a registration consists of apart from the link: the entry and its bytes, then every icon
+// the app carries (symbolic ones in the theme's symbolic folder). The entry starts `program`.
+QList<std::pair<QString, QByteArray>> files(const QString& program) {
     QList<std::pair<QString, QByteArray>> result;
     QFile entry(QStringLiteral(":/app.pinlark.Pinlark.desktop.in"));
     entry.open(QIODevice::ReadOnly);
     QString text = QString::fromUtf8(entry.readAll());
-    text.replace(QLatin1String("\"@PINLARK_EXEC@\""),
-                 AutostartLoginItemService::execValue(executable));
-    result.append({data + QLatin1String("/applications/") + entryName(), text.toUtf8()});
+    text.replace(QLatin1String("@PINLARK_EXEC@"), AutostartLoginItemService::execValue(program));
+    result.append({entryPath(), text.toUtf8()});
     const QDir icons(QStringLiteral(":/icons"));
     for (const QString& name : icons.entryList(QDir::Files, QDir::Name)) {
         QFile icon(icons.filePath(name));
         icon.open(QIODevice::ReadOnly);
         const bool symbolic = name.endsWith(QLatin1String("-symbolic.svg"));
-        result.append({data + QLatin1String("/icons/hicolor/") +
+        result.append({dataHome() + QLatin1String("/icons/hicolor/") +
                            (symbolic ? QLatin1String("symbolic") : QLatin1String("scalable")) +
                            QLatin1String("/apps/") + name,
                        icon.readAll()});
@@ -44,21 +61,68 @@ QList<std::pair<QString, QByteArray>> files(const QString& executable) {
     return result;
 }
 
-bool isEntry(const QString& path) {
-    return path.endsWith(QLatin1String("/applications/") + entryName());
-}
-
 // Brings the cache of which applications in `folder` take which types up to date, as a package's
-// install does for /usr/share/applications: GIO lists an application under "Open with" only from
-// there. The cache names no default.
-void refreshTypeCache(const QString& folder) {
+// install does for /usr/share/applications. The entry declares no type, but one written by an
+// older Pinlark did, and the cache would keep offering it. The cache names no default.
+void refreshTypeCache() {
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(QStringLiteral("update-desktop-database"), {QStringLiteral("-q"), folder});
+    process.start(QStringLiteral("update-desktop-database"),
+                  {QStringLiteral("-q"), QFileInfo(entryPath()).absolutePath()});
     if (!process.waitForFinished(5000))
         process.kill();
     process.waitForFinished();
+}
+
+// Removes each of `paths` that is there (a dangling link too), adding it to `removed`.
+void remove(const QStringList& paths, QStringList& removed) {
+    for (const QString& path : paths) {
+        QFile file(path);
+        if (!file.exists() && !QFileInfo(path).isSymLink())
+            continue;
+        if (!file.remove())
+            throw PlatformError(
+                QStringLiteral("Could not remove %1: %2").arg(path, file.errorString()));
+        removed.append(path);
+    }
+}
+
+QStringList registrationPaths() {
+    QStringList paths{launcherLink()};
+    for (const auto& file : files(QString()))
+        paths.append(file.first);
+    return paths;
+}
+
+// The program the user's entry starts, when there is an entry and it names one.
+std::optional<QString> registeredProgram() {
+    QFile file(entryPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.startsWith("Exec="))
+            continue;
+        const auto args = AutostartLoginItemService::execArguments(QString::fromUtf8(line.mid(5)));
+        return args && !args->isEmpty() ? args->first() : QString();
+    }
+    return QString();
+}
+
+// Points the launcher link at `executable`; whether it had to change.
+bool linkLauncher(const QString& executable) {
+    const QString link = launcherLink();
+    if (QFileInfo(link).symLinkTarget() == executable)
+        return false;
+    QDir().mkpath(QFileInfo(link).absolutePath());
+    const QString fresh = link + QLatin1String(".writing-") +
+                          QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+    if (!QFile::link(executable, fresh) ||
+        ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()) != 0) {
+        QFile::remove(fresh);
+        throw PlatformError(QStringLiteral("Could not link %1 to %2").arg(link, executable));
+    }
+    return true;
 }
 
 } // namespace
@@ -68,13 +132,28 @@ QString entryName() {
 }
 
 QStringList reconcile(const QString& bundle) {
+    QStringList changed;
+    // An entry left by a copy that is gone, or that lies where other users can put a program
+    // of theirs, would start that; it also hides the system package's entry of the same name.
+    if (const auto program = registeredProgram();
+        program &&
+        (!QFileInfo(*program).isFile() || BundleLocation::folderOthersCanChange(*program))) {
+        remove(registrationPaths(), changed);
+        refreshTypeCache();
+    }
+
     const QFileInfo info(bundle);
-    if (info.suffix() != QLatin1String("app") ||
-        ::access(QFile::encodeName(info.absolutePath()).constData(), W_OK) != 0)
-        return {};
-    QStringList written;
-    for (const auto& [path, bytes] :
-         files(bundle + QLatin1String("/Contents/MacOS/") + QLatin1String(Product::name))) {
+    if (info.suffix() != QLatin1String("app") || BundleLocation::isPackaged(bundle) ||
+        ::access(QFile::encodeName(info.absolutePath()).constData(), W_OK) != 0 ||
+        BundleLocation::folderOthersCanChange(bundle))
+        return changed;
+    const QString executable =
+        bundle + QLatin1String("/Contents/MacOS/") + QLatin1String(Product::name);
+    // Named bare where it can be: xdg-open of xdg-utils 1.1.3 starts no quoted program.
+    const bool bare = !AutostartLoginItemService::execValue(executable).startsWith(u'"');
+    if (!bare && linkLauncher(executable))
+        changed.append(launcherLink());
+    for (const auto& [path, bytes] : files(bare ? executable : launcherLink())) {
         QFile existing(path);
         if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes)
             continue;
@@ -84,34 +163,35 @@ QStringList reconcile(const QString& bundle) {
                                     QFileDevice::ReadGroup | QFileDevice::ReadOther);
         if (!error.isEmpty())
             throw PlatformError(QStringLiteral("Could not write %1: %2").arg(path, error));
-        written.append(path);
+        changed.append(path);
+        if (path == entryPath())
+            refreshTypeCache();
     }
-    if (!written.isEmpty() && isEntry(written.first()))
-        refreshTypeCache(QFileInfo(written.first()).absolutePath());
-    return written;
+    if (bare && QFileInfo(launcherLink()).isSymLink())
+        remove({launcherLink()}, changed);
+    return changed;
 }
 
 QString uninstall() {
-    QStringList paths{AutostartLoginItemService::entryPath()};
-    for (const auto& file : files(QString()))
-        paths.append(file.first);
+    QStringList removed;
+    remove(QStringList{AutostartLoginItemService::entryPath()} + registrationPaths(), removed);
+    if (removed.contains(entryPath()))
+        refreshTypeCache();
     QString report;
-    for (const QString& path : paths) {
-        QFile file(path);
-        if (!file.exists())
-            continue;
-        if (!file.remove())
-            throw PlatformError(
-                QStringLiteral("Could not remove %1: %2").arg(path, file.errorString()));
+    for (const QString& path : removed)
         report += QStringLiteral("Removed %1\n").arg(path);
-        if (isEntry(path))
-            refreshTypeCache(QFileInfo(path).absolutePath());
+    // Without this the next start would write the autostart entry again.
+    FileUserDefaults defaults(FileUserDefaults::standardPath());
+    if (defaults.boolean(QLatin1String(LoginItem::desiredKey)).value_or(false)) {
+        defaults.remove(QLatin1String(LoginItem::desiredKey));
+        report += QStringLiteral("Turned off Open at Login\n");
     }
     if (report.isEmpty())
         report = QStringLiteral("Pinlark had nothing registered on your desktop.\n");
 
     const std::pair<const char*, QString> kept[] = {
         {"preferences", FileUserDefaults::standardPath()},
+        {"outbox", Outbox::standardPath()},
         {"sign-in", WebEngineCookieStore::standardMirrorPath()},
         {"web data", webDataFolder()},
         {"web cache", webCacheFolder()}};

@@ -8,22 +8,27 @@ namespace pinlark {
 // A copy of Pinlark.app that a user unzipped into a folder of their own (~/Applications, say)
 // puts itself on that user's desktop: the desktop entry a system install puts in
 // /usr/share/applications, its Exec naming this copy, and the app's icons in the hicolor theme,
-// both under $XDG_DATA_HOME. The launcher lists it and "Open with" offers it for web links; it is
-// never made their default (nothing is written into mimeapps.list). A copy in a folder the user
-// can't write belongs to the system, whose package installs the same files: it registers nothing.
+// both under $XDG_DATA_HOME. The launcher lists it. The entry declares no type or scheme, so the
+// desktop never picks Pinlark to open anything; nothing is written into mimeapps.list. A copy in
+// a folder the user can't write, one that a package installed, or one where other users could
+// change it registers nothing.
 namespace DesktopRegistration {
 
 // The desktop entry's file name, which is also its desktop file ID.
 QString entryName();
 
-// Registers the bundle at `bundle` when it is one and the user can write to its folder: writes
-// each of the entry and the icons that is missing or differs (the copy moved or was updated),
-// atomically. Gives the files written; throws PlatformError when one could not be.
+// Removes the user's entry (with the icons) when the program it names is gone or lies where
+// other users could change it. Then registers the bundle at `bundle` when it may (see above):
+// writes each of the entry and the icons that is missing or differs (the copy moved or was
+// updated), atomically. Where the executable's path would need quotes in the entry, the entry
+// names a link to it in the app's data folder instead. Gives the files written or removed;
+// throws PlatformError when one could not be.
 QStringList reconcile(const QString& bundle);
 
 // Removes what registering and Open at Login wrote for the user (the entry, the icons, the
-// autostart entry) and gives a report for the terminal: what was removed, and what is left and
-// where (preferences, web data). Throws PlatformError when a file could not be removed.
+// autostart entry), turns the Open at Login wish off, and gives a report for the terminal: what
+// was removed, and what is left and where (preferences, the outbox's waiting links, web data).
+// Throws PlatformError when a file could not be removed.
 QString uninstall();
 
 } // namespace DesktopRegistration

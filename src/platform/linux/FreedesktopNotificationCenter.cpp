@@ -35,9 +35,27 @@ QCoro::Task<bool> FreedesktopNotificationCenter::requestAuthorization(unsigned) 
 }
 
 void FreedesktopNotificationCenter::add(const NotificationRequest& request) {
+    post(request);
+}
+
+QCoro::Task<> FreedesktopNotificationCenter::post(NotificationRequest request) {
+    QPointer<FreedesktopNotificationCenter> self(this);
+    if (!m_markup) {
+        const QDBusMessage reply = co_await QDBusConnection::sessionBus().asyncCall(
+            QDBusMessage::createMethodCall(service, path, interface,
+                                           QStringLiteral("GetCapabilities")),
+            10000);
+        if (!self)
+            co_return;
+        // Asked again next time when the server did not answer.
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            m_markup =
+                reply.arguments().value(0).toStringList().contains(QLatin1String("body-markup"));
+    }
+    const QString body = m_markup.value_or(false) ? request.body.toHtmlEscaped() : request.body;
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
-    call << QStringLiteral("Pinlark") << uint(0) << QString() << request.title << request.body
+    call << QStringLiteral("Pinlark") << uint(0) << QString() << request.title << body
          << QStringList{QStringLiteral("default"), QStringLiteral("Open")} << QVariantMap()
          << int(-1);
     auto* watcher =

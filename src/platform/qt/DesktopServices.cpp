@@ -15,8 +15,8 @@
 
 namespace pinlark {
 
-bool DesktopWorkspace::openExternally(const QUrl& url) {
-    return QDesktopServices::openUrl(url);
+QCoro::Task<bool> DesktopWorkspace::openExternally(QUrl url) {
+    co_return QDesktopServices::openUrl(url);
 }
 
 std::optional<QString> ClipboardPasteboard::string() const {

@@ -11,7 +11,7 @@ namespace pinlark {
 // Opens URLs through the desktop's default handlers.
 class DesktopWorkspace : public Workspace {
 protected:
-    bool openExternally(const QUrl& url) override;
+    QCoro::Task<bool> openExternally(QUrl url) override;
 };
 
 // The clipboard's plain text.
