@@ -2,7 +2,8 @@
 # The app end to end in GNOME Shell with the AppIndicator extension, headless, against the
 # stand-in service, driven like a user: on X11 (Xvfb) and on Wayland (a virtual monitor, the app
 # through Xwayland).
-#   tests/e2e/tst_gnome.py BUILD_DIR x11|wayland     (screenshots: BUILD_DIR/screenshots/gnome-*/)
+#   tests/e2e/tst_gnome.py BUILD_DIR x11|wayland [app-first]
+#                                                      (screenshots: BUILD_DIR/screenshots/gnome-*/)
 # The shell refuses to run as root: the session runs as a user made for the run, in a process
 # group of its own, with a private system bus; the group, the user and its files go when the test
 # ends, however it ends.
@@ -28,6 +29,9 @@ SHOTS = f"{BUILD}/screenshots/gnome-{SESSION}"
 USER = "pinlark-gn-" + hashlib.sha1((BUILD + SESSION).encode()).hexdigest()[:8]
 WIDTH, HEIGHT = 1280, 800
 INDICATORS = "ubuntu-appindicators@ubuntu.com"
+# With "app-first", the app starts before the shell, as it does at login when it opens at login,
+# and docks once the shell's tray comes.
+APP_FIRST = sys.argv[3:] == ["app-first"]
 # Lets the test reach the shell's Eval and Screenshot interfaces, which only answer in unsafe
 # mode.
 DRIVER = "pinlark-e2e@pinlark.test"
@@ -101,8 +105,9 @@ def shell(js, check=True):
     return json.loads(value) if value else None
 
 
-def start_gnome():
-    """A private system bus, the settings a first login would have, then the shell."""
+def start_gnome(start_app):
+    """A private system bus, the settings a first login would have, then the shell; the app is
+    started by `start_app` before the shell or once it is up."""
     system_bus = HOME + "/system_bus_socket"
     start("dbus-daemon", "--session", "--nofork", "--nopidfile",
           "--address=unix:path=" + system_bus, stderr=subprocess.DEVNULL)
@@ -135,6 +140,8 @@ def start_gnome():
                        ("disable-extension-version-validation", "true"),
                        ("welcome-dialog-last-shown-version", "'99'")):
         run("gsettings", "set", "org.gnome.shell", key, value)
+    if APP_FIRST:
+        start_app()
     start(*command, stderr=open(SHOTS + "/shell.log", "w"), stdout=subprocess.DEVNULL)
     until("the shell", lambda: on_bus("org.gnome.Shell"), timeout=60)
     until("the shell started", lambda: shell("Main.layoutManager._startingUp", False) is False,
@@ -231,13 +238,18 @@ def main():
     origin = signed_in_home(BUILD, HOME + "/app")
     log = open(SHOTS + "/app.log", "w+")
 
-    start_gnome()
+    def start_app():
+        # As a desktop starts it: the app picks its platform and keeps the engine's logging quiet.
+        env = {k: v for k, v in os.environ.items() if k not in ("QT_QPA_PLATFORM",
+                                                                "QT_LOGGING_RULES")}
+        start(APP, stderr=log, env=env)
+        until("the app", lambda: widgets.find("application", "Pinlark"))
+
+    start_gnome(start_app)
     shell("Main.overview.hide()")
     until("the overview closed", lambda: shell("Main.overview.visible") is False)
-    # As a desktop starts it: the app picks its platform and keeps the engine's logging quiet.
-    for name in ("QT_QPA_PLATFORM", "QT_LOGGING_RULES"):
-        os.environ.pop(name, None)
-    start(APP, stderr=log)
+    if not APP_FIRST:
+        start_app()
     # The extension lays the icon out anew once the icon says how large it is; the glyph fills
     # most of its 16-pixel slot.
     until("the icon drawn", lambda: (box := icon_box()) and box[2] >= 16 and
