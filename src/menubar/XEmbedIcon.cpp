@@ -49,8 +49,11 @@ xcb_window_t trayManager(xcb_connection_t* c) {
 
 } // namespace
 
+// Unmanaged by the window manager: as a managed window, Qt held the docked icon inside the
+// screen's work area, below the shell's bar and so outside the tray's window, when the app had
+// started before the shell.
 XEmbedIcon::XEmbedIcon(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint) {
     // The name Qt's xcb platform knows its own tray icons by: it gives the window the visual the
     // tray asks for and maps it only once the tray has embedded it (XEMBED_EMBEDDED_NOTIFY).
     setObjectName(QStringLiteral("QSystemTrayIconSys"));
