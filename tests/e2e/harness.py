@@ -4,6 +4,7 @@
 import ctypes
 import json
 import os
+import pwd
 import re
 import select
 import shutil
@@ -88,6 +89,70 @@ def until(what, condition, timeout=20):
                 pass
     return result
 
+
+
+def processes_of(uid):
+    """The processes running as `uid`, with their names."""
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.stat(f"/proc/{pid}").st_uid == uid:
+                with open(f"/proc/{pid}/comm") as comm:
+                    found[int(pid)] = comm.read().strip()
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # it has just ended
+    return found
+
+
+def remove_user(user, home):
+    """Ends whatever runs as `user`, and removes the user and `home`: after a test, and before
+    it, where a run that was killed (as ctest does to a test when another fails) left them.
+    userdel refuses while a process of the user remains, as a killed one does for a moment."""
+    try:
+        uid = pwd.getpwnam(user).pw_uid
+    except KeyError:
+        uid = None
+    if uid is not None:
+        def all_ended():
+            for pid in processes_of(uid):
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            return not processes_of(uid)
+        until("the processes of " + user + " ended", all_ended)
+        run("userdel", user)
+    run("rm", "-rf", home)
+
+
+def as_user(user, home, shots, timeout, runtime=False):
+    """Runs this script again as a throwaway system user `user` with the home `home` (and, with
+    `runtime`, a runtime folder in it), its screenshots going to `shots`; gives its exit status.
+    The user and everything it ran are gone afterwards."""
+    remove_user(user, home)
+    run("useradd", "--system", "--no-create-home", "--home-dir", home, "--shell",
+        "/usr/sbin/nologin", user)
+    session = None
+    try:
+        os.makedirs(home)
+        environment = ["HOME=" + home]
+        if runtime:
+            os.makedirs(home + "/runtime", mode=0o700)
+            environment.append("XDG_RUNTIME_DIR=" + home + "/runtime")
+        os.makedirs(shots, exist_ok=True)
+        run("chown", "-R", f"{user}:{user}", home, shots)
+        session = subprocess.Popen(
+            ["runuser", "-u", user, "--", "env", *environment, "/usr/bin/python3"] + sys.argv,
+            start_new_session=True)
+        return session.wait(timeout=timeout)
+    finally:
+        if session:
+            try:
+                os.killpg(session.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        run("chown", "-R", "root:root", shots, check=False)
+        remove_user(user, home)  # and anything that left the group
 
 def run(*args, check=True, env=None, timeout=20):
     result = subprocess.run(args, capture_output=True, text=True, timeout=timeout, env=env)

@@ -11,14 +11,12 @@
 import hashlib
 import json
 import os
-import pwd
-import signal
 import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, on_private_bus, run, saved,  # noqa: E402
+from harness import (Screenshot, Widgets, as_user, on_private_bus, run, saved,  # noqa: E402
                      signed_in_home, start, stop_all, until)
 
 BUILD = os.path.abspath(sys.argv[1])
@@ -39,47 +37,6 @@ DRIVER_JS = """function init() {}
 function enable() { global.context.unsafe_mode = true; }
 function disable() {}
 """
-
-
-def remove_user():
-    """Ends whatever runs as USER, and removes the user and its files: after the test, and
-    before it, where a run that was killed left them."""
-    try:
-        uid = pwd.getpwnam(USER).pw_uid
-    except KeyError:
-        uid = -1
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if os.stat(f"/proc/{pid}").st_uid == uid:
-                os.kill(int(pid), signal.SIGKILL)
-        except (FileNotFoundError, ProcessLookupError):
-            pass
-    run("rm", "-rf", HOME, check=False)
-    run("userdel", USER, check=False)
-
-
-def as_user():
-    """Runs this test again as USER and gives its exit status."""
-    remove_user()
-    run("useradd", "--system", "--no-create-home", "--home-dir", HOME, "--shell",
-        "/usr/sbin/nologin", USER)
-    session = None
-    try:
-        os.makedirs(HOME + "/runtime", mode=0o700)
-        os.makedirs(SHOTS, exist_ok=True)
-        run("chown", "-R", f"{USER}:{USER}", HOME, SHOTS)
-        session = subprocess.Popen(
-            ["runuser", "-u", USER, "--", "env", "HOME=" + HOME, "XDG_RUNTIME_DIR=" + HOME +
-             "/runtime", "/usr/bin/python3"] + sys.argv, start_new_session=True)
-        return session.wait(timeout=240)
-    finally:
-        if session:
-            try:
-                os.killpg(session.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        run("chown", "-R", "root:root", SHOTS, check=False)
-        remove_user()
 
 
 def gdbus(dest, path, method, *args, check=True):
@@ -280,7 +237,7 @@ def main():
 
 
 if os.getuid() == 0:
-    sys.exit(as_user())
+    sys.exit(as_user(USER, HOME, SHOTS, 240, runtime=True))
 on_private_bus()
 try:
     main()

@@ -20,8 +20,9 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, on_private_bus, own_environment,  # noqa: E402
-                     processes, run, saved, signed_in_home, start, stop_all, until)
+from harness import (Screenshot, Widgets, as_user, on_private_bus, own_environment,  # noqa: E402
+                     processes, processes_of, run, saved, signed_in_home, start, stop_all,
+                     until)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -34,65 +35,6 @@ SHOTS = f"{BUILD}/screenshots/{DESKTOP}"
 USER = "pinlark-e2e-" + hashlib.sha1(BUILD.encode()).hexdigest()[:8]
 BAR = 28  # swaybar's height, set below
 META_ALT_S = 0x18000053  # as Qt and kglobalaccel write the keys
-
-
-def processes_of(uid):
-    """The processes running as `uid`, with their names."""
-    found = {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if os.stat(f"/proc/{pid}").st_uid == uid:
-                with open(f"/proc/{pid}/comm") as comm:
-                    found[int(pid)] = comm.read().strip()
-        except (FileNotFoundError, ProcessLookupError):
-            pass  # it has just ended
-    return found
-
-
-def remove_user():
-    """Ends whatever runs as USER, and removes the user and its files: after the test, and
-    before it, where a run that was killed (as ctest does to a test when another fails) left
-    them. userdel refuses while a process of the user remains, as a killed one does for a
-    moment."""
-    try:
-        uid = pwd.getpwnam(USER).pw_uid
-    except KeyError:
-        uid = None
-    if uid is not None:
-        def all_ended():
-            for pid in processes_of(uid):
-                try:
-                    os.kill(pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-            return not processes_of(uid)
-        until("the processes of " + USER + " ended", all_ended)
-        run("userdel", USER)
-    run("rm", "-rf", HOME)
-
-
-def as_user():
-    """Runs this test again as USER and gives its exit status."""
-    remove_user()
-    run("useradd", "--system", "--no-create-home", "--home-dir", HOME, "--shell",
-        "/usr/sbin/nologin", USER)
-    session = None
-    try:
-        os.makedirs(HOME)
-        os.makedirs(SHOTS, exist_ok=True)
-        run("chown", "-R", f"{USER}:{USER}", HOME, SHOTS)
-        session = subprocess.Popen(
-            ["runuser", "-u", USER, "--", "env", "HOME=" + HOME, "/usr/bin/python3"] + sys.argv,
-            start_new_session=True)
-        return session.wait(timeout=150)  # within the test's time-out in tests/CMakeLists.txt
-    finally:
-        if session:
-            try:
-                os.killpg(session.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        run("chown", "-R", "root:root", SHOTS, check=False)
-        remove_user()  # and anything that left the group
 
 
 def grim(name=None, box=None):
@@ -407,7 +349,7 @@ def main():
 
 if DESKTOP == "sway" and os.getuid() == 0:
     own_environment()
-    sys.exit(as_user())
+    sys.exit(as_user(USER, HOME, SHOTS, 150))  # within the CTest time-out
 on_private_bus()
 try:
     main()
