@@ -299,6 +299,16 @@ def tray_icon():
     return None
 
 
+def settled_tray_icon():
+    """The icon's centre once the tray has stopped moving it: a tray that sizes itself to its
+    icons moves them after it has taken them in."""
+    def settled():
+        first = tray_icon()
+        time.sleep(0.25)
+        return first if first and tray_icon() == first else None
+    return until("the tray icon", settled)
+
+
 class Screenshot:
     """A binary PPM screenshot: pixel(x, y) is (r, g, b)."""
 

@@ -19,7 +19,7 @@ ENTRY = HOME + "/data/applications/app.pinlark.Pinlark.desktop"
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, on_private_bus, run, signed_in_home, start,  # noqa: E402
-                     start_x11_tray, stop_all, tray_icon, until, viewable)
+                     settled_tray_icon, start_x11_tray, stop_all, until, viewable)
 
 on_private_bus()
 
@@ -61,7 +61,7 @@ def main():
 
     app_log = open(HOME + "/app.log", "w+")
     app = start(APP + "/MacOS/Pinlark", stderr=app_log)
-    icon = until("the tray icon", tray_icon)
+    icon = settled_tray_icon()
     # Run from a folder it may write to, as a copy unzipped into ~/Applications is, the app has
     # put itself in the launcher, with an entry that starts this copy.
     run("desktop-file-validate", ENTRY)

@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 from harness import (Widgets, on_private_bus, own_environment, run, signed_in_home, start,
-                     start_x11_tray, stop_all, tray_icon, until)
+                     start_x11_tray, settled_tray_icon, stop_all, until)
 
 AS_USER = sys.argv[-1] == "--as-user"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -84,15 +84,16 @@ def as_user():
     browser_is_default()
 
     start(APP + "/Contents/MacOS/Pinlark")
-    icon = until("the tray icon", tray_icon)
     until("the library", lambda: windows("--name", "^Saves$"))
+    icon = settled_tray_icon()
+    shown = windows("--classname", "^Pinlark$")
     run("xdotool", "mousemove", *map(str, icon), "click", "1")
-    until("the panel", lambda: widgets.find("text", "Link"))
+    until("the panel", lambda: windows("--classname", "^Pinlark$") - shown)
     run("xdotool", "key", "Escape")
+    until("the panel closed", lambda: windows("--classname", "^Pinlark$") == shown)
     assert not os.path.exists(HOME + "/data/applications")  # the system's copy registers nothing
 
     # The update is the package's: its row in the menu leads to the download page, in a browser.
-    shown = windows("--classname", "^Pinlark$")
     run("xdotool", "mousemove", *map(str, icon), "click", "3")
     until("the menu", lambda: windows("--classname", "^Pinlark$") - shown)
     run("xdotool", "key", "Up", "Up", "Return")  # the row above "Quit Pinlark"
