@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
 #include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/GnomeShortcuts.h"
 #include "platform/linux/PortalHotKeyService.h"
 #include "platform/qt/DesktopServices.h"
 #include "quicksave/Outbox.h"
@@ -213,6 +214,23 @@ int run(int argc, char** argv) {
                                                                "desktop's settings to run "
                                                                "Pinlark --toggle-library)"))
                                        : QStringLiteral("the X11 key grab")));
+
+    if (GnomeShortcuts::available()) {
+        QStringList ours;
+        const QString program = Platform::bundle().executablePath();
+        for (const GnomeShortcuts::Shortcut& shortcut : GnomeShortcuts::custom())
+            for (const char* argument : {"--toggle-library", "--quick-save"})
+                if (GnomeShortcuts::runs(shortcut.command, program, QLatin1String(argument)))
+                    ours << QStringLiteral("%1 runs Pinlark %2")
+                                .arg(shortcut.binding.isEmpty()
+                                         ? QStringLiteral("no keys")
+                                         : GnomeShortcuts::keysText(shortcut.binding),
+                                     QLatin1String(argument));
+        print("GNOME shortcuts",
+              ours.isEmpty() ? QStringLiteral("none runs this Pinlark (the panel's \"Set a "
+                                              "shortcut\u2026\" adds one)")
+                             : ours.join(QStringLiteral("; ")));
+    }
 
     if (onBus(notifications))
         print("notifications", QStringLiteral("%1 answers").arg(notifications));

@@ -20,6 +20,13 @@ public:
     // The keys that press it, as the desktop writes them; empty while none is registered.
     virtual QString trigger() const = 0;
 
+    // Where the desktop's own settings can take a shortcut that runs Pinlark's library command
+    // and the app may add it there for the user: the free keys it would have. Empty otherwise.
+    virtual QString offer() const { return {}; }
+    // Adds the shortcut offer() names, changing nothing that is there already; trigger() names
+    // its keys afterwards. Throws PlatformError when the desktop's settings refuse.
+    virtual void acceptOffer() {}
+
     // Called on the main thread when trigger() changes after registerHotKey has returned (a
     // desktop portal answers later).
     std::function<void()> onTriggerChange;

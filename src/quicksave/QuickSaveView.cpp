@@ -3,6 +3,7 @@
 #include "library/Dashboard.h"
 #include "loginitem/LoginItem.h"
 #include "menubar/Hotkey.h"
+#include "platform/Error.h"
 #include "platform/Platform.h"
 #include "quicksave/ClampedLabel.h"
 #include "quicksave/PanelStyle.h"
@@ -625,6 +626,30 @@ void QuickSaveView::showShortcut() {
 
 void QuickSaveView::explainShortcut() {
     m_model.dismiss();
+    HotKeyService& service = Platform::hotKeys();
+    if (const QString keys = service.offer(); !keys.isEmpty()) {
+        const int answer = Platform::alerts().run(Alert{
+            QStringLiteral("Add %1 to GNOME's shortcuts?").arg(keys),
+            QStringLiteral("Pinlark can add a custom shortcut to GNOME's keyboard settings: %1 "
+                           "shows or hides the library. No other shortcut changes. You can "
+                           "change or remove it in Settings \u2192 Keyboard \u2192 View and "
+                           "Customize Shortcuts \u2192 Custom Shortcuts.")
+                .arg(keys),
+            {QStringLiteral("Add Shortcut"), QStringLiteral("Cancel")}});
+        if (answer != 0)
+            return;
+        try {
+            service.acceptOffer();
+            showShortcut();
+            return;
+        } catch (const Error& e) {
+            Platform::alerts().run(Alert{QStringLiteral("Pinlark couldn't add the shortcut"),
+                                         e.localizedDescription() + QStringLiteral(".\n\n") +
+                                             Hotkey::setUpText(),
+                                         {QStringLiteral("OK")}});
+            return;
+        }
+    }
     Platform::alerts().run(Alert{
         QStringLiteral("Set a shortcut for Pinlark"), Hotkey::setUpText(), {QStringLiteral("OK")}});
 }

@@ -157,12 +157,17 @@ def click(x, y):
           " state);")
 
 
-def press_return():
+def press(*keys):
+    """Presses `keys` together (X key names), as a user at the keyboard would."""
     if SESSION == "x11":
-        run("xdotool", "key", "Return")
+        run("xdotool", "key", "+".join(keys))
         return
-    shell(DEVICES + "for (const state of [Clutter.KeyState.PRESSED, Clutter.KeyState.RELEASED])"
-          " global.e2eKeys.notify_keyval(GLib.get_monotonic_time(), Clutter.KEY_Return, state);")
+    names = ", ".join("Clutter.KEY_" + key for key in keys)
+    shell(DEVICES + f"const keys = [{names}];"
+          "for (const k of keys) global.e2eKeys.notify_keyval(GLib.get_monotonic_time(), k,"
+          " Clutter.KeyState.PRESSED);"
+          "for (const k of keys.reverse()) global.e2eKeys.notify_keyval(GLib.get_monotonic_time(),"
+          " k, Clutter.KeyState.RELEASED);")
 
 
 def copy(link):
@@ -188,6 +193,11 @@ def panel_field(widgets):
 def extents(accessible, widgets):
     box = widgets.Atspi.Component.get_extents(accessible, widgets.Atspi.CoordType.SCREEN)
     return box.x, box.y, box.width, box.height
+
+
+def doctor_lines():
+    lines = run(APP, "--doctor").stdout.splitlines()
+    return {line[:15].strip(): line[16:] for line in lines}
 
 
 def main():
@@ -230,10 +240,41 @@ def main():
     assert box[3] <= y <= box[3] + 8 and x <= box[0] + box[2] // 2 <= x + width, (x, y, box)
     until("the copied link in the field", lambda: widgets.field_text() == link)
     screenshot("panel.png")
-    press_return()
+    press("Return")
     until("the save", lambda: saved(origin, link))
     log.seek(0)
     assert "qt.webenginecontext" not in log.read()
+
+    # GNOME's screen reader holds Super+Alt+S; where the app has no keys of its own, "Set a
+    # shortcut…" adds a custom shortcut with the next free keys to GNOME's settings, once the
+    # user says yes, and those keys then show or hide the library.
+    media_keys = "org.gnome.settings-daemon.plugins.media-keys"
+    custom = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/"
+    doctor = doctor_lines()
+    assert doctor["tray"].startswith("GNOME Shell's X11 tray"), doctor
+    if SESSION == "x11":
+        assert doctor["GNOME shortcuts"].startswith("none runs this Pinlark"), doctor
+        return
+    widgets.press("push button", "Set a shortcut…")
+    until("the offer", lambda: widgets.find("push button", "Add Shortcut"))
+    screenshot("offer.png")
+    widgets.press("push button", "Add Shortcut")
+    until("the shortcut listed", lambda: run("gsettings", "get", media_keys,
+                                             "custom-keybindings").stdout == f"['{custom}']\n")
+    shortcut = f"{media_keys}.custom-keybinding:{custom}"
+    assert run("gsettings", "get", shortcut, "command").stdout == f"'{APP} --toggle-library'\n"
+    assert run("gsettings", "get", shortcut, "binding").stdout == "'<Shift><Super>s'\n"
+    assert doctor_lines()["GNOME shortcuts"] == "Meta+Shift+S runs Pinlark --toggle-library"
+    # GNOME's settings daemon runs custom shortcuts; the shell grabs their keys for it.
+    start("/usr/libexec/gsd-media-keys", stderr=subprocess.DEVNULL)
+    until("the daemon's keys grabbed",
+          lambda: shell("Main.shellDBusService._grabbedAccelerators.size", False))
+    gdbus("org.gnome.SettingsDaemon.MediaKeys", "/", "org.freedesktop.DBus.Peer.Ping")
+    library = ("global.get_window_actors().some(a => a.meta_window.get_title() === 'Saves' && "
+               "a.visible)")
+    for shown in (False, True):
+        press("Shift_L", "Super_L", "s")
+        until("the library " + ("shown" if shown else "hidden"), lambda: shell(library) == shown)
 
 
 if os.getuid() == 0:

@@ -216,6 +216,49 @@ private Q_SLOTS:
         QVERIFY(StatusItem::defaultToolTip().contains("Alt+Super+S"));
     }
 
+    // Where the desktop can take a shortcut from the app, "Set a shortcut…" asks first and adds
+    // it only on yes; the footer then names its keys. A refusal explains why and how to add one
+    // by hand; without an offer, only the explanation.
+    void shortcutOffer_data() {
+        QTest::addColumn<QString>("offered");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QStringList>("alerts");
+        QTest::addColumn<QString>("keys");
+        QTest::newRow("no offer") << QString() << 0 << QString()
+                                  << QStringList{"Set a shortcut for Pinlark"} << QString();
+        QTest::newRow("added") << "Meta+Shift+S" << 0 << QString()
+                               << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?"}
+                               << "Meta+Shift+S";
+        QTest::newRow("declined") << "Meta+Shift+S" << 1 << QString()
+                                  << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?"}
+                                  << QString();
+        QTest::newRow("refused") << "Meta+Shift+S" << 0 << "The list is locked"
+                                 << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?",
+                                                "Pinlark couldn't add the shortcut"}
+                                 << QString();
+    }
+    void shortcutOffer() {
+        QFETCH(QString, offered);
+        QFETCH(int, answer);
+        QFETCH(QString, failure);
+        QFETCH(QStringList, alerts);
+        QFETCH(QString, keys);
+        fakes.hotKeys->offered = offered;
+        fakes.hotKeys->failure = failure;
+        fakes.alerts->answers = {answer};
+        view->show();
+        QTest::mouseClick(find("setShortcut"), Qt::LeftButton);
+        QStringList messages;
+        for (const Alert& alert : std::as_const(fakes.alerts->shown))
+            messages << alert.message;
+        QCOMPARE(messages, alerts);
+        QVERIFY(fakes.alerts->shown.last().informativeText.contains(
+            failure.isEmpty() && !offered.isEmpty() ? "Custom Shortcuts" : "--toggle-library"));
+        QCOMPARE(find("openLibrary")->accessibleDescription(), keys);
+        QCOMPARE(shown("setShortcut"), keys.isEmpty());
+    }
+
     // The check mark of Open at login is the platform's registration, and the item turns it off.
     // Sign out deletes the session, loads the sign-in page without showing the window, then
     // refreshes the list, which finds no session: the panel asks to sign in. No command closes

@@ -129,10 +129,20 @@ public:
             handler();
     }
     QString name() const override { return QStringLiteral("a fake"); }
-    QString trigger() const override { return handler ? QStringLiteral("Alt+Super+S") : QString(); }
+    QString trigger() const override {
+        return handler ? QStringLiteral("Alt+Super+S") : added;
+    }
+    QString offer() const override { return trigger().isEmpty() ? offered : QString(); }
+    void acceptOffer() override {
+        if (!failure.isEmpty())
+            throw PlatformError(failure);
+        added = offered;
+    }
     std::function<void()> handler;
     int registrations = 0;
     bool refuse = false;
+    // The keys offered, those of the shortcut once the offer is accepted, and why it fails.
+    QString offered, added, failure;
 };
 
 // A login-item service whose status and failures the test sets. A successful register moves

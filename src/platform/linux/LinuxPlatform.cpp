@@ -5,6 +5,7 @@
 #include "platform/linux/BrowserWorkspace.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/FreedesktopNotificationCenter.h"
+#include "platform/linux/GnomeShortcuts.h"
 #include "platform/linux/PortalHotKeyService.h"
 #include "platform/linux/SealCodeSignature.h"
 #include "platform/linux/X11HotKeyService.h"
@@ -60,6 +61,9 @@ void LinuxPlatform::install() {
     s.bundle = std::make_unique<ExecutableBundle>();
     s.activationPolicy = std::make_unique<RecordedActivationPolicy>();
     s.hotKeys = hotKeyServiceFor(QGuiApplication::platformName());
+    if (GnomeShortcuts::available())
+        s.hotKeys = std::make_unique<GnomeHotKeyService>(std::move(s.hotKeys),
+                                                         s.bundle->executablePath());
     s.loginItems = std::make_unique<AutostartLoginItemService>();
     s.codeSignature = std::make_unique<SealCodeSignature>();
     s.notifications = std::make_unique<FreedesktopNotificationCenter>();

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/HotKeyService.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace pinlark {
+
+// GNOME's custom keyboard shortcuts (Settings → Keyboard → Custom Shortcuts): the settings
+// daemon's list of custom keybindings, each a name, a command and keys, read and written through
+// GSettings in this session's settings store. Nothing here changes a shortcut that exists.
+class GnomeShortcuts {
+public:
+    struct Shortcut {
+        QString path;
+        QString name;
+        QString command;
+        QString binding; // as GTK writes keys: "<Shift><Super>s"
+    };
+
+    // Whether this is a GNOME session whose settings know custom shortcuts.
+    static bool available();
+    static QList<Shortcut> custom();
+    // The keys every shortcut of the shell, the window manager, the settings daemon and the
+    // custom list holds, normalised.
+    static QSet<QString> taken();
+    // Adds a custom shortcut under a path no listed one uses. Throws PlatformError when the
+    // settings store refuses.
+    static void add(const QString& name, const QString& command, const QString& binding);
+
+    // The same keys written one way: modifiers sorted, their aliases resolved, a letter in
+    // lower case ("<Alt><Super>S" and "<Super><Mod1>s" alike). Empty for no keys.
+    static QString normalized(const QString& binding);
+    // The keys as the app names shortcuts elsewhere ("Shift+Meta+S").
+    static QString keysText(const QString& binding);
+    // The first custom-keybinding path that `used` does not hold.
+    static QString freePath(const QStringList& used);
+    // Whether `command` runs `program` (an absolute path) with the single argument `argument`.
+    static bool runs(const QString& command, const QString& program, const QString& argument);
+    // `program` and `argument` as a command line the settings daemon splits back into them.
+    static QString commandLine(const QString& program, const QString& argument);
+};
+
+// The shortcut on GNOME: what the app registers itself where it can, else the custom shortcut
+// of GNOME's settings that runs `program --toggle-library`, which the app offers to add.
+class GnomeHotKeyService : public HotKeyService {
+public:
+    GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program);
+    bool registerHotKey(std::function<void()> pressed) override;
+    QString name() const override;
+    QString trigger() const override;
+    QString offer() const override;
+    void acceptOffer() override;
+
+    // The keys offered, the first that nothing holds.
+    static const QStringList candidates;
+
+private:
+    // The custom shortcut that runs the library command of this program, if there is one.
+    std::optional<GnomeShortcuts::Shortcut> binding() const;
+
+    std::unique_ptr<HotKeyService> m_own;
+    QString m_program;
+};
+
+} // namespace pinlark

@@ -1,0 +1,158 @@
+#include "platform/fake/FakeServices.h"
+#include "platform/linux/GnomeShortcuts.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+
+#include <gio/gio.h>
+
+using namespace pinlark;
+
+namespace {
+
+const QString listSchema = u"org.gnome.settings-daemon.plugins.media-keys"_s;
+const QString shortcutSchema = listSchema + u".custom-keybinding"_s;
+const QString base = u"/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/"_s;
+
+// What GNOME's own settings tool reads from the store: a peer of the app, not its code.
+QString gsettings(const QStringList& arguments) {
+    QProcess p;
+    p.start(u"gsettings"_s, arguments);
+    p.waitForFinished();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+void setStrings(const char* key, const QStringList& values) {
+    GSettings* s = g_settings_new(listSchema.toUtf8().constData());
+    QList<QByteArray> bytes;
+    std::vector<const gchar*> list;
+    for (const QString& v : values)
+        bytes.append(v.toUtf8());
+    for (const QByteArray& b : std::as_const(bytes))
+        list.push_back(b.constData());
+    list.push_back(nullptr);
+    g_settings_set_strv(s, key, list.data());
+    g_object_unref(s);
+}
+
+void setString(const QString& path, const char* key, const QString& value) {
+    GSettings* s = g_settings_new_with_path(shortcutSchema.toUtf8().constData(),
+                                            path.toUtf8().constData());
+    g_settings_set_string(s, key, value.toUtf8().constData());
+    g_object_unref(s);
+}
+
+} // namespace
+
+// The offer and the shortcut it adds, in a GNOME session's settings store (a key file in the
+// test's home, in place of dconf) with the schemas GNOME installs.
+class TestGnomeShortcuts : public QObject {
+    Q_OBJECT
+
+    TestHome m_home;
+    QString m_program;
+
+private Q_SLOTS:
+    void initTestCase() {
+        qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+        qputenv("GSETTINGS_BACKEND", "keyfile");
+        QVERIFY2(GnomeShortcuts::available(), "GNOME's settings schemas are not installed");
+        m_program = m_home.path() + u"/My Apps/Pinlark.app/Contents/MacOS/Pinlark"_s;
+        QVERIFY(writeFile(m_program, "#!/bin/sh\n", 0755));
+    }
+
+    // Each row: the screen reader's keys, the custom shortcuts there are ("keys|command" at
+    // custom0, custom1…; "-" a gap in the list; %1 this copy's program by another path); whether
+    // the app holds keys of its own; then the keys offered, the shortcut's keys afterwards and
+    // where the offer, taken, adds the shortcut. GNOME holds Super+Alt+S for the screen reader out
+    // of the box; keys match however they are spelt.
+    void offer_data() {
+        QTest::addColumn<QStringList>("screenReader");
+        QTest::addColumn<QStringList>("customs");
+        QTest::addColumn<bool>("ownKeys");
+        QTest::addColumn<QString>("offered");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("added");
+
+        const QString shiftSuper = u"Meta+Shift+S"_s;
+        QTest::newRow("GNOME's defaults") << QStringList{u"<Alt><Super>s"_s} << QStringList{}
+                                          << false << shiftSuper << shiftSuper << u"custom0"_s;
+        QTest::newRow("taken, spelt differently")
+            << QStringList{} << QStringList{u"<Super><Mod1>S|true"_s} << false << shiftSuper
+            << shiftSuper << u"custom1"_s;
+        QTest::newRow("free, after a gap in the list")
+            << QStringList{} << QStringList{u"-"_s, u"<Control>q|true"_s} << false
+            << u"Meta+Alt+S"_s << u"Meta+Alt+S"_s << u"custom0"_s;
+        QTest::newRow("every candidate taken")
+            << QStringList{u"<Alt><Super>s"_s}
+            << QStringList{u"<Shift><Super>S|a"_s, u"<alt><super>l|b"_s} << false << QString()
+            << QString() << QString();
+        QTest::newRow("there already")
+            << QStringList{} << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false
+            << QString() << u"Meta+Shift+P"_s << QString();
+        QTest::newRow("the app's own keys")
+            << QStringList{} << QStringList{} << true << QString() << u"Alt+Super+S"_s << QString();
+    }
+    void offer() {
+        QFETCH(QStringList, screenReader);
+        QFETCH(QStringList, customs);
+        QFETCH(bool, ownKeys);
+        QFETCH(QString, offered);
+        QFETCH(QString, keys);
+        QFETCH(QString, added);
+
+        setStrings("screenreader", screenReader);
+        QStringList paths;
+        const QString elsewhere = QFileInfo(m_program).absolutePath() + u"/../MacOS/Pinlark"_s;
+        for (int i = 0; i < 3; ++i) {
+            const QString path = base + u"custom%1/"_s.arg(i);
+            const QStringList parts = customs.value(i).split(u'|');
+            setString(path, "binding", parts.value(0));
+            setString(path, "command", parts.value(1).replace(u"%1"_s, elsewhere));
+            setString(path, "name", parts.value(1).isEmpty() ? QString() : u"Theirs"_s);
+            if (i < customs.size() && customs[i] != u"-")
+                paths << path;
+        }
+        setStrings("custom-keybindings", paths);
+        const auto shortcut = [](const QString& path) {
+            return gsettings({u"list-recursively"_s, shortcutSchema + u":"_s + path});
+        };
+        const QString before = shortcut(paths.value(0, base));
+
+        auto own = std::make_unique<FakeHotKeyService>();
+        if (ownKeys)
+            own->registerHotKey([] {});
+        GnomeHotKeyService service(std::move(own), m_program);
+        int changes = 0;
+        service.onTriggerChange = [&] { ++changes; };
+        QCOMPARE(service.offer(), offered);
+        if (!offered.isEmpty()) {
+            QCOMPARE(service.trigger(), QString());
+            service.acceptOffer();
+            QCOMPARE(changes, 1);
+            QCOMPARE(service.offer(), QString());
+            QCOMPARE(service.name(), u"GNOME's custom shortcut running Pinlark --toggle-library"_s);
+        }
+        QCOMPARE(service.trigger(), keys);
+
+        // As GNOME reads it: the new shortcut listed after the others, which stay as they were.
+        if (!added.isEmpty())
+            paths << base + added + u"/"_s;
+        QStringList quoted;
+        for (const QString& path : std::as_const(paths))
+            quoted << u"'%1'"_s.arg(path);
+        QCOMPARE(gsettings({u"get"_s, listSchema, u"custom-keybindings"_s}),
+                 paths.isEmpty() ? u"@as []"_s : u"[%1]"_s.arg(quoted.join(u", "_s)));
+        if (!added.isEmpty()) {
+            const QString at = shortcutSchema + u":"_s + paths.last();
+            QCOMPARE(gsettings({u"get"_s, at, u"command"_s}),
+                     u"\"'%1' --toggle-library\""_s.arg(m_program));
+            QCOMPARE(gsettings({u"get"_s, at, u"name"_s}), u"'Pinlark: show or hide the library'"_s);
+        }
+        if (paths.size() > 1)
+            QCOMPARE(shortcut(paths.first()), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGnomeShortcuts)
+#include "tst_gnomeshortcuts.moc"
