@@ -147,14 +147,13 @@ global.e2eKeys ??= seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_D
 """
 
 
-def click(x, y):
+def click(x, y, button=1):
     if SESSION == "x11":
-        run("xdotool", "mousemove", str(x), str(y), "click", "1")
+        run("xdotool", "mousemove", str(x), str(y), "click", str(button))
         return
     shell(DEVICES + f"global.e2ePointer.notify_absolute_motion(GLib.get_monotonic_time(), {x}, {y});"
           "for (const state of [Clutter.ButtonState.PRESSED, Clutter.ButtonState.RELEASED])"
-          " global.e2ePointer.notify_button(GLib.get_monotonic_time(), Clutter.BUTTON_PRIMARY,"
-          " state);")
+          f" global.e2ePointer.notify_button(GLib.get_monotonic_time(), {button}, state);")
 
 
 def press(*keys):
@@ -190,8 +189,18 @@ def panel_field(widgets):
         return None  # a widget that went, or came, while the tree was read
 
 
-def extents(accessible, widgets):
-    box = widgets.Atspi.Component.get_extents(accessible, widgets.Atspi.CoordType.SCREEN)
+def app_windows():
+    """The app's windows on the X server that are showing."""
+    return set(run("xdotool", "search", "--onlyvisible", "--classname", "^Pinlark$",
+                   check=False).stdout.split())
+
+
+def panel_place(field, widgets):
+    """Where the panel holding `field` is on the screen, as (x, y, width, height)."""
+    panel = field
+    while panel.get_parent() and panel.get_parent().get_role_name() != "application":
+        panel = panel.get_parent()
+    box = widgets.Atspi.Component.get_extents(panel, widgets.Atspi.CoordType.SCREEN)
     return box.x, box.y, box.width, box.height
 
 
@@ -232,16 +241,28 @@ def main():
     copy(link)
     click(box[0] + box[2] // 2, box[1] + box[3] // 2)
     field = until("the panel", lambda: panel_field(widgets))
-    panel = field
-    while panel.get_parent() and panel.get_parent().get_role_name() != "application":
-        panel = panel.get_parent()
-    x, y, width, _ = extents(panel, widgets)
+    x, y, width, _ = place = panel_place(field, widgets)
     print(f"panel at {(x, y)}, {width} px wide")
     assert box[3] <= y <= box[3] + 8 and x <= box[0] + box[2] // 2 <= x + width, (x, y, box)
     until("the copied link in the field", lambda: widgets.field_text() == link)
     screenshot("panel.png")
     press("Return")
     until("the save", lambda: saved(origin, link))
+
+    # Escape closes the panel; the menu's "Quick Save…" opens it again in the same place, with
+    # the keyboard in the field.
+    press("Escape")
+    until("the panel closed", lambda: not panel_field(widgets))
+    shown = app_windows()
+    click(box[0] + box[2] // 2, box[1] + box[3] // 2, button=3)
+    until("the menu", lambda: app_windows() - shown)
+    press("Down")  # the menu's first row takes the keyboard, and the menu shows on the bus
+    widgets.press("menu item", "Quick Save…")
+    field = until("the panel again", lambda: panel_field(widgets))
+    again = panel_place(field, widgets)
+    assert again[:3] == place[:3], (again, place)  # the height follows what it lists
+    until("the keyboard in the field",
+          lambda: field.get_state_set().contains(widgets.Atspi.StateType.FOCUSED))
     log.seek(0)
     assert "qt.webenginecontext" not in log.read()
 

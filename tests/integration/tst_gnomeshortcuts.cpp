@@ -85,7 +85,7 @@ private Q_SLOTS:
             << u"Meta+Alt+S"_s << u"Meta+Alt+S"_s << u"custom0"_s;
         QTest::newRow("every candidate taken")
             << QStringList{u"<Alt><Super>s"_s}
-            << QStringList{u"<Shift><Super>S|a"_s, u"<alt><super>l|b"_s} << false << QString()
+            << QStringList{u"<Shift><Super>S|a"_s, u"<alt><super>l|'%1' --quick-save"_s} << false << QString()
             << QString() << QString();
         QTest::newRow("there already")
             << QStringList{} << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false

@@ -200,8 +200,7 @@ QString GnomeShortcuts::keysText(const QString& binding) {
     Qt::KeyboardModifiers modifiers;
     for (const QString& modifier : keys.modifiers)
         modifiers |= qtModifiers.value(modifier, Qt::NoModifier);
-    const QKeySequence key = QKeySequence::fromString(
-        keys.key.size() == 1 ? keys.key.toUpper() : keys.key, QKeySequence::PortableText);
+    const QKeySequence key = QKeySequence::fromString(keys.key, QKeySequence::PortableText);
     if (key.isEmpty() || key[0].key() == Qt::Key_unknown)
         return binding;
     return QKeySequence(QKeyCombination(modifiers, key[0].key()))
