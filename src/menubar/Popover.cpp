@@ -37,8 +37,8 @@ Popover::Popover(QuickSaveModel& model, QWidget* parent)
     layout->addWidget(m_view);
 }
 
-void Popover::showAt(const QRect& anchor) {
-    become(false, nullptr);
+void Popover::showAt(const QRect& anchor, bool ownWindow) {
+    become(ownWindow, nullptr);
     m_anchor = anchor;
     open();
 }
@@ -93,7 +93,7 @@ QRect Popover::placement(const QSize& size, const QRect& anchor, const QRect& av
 }
 
 void Popover::place() {
-    if (m_ownWindow)
+    if (m_ownWindow && m_anchor.isEmpty())
         return;
     // On Wayland a window's place on the screen is the compositor's secret: the panel is placed
     // inside the window it hangs from, and the compositor keeps it on the screen.

@@ -13,7 +13,9 @@ class QuickSaveView;
 // closes on a click outside it or on Escape, which works the same with and without a window
 // manager. On Wayland a pop-up needs a window of the app to hang from, and no client knows where
 // the tray is: opened from the tray there, it is a frameless window of its own that the
-// compositor places, and it closes on Escape and when it loses the focus. Its size follows the
+// compositor places, and it closes on Escape and when it loses the focus. Through Xwayland a
+// pop-up can't take the keyboard from a Wayland window: there the panel is a window of its own
+// placed beside the item. Its size follows the
 // panel's content; it stays inside the screen's work area as it grows.
 class Popover : public QFrame {
     Q_OBJECT
@@ -22,10 +24,10 @@ public:
 
     QuickSaveView* view() const { return m_view; }
 
-    // Shows the panel as a pop-up beside `anchor`, in global coordinates: the status item's
-    // rectangle on X11, or a one-pixel rectangle at the pointer when nothing says where to go.
-    // Gives the link field the keyboard.
-    void showAt(const QRect& anchor);
+    // Shows the panel beside `anchor`, in global coordinates: the status item's rectangle on
+    // X11, or a one-pixel rectangle at the pointer when nothing says where to go. Gives the link
+    // field the keyboard. A pop-up, or, with `ownWindow`, a window of its own placed there.
+    void showAt(const QRect& anchor, bool ownWindow = false);
     // Shows the panel as a pop-up of `widget`'s window, under `widget`.
     void showUnder(QWidget* widget);
     // Shows the panel as a window of its own, where the window manager puts it.

@@ -26,6 +26,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QTimer>
 #include <QWindow>
 
 #include <cmath>
@@ -44,6 +45,13 @@ QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
 
 bool onWayland() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+// An X11 client of a Wayland compositor: its pop-ups can't take the keyboard from a Wayland
+// window, and the app goes inactive, which closes them, as they open.
+bool throughXwayland() {
+    return QGuiApplication::platformName() == QLatin1String("xcb") &&
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -258,7 +266,7 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     if (anchor)
         m_popover->showUnder(anchor);
     else if (const QRect icon = iconGeometry(); !icon.isEmpty())
-        m_popover->showAt(icon);
+        m_popover->showAt(icon, throughXwayland());
     else if (onWayland())
         m_popover->showAsWindow();
     else
@@ -284,7 +292,34 @@ void StatusItem::showMenu() {
     // On the XEmbed tray Qt has opened it already for a right click.
     if (m_menu->isVisible())
         return;
-    m_menu->popup(QCursor::pos());
+    const QRect icon = iconGeometry();
+    const QPoint at = icon.isEmpty() ? QCursor::pos() : icon.bottomLeft() + QPoint(0, 1);
+    if (!throughXwayland()) {
+        m_menu->popup(at);
+        return;
+    }
+    // Through Xwayland a pop-up opened while a Wayland window has the keyboard closes at once,
+    // and which has it is not always known: a window of one pixel at the menu's corner takes the
+    // keyboard first, for as long as the menu is open.
+    if (!m_menuHost) {
+        m_menuHost = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint);
+        m_menuHost->setAttribute(Qt::WA_TranslucentBackground);
+        m_menuHost->setFixedSize(1, 1);
+        m_menuHost->winId(); // its window, to watch
+        // Once what the menu's row opens has asked for the keyboard, while the app holds it.
+        connect(m_menu.get(), &QMenu::aboutToHide, m_menuHost.get(), [this] {
+            QTimer::singleShot(0, m_menuHost.get(), &QWidget::hide);
+        });
+        connect(m_menuHost->windowHandle(), &QWindow::activeChanged, this, [this] {
+            if (m_menuHost->windowHandle()->isActive() && m_menuHost->isVisible() &&
+                !m_menu->isVisible() && std::exchange(m_menuWanted, false))
+                m_menu->popup(m_menuHost->pos());
+        });
+    }
+    m_menuWanted = true;
+    m_menuHost->move(at);
+    m_menuHost->show();
+    m_menuHost->activateWindow();
 }
 
 QMenu* StatusItem::buildMenu() {

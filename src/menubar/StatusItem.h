@@ -115,6 +115,9 @@ private:
     std::unique_ptr<Popover> m_popover;
     // The tray's own menu; filled afresh each time it is about to open.
     std::unique_ptr<QMenu> m_menu;
+    // Holds the keyboard for the menu through Xwayland.
+    std::unique_ptr<QWidget> m_menuHost;
+    bool m_menuWanted = false;
     bool m_hasTray = false;
     QDBusServiceWatcher* m_trayHosts = nullptr;
     ColorScheme* m_colorScheme = nullptr;
