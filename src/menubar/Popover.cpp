@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QHideEvent>
-#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -35,6 +34,12 @@ Popover::Popover(QuickSaveModel& model, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     m_view = new QuickSaveView(model, QuickSaveView::Library::dashboard(), this);
     layout->addWidget(m_view);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(focusSettles);
+    connect(&m_settle, &QTimer::timeout, this, [this] {
+        if (m_ownWindow && isVisible() && !isActiveWindow() && !QApplication::activePopupWidget())
+            hide();
+    });
 }
 
 void Popover::showAt(const QRect& anchor, bool ownWindow) {
@@ -117,15 +122,13 @@ void Popover::changeEvent(QEvent* event) {
     // The focus went elsewhere: to another window, or for a moment to a menu of the panel's own
     // or nowhere (a compositor takes the keyboard away and gives it back when its keyboard map
     // changes). Asked again once that has settled.
-    QTimer::singleShot(focusSettles, this, [self = QPointer<Popover>(this)] {
-        if (self && self->m_ownWindow && self->isVisible() && !self->isActiveWindow() &&
-            !QApplication::activePopupWidget())
-            self->hide();
-    });
+    m_settle.start();
 }
 
 void Popover::hideEvent(QHideEvent* event) {
     QFrame::hideEvent(event);
+    // Opened again, the panel waits for the focus it has asked for.
+    m_settle.stop();
     if (!event->spontaneous())
         Q_EMIT closed();
 }

@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QRect>
+#include <QTimer>
 
 namespace pinlark {
 
@@ -58,6 +59,8 @@ private:
     QuickSaveView* m_view = nullptr;
     QRect m_anchor;
     bool m_ownWindow = false;
+    // Closes the panel, as a window of its own, unless the focus has come back.
+    QTimer m_settle;
 };
 
 } // namespace pinlark

@@ -228,7 +228,7 @@ class Widgets:
         desktop = Atspi.get_desktop(0)
         apps = [desktop.get_child_at_index(i) for i in range(desktop.get_child_count())]
         roots = [app for app in apps if app and app.get_name() == "Pinlark"]
-        roots += [top for top in self.popups
+        roots += [top for top in list(self.popups)  # the loop may add one meanwhile
                   if top.get_state_set().contains(Atspi.StateType.SHOWING)]
         return [found for root in roots for found in walk(root, 0)]
 
