@@ -226,10 +226,10 @@ int run(int argc, char** argv) {
                                          ? QStringLiteral("no keys")
                                          : GnomeShortcuts::keysText(shortcut.binding),
                                      QLatin1String(argument));
-        print("GNOME shortcuts",
-              ours.isEmpty() ? QStringLiteral("none runs this Pinlark (the panel's \"Set a "
-                                              "shortcut\u2026\" adds one)")
-                             : ours.join(QStringLiteral("; ")));
+        print("GNOME shortcuts", ours.isEmpty()
+                                     ? QStringLiteral("none runs this Pinlark (the panel's \"Set a "
+                                                      "shortcut\u2026\" adds one)")
+                                     : ours.join(QStringLiteral("; ")));
     }
 
     if (onBus(notifications))

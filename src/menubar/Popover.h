@@ -16,8 +16,8 @@ class QuickSaveView;
 // the tray is: opened from the tray there, it is a frameless window of its own that the
 // compositor places, and it closes on Escape and when it loses the focus. Through Xwayland a
 // pop-up can't take the keyboard from a Wayland window: there the panel is a window of its own
-// placed beside the item. Its size follows the
-// panel's content; it stays inside the screen's work area as it grows.
+// placed beside the item. Its size follows the panel's content; it stays inside the screen's
+// work area as it grows.
 class Popover : public QFrame {
     Q_OBJECT
 public:

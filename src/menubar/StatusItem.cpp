@@ -307,9 +307,8 @@ void StatusItem::showMenu() {
         m_menuHost->setFixedSize(1, 1);
         m_menuHost->winId(); // its window, to watch
         // Once what the menu's row opens has asked for the keyboard, while the app holds it.
-        connect(m_menu.get(), &QMenu::aboutToHide, m_menuHost.get(), [this] {
-            QTimer::singleShot(0, m_menuHost.get(), &QWidget::hide);
-        });
+        connect(m_menu.get(), &QMenu::aboutToHide, m_menuHost.get(),
+                [this] { QTimer::singleShot(0, m_menuHost.get(), &QWidget::hide); });
         connect(m_menuHost->windowHandle(), &QWindow::activeChanged, this, [this] {
             if (m_menuHost->windowHandle()->isActive() && m_menuHost->isVisible() &&
                 !m_menu->isVisible() && std::exchange(m_menuWanted, false))

@@ -643,10 +643,10 @@ void QuickSaveView::explainShortcut() {
             showShortcut();
             return;
         } catch (const Error& e) {
-            Platform::alerts().run(Alert{QStringLiteral("Pinlark couldn't add the shortcut"),
-                                         e.localizedDescription() + QStringLiteral(".\n\n") +
-                                             Hotkey::setUpText(),
-                                         {QStringLiteral("OK")}});
+            Platform::alerts().run(
+                Alert{QStringLiteral("Pinlark couldn't add the shortcut"),
+                      e.localizedDescription() + QStringLiteral(".\n\n") + Hotkey::setUpText(),
+                      {QStringLiteral("OK")}});
             return;
         }
     }

@@ -36,8 +36,8 @@ void setStrings(const char* key, const QStringList& values) {
 }
 
 void setString(const QString& path, const char* key, const QString& value) {
-    GSettings* s = g_settings_new_with_path(shortcutSchema.toUtf8().constData(),
-                                            path.toUtf8().constData());
+    GSettings* s =
+        g_settings_new_with_path(shortcutSchema.toUtf8().constData(), path.toUtf8().constData());
     g_settings_set_string(s, key, value.toUtf8().constData());
     g_object_unref(s);
 }
@@ -85,8 +85,8 @@ private Q_SLOTS:
             << u"Meta+Alt+S"_s << u"Meta+Alt+S"_s << u"custom0"_s;
         QTest::newRow("every candidate taken")
             << QStringList{u"<Alt><Super>s"_s}
-            << QStringList{u"<Shift><Super>S|a"_s, u"<alt><super>l|'%1' --quick-save"_s} << false << QString()
-            << QString() << QString();
+            << QStringList{u"<Shift><Super>S|a"_s, u"<alt><super>l|'%1' --quick-save"_s} << false
+            << QString() << QString() << QString();
         QTest::newRow("there already")
             << QStringList{} << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false
             << QString() << u"Meta+Shift+P"_s << QString();
@@ -147,7 +147,8 @@ private Q_SLOTS:
             const QString at = shortcutSchema + u":"_s + paths.last();
             QCOMPARE(gsettings({u"get"_s, at, u"command"_s}),
                      u"\"'%1' --toggle-library\""_s.arg(m_program));
-            QCOMPARE(gsettings({u"get"_s, at, u"name"_s}), u"'Pinlark: show or hide the library'"_s);
+            QCOMPARE(gsettings({u"get"_s, at, u"name"_s}),
+                     u"'Pinlark: show or hide the library'"_s);
         }
         if (paths.size() > 1)
             QCOMPARE(shortcut(paths.first()), before);

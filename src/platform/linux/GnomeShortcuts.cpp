@@ -22,10 +22,9 @@ const char* const shortcutSchema = "org.gnome.settings-daemon.plugins.media-keys
 const QString pathBase =
     QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom%1/");
 // Where GNOME keeps its own shortcuts.
-const char* const builtInSchemas[] = {"org.gnome.desktop.wm.keybindings",
-                                      "org.gnome.mutter.keybindings",
-                                      "org.gnome.mutter.wayland.keybindings",
-                                      "org.gnome.shell.keybindings", listSchema};
+const char* const builtInSchemas[] = {
+    "org.gnome.desktop.wm.keybindings", "org.gnome.mutter.keybindings",
+    "org.gnome.mutter.wayland.keybindings", "org.gnome.shell.keybindings", listSchema};
 
 struct Unref {
     void operator()(GSettingsSchema* p) const { g_settings_schema_unref(p); }
@@ -86,7 +85,8 @@ QList<GnomeShortcuts::Shortcut> GnomeShortcuts::custom() {
     if (!list)
         return {};
     QList<Shortcut> found;
-    for (const QString& path : strings(Owned<gchar*>(g_settings_get_strv(list.get(), listKey)).get())) {
+    for (const QString& path :
+         strings(Owned<gchar*>(g_settings_get_strv(list.get(), listKey)).get())) {
         // GSettings ends the process on a path that is not one.
         if (!path.startsWith(QLatin1Char('/')) || !path.endsWith(QLatin1Char('/')) ||
             path.contains(QLatin1String("//")))
@@ -194,8 +194,10 @@ QString GnomeShortcuts::normalized(const QString& binding) {
 QString GnomeShortcuts::keysText(const QString& binding) {
     const Keys keys = parse(binding);
     static const QHash<QString, Qt::KeyboardModifier> qtModifiers{
-        {QStringLiteral("super"), Qt::MetaModifier}, {QStringLiteral("meta"), Qt::MetaModifier},
-        {QStringLiteral("alt"), Qt::AltModifier}, {QStringLiteral("shift"), Qt::ShiftModifier},
+        {QStringLiteral("super"), Qt::MetaModifier},
+        {QStringLiteral("meta"), Qt::MetaModifier},
+        {QStringLiteral("alt"), Qt::AltModifier},
+        {QStringLiteral("shift"), Qt::ShiftModifier},
         {QStringLiteral("control"), Qt::ControlModifier}};
     Qt::KeyboardModifiers modifiers;
     for (const QString& modifier : keys.modifiers)
@@ -213,8 +215,7 @@ QString GnomeShortcuts::freePath(const QStringList& used) {
             return pathBase.arg(i);
 }
 
-bool GnomeShortcuts::runs(const QString& command, const QString& program,
-                          const QString& argument) {
+bool GnomeShortcuts::runs(const QString& command, const QString& program, const QString& argument) {
     gchar** argv = nullptr;
     int argc = 0;
     if (!g_shell_parse_argv(command.toUtf8().constData(), &argc, &argv, nullptr))
@@ -238,12 +239,13 @@ QString GnomeShortcuts::commandLine(const QString& program, const QString& argum
     return quoted + QLatin1Char(' ') + argument;
 }
 
-const QStringList GnomeHotKeyService::candidates = {
-    QStringLiteral("<Super><Alt>s"), QStringLiteral("<Shift><Super>s"),
-    QStringLiteral("<Super><Alt>l")};
+const QStringList GnomeHotKeyService::candidates = {QStringLiteral("<Super><Alt>s"),
+                                                    QStringLiteral("<Shift><Super>s"),
+                                                    QStringLiteral("<Super><Alt>l")};
 
 GnomeHotKeyService::GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program)
-    : m_own(std::move(own)), m_program(std::move(program)) {
+    : m_own(std::move(own))
+    , m_program(std::move(program)) {
     m_own->onTriggerChange = [this] {
         if (onTriggerChange)
             onTriggerChange();
@@ -290,9 +292,9 @@ void GnomeHotKeyService::acceptOffer() {
     for (const QString& keys : candidates) {
         if (taken.contains(GnomeShortcuts::normalized(keys)))
             continue;
-        GnomeShortcuts::add(QStringLiteral("Pinlark: show or hide the library"),
-                            GnomeShortcuts::commandLine(m_program, QStringLiteral("--toggle-library")),
-                            keys);
+        GnomeShortcuts::add(
+            QStringLiteral("Pinlark: show or hide the library"),
+            GnomeShortcuts::commandLine(m_program, QStringLiteral("--toggle-library")), keys);
         if (onTriggerChange)
             onTriggerChange();
         return;
