@@ -260,7 +260,7 @@ int run(int argc, char** argv) {
     else
         print(
             "outbox",
-            QStringLiteral("%1 waiting for the connection, the oldest for %2 min")
+            QStringLiteral("%1 waiting to be sent, the oldest for %2 min")
                 .arg(outbox->entries.size())
                 .arg(outbox->entries.first().queued.secsTo(QDateTime::currentDateTimeUtc()) / 60));
     if (outbox) {

@@ -105,12 +105,16 @@ QCoro::Task<> QuickSaveModel::signOut() {
         m_outbox->setSession(std::nullopt);
 }
 
-QStringList QuickSaveModel::waiting() const {
-    QStringList links;
-    if (m_outbox) {
-        for (const Outbox::Entry& entry : m_outbox->entries())
-            links.prepend(entry.url);
-    }
+QList<QuickSaveModel::Waiting> QuickSaveModel::waiting() const {
+    QList<Waiting> links;
+    if (!m_outbox)
+        return links;
+    const std::optional<QString>& session = m_outbox->session();
+    for (const Outbox::Entry& entry : m_outbox->entries())
+        links.prepend({entry.url, !session ? QStringLiteral("Waiting for you to sign in")
+                                  : entry.session == *session
+                                      ? QStringLiteral("Waiting for the connection")
+                                      : QStringLiteral("Saved under another account")});
     return links;
 }
 

@@ -41,8 +41,13 @@ public:
     void setUrl(const QString& url);
     const Phase& phase() const { return m_phase; }
     const QList<SaveRow>& recent() const { return m_recent; }
+    // A link in the outbox, and what it waits for.
+    struct Waiting {
+        QString url;
+        QString why;
+    };
     // The links in the outbox, newest first.
-    QStringList waiting() const;
+    QList<Waiting> waiting() const;
     // The links saved under another session while one is signed in, oldest first: the panel
     // asks whether they go to this account.
     QStringList foreign() const;

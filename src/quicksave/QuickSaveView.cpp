@@ -537,11 +537,12 @@ void QuickSaveView::showRecent() {
             previous.insert(row->row().id, row);
     }
     QList<RecentRow*> rows;
-    const QStringList waiting = m_model.waiting().mid(0, QuickSaveModel::recentLimit);
-    for (const QString& link : waiting) {
+    const QList<QuickSaveModel::Waiting> waiting =
+        m_model.waiting().mid(0, QuickSaveModel::recentLimit);
+    for (const QuickSaveModel::Waiting& link : waiting) {
         SaveRow save;
-        save.url = link;
-        rows.append(new RecentRow(save, m_recentList, true));
+        save.url = link.url;
+        rows.append(new RecentRow(save, m_recentList, link.why));
     }
     for (const SaveRow& save :
          m_model.recent().mid(0, QuickSaveModel::recentLimit - waiting.size())) {

@@ -40,9 +40,9 @@ QString oneLine(QString text) {
 
 } // namespace
 
-RecentRow::RecentRow(const SaveRow& row, QWidget* parent, bool waiting)
+RecentRow::RecentRow(const SaveRow& row, QWidget* parent, QString waiting)
     : QAbstractButton(parent)
-    , m_waiting(waiting) {
+    , m_waiting(std::move(waiting)) {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(accessibleRow);
         return true;
@@ -70,7 +70,7 @@ void RecentRow::setRow(const SaveRow& row) {
 
 QColor RecentRow::dotColor() const {
     const QPalette& p = palette();
-    if (m_waiting)
+    if (isWaiting())
         return PanelStyle::tertiary(p);
     if (m_row.status == QLatin1String("error"))
         return PanelStyle::orange(p);
@@ -83,8 +83,8 @@ QColor RecentRow::dotColor() const {
 }
 
 std::optional<QString> RecentRow::subtitle() const {
-    if (m_waiting)
-        return QStringLiteral("Waiting for the connection");
+    if (isWaiting())
+        return m_waiting;
     return subtitle(m_row);
 }
 
@@ -126,12 +126,12 @@ void RecentRow::paintEvent(QPaintEvent*) {
     const int top = (height() - content) / 2;
 
     painter.setFont(titleFont);
-    painter.setPen(m_waiting ? PanelStyle::tertiary(p) : PanelStyle::primary(p));
+    painter.setPen(isWaiting() ? PanelStyle::tertiary(p) : PanelStyle::primary(p));
     painter.drawText(left, top + titleMetrics.ascent(),
                      titleMetrics.elidedText(oneLine(text()), Qt::ElideRight, textWidth));
     if (sub) {
         painter.setFont(PanelStyle::font(subtitleSize));
-        painter.setPen(m_waiting ? PanelStyle::tertiary(p) : PanelStyle::secondary(p));
+        painter.setPen(isWaiting() ? PanelStyle::tertiary(p) : PanelStyle::secondary(p));
         painter.drawText(left, top + titleMetrics.height() + lineSpacing + subMetrics.ascent(),
                          subMetrics.elidedText(oneLine(*sub), Qt::ElideRight, textWidth));
     }

@@ -16,14 +16,15 @@ namespace pinlark {
 class RecentRow : public QAbstractButton {
     Q_OBJECT
 public:
-    explicit RecentRow(const SaveRow& row, QWidget* parent = nullptr, bool waiting = false);
+    // `waiting`, when given, says what the link in the outbox waits for.
+    explicit RecentRow(const SaveRow& row, QWidget* parent = nullptr, QString waiting = {});
 
     const SaveRow& row() const { return m_row; }
     // A new state of the same save (rows are identified by id).
     void setRow(const SaveRow& row);
 
-    bool isWaiting() const { return m_waiting; }
-    bool isOpenable() const { return !m_waiting && m_row.isOpenable(); }
+    bool isWaiting() const { return !m_waiting.isEmpty(); }
+    bool isOpenable() const { return !isWaiting() && m_row.isOpenable(); }
     bool isHovering() const { return m_hovering; }
     QColor dotColor() const;
     std::optional<QString> subtitle() const;
@@ -44,7 +45,7 @@ private:
     void setHovering(bool hovering);
 
     SaveRow m_row;
-    bool m_waiting = false;
+    QString m_waiting;
     bool m_hovering = false;
 };
 

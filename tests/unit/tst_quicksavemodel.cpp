@@ -286,8 +286,11 @@ private Q_SLOTS:
         QVERIFY(outbox->add(u"https://w.test/"_s));
         outbox->send();
         const auto& told = fakes.notifications->added;
-        QString fate = model->waiting().contains(u"https://w.test/"_s) ? u"kept"_s
-                       : told.isEmpty()                                ? u"sent"_s
+        const auto waiting = model->waiting();
+        const bool kept = std::any_of(waiting.begin(), waiting.end(),
+                                      [](const auto& w) { return w.url == "https://w.test/"_L1; });
+        QString fate = kept             ? u"kept"_s
+                       : told.isEmpty() ? u"sent"_s
                                         : told[0].title + u": "_s + told[0].body;
         if (client->calls.last() == "recent"_L1)
             fate += u", refreshed"_s;

@@ -130,8 +130,9 @@ private Q_SLOTS:
     }
 
     // The panel lists the links in the outbox first, newest first, each once, greyed and not
-    // openable; the menu (the tray's, before it is opened again) says how many the current
-    // session may send, disabled.
+    // openable, with what each waits for: the connection, the user's word on a link of another
+    // account, a sign-in. The menu (the tray's, before it is opened again) says how many the
+    // current session may send, disabled.
     void waitingLinks() {
         QuickSaveModelAccess::setRecent(
             item->model(), {SaveRow{"1", "https://s.test/", {}, "done", "Title", {}, {}, {}}});
@@ -146,19 +147,27 @@ private Q_SLOTS:
                 QVERIFY(item->outbox().add(link));
             }
         }
-        QStringList rows;
-        const QLayout* list = item->popover()->findChild<QWidget*>("recentList")->layout();
-        for (int i = 0; i < list->count(); ++i) {
-            const auto* row = qobject_cast<RecentRow*>(list->itemAt(i)->widget());
-            rows << row->text() + ", " + row->subtitle().value_or("") +
-                        (row->isOpenable() ? "" : " (closed)");
-        }
+        const auto rows = [this] {
+            QStringList rows;
+            const QLayout* list = item->popover()->findChild<QWidget*>("recentList")->layout();
+            for (int i = 0; i < list->count(); ++i) {
+                const auto* row = qobject_cast<RecentRow*>(list->itemAt(i)->widget());
+                rows << row->text() + ", " + row->subtitle().value_or("") +
+                            (row->isOpenable() ? "" : " (closed)");
+            }
+            return rows;
+        };
         const QAction* menu = item->tray()->contextMenu()->actions().value(2);
-        rows << menu->text() + (menu->isEnabled() ? "" : " (off)");
-        QCOMPARE(rows, (QStringList{"c.test, Waiting for the connection (closed)",
-                                    "b.test, Waiting for the connection (closed)",
-                                    "a.test, Waiting for the connection (closed)", "Title, ",
-                                    "Saving 1 link… (off)"}));
+        QCOMPARE(rows() << menu->text() + (menu->isEnabled() ? "" : " (off)"),
+                 (QStringList{"c.test, Waiting for the connection (closed)",
+                              "b.test, Saved under another account (closed)",
+                              "a.test, Saved under another account (closed)", "Title, ",
+                              "Saving 1 link… (off)"}));
+        // Signed out, every link waits for a sign-in.
+        item->outbox().setSession(std::nullopt);
+        QCOMPARE(rows().mid(0, 3), (QStringList{"c.test, Waiting for you to sign in (closed)",
+                                                "b.test, Waiting for you to sign in (closed)",
+                                                "a.test, Waiting for you to sign in (closed)"}));
     }
 
     // Whatever the desktop prefers, the glyph and the update dot stand out from a black panel
