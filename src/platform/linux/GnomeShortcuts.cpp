@@ -10,8 +10,6 @@
 
 #include <gio/gio.h>
 
-#include <algorithm>
-
 namespace pinlark {
 
 namespace {
@@ -277,29 +275,30 @@ QString GnomeHotKeyService::trigger() const {
     return found ? GnomeShortcuts::keysText(found->binding) : QString();
 }
 
-QString GnomeHotKeyService::offer() const {
-    if (!trigger().isEmpty() || m_program.isEmpty())
-        return {};
+std::optional<QString> GnomeHotKeyService::freeKeys() {
     const QSet<QString> taken = GnomeShortcuts::taken();
     for (const QString& keys : candidates)
         if (!taken.contains(GnomeShortcuts::normalized(keys)))
-            return GnomeShortcuts::keysText(keys);
-    return {};
+            return keys;
+    return std::nullopt;
+}
+
+QString GnomeHotKeyService::offer() const {
+    if (!trigger().isEmpty() || m_program.isEmpty())
+        return {};
+    const auto keys = freeKeys();
+    return keys ? GnomeShortcuts::keysText(*keys) : QString();
 }
 
 void GnomeHotKeyService::acceptOffer() {
-    const QSet<QString> taken = GnomeShortcuts::taken();
-    for (const QString& keys : candidates) {
-        if (taken.contains(GnomeShortcuts::normalized(keys)))
-            continue;
-        GnomeShortcuts::add(
-            QStringLiteral("Pinlark: show or hide the library"),
-            GnomeShortcuts::commandLine(m_program, QStringLiteral("--toggle-library")), keys);
-        if (onTriggerChange)
-            onTriggerChange();
-        return;
-    }
-    throw PlatformError(QStringLiteral("Other shortcuts now hold the keys Pinlark offered"));
+    const auto keys = freeKeys();
+    if (!keys)
+        throw PlatformError(QStringLiteral("Other shortcuts now hold the keys Pinlark offered"));
+    GnomeShortcuts::add(QStringLiteral("Pinlark: show or hide the library"),
+                        GnomeShortcuts::commandLine(m_program, QStringLiteral("--toggle-library")),
+                        *keys);
+    if (onTriggerChange)
+        onTriggerChange();
 }
 
 } // namespace pinlark

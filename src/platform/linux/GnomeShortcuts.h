@@ -62,6 +62,8 @@ public:
     static const QStringList candidates;
 
 private:
+    // The first of the candidates that nothing holds, as GTK writes keys.
+    static std::optional<QString> freeKeys();
     // The custom shortcut that runs the library command of this program, if there is one.
     std::optional<GnomeShortcuts::Shortcut> binding() const;
 
