@@ -208,14 +208,18 @@ def larger_than_a_pixel(window):
     return bool(size) and size[-1] != "1x1"
 
 
-def panel_place(field, widgets, up=True):
-    """Where the panel holding `field` (or, not `up`, the widget itself) is on the screen, as
-    (x, y, width, height)."""
-    panel = field
-    while up and panel.get_parent() and panel.get_parent().get_role_name() != "application":
-        panel = panel.get_parent()
-    box = widgets.Atspi.Component.get_extents(panel, widgets.Atspi.CoordType.SCREEN)
+def screen_box(accessible, widgets):
+    """Where `accessible` is on the screen, as (x, y, width, height)."""
+    box = widgets.Atspi.Component.get_extents(accessible, widgets.Atspi.CoordType.SCREEN)
     return box.x, box.y, box.width, box.height
+
+
+def panel_place(field, widgets):
+    """Where the panel holding `field` is on the screen, as (x, y, width, height)."""
+    panel = field
+    while panel.get_parent() and panel.get_parent().get_role_name() != "application":
+        panel = panel.get_parent()
+    return screen_box(panel, widgets)
 
 
 def doctor_lines():
@@ -272,7 +276,7 @@ def main():
     until("the menu", lambda: any(larger_than_a_pixel(w) for w in app_windows() - shown))
     press("Down")  # the menu's first row takes the keyboard, and the menu shows on the bus
     row = until("the menu's row", lambda: widgets.find("menu item", "Quick Save…"))[0]
-    row_x, row_y, row_width, row_height = panel_place(row, widgets, up=False)
+    row_x, row_y, row_width, row_height = screen_box(row, widgets)
     click(row_x + row_width // 2, row_y + row_height // 2)
     field = until("the panel again", lambda: panel_field(widgets))
     again = panel_place(field, widgets)
