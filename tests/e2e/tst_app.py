@@ -10,8 +10,10 @@ import subprocess
 import sys
 
 BUILD = os.path.abspath(sys.argv[1])
-APP = BUILD + "/Pinlark.app/Contents"
-HOME = BUILD + "/testhome/e2e_app"
+# The app registers itself from a copy in a folder of the user's own, wherever the build lies.
+PLACE = os.environ.get("PINLARK_TEST_PLACE", BUILD)
+APP = PLACE + "/apps/Pinlark.app/Contents"
+HOME = PLACE + "/testhome/e2e_app"
 SHOTS = BUILD + "/screenshots/app"
 SHORTCUT = "alt+super+s"
 ENTRY = HOME + "/data/applications/app.pinlark.Pinlark.desktop"
@@ -55,12 +57,15 @@ def main():
     start_x11_tray()
     global widgets
     widgets = Widgets()  # starts the accessibility bus first
-    origin = signed_in_home(BUILD, HOME)
+    shutil.rmtree(PLACE + "/apps", ignore_errors=True)
+    os.makedirs(PLACE + "/apps", mode=0o700)
+    shutil.copytree(BUILD + "/Pinlark.app", PLACE + "/apps/Pinlark.app", symlinks=True)
+    origin = signed_in_home(BUILD, HOME, app=PLACE + "/apps/Pinlark.app")
     os.environ["QT_QPA_PLATFORM"] = "xcb"
     run(APP + "/Helpers/defaults", "write", "app.pinlark.Pinlark", "loginItemDesired", "-bool", "YES")
 
     app_log = open(HOME + "/app.log", "w+")
-    app = start(APP + "/MacOS/Pinlark", stderr=app_log)
+    app = start(APP + "/MacOS/Pinlark", stderr=app_log, app=True)
     icon = settled_tray_icon()
     # Run from a folder it may write to, as a copy unzipped into ~/Applications is, the app has
     # put itself in the launcher, with an entry that starts this copy.
@@ -175,3 +180,4 @@ try:
 finally:
     stop_all()
     shutil.rmtree(HOME, ignore_errors=True)
+    shutil.rmtree(PLACE + "/apps", ignore_errors=True)

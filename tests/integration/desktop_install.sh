@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# What installing Pinlark does to a desktop, for the build in $1. The "desktop" component under a
+# What installing Pinlark does to a desktop, for the build in $1, in scratch folders in $2, a
+# folder only the user and root can change. The "desktop" component under a
 # scratch prefix: an entry that desktop-file-validate accepts, that starts the bundle's executable
 # with the link (%u), declares no type it opens, and names an icon that is there. Then a fresh home
 # whose only browser is a stand-in, installed for the system with the desktop database brought up
@@ -9,8 +10,7 @@
 # others may write registers nothing, and --doctor says why.
 set -euo pipefail
 build=$(cd "$1" && pwd)
-# In the build tree: a copy in a folder of /tmp's would be one in a shared folder.
-scratch=$(mktemp -d -p "$build")
+scratch=$(mktemp -d -p "$2")
 app=
 trap '[ -z "$app" ] || kill "$app" 2>/dev/null; rm -rf "$scratch"' EXIT
 
