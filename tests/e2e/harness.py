@@ -15,6 +15,13 @@ import tempfile
 import time
 
 processes = []
+apps = []  # the processes of them that are the app
+
+# The checks are assert statements, which an interpreter told to optimise skips: run again
+# without that.
+if sys.flags.optimize:
+    os.environ.pop("PYTHONOPTIMIZE", None)
+    os.execv(sys.executable, [sys.executable, *sys.argv])
 
 # What a test keeps of the environment it was started in: nothing that names a desktop, a display,
 # a browser or the user's folders. The test sets those itself (DISPLAY, WAYLAND_DISPLAY, XDG_*,
@@ -161,16 +168,39 @@ def run(*args, check=True, env=None, timeout=20):
     return result
 
 
-def start(*args, **kwargs):
-    """Starts a process that ends with this script, also when the script is killed."""
+def start(*args, app=False, **kwargs):
+    """Starts a process that ends with this script, also when the script is killed; `app` says it
+    is the app, which stop_all() and stop_app() hold to a clean exit."""
     processes.append(subprocess.Popen(args, preexec_fn=dies_with_parent, **kwargs))
+    if app:
+        apps.append(processes[-1])
     return processes[-1]
 
 
+def stop_app(process):
+    """Ends the app as a logout does, with SIGTERM; it must exit 0, as Quit does."""
+    running = process.poll() is None
+    process.terminate()
+    status = process.wait()
+    if running and status != 0:
+        raise AssertionError(f"the app exited {status} on SIGTERM")
+
+
 def stop_all():
+    """Ends every process started, the last first; an app still running must end cleanly."""
+    failures = []
     for process in reversed(processes):
+        if process in apps:
+            try:
+                stop_app(process)
+            except AssertionError as failure:
+                failures.append(str(failure))
         process.terminate()
         process.wait()
+    processes.clear()
+    apps.clear()
+    if failures:
+        raise AssertionError("; ".join(failures))
 
 
 def start_x11_tray():

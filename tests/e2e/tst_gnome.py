@@ -236,7 +236,7 @@ def main():
         # As a desktop starts it: the app picks its platform and keeps the engine's logging quiet.
         env = {k: v for k, v in os.environ.items() if k not in ("QT_QPA_PLATFORM",
                                                                 "QT_LOGGING_RULES")}
-        start(APP, stderr=log, env=env)
+        start(APP, stderr=log, env=env, app=True)
         until("the app", lambda: widgets.find("application", "Pinlark"))
 
     start_gnome(start_app)

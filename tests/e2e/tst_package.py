@@ -83,7 +83,7 @@ def as_user():
                       QT_QPA_PLATFORM="xcb")
     browser_is_default()
 
-    start(APP + "/Contents/MacOS/Pinlark")
+    start(APP + "/Contents/MacOS/Pinlark", app=True)
     until("the library", lambda: windows("--name", "^Saves$"))
     icon = settled_tray_icon()
     shown = windows("--classname", "^Pinlark$")

@@ -22,7 +22,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, as_user, on_private_bus, own_environment,  # noqa: E402
                      processes, processes_of, run, saved, signed_in_home, start, stop_all,
-                     until)
+                     stop_app, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -300,8 +300,7 @@ def in_kde(widgets, origin, log):
     # kglobalaccel gave the app's shortcut none, and the app says so; its footer offers to set
     # a shortcut.
     app = next(p for p in processes if p.args[0] == APP)
-    app.terminate()
-    app.wait()
+    stop_app(app)
     ours = kglobalaccel(component, "org.freedesktop.DBus.Properties.Get",
                         "org.kde.kglobalaccel.Component", "uniqueName").split("'")[1]
     kglobalaccel("/kglobalaccel", "org.kde.KGlobalAccel.unregister", ours, "library")
@@ -329,7 +328,7 @@ def start_app(log):
         # Headless weston's and kwin's seats have no keyboard, and Qt 6.4's Wayland input method
         # then crashes drawing a focused field's cursor: the plain input context instead.
         env["QT_IM_MODULE"] = "none"
-    start(APP, stderr=log, env=env)
+    start(APP, stderr=log, env=env, app=True)
 
 
 def main():
