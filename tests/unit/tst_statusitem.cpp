@@ -129,7 +129,7 @@ private Q_SLOTS:
         QCOMPARE(image(item->tray()->icon()) != image(item->trayIcon(false)), dot);
     }
 
-    // The panel lists the links in the outbox first, newest first, each once, greyed and not
+    // The panel lists the links in the outbox first, newest first, once per account, greyed and not
     // openable, with what each waits for: the connection, the user's word on a link of another
     // account, a sign-in. The menu (the tray's, before it is opened again) says how many the
     // current session may send, disabled.
@@ -160,12 +160,14 @@ private Q_SLOTS:
         const QAction* menu = item->tray()->contextMenu()->actions().value(2);
         QCOMPARE(rows() << menu->text() + (menu->isEnabled() ? "" : " (off)"),
                  (QStringList{"c.test, Waiting for the connection (closed)",
+                              "a.test, Waiting for the connection (closed)",
                               "b.test, Saved under another account (closed)",
                               "a.test, Saved under another account (closed)", "Title, ",
-                              "Saving 1 link… (off)"}));
+                              "Saving 2 links… (off)"}));
         // Signed out, every link waits for a sign-in.
         item->outbox().setSession(std::nullopt);
-        QCOMPARE(rows().mid(0, 3), (QStringList{"c.test, Waiting for you to sign in (closed)",
+        QCOMPARE(rows().mid(0, 4), (QStringList{"c.test, Waiting for you to sign in (closed)",
+                                                "a.test, Waiting for you to sign in (closed)",
                                                 "b.test, Waiting for you to sign in (closed)",
                                                 "a.test, Waiting for you to sign in (closed)"}));
     }
