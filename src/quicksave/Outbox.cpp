@@ -5,6 +5,7 @@
 #include "platform/FileLock.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "platform/Printable.h"
 #include "service/APIError.h"
 #include "session/Session.h"
 
@@ -73,8 +74,10 @@ std::optional<Outbox::Contents> decode(const QByteArray& bytes) {
     }
     for (const QJsonValue& value : refused) {
         const QJsonObject refusal = value.toObject();
-        contents.refused.append({refusal.value(urlKey).toString(),
-                                 refusal.value(reasonKey).toString(), time(refusal, whenKey)});
+        // Written by an older build, the service's words may still hold control characters.
+        contents.refused.append({printable(refusal.value(urlKey).toString()),
+                                 printable(refusal.value(reasonKey).toString()),
+                                 time(refusal, whenKey)});
     }
     return contents;
 }
@@ -89,6 +92,7 @@ Outbox::Outbox(QString path, std::shared_ptr<SavesClient> client, QObject* paren
     : QObject(parent)
     , m_path(std::move(path))
     , m_client(std::move(client)) {
+    Session::watch(this, [this] { refreshSession(); });
     removeDeadWritersFiles(m_path);
     if (!QFileInfo::exists(m_path))
         return;
@@ -129,6 +133,7 @@ void Outbox::setSession(std::optional<QString> session) {
         return;
     m_session = std::move(session);
     Q_EMIT changed();
+    Q_EMIT sessionChanged();
     if (sendableCount())
         send();
 }
@@ -142,6 +147,15 @@ QCoro::Task<> Outbox::refreshSession() {
 
 bool Outbox::sendable(const Entry& entry) const {
     return m_session && entry.session == *m_session;
+}
+
+bool Outbox::isHeld(const Entry& entry) const {
+    return m_held.contains(std::pair(entry.url, entry.session));
+}
+
+void Outbox::drop(Contents& contents, const QString& url, const QString& session) {
+    contents.entries.removeIf(
+        [&](const Entry& entry) { return entry.url == url && entry.session == session; });
 }
 
 int Outbox::sendableCount() const {
@@ -165,8 +179,15 @@ void Outbox::adopt() {
         return;
     const QString session = *m_session;
     update([&](Contents& contents) {
-        for (Entry& entry : contents.entries)
+        // A link saved under both sessions waits once, where it was first put in.
+        QList<Entry> adopted;
+        for (Entry entry : std::as_const(contents.entries)) {
             entry.session = session;
+            if (std::none_of(adopted.cbegin(), adopted.cend(),
+                             [&](const Entry& e) { return e.url == entry.url; }))
+                adopted.append(entry);
+        }
+        contents.entries = adopted;
         return true;
     });
     send();
@@ -202,8 +223,9 @@ bool Outbox::insert(const QString& url) {
     const QString session = *m_session;
     const QDateTime now = Platform::clock().currentUtc();
     return update([&](Contents& contents) {
-        if (std::any_of(contents.entries.cbegin(), contents.entries.cend(),
-                        [&](const Entry& entry) { return entry.url == url; }))
+        if (std::any_of(
+                contents.entries.cbegin(), contents.entries.cend(),
+                [&](const Entry& entry) { return entry.url == url && entry.session == session; }))
             return true;
         if (contents.entries.size() >= maxLinks)
             return false;
@@ -215,16 +237,16 @@ bool Outbox::insert(const QString& url) {
 bool Outbox::hold(const QString& url) {
     if (!insert(url))
         return false;
-    m_held.append(url);
+    m_held.append({url, *m_session});
     return true;
 }
 
-void Outbox::finish(const QString& url, Answer answer, bool now) {
-    if (!m_held.removeOne(url))
+void Outbox::finish(const QString& url, const QString& session, Answer answer, bool now) {
+    if (!m_held.removeOne(std::pair(url, session)))
         return;
     if (answer != Answer::Later) {
         update([&](Contents& contents) {
-            contents.entries.removeIf([&](const Entry& entry) { return entry.url == url; });
+            drop(contents, url, session);
             return true;
         });
     } else if (now) {
@@ -349,32 +371,42 @@ QCoro::Task<> Outbox::round() {
     std::optional<std::chrono::seconds> wait;
     co_await refreshSession();
     while (self && !cancel.isCancelled()) {
-        const auto next = std::find_if(
-            m_contents.entries.cbegin(), m_contents.entries.cend(),
-            [this](const Entry& entry) { return sendable(entry) && !m_held.contains(entry.url); });
+        const auto next =
+            std::find_if(m_contents.entries.cbegin(), m_contents.entries.cend(),
+                         [this](const Entry& entry) { return sendable(entry) && !isHeld(entry); });
         if (next == m_contents.entries.cend())
             break;
         const QString url = next->url;
+        const QString session = next->session;
         Answer answer = Answer::Later;
         QString reason;
+        bool otherSession = false;
         try {
-            co_await client->save(url, cancel);
+            co_await client->save(url, cancel, session);
             answer = Answer::Saved;
         } catch (const APIError& error) {
             answer = classify(error);
             reason = error.message();
             wait = error.retryAfter();
+            otherSession = error.code() == APIError::otherSession().code();
         } catch (...) {
             // An answer that can't be read says nothing sure: the link waits for the next round
             // (the service's de-duplication makes a second post harmless).
         }
         if (!self || cancel.isCancelled())
             co_return;
+        if (otherSession) {
+            // Signed in anew since the session was last learnt: the links of the one before
+            // wait for the user's word.
+            co_await refreshSession();
+            if (!self || cancel.isCancelled())
+                co_return;
+        }
         if (answer == Answer::Later)
             break;
         // A list that can't be written would send the link again at once: the round ends.
         if (!update([&](Contents& contents) {
-                contents.entries.removeIf([&](const Entry& entry) { return entry.url == url; });
+                drop(contents, url, session);
                 if (answer == Answer::Refused) {
                     contents.refused.append({url, reason, Platform::clock().currentUtc()});
                     while (contents.refused.size() > keptRefusals)

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace pinlark {
 
@@ -31,17 +32,19 @@ class APIError;
 // list starts empty; while it can't be kept aside, nothing is added and nothing overwrites it.
 //
 // Each link carries the fingerprint of the session it was saved under (Session::fingerprint),
-// and only that session sends it. Links of another session wait for the user's word: adopt()
-// gives them to the current session, discardForeign() drops them.
+// and only that session sends it: each post is checked against the token that goes out, and
+// every change of the session cookie is learnt at once. A link waits once per session, so the
+// same link saved under two accounts goes to each. Links of another session wait for the
+// user's word: adopt() gives them to the current session, discardForeign() drops them.
 //
 // send() posts the current session's links oldest first, one at a time, skipping a link the
 // panel is sending itself. A link leaves the list once the service has it (saved, or already in
 // the library) or has refused it (the service's own error body about the link; the user is
 // told, naming it, and the last refusals stay in the file for the doctor). Anything else stops
 // the round: no answer, an answer that isn't the service's, a server in trouble, a rate limit
-// (whose Retry-After is honoured), a sign-in the service wants. The next round follows after 30
-// seconds, then twice as long each time up to 30 minutes, or sooner when asked (the network
-// comes back, a sign-in completes).
+// (whose Retry-After is honoured), a sign-in the service wants, another session signed in. The next
+// round follows after 30 seconds, then twice as long each time up to 30 minutes, or sooner when
+// asked (the network comes back, a sign-in completes).
 class Outbox : public QObject {
     Q_OBJECT
 public:
@@ -106,14 +109,14 @@ public:
     void discardAll();
 
     // Puts `url` at the end of the list under the current session, in the file before this
-    // returns; a link already waiting is not added twice. False when signed out, when the list
-    // is full (maxLinks, maxBytes) or could not be written.
+    // returns; a link already waiting for this session is not added twice. False when signed out,
+    // when the list is full (maxLinks, maxBytes) or could not be written.
     bool add(const QString& url);
     // add(), and the link is left out of rounds until finish(): its sender posts it.
     bool hold(const QString& url);
-    // What became of a held link: gone when the service has it or refused it; else it waits for
-    // the next round, which starts at once when `now`.
-    void finish(const QString& url, Answer answer, bool now = false);
+    // What became of a link held under `session`: gone when the service has it or refused it;
+    // else it waits for the next round, which starts at once when `now`.
+    void finish(const QString& url, const QString& session, Answer answer, bool now = false);
 
     // Starts a round now, unless one is under way or nothing waits.
     void send();
@@ -125,6 +128,8 @@ public:
 
 Q_SIGNALS:
     void changed();
+    // The session learnt is another one, or none.
+    void sessionChanged();
     // A round has ended that gave the service at least one link.
     void delivered();
 
@@ -139,6 +144,9 @@ private:
     std::optional<Contents> readLocked();
     void setContents(Contents contents);
     bool sendable(const Entry& entry) const;
+    bool isHeld(const Entry& entry) const;
+    // Removes the link of `url` saved under `session`.
+    static void drop(Contents& contents, const QString& url, const QString& session);
     void scheduleRetry(std::optional<std::chrono::seconds> after = std::nullopt);
     QCoro::Task<> round();
     static QCoro::Task<> tellRefused(QString url, QString reason);
@@ -148,7 +156,8 @@ private:
     std::shared_ptr<SavesClient> m_client;
     Contents m_contents;
     std::optional<QString> m_session;
-    QStringList m_held;
+    // The links the panel is sending, as (url, session).
+    QList<std::pair<QString, QString>> m_held;
     bool m_sending = false;
     Clock::Duration m_delay = firstRetry;
     std::unique_ptr<Clock::Timer> m_retry;

@@ -30,8 +30,10 @@ struct Failed {
 struct SignedOut {
     bool operator==(const SignedOut&) const = default;
 };
-// The service could not be reached: the link waits in the outbox.
+// The link waits in the outbox: the service could not be reached, or answered that it can't
+// take it now, in its own words (`message`, empty otherwise).
 struct Queued {
+    QString message;
     bool operator==(const Queued&) const = default;
 };
 } // namespace phase

@@ -44,6 +44,23 @@ QuickSaveModel::QuickSaveModel(std::shared_ptr<SavesClient> client, Outbox* outb
     connect(outbox, &Outbox::changed, this, &QuickSaveModel::recentChanged);
     // Links that reached the service appear as saves.
     connect(outbox, &Outbox::delivered, this, [this] { loadRecent(); });
+    // Signed in or out, here or in the library window: the panel follows at once.
+    m_session = outbox->session();
+    connect(outbox, &Outbox::sessionChanged, this, &QuickSaveModel::followSession);
+}
+
+void QuickSaveModel::followSession() {
+    const std::optional<QString> before = std::exchange(m_session, m_outbox->session());
+    if (!m_session) {
+        setRecent({});
+        // A save in flight says itself how it ended.
+        if (!std::holds_alternative<phase::Saving>(m_phase))
+            setPhase(phase::SignedOut{});
+    } else if (before || std::holds_alternative<phase::SignedOut>(m_phase)) {
+        // Another account's saves, or the first since signing out; not the session learnt at
+        // the start.
+        loadRecent();
+    }
 }
 
 // A save task still waiting ends now rather than wait for a model that is gone.
@@ -231,7 +248,7 @@ QCoro::Task<> QuickSaveModel::runSave(QString link, CancelToken cancel) {
         // Closing the panel cut the save short, not the network: the outbox sends it now (not
         // so when the app ends).
         if (held && outbox)
-            outbox->finish(link, answer, cancel.isCancelled() && self && !m_ending);
+            outbox->finish(link, *session, answer, cancel.isCancelled() && self && !m_ending);
     };
     SaveOutcome outcome;
     try {
@@ -244,7 +261,8 @@ QCoro::Task<> QuickSaveModel::runSave(QString link, CancelToken cancel) {
         if (error.code() == QLatin1String("unauthenticated")) {
             setPhase(phase::SignedOut{});
         } else if (answer == Outbox::Answer::Later && held) {
-            setPhase(phase::Queued{});
+            // The service's own words on why it can't take the link now, if it said any.
+            setPhase(phase::Queued{error.isServiceBody() ? error.message() : QString()});
             if (m_url == field)
                 setUrl(QString());
         } else {

@@ -88,12 +88,16 @@ private:
     void setPhase(Phase phase);
     void setRecent(QList<SaveRow> rows);
     void prefillFromClipboard();
+    // The outbox learnt another session, or none.
+    void followSession();
     bool m_prefillWaiting = false;
     QCoro::Task<> loadRecent(CancelToken cancel);
     QCoro::Task<> runSave(QString link, CancelToken cancel);
 
     std::shared_ptr<SavesClient> m_client;
     QPointer<Outbox> m_outbox;
+    // The session the panel last showed.
+    std::optional<QString> m_session;
     QString m_url;
     Phase m_phase = phase::Idle{};
     QList<SaveRow> m_recent;

@@ -491,7 +491,7 @@ void QuickSaveView::showPhase() {
     const auto* done = std::get_if<phase::Done>(&phase);
     const auto* failed = std::get_if<phase::Failed>(&phase);
     const bool signedOut = std::holds_alternative<phase::SignedOut>(phase);
-    const bool queued = std::holds_alternative<phase::Queued>(phase);
+    const auto* queued = std::get_if<phase::Queued>(&phase);
     if (done) {
         const SaveRow& row = done->row;
         const bool error = row.status == QLatin1String("error");
@@ -512,7 +512,10 @@ void QuickSaveView::showPhase() {
         m_savedSymbol->setName(QStringLiteral("clock.fill"));
         m_savedSymbol->setTint(PanelStyle::secondary);
         m_savedTitle->setText(QStringLiteral("Saved on this computer"));
-        m_savedDetail->setText(QStringLiteral("It goes to your library when you're back online."));
+        m_savedDetail->setText(
+            queued->message.isEmpty()
+                ? QStringLiteral("It goes to your library when you're back online.")
+                : queued->message + QStringLiteral(" Pinlark keeps the link and sends it again."));
     }
     if (failed)
         m_failedText->setText(failed->message);

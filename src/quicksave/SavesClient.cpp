@@ -7,8 +7,9 @@ namespace pinlark {
 namespace {
 class ServiceClient : public SavesClient {
 public:
-    QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel) override {
-        return API::save(std::move(url), std::move(cancel));
+    QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel,
+                                  std::optional<QString> session) override {
+        return API::save(std::move(url), std::move(cancel), std::move(session));
     }
     QCoro::Task<QList<SaveRow>> recent(int limit, CancelToken cancel) override {
         return API::recent(limit, std::move(cancel));

@@ -7,6 +7,7 @@
 #include <QCoro/QCoroTask>
 
 #include <memory>
+#include <optional>
 
 namespace pinlark {
 
@@ -15,7 +16,9 @@ namespace pinlark {
 class SavesClient {
 public:
     virtual ~SavesClient() = default;
-    virtual QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel) = 0;
+    // With `session`, only under the session of that fingerprint (API::save).
+    virtual QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel,
+                                          std::optional<QString> session = std::nullopt) = 0;
     virtual QCoro::Task<QList<SaveRow>> recent(int limit, CancelToken cancel) = 0;
     virtual QCoro::Task<SaveRow> get(QString id, CancelToken cancel) = 0;
 

@@ -63,10 +63,14 @@ QNetworkAccessManager& API::network() {
 }
 
 QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<QJsonObject> body,
-                                     CancelToken cancel) {
+                                     CancelToken cancel, std::optional<QString> session) {
     const std::optional<QString> token = co_await Session::bearer();
     if (!token)
         throw APIError::unauthenticated();
+    // Checked against the token that goes out: the store may have changed since the caller
+    // last looked.
+    if (session && Session::fingerprintOf(*token) != *session)
+        throw APIError::otherSession();
     if (cancel.isCancelled())
         throw APIError::offline();
 
@@ -105,11 +109,13 @@ QCoro::Task<QByteArray> API::request(QUrl url, QByteArray method, std::optional<
     co_return bytes;
 }
 
-QCoro::Task<SaveOutcome> API::save(QString url, CancelToken cancel) {
+QCoro::Task<SaveOutcome> API::save(QString url, CancelToken cancel,
+                                   std::optional<QString> session) {
     // GCC 12 rejects QStringLiteral inside a co_await expression, so the URL is built first.
     const QUrl endpoint = Config::api(QStringLiteral("api/saves"));
     QJsonObject body{{QStringLiteral("url"), url}};
-    const QByteArray bytes = co_await request(endpoint, "POST", std::move(body), cancel);
+    const QByteArray bytes =
+        co_await request(endpoint, "POST", std::move(body), cancel, std::move(session));
     const SaveResponse response = SaveResponse::decode(bytes);
     co_return SaveOutcome{response.id, response.existing.value_or(false)};
 }

@@ -8,6 +8,7 @@
 #include <QCoro/QCoroTask>
 #include <QJsonObject>
 #include <QList>
+#include <QString>
 #include <QUrl>
 
 #include <chrono>
@@ -26,8 +27,11 @@ namespace pinlark {
 // be in flight at once.
 class API {
 public:
-    // POST api/saves {"url": url}.
-    static QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel = {});
+    // POST api/saves {"url": url}. With `session`, only under the session of that fingerprint
+    // (Session::fingerprint): under any other the call fails with APIError::otherSession() and
+    // sends nothing.
+    static QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel = {},
+                                         std::optional<QString> session = std::nullopt);
     // GET api/saves?limit=N: the feed's rows in the order received.
     static QCoro::Task<QList<SaveRow>> recent(int limit, CancelToken cancel = {});
     // GET api/saves/<id>, the id exactly as given.
@@ -39,7 +43,8 @@ private:
 
     // Gives the body of a 2xx answer.
     static QCoro::Task<QByteArray> request(QUrl url, QByteArray method,
-                                           std::optional<QJsonObject> body, CancelToken cancel);
+                                           std::optional<QJsonObject> body, CancelToken cancel,
+                                           std::optional<QString> session = std::nullopt);
     // The one manager of the process, made on first use on the main thread and kept until the
     // application object goes, so connections are reused.
     static QNetworkAccessManager& network();

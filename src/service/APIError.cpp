@@ -1,5 +1,6 @@
 #include "service/APIError.h"
 
+#include "platform/Printable.h"
 #include "service/DecodingError.h"
 #include "service/ErrorBody.h"
 
@@ -12,6 +13,10 @@ APIError APIError::unauthenticated() {
 APIError APIError::offline() {
     return {QStringLiteral("offline"),
             QStringLiteral("Can't reach Pinlark. Check your connection.")};
+}
+
+APIError APIError::otherSession() {
+    return {QStringLiteral("other_session"), QStringLiteral("Another account is signed in now.")};
 }
 
 namespace {
@@ -39,10 +44,10 @@ APIError APIError::fromResponse(int status, const QByteArray& body,
     } catch (const DecodingError&) {
         // Empty, HTML or any other body: the status alone.
     }
-    APIError error(
-        decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
-        shortened(decoded.message.value_or(QStringLiteral("Something went wrong. Try again."))),
-        status);
+    APIError error(decoded.error.value_or(QStringLiteral("http_%1").arg(status)),
+                   shortened(printable(decoded.message.value_or(
+                       QStringLiteral("Something went wrong. Try again.")))),
+                   status);
     error.m_serviceBody = decoded.error.has_value();
     error.m_retryAfter = retryAfter;
     return error;

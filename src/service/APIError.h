@@ -21,6 +21,9 @@ public:
 
     static APIError unauthenticated();
     static APIError offline();
+    // The session in the cookie store is not the one the request was to go under: nothing was
+    // sent.
+    static APIError otherSession();
     // The error for a non-success `status` whose body is `body` (an error body or anything else).
     // A message of more than a few hundred characters is cut short.
     static APIError fromResponse(int status, const QByteArray& body,

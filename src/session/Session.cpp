@@ -79,6 +79,14 @@ QCoro::Task<> Session::signOut() {
     }
 }
 
+void Session::watch(QObject* context, std::function<void()> onChange) {
+    QObject::connect(&Platform::cookieStore().changes(), &CookieChanges::changed, context,
+                     [onChange = std::move(onChange)](const QNetworkCookie& cookie) {
+                         if (isSessionCookie(QString::fromUtf8(cookie.name())))
+                             onChange();
+                     });
+}
+
 QCoro::Task<QList<QNetworkCookie>> Session::allCookies() {
     Completion<QList<QNetworkCookie>> done;
     Platform::cookieStore().getAllCookies(

@@ -3,8 +3,10 @@
 #include <QCoro/QCoroTask>
 #include <QList>
 #include <QNetworkCookie>
+#include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace pinlark {
@@ -24,12 +26,16 @@ public:
     // Deletes every session cookie, of every domain, one after another.
     static QCoro::Task<> signOut();
 
-private:
-    friend class TestSession;
+    // Calls `onChange` each time a session cookie is added, replaced or removed (a sign-in or
+    // sign-out in the library window or the browser, an expiry), for as long as `context` lives.
+    static void watch(QObject* context, std::function<void()> onChange);
 
     // "authjs.session-token", optionally prefixed "__Secure-", optionally followed by "." and
     // one or more numeric characters (the chunks of one token).
     static bool isSessionCookie(const QString& name);
+
+private:
+    friend class TestSession;
     // Whether a cookie of `domain` belongs to `host`: the domain (one leading dot dropped)
     // equals the host, or the host ends with "." and the domain.
     static bool domainMatches(const QString& domain, const QString& host);

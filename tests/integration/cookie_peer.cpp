@@ -3,7 +3,8 @@
 //   cookie_peer insert NAME VALUE DOMAIN [EXPIRES_MS]
 //   cookie_peer delete NAME DOMAIN
 //   cookie_peer list              prints one "name=value domain path" line per cookie
-//   cookie_peer load URL          loads URL in a page of the shared profile
+//   cookie_peer load URL          loads URL in a page of the shared profile; prints "session
+//                                 changed" once the store announces a session cookie's change
 //   cookie_peer bearer            prints the session token, or "(none)"
 #include "platform/Async.h"
 #include "platform/Platform.h"
@@ -17,6 +18,7 @@
 #include <QWebEnginePage>
 
 #include <cstdio>
+#include <utility>
 
 using namespace pinlark;
 using namespace Qt::StringLiterals;
@@ -53,6 +55,10 @@ QCoro::Task<int> run(QStringList args) {
             std::printf("%s=%s %s %s\n", c.name().constData(), c.value().constData(),
                         qPrintable(c.domain()), qPrintable(c.path()));
     } else if (step == "load"_L1) {
+        Session::watch(QCoreApplication::instance(), [told = false]() mutable {
+            if (!std::exchange(told, true))
+                std::printf("session changed\n");
+        });
         QWebEnginePage page(sharedWebProfile());
         Completion<bool> loaded;
         QObject::connect(&page, &QWebEnginePage::loadFinished,

@@ -57,19 +57,25 @@ private Q_SLOTS:
         QCOMPARE(peer({u"list"_s}), token);
     }
 
+    // A page's own sign-in and sign-out are announced as they happen.
     void sessionCookieSetByAPageIsTheNextProcessBearer() {
         // A page on loopback that signs the user in with an HttpOnly session cookie.
         PagePeer server;
         server.answers[u"/signin"_s] =
             httpAnswer("200 OK", "text/html", "<html><title>in</title></html>",
                        "Set-Cookie: authjs.session-token=page-token; Path=/; HttpOnly\r\n");
+        server.answers[u"/signout"_s] =
+            httpAnswer("200 OK", "text/html", "<html><title>out</title></html>",
+                       "Set-Cookie: authjs.session-token=; Path=/; Max-Age=0\r\n");
         const QString origin = server.url().toString();
         QVERIFY(writeFile(home->config() + u"/app.pinlark.Pinlark.json"_s,
                           u"{\"origin\": \"%1\"}"_s.arg(origin).toUtf8()));
 
         QCOMPARE(peer({u"bearer"_s}), u"(none)\n"_s);
-        peer({u"load"_s, origin + u"/signin"_s});
+        QCOMPARE(peer({u"load"_s, origin + u"/signin"_s}), u"session changed\n"_s);
         QCOMPARE(peer({u"bearer"_s}), u"page-token\n"_s);
+        QCOMPARE(peer({u"load"_s, origin + u"/signout"_s}), u"session changed\n"_s);
+        QCOMPARE(peer({u"bearer"_s}), u"(none)\n"_s);
     }
 
     // The mirror as the next start finds it: one that is not a list of cookies is kept aside and

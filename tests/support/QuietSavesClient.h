@@ -3,6 +3,7 @@
 #include "platform/Async.h"
 #include "quicksave/SavesClient.h"
 #include "service/APIError.h"
+#include "session/Session.h"
 
 #include <QStringList>
 
@@ -12,11 +13,19 @@ namespace pinlark {
 
 // A service the tests script. Unless told otherwise it lists no saves and accepts every save as
 // "s1", of a state it doesn't know yet. Each call is written to `calls` ("save URL", "recent",
-// "get ID"), and to `log` as well when one is given. While `hold` is set, a save waits until its
-// task is cancelled, which fails it as "offline", as the real client does.
+// "get ID"), and to `log` as well when one is given; a save refused for another session is not.
+// While `hold` is set, a save waits until its task is cancelled, which fails it as "offline", as
+// the real client does.
 class QuietSavesClient : public SavesClient {
 public:
-    QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel) override {
+    QCoro::Task<SaveOutcome> save(QString url, CancelToken cancel,
+                                  std::optional<QString> session) override {
+        // As the real client: under another session than the one asked for, nothing is sent.
+        if (session) {
+            const std::optional<QString> current = co_await Session::fingerprint();
+            if (current != session)
+                throw APIError::otherSession();
+        }
         co_await record(QStringLiteral("save ") + url, hold, cancel);
         co_return onSave(url);
     }

@@ -125,6 +125,9 @@ private Q_SLOTS:
         add("queued", phase::Queued{}, "",
             "Save (off) | clock.fill Saved on this computer It goes to your library when you're "
             "back online.");
+        add("queued, in the service's words", phase::Queued{"Saving is paused."}, "",
+            "Save (off) | clock.fill Saved on this computer Saving is paused. Pinlark keeps the "
+            "link and sends it again.");
     }
     void phases() {
         QFETCH(Phase, phase);

@@ -24,6 +24,7 @@ class TestStatusItem : public QObject {
     QTemporaryDir bundle;
     FakePlatform fakes;
     QStringList calls; // the service's, one "recent" per opening of the panel
+    std::shared_ptr<QuietSavesClient> client;
     std::unique_ptr<StatusItem> item;
     static constexpr const char* glyphPath = PINLARK_TESTS_DIR "/../resources/MenuBarIcon.png";
 
@@ -36,7 +37,7 @@ private Q_SLOTS:
             writeFile(bundle.path() + "/Contents/Resources/MenuBarIcon.png", readFile(glyphPath)));
         calls.clear();
         QFile::remove(Outbox::standardPath());
-        auto client = std::make_shared<QuietSavesClient>();
+        client = std::make_shared<QuietSavesClient>();
         client->log = &calls;
         item = std::make_unique<StatusItem>(client);
     }
@@ -134,8 +135,8 @@ private Q_SLOTS:
     // account, a sign-in. The menu (the tray's, before it is opened again) says how many the
     // current session may send, disabled.
     void waitingLinks() {
-        QuickSaveModelAccess::setRecent(
-            item->model(), {SaveRow{"1", "https://s.test/", {}, "done", "Title", {}, {}, {}}});
+        // Unreachable: the refresh at each sign-in sends what it may, and it stays.
+        client->onSave = [](const QString&) -> SaveOutcome { throw APIError::offline(); };
         for (const QString link : {"a", "https://a.test/", "https://b.test/", "https://a.test/",
                                    "b", "https://c.test/"}) {
             QNetworkCookie session("authjs.session-token", link.toUtf8());
@@ -147,6 +148,9 @@ private Q_SLOTS:
                 QVERIFY(item->outbox().add(link));
             }
         }
+        // Saved under b, as the refresh at b's sign-in would list them.
+        QuickSaveModelAccess::setRecent(
+            item->model(), {SaveRow{"1", "https://s.test/", {}, "done", "Title", {}, {}, {}}});
         const auto rows = [this] {
             QStringList rows;
             const QLayout* list = item->popover()->findChild<QWidget*>("recentList")->layout();

@@ -38,12 +38,16 @@ public:
 };
 
 // An in-memory cookie store. Handlers run at once; with duplicateCompletions each handler is
-// called twice, as a misbehaving platform might.
+// called twice, as a misbehaving platform might. Its own calls and replace() announce their
+// changes; an assignment to `cookies` is a change nobody announces.
 class FakeCookieStore : public CookieStore {
 public:
     void getAllCookies(std::function<void(QList<QNetworkCookie>)> done) override;
     void setCookie(const QNetworkCookie& cookie, std::function<void()> done) override;
     void deleteCookie(const QNetworkCookie& cookie, std::function<void()> done) override;
+    // `cookies` becomes `list`, each cookie removed and added announced, as a page's sign-in
+    // in the web view would.
+    void replace(const QList<QNetworkCookie>& list);
 
     QList<QNetworkCookie> cookies;
     bool duplicateCompletions = false;

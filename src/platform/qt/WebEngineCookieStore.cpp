@@ -1,9 +1,9 @@
 #include "platform/qt/WebEngineCookieStore.h"
 
 #include "Product.h"
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/WebProfile.h"
-#include "platform/AtomicFile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
+#include <optional>
 #include <system_error>
 
 namespace pinlark {
@@ -107,6 +109,8 @@ QString WebEngineCookieStore::standardMirrorPath() {
 }
 
 void WebEngineCookieStore::start() {
+    m_expiry.setSingleShot(true);
+    connect(&m_expiry, &QTimer::timeout, this, &WebEngineCookieStore::dropExpired);
     load();
     connect(m_store, &QWebEngineCookieStore::cookieAdded, this, &WebEngineCookieStore::added);
     connect(m_store, &QWebEngineCookieStore::cookieRemoved, this, &WebEngineCookieStore::removed);
@@ -169,17 +173,51 @@ void WebEngineCookieStore::added(const QNetworkCookie& cookie) {
     m_cookies.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); });
     m_cookies.append(cookie);
     scheduleWrite();
+    armExpiry();
+    Q_EMIT changes().changed(cookie);
 }
 
 void WebEngineCookieStore::removed(const QNetworkCookie& cookie) {
-    if (m_cookies.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); }))
+    if (m_cookies.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); })) {
         scheduleWrite();
+        Q_EMIT changes().changed(cookie);
+    }
 }
 
 void WebEngineCookieStore::dropExpired() {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (m_cookies.removeIf([&](const QNetworkCookie& c) { return isExpired(c, now); }))
-        scheduleWrite();
+    QList<QNetworkCookie> gone;
+    m_cookies.removeIf([&](const QNetworkCookie& c) {
+        if (!isExpired(c, now))
+            return false;
+        gone.append(c);
+        return true;
+    });
+    armExpiry();
+    if (gone.isEmpty())
+        return;
+    scheduleWrite();
+    for (const QNetworkCookie& cookie : std::as_const(gone))
+        Q_EMIT changes().changed(cookie);
+}
+
+void WebEngineCookieStore::armExpiry() {
+    // WebEngine tells of an expired cookie only at the next request to its host: the mirror
+    // drops it, and says so, when it expires.
+    std::optional<QDateTime> next;
+    for (const QNetworkCookie& c : std::as_const(m_cookies)) {
+        if (!c.isSessionCookie() && (!next || c.expirationDate() < *next))
+            next = c.expirationDate();
+    }
+    if (!next) {
+        m_expiry.stop();
+        return;
+    }
+    // A timer runs at most about 24 days; a later expiry is looked at again then.
+    constexpr qint64 longest = std::numeric_limits<int>::max();
+    const qint64 ms =
+        std::clamp<qint64>(QDateTime::currentDateTimeUtc().msecsTo(*next) + 1, 0, longest);
+    m_expiry.start(int(ms));
 }
 
 void WebEngineCookieStore::scheduleWrite() {

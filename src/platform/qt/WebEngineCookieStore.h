@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 class QWebEngineCookieStore;
 
@@ -15,7 +16,8 @@ namespace pinlark {
 // mirror is loaded, expired entries dropped, and every entry inserted back into WebEngine, so
 // the web view and the app agree even when either side lost a cookie. A mirror that exists but
 // cannot be opened or read is never written over; one that is not a list of cookies is kept
-// aside under a new name (".corrupt-<UTC time>").
+// aside under a new name (".corrupt-<UTC time>"). Every change of the mirror is announced
+// (changes()), an expiry as the cookie expires.
 class WebEngineCookieStore : public QObject, public CookieStore {
     Q_OBJECT
 public:
@@ -39,6 +41,8 @@ private:
     void added(const QNetworkCookie& cookie);
     void removed(const QNetworkCookie& cookie);
     void dropExpired();
+    // Times the next expiry of a cookie in the mirror.
+    void armExpiry();
     void scheduleWrite();
     void load();
 
@@ -48,6 +52,7 @@ private:
     bool m_dirty = false;
     bool m_unreadable = false;
     QList<QNetworkCookie> m_cookies;
+    QTimer m_expiry;
 };
 
 } // namespace pinlark
