@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "platform/linux/AutostartLoginItemService.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -57,7 +58,8 @@ QString Hotkey::setUpText() {
                "GNOME: Settings \u2192 Keyboard \u2192 View and Customize Shortcuts \u2192 "
                "Custom Shortcuts.\n"
                "KDE: System Settings \u2192 Shortcuts \u2192 Add New \u2192 Command or Script.")
-               .arg(program.isEmpty() ? QStringLiteral("Pinlark") : program);
+               .arg(program.isEmpty() ? QStringLiteral("Pinlark")
+                                      : AutostartLoginItemService::execCommand(program));
 }
 
 void Hotkey::fired() {

@@ -1,6 +1,8 @@
 #include "platform/linux/GnomeShortcuts.h"
 
+#include "platform/BundleLocation.h"
 #include "platform/Error.h"
+#include "platform/linux/AutostartLoginItemService.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -214,9 +216,21 @@ QString GnomeShortcuts::freePath(const QStringList& used) {
 }
 
 bool GnomeShortcuts::runs(const QString& command, const QString& program, const QString& argument) {
+    // The settings daemon runs a command as GLib runs a desktop entry's Exec: field codes
+    // expanded first ("%%" a "%", the others, with no files, dropped), then split as a shell
+    // would.
+    QString expanded;
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        if (command[i] == QLatin1Char('%') && i + 1 < command.size()) {
+            if (command[++i] == QLatin1Char('%'))
+                expanded += QLatin1Char('%');
+            continue;
+        }
+        expanded += command[i];
+    }
     gchar** argv = nullptr;
     int argc = 0;
-    if (!g_shell_parse_argv(command.toUtf8().constData(), &argc, &argv, nullptr))
+    if (!g_shell_parse_argv(expanded.toUtf8().constData(), &argc, &argv, nullptr))
         return false;
     const QStringList words = strings(Owned<gchar*>(argv).get());
     if (words.size() != 2 || words[1] != argument)
@@ -229,21 +243,18 @@ bool GnomeShortcuts::runs(const QString& command, const QString& program, const 
 }
 
 QString GnomeShortcuts::commandLine(const QString& program, const QString& argument) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+-]+$"));
-    const QString quoted =
-        plain.match(program).hasMatch()
-            ? program
-            : QString::fromUtf8(Owned<gchar>(g_shell_quote(program.toUtf8().constData())).get());
-    return quoted + QLatin1Char(' ') + argument;
+    return AutostartLoginItemService::execCommand(program) + QLatin1Char(' ') + argument;
 }
 
 const QStringList GnomeHotKeyService::candidates = {QStringLiteral("<Super><Alt>s"),
                                                     QStringLiteral("<Shift><Super>s"),
                                                     QStringLiteral("<Super><Alt>l")};
 
-GnomeHotKeyService::GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program)
+GnomeHotKeyService::GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program,
+                                       QString bundle)
     : m_own(std::move(own))
-    , m_program(std::move(program)) {
+    , m_program(std::move(program))
+    , m_bundle(std::move(bundle)) {
     m_own->onTriggerChange = [this] {
         if (onTriggerChange)
             onTriggerChange();
@@ -284,13 +295,19 @@ std::optional<QString> GnomeHotKeyService::freeKeys() {
 }
 
 QString GnomeHotKeyService::offer() const {
-    if (!trigger().isEmpty() || m_program.isEmpty())
+    if (!trigger().isEmpty() || m_program.isEmpty() ||
+        BundleLocation::folderOthersCanChange(m_bundle))
         return {};
     const auto keys = freeKeys();
     return keys ? GnomeShortcuts::keysText(*keys) : QString();
 }
 
 void GnomeHotKeyService::acceptOffer() {
+    // The shortcut would run whatever another user put at the program's path.
+    if (const auto shared = BundleLocation::folderOthersCanChange(m_bundle))
+        throw PlatformError(QStringLiteral("Other users can change %1, so Pinlark adds no "
+                                           "shortcut that runs it from there")
+                                .arg(*shared));
     const auto keys = freeKeys();
     if (!keys)
         throw PlatformError(QStringLiteral("Other shortcuts now hold the keys Pinlark offered"));

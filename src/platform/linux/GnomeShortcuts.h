@@ -43,15 +43,17 @@ public:
     static QString freePath(const QStringList& used);
     // Whether `command` runs `program` (an absolute path) with the single argument `argument`.
     static bool runs(const QString& command, const QString& program, const QString& argument);
-    // `program` and `argument` as a command line the settings daemon splits back into them.
+    // `program` and `argument` as a command line the settings daemon splits back into them: the
+    // program quoted and escaped by the desktop-entry rules for Exec, which it applies.
     static QString commandLine(const QString& program, const QString& argument);
 };
 
 // The shortcut on GNOME: what the app registers itself where it can, else the custom shortcut
-// of GNOME's settings that runs `program --toggle-library`, which the app offers to add.
+// of GNOME's settings that runs `program --toggle-library`, which the app offers to add, as it
+// registers itself elsewhere, only where no other user can change its `bundle`.
 class GnomeHotKeyService : public HotKeyService {
 public:
-    GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program);
+    GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program, QString bundle);
     bool registerHotKey(std::function<void()> pressed) override;
     QString name() const override;
     QString trigger() const override;
@@ -69,6 +71,7 @@ private:
 
     std::unique_ptr<HotKeyService> m_own;
     QString m_program;
+    QString m_bundle;
 };
 
 } // namespace pinlark
