@@ -159,7 +159,7 @@ private Q_SLOTS:
         if (!added.isEmpty()) {
             const QString at = shortcutSchema + u":"_s + paths.last();
             QCOMPARE(gsettings({u"get"_s, at, u"command"_s}),
-                     u"'\"%1\" --toggle-library'"_s.arg(m_program));
+                     u"\"'%1' --toggle-library\""_s.arg(m_program));
             QCOMPARE(gsettings({u"get"_s, at, u"name"_s}),
                      u"'Pinlark: show or hide the library'"_s);
         }
@@ -167,9 +167,10 @@ private Q_SLOTS:
             QCOMPARE(shortcut(paths.first()), before);
     }
 
-    // The command written for a copy in any folder runs that copy, with its one argument, when
-    // GLib starts it as GNOME's settings daemon starts a custom shortcut's command (field codes
-    // expanded, then split), and it is recognised as this copy's.
+    // The command written for a copy runs that copy with its one argument, and is recognised as
+    // this copy's, whether it is split as GNOME 43's settings daemon does (as a shell would) or
+    // started as GLib starts a desktop entry's Exec (field codes expanded first). The two read a
+    // '%' differently: a copy whose path holds one is offered no shortcut.
     void commandLine_data() {
         QTest::addColumn<QString>("folder");
         for (const char* folder : {"Apps", "My Apps", "Tools 100%u", "it's \"quoted\"",
@@ -185,6 +186,14 @@ private Q_SLOTS:
         QVERIFY(writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$PINLARK_RAN\"\n",
                           0755));
         const QString command = GnomeShortcuts::commandLine(program, u"--toggle-library"_s);
+        if (folder.contains(u'%')) {
+            GnomeHotKeyService service(std::make_unique<FakeHotKeyService>(), program,
+                                       m_home.path());
+            QCOMPARE(service.offer(), QString());
+            QVERIFY_THROWS_EXCEPTION(PlatformError, service.acceptOffer());
+            QVERIFY(!GnomeShortcuts::runs(command, program, u"--toggle-library"_s));
+            return;
+        }
         QVERIFY(GnomeShortcuts::runs(command, program, u"--toggle-library"_s));
         GError* error = nullptr;
         GAppInfo* app = g_app_info_create_from_commandline(command.toUtf8().constData(), nullptr,

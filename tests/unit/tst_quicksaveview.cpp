@@ -256,7 +256,7 @@ private Q_SLOTS:
         QCOMPARE(messages, alerts);
         QVERIFY(fakes.alerts->shown.last().informativeText.contains(
             failure.isEmpty() && !offered.isEmpty() ? "Custom Shortcuts"
-                                                    : "\"/u/My Apps/Pinlark\" --toggle-library"));
+                                                    : "'/u/My Apps/Pinlark' --toggle-library"));
         QCOMPARE(find("openLibrary")->accessibleDescription(), keys);
         QCOMPARE(shown("setShortcut"), keys.isEmpty());
     }

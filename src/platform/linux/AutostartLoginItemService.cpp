@@ -116,10 +116,6 @@ QString AutostartLoginItemService::entryPath() {
 }
 
 QString AutostartLoginItemService::execValue(const QString& program) {
-    return escapeValue(execCommand(program));
-}
-
-QString AutostartLoginItemService::execCommand(const QString& program) {
     // The characters an argument may only carry inside double quotes. Where there are none the
     // path goes bare: some launchers (xdg-open of xdg-utils 1.1.3) split Exec at spaces and take
     // quotes for part of the name.
@@ -137,7 +133,7 @@ QString AutostartLoginItemService::execCommand(const QString& program) {
     }
     if (quote)
         value.append(QLatin1Char('"'));
-    return value;
+    return escapeValue(value);
 }
 
 std::optional<QStringList> AutostartLoginItemService::execArguments(const QString& value) {

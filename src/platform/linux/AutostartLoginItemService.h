@@ -31,10 +31,6 @@ public:
     // entries require it (a space or another reserved character), and escaped, so spaces,
     // quotes, '$', '%' and backslashes survive.
     static QString execValue(const QString& program);
-    // The same before a key file's escapes: the command line a launcher that follows the
-    // desktop-entry rules (GLib's, GNOME's custom shortcuts) expands and splits back into
-    // `program`.
-    static QString execCommand(const QString& program);
     // The arguments of an Exec value as written in the file, with escapes and quoting undone and
     // field codes (%u, %F, ...) dropped; none when the quoting is broken.
     static std::optional<QStringList> execArguments(const QString& value);

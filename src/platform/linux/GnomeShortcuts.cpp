@@ -2,7 +2,6 @@
 
 #include "platform/BundleLocation.h"
 #include "platform/Error.h"
-#include "platform/linux/AutostartLoginItemService.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -216,21 +215,14 @@ QString GnomeShortcuts::freePath(const QStringList& used) {
 }
 
 bool GnomeShortcuts::runs(const QString& command, const QString& program, const QString& argument) {
-    // The settings daemon runs a command as GLib runs a desktop entry's Exec: field codes
-    // expanded first ("%%" a "%", the others, with no files, dropped), then split as a shell
-    // would.
-    QString expanded;
-    for (qsizetype i = 0; i < command.size(); ++i) {
-        if (command[i] == QLatin1Char('%') && i + 1 < command.size()) {
-            if (command[++i] == QLatin1Char('%'))
-                expanded += QLatin1Char('%');
-            continue;
-        }
-        expanded += command[i];
-    }
+    // GNOME 43's settings daemon splits a command as a shell would and takes a '%' as it is;
+    // GLib, and so a daemon that hands the command to it unescaped, takes "%u" for a field code.
+    // A command with a '%' may run something else than it seems to.
+    if (command.contains(QLatin1Char('%')))
+        return false;
     gchar** argv = nullptr;
     int argc = 0;
-    if (!g_shell_parse_argv(expanded.toUtf8().constData(), &argc, &argv, nullptr))
+    if (!g_shell_parse_argv(command.toUtf8().constData(), &argc, &argv, nullptr))
         return false;
     const QStringList words = strings(Owned<gchar*>(argv).get());
     if (words.size() != 2 || words[1] != argument)
@@ -243,7 +235,12 @@ bool GnomeShortcuts::runs(const QString& command, const QString& program, const 
 }
 
 QString GnomeShortcuts::commandLine(const QString& program, const QString& argument) {
-    return AutostartLoginItemService::execCommand(program) + QLatin1Char(' ') + argument;
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+-]+$"));
+    const QString quoted =
+        plain.match(program).hasMatch()
+            ? program
+            : QString::fromUtf8(Owned<gchar>(g_shell_quote(program.toUtf8().constData())).get());
+    return quoted + QLatin1Char(' ') + argument;
 }
 
 const QStringList GnomeHotKeyService::candidates = {QStringLiteral("<Super><Alt>s"),
@@ -295,7 +292,7 @@ std::optional<QString> GnomeHotKeyService::freeKeys() {
 }
 
 QString GnomeHotKeyService::offer() const {
-    if (!trigger().isEmpty() || m_program.isEmpty() ||
+    if (!trigger().isEmpty() || m_program.isEmpty() || m_program.contains(QLatin1Char('%')) ||
         BundleLocation::folderOthersCanChange(m_bundle))
         return {};
     const auto keys = freeKeys();
@@ -308,6 +305,10 @@ void GnomeHotKeyService::acceptOffer() {
         throw PlatformError(QStringLiteral("Other users can change %1, so Pinlark adds no "
                                            "shortcut that runs it from there")
                                 .arg(*shared));
+    if (m_program.contains(QLatin1Char('%')))
+        throw PlatformError(QStringLiteral("GNOME may read the '%' in %1 as a placeholder; "
+                                           "move Pinlark into a folder whose name has none")
+                                .arg(m_program));
     const auto keys = freeKeys();
     if (!keys)
         throw PlatformError(QStringLiteral("Other shortcuts now hold the keys Pinlark offered"));
