@@ -187,7 +187,17 @@ bool SingleInstance::listenOnBus() {
                     .arg(m_name, reply.error().message()));
         return true;
     }
-    return reply.value() == QDBusConnectionInterface::ServiceRegistered;
+    if (reply.value() != QDBusConnectionInterface::ServiceRegistered)
+        return false;
+    // The socket too: a launch that can't reach the bus (another session's environment, a bus
+    // that went away) finds this copy there, and a copy that started without the bus is found
+    // there by this one.
+    if (listenOnSocket())
+        return true;
+    bus.interface()->unregisterService(m_name);
+    bus.unregisterObject(objectPath(m_name));
+    m_channel = Channel::Socket;
+    return false;
 }
 
 bool SingleInstance::listenOnSocket() {

@@ -18,8 +18,8 @@ namespace pinlark {
 
 // One running copy of the app per user. The first launch listens: on the session bus it owns
 // the name `name` and answers the org.freedesktop.Application interface on the matching object
-// path; where there is no bus, a local socket in the user's runtime folder. A later launch
-// hands its command to that copy and ends.
+// path; and on a local socket in the user's runtime folder, where launches without the bus
+// look. A later launch hands its command to that copy and ends.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:

@@ -78,8 +78,10 @@ int main(int argc, char** argv) {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
     // On GNOME the icon lives in the shell's X11 tray, which a Wayland session offers X11 clients
     // through Xwayland; there the app runs as one, unless told otherwise.
-    if (StatusItem::onGnome() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        !qEnvironmentVariableIsEmpty("DISPLAY"))
+    const bool pickedPlatform = StatusItem::onGnome() &&
+                                qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+                                !qEnvironmentVariableIsEmpty("DISPLAY");
+    if (pickedPlatform)
         qputenv("QT_QPA_PLATFORM", "xcb");
     // The web engine shares its OpenGL contexts with the widgets; it must be asked before the
     // application object exists.
@@ -91,6 +93,10 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QLatin1String(Product::name));
     QGuiApplication::setDesktopFileName(QLatin1String(Product::bundleIdentifier));
     QApplication app(argc, argv);
+    // The platform was this copy's choice, not the user's: what it starts (the browser, the mail
+    // client, the update's swap and the new copy) gets the environment the user gave it.
+    if (pickedPlatform)
+        qunsetenv("QT_QPA_PLATFORM");
     const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
     if (!parsed.command)
         return finish(parsed);

@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "platform/linux/GnomeShortcuts.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -50,14 +51,20 @@ QString Hotkey::setUpText() {
                      : QStringLiteral("This desktop gives Pinlark no global shortcut. Add one in "
                                       "its keyboard settings as a custom shortcut that runs a "
                                       "command:\n\n");
+    // The program quoted where a command line needs it (a copy in "~/My Apps").
+    const auto command = [&program](const QString& argument) {
+        return program.isEmpty() ? QStringLiteral("Pinlark ") + argument
+                                 : GnomeShortcuts::commandLine(program, argument);
+    };
     return intro +
            QStringLiteral(
-               "%1 --toggle-library\n    shows or hides the library\n"
-               "%1 --quick-save\n    opens the quick-save panel\n\n"
+               "%1\n    shows or hides the library\n"
+               "%2\n    opens the quick-save panel\n\n"
                "GNOME: Settings \u2192 Keyboard \u2192 View and Customize Shortcuts \u2192 "
                "Custom Shortcuts.\n"
                "KDE: System Settings \u2192 Shortcuts \u2192 Add New \u2192 Command or Script.")
-               .arg(program.isEmpty() ? QStringLiteral("Pinlark") : program);
+               .arg(command(QStringLiteral("--toggle-library")),
+                    command(QStringLiteral("--quick-save")));
 }
 
 void Hotkey::fired() {

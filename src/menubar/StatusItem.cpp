@@ -36,8 +36,8 @@ namespace pinlark {
 namespace {
 
 QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
-    if (model)
-        co_await model->signOut();
+    if (model && !co_await model->signOut())
+        co_return;
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Config::api(QStringLiteral("signin")));
     dashboard.show();

@@ -86,14 +86,17 @@ QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Schem
     // One device pixel of outline per device-independent pixel, inside the square.
     const int line = std::max(1, int(std::lround(dpr)));
     const int side = std::min(pixels.width(), pixels.height());
-    // The glyph's own pixels, without the margin its image carries, fill the square's height
-    // but for the outline, like the symbolic icons beside it.
+    // The glyph's own pixels, without the margin its image carries, fill the square but for the
+    // outline, like the symbolic icons beside it: its height, or its width where the drawing is
+    // wider than tall, keeping its proportions.
     const QImage ink = glyph.copy(inkBounds(glyph));
-    const int height = std::max(1, side - 2 * line);
-    const int width = std::max(1, int(std::lround(qreal(ink.width()) / ink.height() * height)));
-    const QImage shape =
-        ink.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int box = std::max(1, side - 2 * line);
+    const bool wide = ink.width() > ink.height();
+    const int along = std::max(1, int(std::lround(wide ? qreal(ink.height()) / ink.width() * box
+                                                       : qreal(ink.width()) / ink.height() * box)));
+    const int width = wide ? box : along, height = wide ? along : box;
+    const QImage shape = ink.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QPoint at((pixels.width() - width) / 2, (pixels.height() - height) / 2);
 
     QPainter painter(&result);

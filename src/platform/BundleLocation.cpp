@@ -1,6 +1,7 @@
 #include "platform/BundleLocation.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -11,18 +12,43 @@ namespace pinlark::BundleLocation {
 
 namespace {
 
+bool othersCanChange(const struct stat& st) {
+    return (st.st_uid != ::geteuid() && st.st_uid != 0) || (st.st_mode & (S_IWGRP | S_IWOTH));
+}
+
 // The first of `path` and the folders above it that another user could change.
 std::optional<QString> walk(QString path) {
     for (;;) {
         struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-            return path;
-        if ((st.st_uid != ::geteuid() && st.st_uid != 0) || (st.st_mode & (S_IWGRP | S_IWOTH)))
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0 || othersCanChange(st))
             return path;
         if (path == QLatin1String("/"))
             return std::nullopt;
         path = QFileInfo(path).path();
     }
+}
+
+// The first file or folder inside the folder `root` that another user could change; a link
+// counts by where it leads.
+std::optional<QString> inside(const QString& root) {
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            return path;
+        if (S_ISLNK(st.st_mode)) {
+            const QString target = QFileInfo(path).canonicalFilePath();
+            if (target.isEmpty())
+                return path;
+            if (!target.startsWith(root + QLatin1Char('/')) && walk(target))
+                return path;
+        } else if (othersCanChange(st)) {
+            return path;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -34,7 +60,10 @@ std::optional<QString> folderOthersCanChange(const QString& path) {
         return QDir::cleanPath(info.absoluteFilePath());
     if (auto shared = walk(QDir::cleanPath(info.absoluteFilePath())))
         return shared;
-    return walk(canonical);
+    if (auto shared = walk(canonical))
+        return shared;
+    // What runs from a bundle is its own files: Contents/MacOS, the helpers the updater runs.
+    return QFileInfo(canonical).isDir() ? inside(canonical) : std::nullopt;
 }
 
 bool isPackaged(const QString& bundle) {

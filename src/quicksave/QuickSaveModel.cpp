@@ -104,7 +104,7 @@ void QuickSaveModel::discardForeign() {
         m_outbox->discardForeign();
 }
 
-QCoro::Task<> QuickSaveModel::signOut() {
+QCoro::Task<bool> QuickSaveModel::signOut() {
     QPointer<QuickSaveModel> self(this);
     if (m_outbox && m_outbox->count()) {
         const int n = m_outbox->count();
@@ -113,13 +113,17 @@ QCoro::Task<> QuickSaveModel::signOut() {
                     : QStringLiteral("%1 links are waiting to be saved").arg(n),
              QStringLiteral("Kept, they wait until you sign in again, and Pinlark asks before "
                             "it sends them."),
-             {QStringLiteral("Keep"), QStringLiteral("Discard")}});
+             {QStringLiteral("Keep"), QStringLiteral("Discard")},
+             1});
+        if (choice == Alerts::noAnswer)
+            co_return false;
         if (self && m_outbox && choice == 1)
             m_outbox->discardAll();
     }
     co_await Session::signOut();
     if (self && m_outbox)
         m_outbox->setSession(std::nullopt);
+    co_return true;
 }
 
 QList<QuickSaveModel::Waiting> QuickSaveModel::waiting() const {

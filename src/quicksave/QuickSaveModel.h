@@ -71,8 +71,9 @@ public:
     // Closes the panel and opens the service's sign-in page in the library window.
     void signIn();
     // Signs out; with links waiting, first says how many and asks whether to keep them (for the
-    // next sign-in, which is asked before they go) or discard them.
-    QCoro::Task<> signOut();
+    // next sign-in, which is asked before they go) or discard them. The question left without
+    // an answer (Escape, a quit) signs nothing out: false.
+    QCoro::Task<bool> signOut();
     // Refreshes the recent saves and corrects the phase from the service's answer; one that
     // comes sends the outbox.
     QCoro::Task<> loadRecent();

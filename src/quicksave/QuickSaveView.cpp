@@ -189,8 +189,8 @@ QWidget* note(QWidget* parent, const QString& name, ClampedLabel** text, Symbol*
 }
 
 QCoro::Task<> signOutTask(QPointer<QuickSaveModel> model, QuickSaveView::Library library) {
-    if (model)
-        co_await model->signOut();
+    if (model && !co_await model->signOut())
+        co_return;
     library.load(Config::api(QStringLiteral("signin")));
     if (model)
         co_await model->loadRecent();

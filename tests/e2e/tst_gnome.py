@@ -11,6 +11,7 @@
 import hashlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 
@@ -21,8 +22,10 @@ from harness import (Screenshot, Widgets, as_user, on_private_bus, run, saved,  
 
 BUILD = os.path.abspath(sys.argv[1])
 SESSION = sys.argv[2]
-APP = BUILD + "/Pinlark.app/Contents/MacOS/Pinlark"
 HOME = f"{BUILD}/e2e-home-gnome-{SESSION}"
+# The user's copy, in a folder whose name needs quoting in a command line.
+BUNDLE = HOME + "/My Apps/Pinlark.app"
+APP = BUNDLE + "/Contents/MacOS/Pinlark"
 SHOTS = f"{BUILD}/screenshots/gnome-{SESSION}"
 USER = "pinlark-gn-" + hashlib.sha1((BUILD + SESSION).encode()).hexdigest()[:8]
 WIDTH, HEIGHT = 1280, 800
@@ -229,6 +232,8 @@ def doctor_lines():
 
 def main():
     widgets = Widgets()
+    shutil.rmtree(os.path.dirname(BUNDLE), ignore_errors=True)
+    shutil.copytree(BUILD + "/Pinlark.app", BUNDLE, symlinks=True)
     origin = signed_in_home(BUILD, HOME + "/app")
     log = open(SHOTS + "/app.log", "w+")
 
@@ -317,7 +322,7 @@ def main():
     until("the shortcut listed", lambda: run("gsettings", "get", media_keys,
                                              "custom-keybindings").stdout == f"['{custom}']\n")
     shortcut = f"{media_keys}.custom-keybinding:{custom}"
-    assert run("gsettings", "get", shortcut, "command").stdout == f"'{APP} --toggle-library'\n"
+    assert run("gsettings", "get", shortcut, "command").stdout == f"\"'{APP}' --toggle-library\"\n"
     assert run("gsettings", "get", shortcut, "binding").stdout == "'<Shift><Super>s'\n"
     assert doctor_lines()["GNOME shortcuts"] == "Meta+Shift+S runs Pinlark --toggle-library"
     # GNOME's settings daemon runs custom shortcuts; the shell grabs their keys for it.

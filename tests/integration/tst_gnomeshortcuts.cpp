@@ -1,3 +1,4 @@
+#include "platform/Error.h"
 #include "platform/fake/FakeServices.h"
 #include "platform/linux/GnomeShortcuts.h"
 #include "support/TestSupport.h"
@@ -64,39 +65,45 @@ private Q_SLOTS:
     // Each row: the screen reader's keys, the custom shortcuts there are ("keys|command" at
     // custom0, custom1…; "-" a gap in the list; %1 this copy's program by another path); whether
     // the app holds keys of its own; then the keys offered, the shortcut's keys afterwards and
-    // where the offer, taken, adds the shortcut. GNOME holds Super+Alt+S for the screen reader out
+    // where the offer, taken, adds the shortcut. A copy in a folder others can change offers
+    // nothing, and adds nothing when asked. GNOME holds Super+Alt+S for the screen reader out
     // of the box; keys match however they are spelt.
     void offer_data() {
         QTest::addColumn<QStringList>("screenReader");
         QTest::addColumn<QStringList>("customs");
         QTest::addColumn<bool>("ownKeys");
+        QTest::addColumn<bool>("shared");
         QTest::addColumn<QString>("offered");
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("added");
 
         const QString shiftSuper = u"Meta+Shift+S"_s;
-        QTest::newRow("GNOME's defaults") << QStringList{u"<Alt><Super>s"_s} << QStringList{}
-                                          << false << shiftSuper << shiftSuper << u"custom0"_s;
+        QTest::newRow("GNOME's defaults")
+            << QStringList{u"<Alt><Super>s"_s} << QStringList{} << false << false << shiftSuper
+            << shiftSuper << u"custom0"_s;
         QTest::newRow("taken, spelt differently")
-            << QStringList{} << QStringList{u"<Super><Mod1>S|true"_s} << false << shiftSuper
-            << shiftSuper << u"custom1"_s;
+            << QStringList{} << QStringList{u"<Super><Mod1>S|true"_s} << false << false
+            << shiftSuper << shiftSuper << u"custom1"_s;
         QTest::newRow("free, after a gap in the list")
-            << QStringList{} << QStringList{u"-"_s, u"<Control>q|true"_s} << false
+            << QStringList{} << QStringList{u"-"_s, u"<Control>q|true"_s} << false << false
             << u"Meta+Alt+S"_s << u"Meta+Alt+S"_s << u"custom0"_s;
         QTest::newRow("every candidate taken")
             << QStringList{u"<Alt><Super>s"_s}
             << QStringList{u"<Shift><Super>S|a"_s, u"<alt><super>l|'%1' --quick-save"_s} << false
-            << QString() << QString() << QString();
+            << false << QString() << QString() << QString();
         QTest::newRow("there already")
             << QStringList{} << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false
-            << QString() << u"Meta+Shift+P"_s << QString();
-        QTest::newRow("the app's own keys")
-            << QStringList{} << QStringList{} << true << QString() << u"Alt+Super+S"_s << QString();
+            << false << QString() << u"Meta+Shift+P"_s << QString();
+        QTest::newRow("the app's own keys") << QStringList{} << QStringList{} << true << false
+                                            << QString() << u"Alt+Super+S"_s << QString();
+        QTest::newRow("a copy others can change") << QStringList{} << QStringList{} << false << true
+                                                  << QString() << QString() << QString();
     }
     void offer() {
         QFETCH(QStringList, screenReader);
         QFETCH(QStringList, customs);
         QFETCH(bool, ownKeys);
+        QFETCH(bool, shared);
         QFETCH(QString, offered);
         QFETCH(QString, keys);
         QFETCH(QString, added);
@@ -122,10 +129,16 @@ private Q_SLOTS:
         auto own = std::make_unique<FakeHotKeyService>();
         if (ownKeys)
             own->registerHotKey([] {});
-        GnomeHotKeyService service(std::move(own), m_program);
+        const QString folder = m_home.path() + u"/My Apps"_s;
+        QFile::setPermissions(folder, QFile::Permissions(shared ? 0x7777 : 0x7755));
+        const auto restore =
+            qScopeGuard([&] { QFile::setPermissions(folder, QFile::Permissions(0x7755)); });
+        GnomeHotKeyService service(std::move(own), m_program, folder + u"/Pinlark.app"_s);
         int changes = 0;
         service.onTriggerChange = [&] { ++changes; };
         QCOMPARE(service.offer(), offered);
+        if (shared)
+            QVERIFY_THROWS_EXCEPTION(PlatformError, service.acceptOffer());
         if (!offered.isEmpty()) {
             QCOMPARE(service.trigger(), QString());
             service.acceptOffer();
@@ -152,6 +165,44 @@ private Q_SLOTS:
         }
         if (paths.size() > 1)
             QCOMPARE(shortcut(paths.first()), before);
+    }
+
+    // The command written for a copy runs that copy with its one argument, and is recognised as
+    // this copy's, whether it is split as GNOME 43's settings daemon does (as a shell would) or
+    // started as GLib starts a desktop entry's Exec (field codes expanded first). The two read a
+    // '%' differently: a copy whose path holds one is offered no shortcut.
+    void commandLine_data() {
+        QTest::addColumn<QString>("folder");
+        for (const char* folder : {"Apps", "My Apps", "Tools 100%u", "it's \"quoted\"",
+                                   "$HOME and `x`", "back\\slash %%f"})
+            QTest::newRow(folder) << QString::fromUtf8(folder);
+    }
+    void commandLine() {
+        QFETCH(QString, folder);
+        const QString program = m_home.path() + u'/' + folder + u"/Pinlark"_s;
+        const QString ran = m_home.path() + u"/ran"_s;
+        QFile::remove(ran);
+        qputenv("PINLARK_RAN", ran.toUtf8());
+        QVERIFY(writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$PINLARK_RAN\"\n",
+                          0755));
+        const QString command = GnomeShortcuts::commandLine(program, u"--toggle-library"_s);
+        if (folder.contains(u'%')) {
+            GnomeHotKeyService service(std::make_unique<FakeHotKeyService>(), program,
+                                       m_home.path());
+            QCOMPARE(service.offer(), QString());
+            QVERIFY_THROWS_EXCEPTION(PlatformError, service.acceptOffer());
+            QVERIFY(!GnomeShortcuts::runs(command, program, u"--toggle-library"_s));
+            return;
+        }
+        QVERIFY(GnomeShortcuts::runs(command, program, u"--toggle-library"_s));
+        GError* error = nullptr;
+        GAppInfo* app = g_app_info_create_from_commandline(command.toUtf8().constData(), nullptr,
+                                                           G_APP_INFO_CREATE_NONE, &error);
+        QVERIFY(app);
+        const bool launched = g_app_info_launch(app, nullptr, nullptr, &error);
+        g_object_unref(app);
+        QVERIFY2(launched, error ? error->message : "");
+        QTRY_COMPARE(readFile(ran), (program + u"\n--toggle-library\n"_s).toUtf8());
     }
 };
 

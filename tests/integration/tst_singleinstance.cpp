@@ -35,9 +35,11 @@ private Q_SLOTS:
     }
 
     // A later launch hands its command over, and one that asks gets the running copy's status,
-    // lines and all; none when no copy runs.
+    // lines and all; none when no copy runs. A launch that reaches the bus and one that doesn't
+    // find each other.
     void aLaterLaunchHandsItsCommandOver_data() {
         QTest::addColumn<Channel>("channel");
+        QTest::addColumn<Channel>("laterChannel");
         QTest::addColumn<Command>("command");
         QTest::addColumn<SingleInstance::Sent>("expected");
         const auto taken = SingleInstance::Sent::Taken;
@@ -47,15 +49,21 @@ private Q_SLOTS:
         const Command file{Kind::Save, QUrl(u"file:///etc/passwd"_s)};
         for (Channel channel : {Channel::Bus, Channel::Socket}) {
             const char* on = channel == Channel::Bus ? "bus" : "socket";
-            QTest::addRow("%s, reopen", on) << channel << Command{} << taken;
-            QTest::addRow("%s, save", on) << channel << link << taken;
+            QTest::addRow("%s, reopen", on) << channel << channel << Command{} << taken;
+            QTest::addRow("%s, save", on) << channel << channel << link << taken;
             QTest::addRow("%s, toggle-library", on)
-                << channel << Command{Kind::ToggleLibrary, {}} << taken;
-            QTest::addRow("%s, refused", on) << channel << file << SingleInstance::Sent::Refused;
+                << channel << channel << Command{Kind::ToggleLibrary, {}} << taken;
+            QTest::addRow("%s, refused", on)
+                << channel << channel << file << SingleInstance::Sent::Refused;
         }
+        QTest::newRow("bus, a launch without it")
+            << Channel::Bus << Channel::Socket << link << taken;
+        QTest::newRow("socket, a launch with the bus")
+            << Channel::Socket << Channel::Bus << link << taken;
     }
     void aLaterLaunchHandsItsCommandOver() {
         QFETCH(Channel, channel);
+        QFETCH(Channel, laterChannel);
         QFETCH(Command, command);
         QFETCH(SingleInstance::Sent, expected);
         const QString name = u"app.pinlark.Test%1"_s.arg(++m_names);
@@ -73,7 +81,7 @@ private Q_SLOTS:
         bool listened = true;
         auto sent = SingleInstance::Sent::NoAnswer;
         runLaterLaunch([&] {
-            SingleInstance later(name, channel);
+            SingleInstance later(name, laterChannel);
             listened = later.listen();
             if (!listened)
                 sent = later.send(command);

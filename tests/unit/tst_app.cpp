@@ -1,13 +1,16 @@
 #include "Product.h"
 #include "app/CommandLine.h"
 #include "app/QuitSignals.h"
+#include "platform/qt/DesktopServices.h"
 
+#include <QApplication>
 #include <QTest>
 #include <QTimer>
 
 #include <csignal>
 
 using namespace pinlark;
+using namespace Qt::StringLiterals;
 
 // The command line a launch is given.
 class TestApp : public QObject {
@@ -70,6 +73,50 @@ private Q_SLOTS:
         QTimer::singleShot(0, [number] { std::raise(number); });
         QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // a watchdog
         QCOMPARE(QCoreApplication::exec(), 0);
+    }
+
+    // The message box ends with the button pressed, or with no answer: Escape, the close
+    // button, a quit on a signal while it is open. A button that loses something is never the
+    // default.
+    void alertAnswers_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("destructive");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("return: the default") << "return" << 1 << 0;
+        QTest::newRow("return: never the destructive one") << "return" << 0 << 1;
+        QTest::newRow("escape") << "escape" << 1 << Alerts::noAnswer;
+        QTest::newRow("close") << "close" << 1 << Alerts::noAnswer;
+        QTest::newRow("SIGTERM") << "quit" << 1 << Alerts::noAnswer;
+    }
+    void alertAnswers() {
+        QFETCH(QString, action);
+        QFETCH(int, destructive);
+        QFETCH(int, answer);
+        const QuitSignals quitSignals;
+        MessageBoxAlerts alerts;
+        int answered = -2;
+        QTimer::singleShot(0, [&] {
+            answered =
+                alerts.run(Alert{u"2 links are waiting"_s, {}, {u"A"_s, u"B"_s}, destructive});
+            QCoreApplication::exit(0);
+        });
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box || !box->isVisible())
+                return;
+            poll.stop();
+            if (action == "return"_L1 || action == "escape"_L1)
+                QTest::keyClick(box, action == "return"_L1 ? Qt::Key_Return : Qt::Key_Escape);
+            else if (action == "close"_L1)
+                box->close();
+            else
+                std::raise(SIGTERM);
+        });
+        poll.start(10);
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // a watchdog
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(answered, answer);
     }
 };
 

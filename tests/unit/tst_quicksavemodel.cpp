@@ -386,10 +386,12 @@ private Q_SLOTS:
         const QString sent = u" / remembered, may send 1 / delivered"_s;
         QTest::newRow("send") << "send" << asked + sent;
         QTest::newRow("discard") << "discard" << asked + " / gone";
-        QTest::newRow("sign out, keep") << "keep"
-                                        << "1 link is waiting to be saved / " + asked + sent;
-        QTest::newRow("sign out, discard") << "drop"
-                                           << "1 link is waiting to be saved / gone";
+        const QString question = u"1 link is waiting to be saved"_s;
+        QTest::newRow("sign out, keep") << "keep" << question + " / signed out / " + asked + sent;
+        QTest::newRow("sign out, discard") << "drop" << question + " / signed out / gone";
+        // Escape or a quit: nothing is signed out, nothing discarded.
+        QTest::newRow("sign out, no answer")
+            << "none" << question + " / still signed in / " + asked + sent;
     }
     void otherSession() {
         QFETCH(QString, answer);
@@ -397,11 +399,14 @@ private Q_SLOTS:
         client->onSave = unreachable;
         save();
         QStringList story;
-        if (answer == "keep"_L1 || answer == "drop"_L1) {
-            fakes.alerts->answers = {answer == "drop"_L1 ? 1 : 0};
+        if (answer == "keep"_L1 || answer == "drop"_L1 || answer == "none"_L1) {
+            fakes.alerts->answers = {answer == "drop"_L1   ? 1
+                                     : answer == "none"_L1 ? Alerts::noAnswer
+                                                           : 0};
             runTask(model->signOut());
-            story << fakes.alerts->shown.value(0).message;
-            QCOMPARE(outbox->sendableCount(), 0);
+            story << fakes.alerts->shown.value(0).message
+                  << (outbox->session() ? u"still signed in"_s : u"signed out"_s);
+            QCOMPARE(fakes.alerts->shown.value(0).destructive, 1);
         }
         signIn(u"b"_s);
         runTask(model->loadRecent());

@@ -250,6 +250,7 @@ private Q_SLOTS:
         fakes.hotKeys->offered = offered;
         fakes.hotKeys->failure = failure;
         fakes.alerts->answers = {answer};
+        fakes.bundle->executable = u"/u/My Apps/Pinlark"_s;
         view->show();
         QTest::mouseClick(find("setShortcut"), Qt::LeftButton);
         QStringList messages;
@@ -257,7 +258,8 @@ private Q_SLOTS:
             messages << alert.message;
         QCOMPARE(messages, alerts);
         QVERIFY(fakes.alerts->shown.last().informativeText.contains(
-            failure.isEmpty() && !offered.isEmpty() ? "Custom Shortcuts" : "--toggle-library"));
+            failure.isEmpty() && !offered.isEmpty() ? "Custom Shortcuts"
+                                                    : "'/u/My Apps/Pinlark' --toggle-library"));
         QCOMPARE(find("openLibrary")->accessibleDescription(), keys);
         QCOMPARE(shown("setShortcut"), keys.isEmpty());
     }

@@ -175,9 +175,19 @@ private Q_SLOTS:
     }
 
     // Whatever the desktop prefers, the glyph and the update dot stand out from a black panel
-    // and from a white one, the glyph over at least three quarters of the icon's height.
+    // and from a white one, the glyph over at least three quarters of the icon's height, or of
+    // its width for artwork wider than tall, which keeps its proportions.
+    void readsOnAnyPanel_data() {
+        QTest::addColumn<QImage>("glyph");
+        QTest::addColumn<qreal>("ratio"); // width to height, drawn
+        QTest::newRow("the app's glyph") << QImage(glyphPath) << 0.65;
+        QImage wide(48, 32, QImage::Format_ARGB32);
+        wide.fill(Qt::black);
+        QTest::newRow("1.5:1 artwork") << wide << 1.5;
+    }
     void readsOnAnyPanel() {
-        const QImage glyph(glyphPath);
+        QFETCH(QImage, glyph);
+        QFETCH(qreal, ratio);
         for (const auto scheme :
              {TrayIcon::Scheme::Unknown, TrayIcon::Scheme::Dark, TrayIcon::Scheme::Light}) {
             for (const QRgb panel : {qRgb(0, 0, 0), qRgb(255, 255, 255)}) {
@@ -189,18 +199,19 @@ private Q_SLOTS:
                     return image;
                 };
                 const QImage plain = onPanel(false), badged = onPanel(true);
-                int shape = 0, dot = 0, rows = 0; // the dot is in the top-right corner
+                int shape = 0, dot = 0; // the dot is in the top-right corner
+                QRect drawn;
                 for (int y = 0; y < 22; ++y) {
-                    const int before = shape;
                     for (int x = 0; x < 22; ++x) {
                         const QRgb a = plain.pixel(x, y), b = badged.pixel(x, y);
-                        shape += qAbs(qGray(a) - qGray(panel)) > 100;
+                        if (qAbs(qGray(a) - qGray(panel)) > 100)
+                            ++shape, drawn |= QRect(x, y, 1, 1);
                         dot += x > 11 && y < 11 && qAbs(qGray(b) - qGray(panel)) > 100 && b != a;
                     }
-                    rows += shape > before;
                 }
                 QCOMPARE_GT(shape, 40);
-                QCOMPARE_GE(rows, 17);
+                QCOMPARE_GE(std::max(drawn.width(), drawn.height()), 17);
+                QCOMPARE_LT(qAbs(qreal(drawn.width()) / drawn.height() - ratio), 0.2);
                 QCOMPARE_GT(dot, 12);
             }
         }

@@ -1,5 +1,6 @@
 #include "platform/linux/GnomeShortcuts.h"
 
+#include "platform/BundleLocation.h"
 #include "platform/Error.h"
 
 #include <QFileInfo>
@@ -214,6 +215,11 @@ QString GnomeShortcuts::freePath(const QStringList& used) {
 }
 
 bool GnomeShortcuts::runs(const QString& command, const QString& program, const QString& argument) {
+    // GNOME 43's settings daemon splits a command as a shell would and takes a '%' as it is;
+    // GLib, and so a daemon that hands the command to it unescaped, takes "%u" for a field code.
+    // A command with a '%' may run something else than it seems to.
+    if (command.contains(QLatin1Char('%')))
+        return false;
     gchar** argv = nullptr;
     int argc = 0;
     if (!g_shell_parse_argv(command.toUtf8().constData(), &argc, &argv, nullptr))
@@ -241,9 +247,11 @@ const QStringList GnomeHotKeyService::candidates = {QStringLiteral("<Super><Alt>
                                                     QStringLiteral("<Shift><Super>s"),
                                                     QStringLiteral("<Super><Alt>l")};
 
-GnomeHotKeyService::GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program)
+GnomeHotKeyService::GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program,
+                                       QString bundle)
     : m_own(std::move(own))
-    , m_program(std::move(program)) {
+    , m_program(std::move(program))
+    , m_bundle(std::move(bundle)) {
     m_own->onTriggerChange = [this] {
         if (onTriggerChange)
             onTriggerChange();
@@ -284,13 +292,23 @@ std::optional<QString> GnomeHotKeyService::freeKeys() {
 }
 
 QString GnomeHotKeyService::offer() const {
-    if (!trigger().isEmpty() || m_program.isEmpty())
+    if (!trigger().isEmpty() || m_program.isEmpty() || m_program.contains(QLatin1Char('%')) ||
+        BundleLocation::folderOthersCanChange(m_bundle))
         return {};
     const auto keys = freeKeys();
     return keys ? GnomeShortcuts::keysText(*keys) : QString();
 }
 
 void GnomeHotKeyService::acceptOffer() {
+    // The shortcut would run whatever another user put at the program's path.
+    if (const auto shared = BundleLocation::folderOthersCanChange(m_bundle))
+        throw PlatformError(QStringLiteral("Other users can change %1, so Pinlark adds no "
+                                           "shortcut that runs it from there")
+                                .arg(*shared));
+    if (m_program.contains(QLatin1Char('%')))
+        throw PlatformError(QStringLiteral("GNOME may read the '%' in %1 as a placeholder; "
+                                           "move Pinlark into a folder whose name has none")
+                                .arg(m_program));
     const auto keys = freeKeys();
     if (!keys)
         throw PlatformError(QStringLiteral("Other shortcuts now hold the keys Pinlark offered"));

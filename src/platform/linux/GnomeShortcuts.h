@@ -41,17 +41,21 @@ public:
     static QString keysText(const QString& binding);
     // The first custom-keybinding path that `used` does not hold.
     static QString freePath(const QStringList& used);
-    // Whether `command` runs `program` (an absolute path) with the single argument `argument`.
+    // Whether `command` runs `program` (an absolute path) with the single argument `argument`,
+    // however the daemon reads a '%': never for a command that holds one.
     static bool runs(const QString& command, const QString& program, const QString& argument);
-    // `program` and `argument` as a command line the settings daemon splits back into them.
+    // `program` and `argument` as a command line the settings daemon splits back into them, the
+    // program quoted where it needs it. Meant for a program without a '%' (see runs()).
     static QString commandLine(const QString& program, const QString& argument);
 };
 
 // The shortcut on GNOME: what the app registers itself where it can, else the custom shortcut
-// of GNOME's settings that runs `program --toggle-library`, which the app offers to add.
+// of GNOME's settings that runs `program --toggle-library`, which the app offers to add, as it
+// registers itself elsewhere, only where no other user can change its `bundle`, and only for a
+// `program` whose path has no '%'.
 class GnomeHotKeyService : public HotKeyService {
 public:
-    GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program);
+    GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program, QString bundle);
     bool registerHotKey(std::function<void()> pressed) override;
     QString name() const override;
     QString trigger() const override;
@@ -69,6 +73,7 @@ private:
 
     std::unique_ptr<HotKeyService> m_own;
     QString m_program;
+    QString m_bundle;
 };
 
 } // namespace pinlark

@@ -62,8 +62,8 @@ void LinuxPlatform::install() {
     s.activationPolicy = std::make_unique<RecordedActivationPolicy>();
     s.hotKeys = hotKeyServiceFor(QGuiApplication::platformName());
     if (GnomeShortcuts::available())
-        s.hotKeys = std::make_unique<GnomeHotKeyService>(std::move(s.hotKeys),
-                                                         s.bundle->executablePath());
+        s.hotKeys = std::make_unique<GnomeHotKeyService>(
+            std::move(s.hotKeys), s.bundle->executablePath(), s.bundle->path());
     s.loginItems = std::make_unique<AutostartLoginItemService>();
     s.codeSignature = std::make_unique<SealCodeSignature>();
     s.notifications = std::make_unique<FreedesktopNotificationCenter>();

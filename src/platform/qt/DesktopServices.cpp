@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
@@ -30,8 +31,26 @@ void ClipboardPasteboard::setString(const QString& text) {
     QGuiApplication::clipboard()->setText(text);
 }
 
+namespace {
+
+// A message box that Escape and the close button end without an answer: QMessageBox would press
+// a button of its choosing for them, or ignore them when it finds none.
+class AlertBox : public QMessageBox {
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { QDialog::closeEvent(event); }
+};
+
+} // namespace
+
 int MessageBoxAlerts::run(const Alert& alert) {
-    QMessageBox box;
+    AlertBox box;
     // A dialog of the app's, named after it, that the desktop neither minimises nor maximises.
     box.setWindowTitle(QCoreApplication::applicationName());
     box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -42,16 +61,22 @@ int MessageBoxAlerts::run(const Alert& alert) {
     const QStringList titles =
         alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
-        auto* button =
-            box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
-        buttons.append(button);
-        if (i == 0)
+        const bool destructive = alert.destructive == i;
+        QPushButton* button =
+            box.addButton(titles[i], destructive         ? QMessageBox::DestructiveRole
+                                     : buttons.isEmpty() ? QMessageBox::AcceptRole
+                                                         : QMessageBox::RejectRole);
+        if (!destructive && !box.defaultButton())
             box.setDefaultButton(button);
+        buttons.append(button);
     }
     box.activateWindow();
     box.raise();
+    // A quit (QCoreApplication::exit) ends this loop too, with the box still open and nothing
+    // clicked.
     box.exec();
-    return std::max<qsizetype>(0, buttons.indexOf(box.clickedButton()));
+    const qsizetype chosen = buttons.indexOf(box.clickedButton());
+    return chosen < 0 ? noAnswer : int(chosen);
 }
 
 QString ExecutableBundle::executablePath() const {
