@@ -62,8 +62,12 @@ std::optional<QString> folderOthersCanChange(const QString& path) {
         return shared;
     if (auto shared = walk(canonical))
         return shared;
-    // What runs from a bundle is its own files: Contents/MacOS, the helpers the updater runs.
-    return QFileInfo(canonical).isDir() ? inside(canonical) : std::nullopt;
+    // What runs from a bundle is its own files: Contents/MacOS, the helpers the updater runs. (A
+    // program run from outside a bundle names its folder, which may be a large one: /usr/bin.)
+    const QFileInfo resolved(canonical);
+    return resolved.isDir() && resolved.fileName().endsWith(QLatin1String(".app"))
+               ? inside(canonical)
+               : std::nullopt;
 }
 
 bool isPackaged(const QString& bundle) {

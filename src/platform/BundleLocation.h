@@ -9,9 +9,9 @@ namespace pinlark::BundleLocation {
 // The first folder, from `path` itself up to the root, that another user could change: one owned
 // by someone other than the user or root, or one that its group or everyone may write (a sticky
 // folder such as /tmp included, where anyone may create a name that is free). Both the path as
-// given and the one its links lead to are walked; for a folder (a bundle), so is everything in
-// it, its links by where they lead. A path that does not exist is given back itself. None when
-// only the user and root can change what `path` names.
+// given and the one its links lead to are walked; for a bundle (a folder named "*.app"), so is
+// everything in it, its links by where they lead. A path that does not exist is given back itself.
+// None when only the user and root can change what `path` names.
 //
 // A copy of Pinlark registers itself on the desktop, updates itself and sets itself to open at
 // login only where this finds nothing: whatever names the copy by its path would otherwise run
