@@ -3,6 +3,7 @@
 #   INFO        the information dictionary
 #   ICON        the menu-bar icon
 #   EXECUTABLE  the app's executable; empty while the app has no entry point yet
+#   MODULE      the app itself, which the executable loads from Contents/Frameworks
 #   HELPERS     the helper tools, separated by "|"
 #   SEAL        pinlark-seal
 #   KEY         the Ed25519 private key (PEM) that signs the seal; it stays outside the bundle
@@ -12,6 +13,8 @@ file(COPY_FILE "${INFO}" "${APP}/Contents/Info.plist")
 file(COPY_FILE "${ICON}" "${APP}/Contents/Resources/MenuBarIcon.png")
 if(EXECUTABLE)
     file(COPY "${EXECUTABLE}" DESTINATION "${APP}/Contents/MacOS")
+    file(MAKE_DIRECTORY "${APP}/Contents/Frameworks")
+    file(COPY "${MODULE}" DESTINATION "${APP}/Contents/Frameworks")
 endif()
 string(REPLACE "|" ";" helpers "${HELPERS}")
 file(COPY ${helpers} DESTINATION "${APP}/Contents/Helpers")
@@ -21,7 +24,12 @@ set(runnable OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD
 file(GLOB_RECURSE programs "${APP}/Contents/MacOS/*" "${APP}/Contents/Helpers/*")
 file(CHMOD "${APP}" "${APP}/Contents" "${APP}/Contents/MacOS" "${APP}/Contents/Resources"
      "${APP}/Contents/Helpers" ${programs} PERMISSIONS ${runnable})
-file(CHMOD "${APP}/Contents/Info.plist" "${APP}/Contents/Resources/MenuBarIcon.png"
+# The module the executable loads is no program of its own.
+file(GLOB modules "${APP}/Contents/Frameworks/*")
+if(EXISTS "${APP}/Contents/Frameworks")
+    file(CHMOD "${APP}/Contents/Frameworks" PERMISSIONS ${runnable})
+endif()
+file(CHMOD "${APP}/Contents/Info.plist" "${APP}/Contents/Resources/MenuBarIcon.png" ${modules}
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 execute_process(COMMAND "${SEAL}" --key "${KEY}" "${APP}" RESULT_VARIABLE sealed)
 if(NOT sealed EQUAL 0)

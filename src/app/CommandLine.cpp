@@ -2,6 +2,9 @@
 
 #include "Product.h"
 
+#include <QFileInfo>
+#include <QStandardPaths>
+
 namespace pinlark::CommandLine {
 
 namespace {
@@ -20,7 +23,7 @@ QString printable(const QString& text) {
 
 Parsed fail(const QString& problem) {
     return Parsed{std::nullopt,
-                  QStringLiteral("Pinlark: %1\nTry \"Pinlark --help\".\n").arg(problem), 2};
+                  QStringLiteral("Pinlark: %1\nTry \"%2 --help\".\n").arg(problem, program()), 2};
 }
 
 Parsed save(const QString& text) {
@@ -60,8 +63,7 @@ Parsed parse(const QStringList& arguments) {
     if (first == QLatin1String("--version"))
         return arguments.size() == 1
                    ? Parsed{std::nullopt,
-                            QStringLiteral("Pinlark %1\n").arg(QLatin1String(Product::version)),
-                            0}
+                            QStringLiteral("Pinlark %1\n").arg(QLatin1String(Product::version)), 0}
                    : fail(QStringLiteral("--version takes nothing more"));
     if (first == QLatin1String("--uninstall"))
         return arguments.size() == 1 ? Parsed{std::nullopt, {}, 0, true}
@@ -90,11 +92,19 @@ Parsed parse(const QStringList& arguments) {
     return save(first);
 }
 
+QString program() {
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("pinlark"));
+    if (self.isEmpty() || (!onPath.isEmpty() && QFileInfo(onPath).canonicalFilePath() == self))
+        return QStringLiteral("pinlark");
+    return self;
+}
+
 QString help() {
-    return QStringLiteral(
-        "Usage: Pinlark [URL]\n"
-        "       Pinlark --save URL | --quick-save | --toggle-library | --doctor | --uninstall |\n"
-        "               --version | --help\n"
+    const QString text = QStringLiteral(
+        "Usage: %1 [URL]\n"
+        "       %1 --save URL | --quick-save | --toggle-library\n"
+        "       %1 --doctor | --uninstall | --version | --help\n"
         "\n"
         "Pinlark lives in the tray: a click on its icon opens the quick-save panel. Starting it\n"
         "again while it runs brings its library window forward. Started from a folder of your\n"
@@ -112,12 +122,12 @@ QString help() {
         "  -h, --help         show this text\n"
         "\n"
         "Without a tray, the library window has a Quick Save button and the tray's menu as its\n"
-        "File menu. To give the two commands keys of your own (name the program by its full path\n"
-        "when it is not on your PATH):\n"
+        "File menu. To give the two commands keys of your own:\n"
         "  GNOME  Settings > Keyboard > View and Customize Shortcuts > Custom Shortcuts > Add\n"
-        "         Shortcut: command \"Pinlark --quick-save\", then the keys; works on Wayland too\n"
+        "         Shortcut: command \"%1 --quick-save\", then the keys; works on Wayland too\n"
         "  KDE    System Settings > Shortcuts > Add New > Command or Script: command\n"
-        "         \"Pinlark --toggle-library\", then the keys\n");
+        "         \"%1 --toggle-library\", then the keys\n");
+    return text.arg(program());
 }
 
 } // namespace pinlark::CommandLine

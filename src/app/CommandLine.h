@@ -41,7 +41,12 @@ Parsed parse(const QStringList& arguments);
 // judge it alike.
 std::optional<QUrl> saveableLink(const QString& text);
 
+// The usage text, naming the program as program() does.
 QString help();
+
+// The command that runs this copy, as messages name it: `pinlark` where that name on the PATH
+// leads to this program (the package's link), otherwise this program's full path.
+QString program();
 
 } // namespace CommandLine
 

@@ -1,6 +1,7 @@
 #include "app/Doctor.h"
 
 #include "Product.h"
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "menubar/StatusItem.h"
 #include "platform/BundleLocation.h"
@@ -212,7 +213,8 @@ int run(int argc, char** argv) {
                                               ? QStringLiteral("the desktop portal")
                                               : QStringLiteral("none (set a key in the "
                                                                "desktop's settings to run "
-                                                               "Pinlark --toggle-library)"))
+                                                               "%1 --toggle-library)")
+                                                    .arg(CommandLine::program()))
                                        : QStringLiteral("the X11 key grab")));
 
     if (GnomeShortcuts::available()) {

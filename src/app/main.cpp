@@ -1,5 +1,6 @@
 // The process entry: one running copy per user. A launch while another copy runs hands that copy
-// its command and ends; the first launch becomes the app.
+// its command and ends; the first launch becomes the app. The bundle's executable
+// (app/Launcher.cpp) loads this module and calls pinlark_main.
 
 #include "Product.h"
 #include "app/AppDelegate.h"
@@ -17,11 +18,21 @@
 #include "session/Session.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLibraryInfo>
 #include <QLoggingCategory>
+#include <QPluginLoader>
 #include <QTimer>
+
+#include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 using namespace pinlark;
@@ -58,9 +69,90 @@ bool hasToolkitOption(int argc, char** argv) {
     return false;
 }
 
+// The names of Qt's platforms installed here (the plugins' keys, in lower case).
+QStringList installedPlatforms() {
+    QStringList folders =
+        qEnvironmentVariable("QT_PLUGIN_PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    folders.append(QLibraryInfo::path(QLibraryInfo::PluginsPath));
+    QStringList names;
+    for (const QString& folder : folders) {
+        const QDir platforms(folder + QLatin1String("/platforms"));
+        for (const QString& file : platforms.entryList(QDir::Files)) {
+            const QJsonObject meta = QPluginLoader(platforms.filePath(file))
+                                         .metaData()
+                                         .value(QLatin1String("MetaData"))
+                                         .toObject();
+            for (const QJsonValue key : meta.value(QLatin1String("Keys")).toArray())
+                names.append(key.toString().toLower());
+        }
+    }
+    return names;
+}
+
+// Why Qt's platform `name` cannot start here; empty when it can.
+QString whyNot(const QString& name, const QStringList& installed) {
+    if (!installed.contains(name))
+        return name.startsWith(QLatin1String("wayland"))
+                   ? QStringLiteral("it is not installed; Debian's package qt6-wayland has it")
+                   : QStringLiteral("it is not installed");
+    if (name.startsWith(QLatin1String("wayland"))) {
+        const QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+        if (display.isEmpty() || !QFileInfo::exists(display.startsWith(QLatin1Char('/'))
+                                                        ? display
+                                                        : qEnvironmentVariable("XDG_RUNTIME_DIR") +
+                                                              QLatin1Char('/') + display))
+            return QStringLiteral("WAYLAND_DISPLAY names no Wayland display");
+    }
+    if (name == QLatin1String("xcb")) {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            return QStringLiteral("DISPLAY names no X display");
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        const bool refused = xcb_connection_has_error(connection);
+        xcb_disconnect(connection);
+        if (refused)
+            return QStringLiteral("the X server at DISPLAY=%1 refuses the connection")
+                .arg(qEnvironmentVariable("DISPLAY"));
+    }
+    return {};
+}
+
+// Qt ends the process when none of the platforms QT_QPA_PLATFORM lists can start: there the app
+// starts on one that can, and says so in one line; with none at all it ends with a message.
+// False when it cannot start.
+bool choosePlatform() {
+    const QString asked = qEnvironmentVariable("QT_QPA_PLATFORM");
+    const bool noDisplay =
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("DISPLAY");
+    if (asked.isEmpty() && !noDisplay)
+        return true;
+    const QStringList installed = installedPlatforms();
+    QString reason;
+    for (const QString& entry : asked.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString why = whyNot(entry.section(QLatin1Char(':'), 0, 0).toLower(), installed);
+        if (why.isEmpty())
+            return true;
+        if (reason.isEmpty())
+            reason = why;
+    }
+    for (const char* other : {"wayland", "xcb"}) {
+        if (whyNot(QLatin1String(other), installed).isEmpty()) {
+            std::fprintf(stderr,
+                         "Pinlark: Qt's platform \"%s\" cannot start (%s); starting on \"%s\".\n",
+                         asked.toLocal8Bit().constData(), reason.toLocal8Bit().constData(), other);
+            qputenv("QT_QPA_PLATFORM", other);
+            return true;
+        }
+    }
+    std::fprintf(stderr,
+                 "Pinlark: there is no display to show its windows on (Wayland: %s; X11: %s).\n",
+                 whyNot(QStringLiteral("wayland"), installed).toLocal8Bit().constData(),
+                 whyNot(QStringLiteral("xcb"), installed).toLocal8Bit().constData());
+    return false;
+}
+
 } // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--doctor") == 0)
         return Doctor::run(argc, argv);
     // Help, --uninstall and refused links are answered before anything connects to the display or
@@ -78,11 +170,17 @@ int main(int argc, char** argv) {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
     // On GNOME the icon lives in the shell's X11 tray, which a Wayland session offers X11 clients
     // through Xwayland; there the app runs as one, unless told otherwise.
-    const bool pickedPlatform = StatusItem::onGnome() &&
-                                qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-                                !qEnvironmentVariableIsEmpty("DISPLAY");
-    if (pickedPlatform)
+    // The platform chosen here is this copy's alone: what it starts (the browser, the mail client,
+    // the update's swap and the new copy) gets the one the user gave it.
+    const std::optional<QByteArray> userPlatform =
+        qEnvironmentVariableIsSet("QT_QPA_PLATFORM")
+            ? std::optional<QByteArray>(qgetenv("QT_QPA_PLATFORM"))
+            : std::nullopt;
+    if (StatusItem::onGnome() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    if (!choosePlatform())
+        return 1;
     // The web engine shares its OpenGL contexts with the widgets; it must be asked before the
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -93,10 +191,12 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QLatin1String(Product::name));
     QGuiApplication::setDesktopFileName(QLatin1String(Product::bundleIdentifier));
     QApplication app(argc, argv);
-    // The platform was this copy's choice, not the user's: what it starts (the browser, the mail
-    // client, the update's swap and the new copy) gets the environment the user gave it.
-    if (pickedPlatform)
+    if (userPlatform)
+        qputenv("QT_QPA_PLATFORM", *userPlatform);
+    else
         qunsetenv("QT_QPA_PLATFORM");
+    // Taskbars that draw a window's own icon show the app's, not a generic one.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.pinlark.Pinlark.svg")));
     const CommandLine::Parsed parsed = CommandLine::parse(app.arguments().mid(1));
     if (!parsed.command)
         return finish(parsed);
@@ -134,7 +234,8 @@ int main(int argc, char** argv) {
             .arg(keys.name(),
                  keys.trigger().isEmpty()
                      ? QStringLiteral("no keys registered: set some in the desktop's settings "
-                                      "to run Pinlark --toggle-library")
+                                      "to run %1 --toggle-library")
+                           .arg(CommandLine::program())
                      : keys.trigger() + QStringLiteral(" registered"),
                  signedIn ? QStringLiteral("yes")
                           : QStringLiteral("no: sign in from the library window"));
@@ -164,4 +265,10 @@ int main(int argc, char** argv) {
     });
 
     return app.exec();
+}
+
+// Exported for the launcher, which calls it in place of main. (A function of C linkage holds no
+// lambda: GCC would give two of them one name.)
+extern "C" __attribute__((visibility("default"))) int pinlark_main(int argc, char** argv) {
+    return run(argc, argv);
 }

@@ -163,15 +163,24 @@ Removed {HOME}/config/autostart/app.pinlark.Pinlark.desktop
 Removed {ENTRY}
 Removed {HOME}/data/icons/hicolor/symbolic/apps/app.pinlark.Pinlark-symbolic.svg
 Removed {HOME}/data/icons/hicolor/scalable/apps/app.pinlark.Pinlark.svg
+Removed {HOME}/data/applications/mimeinfo.cache
+Removed {HOME}/data/icons/hicolor/symbolic/apps
+Removed {HOME}/data/icons/hicolor/scalable/apps
+Removed {HOME}/data/icons/hicolor/symbolic
+Removed {HOME}/data/icons/hicolor/scalable
+Removed {HOME}/data/icons/hicolor
+Removed {HOME}/data/applications
+Removed {HOME}/data/icons
 Turned off Open at Login
 Left in place; delete them for Pinlark to forget you:
   preferences  {HOME}/config/app.pinlark.Pinlark.json
   sign-in      {HOME}/config/app.pinlark.Pinlark.cookies.json
   web data     {HOME}/data/app.pinlark.Pinlark
   web cache    {HOME}/cache/app.pinlark.Pinlark
+  web engine   {HOME}/data/Pinlark
 Pinlark.app itself stays where it is.
 """, report
-    assert not os.path.exists(ENTRY) and not os.listdir(HOME + "/data/icons/hicolor/scalable/apps")
+    assert not os.path.exists(HOME + "/data/applications") and not os.path.exists(HOME + "/data/icons")
 
 
 widgets = None

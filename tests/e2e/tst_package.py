@@ -12,6 +12,7 @@
 import os
 import plistlib
 import pwd
+import re
 import shutil
 import subprocess
 import sys
@@ -25,7 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 WORK = sys.argv[1] if AS_USER else tempfile.mkdtemp(prefix="pinlark-package-")
 BUILD = WORK + "/build" if AS_USER else os.path.abspath(sys.argv[1])
 ROOT, HOME = WORK + "/root", WORK + "/home"
-APP = ROOT + "/opt/pinlark/Pinlark.app"
+APP = ROOT + "/usr/lib/pinlark/Pinlark.app"
 
 
 def windows(*match):
@@ -40,13 +41,14 @@ def package():
     lintian = run("lintian", "--fail-on", "error", deb, check=False, timeout=300)
     print(lintian.stdout, end="")
     assert lintian.returncode == 0, lintian.stderr
+    runs_on(deb)
     run("dpkg-deb", "-x", deb, ROOT)
     applications = ROOT + "/usr/share/applications"
     with open(applications + "/browser.desktop", "w") as browser:
         browser.write(f"[Desktop Entry]\nType=Application\nName=Browser\nExec={HOME}/bin/x-www-browser"
                       " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n")
     run("update-desktop-database", applications)  # what the installation's trigger runs
-    assert os.readlink(ROOT + "/usr/bin/pinlark") == "/opt/pinlark/Pinlark.app/Contents/MacOS/Pinlark"
+    assert os.readlink(ROOT + "/usr/bin/pinlark") == "../lib/pinlark/Pinlark.app/Contents/MacOS/Pinlark"
     run(BUILD + "/tools/pinlark-seal", "--check", APP)  # every file as sealed
 
     os.makedirs(WORK + "/releases")
@@ -110,6 +112,29 @@ def as_user():
     with open(HOME + "/browser") as browser:
         assert browser.read() == origin + "/download\n"
     browser_is_default()
+
+    # A platform asked for that cannot start (here no Wayland display) gives way to one that can,
+    # in one line, and the launch hands the running copy its command.
+    launch = run(APP + "/Contents/MacOS/Pinlark", "--quick-save", env={
+        k: v for k, v in os.environ.items() if k != "WAYLAND_DISPLAY"} | {"QT_QPA_PLATFORM": "wayland"})
+    assert ('Pinlark: Qt\'s platform "wayland" cannot start (WAYLAND_DISPLAY names no Wayland '
+            'display); starting on "xcb".\n') in launch.stderr, launch.stderr
+
+
+def runs_on(deb):
+    """What the app runs on is named alike by the package's dependencies, the list the app's
+    executable names where they are missing, and README's command for a copy of one's own."""
+    fields = run("dpkg-deb", "--field", deb, "Depends", "Recommends").stdout
+    declared = set(re.findall(r"(?:^[A-Za-z-]+:|[,|]) *([a-z0-9][a-z0-9+.-]*)", fields, re.M))
+    source = os.path.dirname(os.path.dirname(HERE))
+    with open(source + "/resources/debian-packages") as listed:
+        listed = {line.strip() for line in listed if line.strip() and not line.startswith("#")}
+    with open(source + "/README.md") as readme:
+        name = r"[a-z0-9][a-z0-9+.-]*"
+        command = re.findall(rf"^ *sudo apt-get install ({name}(?: {name})*)$",
+                             re.sub(r" *\\\n *", " ", readme.read()), re.M)
+    assert declared == listed, f"the package: {sorted(declared)}, the list: {sorted(listed)}"
+    assert [set(c.split()) for c in command] == [listed], f"README: {command}"
 
 
 def browser_is_default():

@@ -75,24 +75,32 @@ private Q_SLOTS:
         QCOMPARE(QFile::exists(entry), !removed);
     }
 
-    // Everything registering and Open at Login wrote goes, the wish to open at login with it; the
-    // report names what stays, the links waiting in the outbox among it.
+    // Everything registering and Open at Login wrote goes, the wish to open at login with it, and
+    // the type cache and the folders that held nothing else; the report names what stays, the
+    // links waiting in the outbox and the web engine's own profile among it.
     void uninstall() {
         QCOMPARE(DesktopRegistration::reconcile(copyIn(u"My Apps"_s)).size(), 4);
         const QString config = home->config(), data = home->data();
         writeFile(config + u"/autostart/app.pinlark.Pinlark.desktop"_s, "[Desktop Entry]\n");
         writeFile(data + u"/app.pinlark.Pinlark/outbox.json"_s, "[]");
+        writeFile(data + u"/Pinlark/QtWebEngine/Default/Preferences"_s, "{}");
         FileUserDefaults(FileUserDefaults::standardPath()).set(u"loginItemDesired"_s, true);
+        const QString icon = data + u"/icons/hicolor/%1"_s;
         QCOMPARE(DesktopRegistration::uninstall(),
                  u"Removed %1/autostart/app.pinlark.Pinlark.desktop\n"
                  "Removed %3\nRemoved %4\nRemoved %5\nRemoved %6\n"
-                 "Turned off Open at Login\n"
-                 "Left in place; delete them for Pinlark to forget you:\n"
-                 "  preferences  %1/app.pinlark.Pinlark.json\n"
-                 "  outbox       %2/app.pinlark.Pinlark/outbox.json\n"
-                 "  web data     %2/app.pinlark.Pinlark\n"
-                 "Pinlark.app itself stays where it is.\n"_s.arg(config, data, link, entry,
-                                                                 icons[0], icons[1]));
+                 "Removed %2/applications/mimeinfo.cache\n"_s.arg(config, data, link, entry,
+                                                                  icons[0], icons[1]) +
+                     u"Removed %1/apps\nRemoved %2/apps\nRemoved %1\nRemoved %2\n"_s.arg(
+                         icon.arg(u"symbolic"_s), icon.arg(u"scalable"_s)) +
+                     u"Removed %2/icons/hicolor\nRemoved %2/applications\nRemoved %2/icons\n"
+                     "Turned off Open at Login\n"
+                     "Left in place; delete them for Pinlark to forget you:\n"
+                     "  preferences  %1/app.pinlark.Pinlark.json\n"
+                     "  outbox       %2/app.pinlark.Pinlark/outbox.json\n"
+                     "  web data     %2/app.pinlark.Pinlark\n"
+                     "  web engine   %2/Pinlark\n"
+                     "Pinlark.app itself stays where it is.\n"_s.arg(config, data));
         QCOMPARE(FileUserDefaults(FileUserDefaults::standardPath()).boolean(u"loginItemDesired"_s),
                  std::nullopt);
     }

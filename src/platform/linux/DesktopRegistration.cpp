@@ -20,6 +20,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace pinlark::DesktopRegistration {
 
 namespace {
@@ -85,6 +87,34 @@ void remove(const QStringList& paths, QStringList& removed) {
             throw PlatformError(
                 QStringLiteral("Could not remove %1: %2").arg(path, file.errorString()));
         removed.append(path);
+    }
+}
+
+// After the files in `removed` went: the type cache refreshTypeCache() wrote where it now names
+// no application, and the folders that held them where they are left empty, up to the data
+// home; each added to `removed`.
+void tidy(QStringList& removed) {
+    const QString cache = QFileInfo(entryPath()).absolutePath() + QLatin1String("/mimeinfo.cache");
+    QFile file(cache);
+    if (removed.contains(entryPath()) && file.open(QIODevice::ReadOnly) &&
+        file.readAll().trimmed() == "[MIME Cache]") {
+        file.close();
+        remove({cache}, removed);
+    }
+    const QString home = QDir(dataHome()).absolutePath();
+    QStringList folders;
+    for (const QString& path : removed) {
+        for (QString folder = QFileInfo(path).absolutePath();
+             folder.startsWith(home + QLatin1Char('/')) && !folders.contains(folder);
+             folder = QFileInfo(folder).absolutePath())
+            folders.append(folder);
+    }
+    // The deepest first, so that a folder's own folders have gone before it is tried.
+    std::stable_sort(folders.begin(), folders.end(),
+                     [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    for (const QString& folder : folders) {
+        if (QDir().rmdir(folder))
+            removed.append(folder);
     }
 }
 
@@ -177,6 +207,7 @@ QString uninstall() {
     remove(QStringList{AutostartLoginItemService::entryPath()} + registrationPaths(), removed);
     if (removed.contains(entryPath()))
         refreshTypeCache();
+    tidy(removed);
     QString report;
     for (const QString& path : removed)
         report += QStringLiteral("Removed %1\n").arg(path);
@@ -194,7 +225,9 @@ QString uninstall() {
         {"outbox", Outbox::standardPath()},
         {"sign-in", WebEngineCookieStore::standardMirrorPath()},
         {"web data", webDataFolder()},
-        {"web cache", webCacheFolder()}};
+        {"web cache", webCacheFolder()},
+        // The web engine's own profile, which it makes at each start.
+        {"web engine", dataHome() + QLatin1Char('/') + QLatin1String(Product::name)}};
     QString left;
     for (const auto& [what, path] : kept) {
         if (QFileInfo::exists(path))
