@@ -73,11 +73,13 @@ private:
     void titleChanged();
     void showErrorPage(const QString& html);
     void saveFrame();
+    void fitDecorations();
 
     QWidget* m_window = nullptr;
     QWebEngineView* m_webView = nullptr;
     LoadBar* m_bar = nullptr;
     bool m_showingErrorPage = false;
+    bool m_fitted = false;
     std::unique_ptr<Clock::Timer> m_loadTimeout;
 };
 
