@@ -234,11 +234,19 @@ void Dashboard::titleChanged() {
     m_webView->page()->runJavaScript(
         QStringLiteral("document.title"), QWebEngineScript::ApplicationWorld,
         [window = QPointer<QWidget>(m_window)](const QVariant& title) {
-            if (!window)
-                return;
-            const QString trimmed = title.toString().trimmed();
-            window->setWindowTitle(trimmed.isEmpty() ? QLatin1String(windowTitle) : trimmed);
+            if (window)
+                window->setWindowTitle(windowTitleFor(title.toString().trimmed()));
         });
+}
+
+QString Dashboard::windowTitleFor(const QString& title) {
+    if (title.isEmpty() || title == QLatin1String(windowTitle))
+        return QLatin1String(windowTitle);
+#ifdef Q_OS_MACOS
+    return title;
+#else
+    return title + QStringLiteral(" \u2014 ") + QLatin1String(windowTitle);
+#endif
 }
 
 void Dashboard::saveFrame() {

@@ -330,7 +330,7 @@ def main():
     until("the daemon's keys grabbed",
           lambda: shell("Main.shellDBusService._grabbedAccelerators.size", False))
     gdbus("org.gnome.SettingsDaemon.MediaKeys", "/", "org.freedesktop.DBus.Peer.Ping")
-    library = ("global.get_window_actors().some(a => a.meta_window.get_title() === 'Saves' && "
+    library = ("global.get_window_actors().some(a => a.meta_window.get_title() === 'Saves — Pinlark' && "
                "a.visible)")
     for shown in (False, True):
         press("Alt_L", "Super_L", "l")

@@ -1,3 +1,4 @@
+#include "library/Dashboard.h"
 #include "library/ErrorPage.h"
 #include "library/NavigationPolicy.h"
 #include "library/WindowFrame.h"
@@ -68,6 +69,19 @@ private Q_SLOTS:
                 !html.contains("<script>"_L1),
             qPrintable(html));
         QCOMPARE(ErrorPage::forFailure(ErrorPage::abortedCode, u"aborted"_s), std::nullopt);
+    }
+
+    void windowTitle_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("titled") << u"Saves"_s << u"Saves — Pinlark"_s;
+        QTest::newRow("untitled") << QString() << u"Pinlark"_s;
+        QTest::newRow("titled after the app") << u"Pinlark"_s << u"Pinlark"_s;
+    }
+    void windowTitle() {
+        QFETCH(QString, page);
+        QFETCH(QString, expected);
+        QCOMPARE(Dashboard::windowTitleFor(page), expected);
     }
 
     // Where the window opens with a title bar of 30 pixels and borders of one around it: the
