@@ -96,10 +96,11 @@ QMenuBar* buildMainMenu(QWidget* parent) {
     })->setMenuRole(QAction::AboutRole);
     application->addSeparator();
     add(application, "Hide Pinlark", Qt::CTRL | Qt::Key_H, [] { Dashboard::shared().hide(); });
-    // Hiding or showing other applications is the window manager's business on Linux: these two
-    // stay in place, disabled.
+#ifdef Q_OS_MACOS
+    // Hiding or showing other applications is the window manager's business elsewhere.
     add(application, "Hide Others", Qt::ALT | Qt::CTRL | Qt::Key_H, {});
     add(application, "Show All", {}, {});
+#endif
     application->addSeparator();
     // Exits the event loop directly: newer Qt versions turn a quit request into closing every
     // window first, and the library window answers a close by hiding, which cancels the quit.

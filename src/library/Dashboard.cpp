@@ -21,6 +21,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineView>
+#include <QWindow>
 
 #include <utility>
 
@@ -35,6 +36,9 @@ namespace {
 constexpr QSize contentSize(1120, 780);
 constexpr QSize minimumSize(580, 460);
 constexpr int loadBarHeight = 2;
+// The window manager's decorations around the window, as far as they can be told before it has
+// been shown once: a title bar and thin borders.
+constexpr QMargins decorationAllowance(4, 32, 4, 4);
 constexpr auto loadTimeout = std::chrono::seconds(60);
 const char windowTitle[] = "Pinlark";
 Dashboard* instance = nullptr;
@@ -116,11 +120,16 @@ void Dashboard::buildWindow() {
     m_window->setMinimumSize(minimumSize);
     m_webView->page()->setBackgroundColor(m_window->palette().color(QPalette::Window));
 
+    // The primary screen first: a window with no frame of its own to return to opens there.
     QList<QRect> screens;
+    if (const QScreen* primary = QGuiApplication::primaryScreen())
+        screens.append(primary->availableGeometry());
     for (const QScreen* screen : QGuiApplication::screens())
-        screens.append(screen->availableGeometry());
+        if (screen != QGuiApplication::primaryScreen())
+            screens.append(screen->availableGeometry());
     m_window->setGeometry(WindowFrame::initial(Platform::defaults().string(QLatin1String(frameKey)),
-                                               screens, contentSize, minimumSize));
+                                               screens, contentSize, minimumSize,
+                                               decorationAllowance));
 
     // The bar shares the web view's cell, pinned to its top edge; added last, it lies above.
     auto* layout = new QGridLayout(m_window);
@@ -163,7 +172,22 @@ void Dashboard::load(const QUrl& url) {
     });
 }
 
+void Dashboard::fitDecorations() {
+    // Once the window manager has framed the window, its real frame must fit the screen's work
+    // area too; only at the first showing, after which where the window goes is the user's.
+    const QWindow* handle = m_window->windowHandle();
+    const QScreen* screen = m_window->screen();
+    if (!handle || !screen || !m_window->isVisible())
+        return;
+    const QRect fitted = WindowFrame::fit(m_window->geometry(), handle->frameMargins(),
+                                          screen->availableGeometry(), minimumSize);
+    if (fitted != m_window->geometry())
+        m_window->setGeometry(fitted);
+}
+
 bool Dashboard::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window && event->type() == QEvent::Show && !std::exchange(m_fitted, true))
+        QTimer::singleShot(0, this, &Dashboard::fitDecorations);
     if (watched == m_window && event->type() == QEvent::Close) {
         event->ignore();
         hide();
@@ -210,11 +234,19 @@ void Dashboard::titleChanged() {
     m_webView->page()->runJavaScript(
         QStringLiteral("document.title"), QWebEngineScript::ApplicationWorld,
         [window = QPointer<QWidget>(m_window)](const QVariant& title) {
-            if (!window)
-                return;
-            const QString trimmed = title.toString().trimmed();
-            window->setWindowTitle(trimmed.isEmpty() ? QLatin1String(windowTitle) : trimmed);
+            if (window)
+                window->setWindowTitle(windowTitleFor(title.toString().trimmed()));
         });
+}
+
+QString Dashboard::windowTitleFor(const QString& title) {
+    if (title.isEmpty() || title == QLatin1String(windowTitle))
+        return QLatin1String(windowTitle);
+#ifdef Q_OS_MACOS
+    return title;
+#else
+    return title + QStringLiteral(" \u2014 ") + QLatin1String(windowTitle);
+#endif
 }
 
 void Dashboard::saveFrame() {

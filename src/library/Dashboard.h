@@ -52,6 +52,10 @@ public:
     static QUrl homeURL();
     static bool isInApp(const QUrl& url);
     static bool isIdentityProvider(const QUrl& url);
+    // The window's title for the page's trimmed `title`: where the title bar is the only place
+    // that names the app (the task list, the window switcher), the page's title and the app's
+    // name, "Saves — Pinlark"; the app's name alone for a page without a title.
+    static QString windowTitleFor(const QString& title);
 
     static const char userAgent[];
     // The user-defaults key of the window's remembered frame.
@@ -73,11 +77,13 @@ private:
     void titleChanged();
     void showErrorPage(const QString& html);
     void saveFrame();
+    void fitDecorations();
 
     QWidget* m_window = nullptr;
     QWebEngineView* m_webView = nullptr;
     LoadBar* m_bar = nullptr;
     bool m_showingErrorPage = false;
+    bool m_fitted = false;
     std::unique_ptr<Clock::Timer> m_loadTimeout;
 };
 

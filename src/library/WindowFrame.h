@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMargins>
 #include <QRect>
 #include <QString>
 
@@ -20,10 +21,18 @@ public:
     // height.
     static std::optional<QRect> decode(const QString& text);
 
-    // Where the window opens: the saved frame, grown to `minimum` if smaller, when it overlaps
-    // one of `screens` (their available areas); otherwise `size` centred on the first screen.
+    // `client`, the window's content rectangle, made to fit into `area` with the window manager's
+    // `frame` around it: shrunk as far as `minimum` allows, then moved in. What still does not
+    // fit hangs over the right and bottom edges.
+    static QRect fit(const QRect& client, const QMargins& frame, const QRect& area,
+                     const QSize& minimum);
+
+    // Where the window opens, among `screens` (their available areas, the first the primary):
+    // the saved frame, grown to `minimum` if smaller, on the screen it overlaps most; when it
+    // overlaps none, `size` centred on the first screen. Either way it is fitted into that
+    // screen, `frame` included.
     static QRect initial(const std::optional<QString>& saved, const QList<QRect>& screens,
-                         const QSize& size, const QSize& minimum);
+                         const QSize& size, const QSize& minimum, const QMargins& frame = {});
 };
 
 } // namespace pinlark

@@ -6,7 +6,7 @@
 
 namespace pinlark {
 
-// The app's one global shortcut, Option-Command-S (Alt+Super+S on X11). The system registration
+// The app's one global shortcut, Option-Command-S (Alt+Super+L on X11). The system registration
 // happens once; later calls only replace the action.
 class Hotkey {
 public:

@@ -108,14 +108,15 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     connect(m_colorScheme, &ColorScheme::changed, this, &StatusItem::refreshBadge);
 
     // Trays that draw the menu themselves (StatusNotifierItem hosts over D-Bus) and the XEmbed
-    // tray, where Qt opens it on a right click, both show this menu: it is filled the moment
-    // it is about to open. A host may read the menu without announcing that it opens it, so it
-    // is also kept current when the update state changes and after each command (once the
-    // command's own signal has returned: filling deletes the old rows).
-    fillMenu(m_menu.get());
-    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] { fillMenu(m_menu.get()); });
+    // tray, where Qt opens it on a right click, both show this menu. Its rows are made once and
+    // brought up to date in place the moment it is about to open: a host that mirrors the menu
+    // keeps the same rows, only their texts and states change. A host may read the menu without
+    // announcing that it opens it, so it is also kept current when the update state or the
+    // outbox changes and after each command (once the command has run).
+    setUpMenu(m_menu.get());
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] { updateMenu(m_menu.get()); });
     connect(
-        m_menu.get(), &QMenu::triggered, this, [this] { fillMenu(m_menu.get()); },
+        m_menu.get(), &QMenu::triggered, this, [this] { updateMenu(m_menu.get()); },
         Qt::QueuedConnection);
     m_hasTray = trayAvailable();
     if (m_hasTray || !onWayland())
@@ -131,10 +132,7 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
         if (self)
             self->refreshBadge();
     };
-    connect(m_outbox.get(), &Outbox::changed, this, [this] {
-        if (!m_menu->isVisible())
-            fillMenu(m_menu.get());
-    });
+    connect(m_outbox.get(), &Outbox::changed, this, [this] { updateMenu(m_menu.get()); });
     // A new session: its links go, and links of another session wait for the user's word.
     Connect::onAdopted = [self] {
         if (self)
@@ -323,16 +321,35 @@ void StatusItem::showMenu() {
 
 QMenu* StatusItem::buildMenu() {
     auto* menu = new QMenu;
-    fillMenu(menu);
+    setUpMenu(menu);
     return menu;
 }
 
-void StatusItem::fillMenu(QMenu* menu, QWidget* quickSaveAnchor) {
-    menu->clear();
-    const auto add = [this, menu](const QString& title, void (StatusItem::*command)()) {
+namespace {
+
+// The rows whose text, state or presence follows the app's state, found by these names.
+constexpr char waitingRow[] = "waiting";
+constexpr char signInRow[] = "signIn";
+constexpr char loginRow[] = "login";
+constexpr char automaticRow[] = "automatic";
+constexpr char installingRow[] = "installing";
+constexpr char updateRow[] = "update";
+constexpr char checkRow[] = "check";
+
+QAction* row(const QMenu* menu, const char* name) {
+    return menu->findChild<QAction*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+void StatusItem::setUpMenu(QMenu* menu, QWidget* quickSaveAnchor) {
+    const auto add = [this, menu](const QString& title, void (StatusItem::*command)(),
+                                  const char* name = nullptr) {
         QAction* item = menu->addAction(title);
         if (command)
             connect(item, &QAction::triggered, this, command);
+        if (name)
+            item->setObjectName(QLatin1String(name));
         return item;
     };
     add(QStringLiteral("Open Library"), &StatusItem::openLibrary);
@@ -341,44 +358,50 @@ void StatusItem::fillMenu(QMenu* menu, QWidget* quickSaveAnchor) {
     if (quickSaveAnchor)
         connect(quickSave, &QAction::triggered, this,
                 [this, quickSaveAnchor] { showPopover(std::nullopt, quickSaveAnchor); });
-    // Only what the current session may send: links of another one wait for the user's word.
-    if (const int waiting = m_outbox->sendableCount())
-        add(waiting == 1 ? QStringLiteral("Saving 1 link\u2026")
-                         : QStringLiteral("Saving %1 links\u2026").arg(waiting),
-            nullptr)
-            ->setEnabled(false);
+    add(QString(), nullptr, waitingRow)->setEnabled(false);
     menu->addSeparator();
-    if (Connect::isRunning())
-        add(QStringLiteral("Waiting for the browser\u2026"), &StatusItem::signInViaBrowser)
-            ->setEnabled(false);
-    else
-        add(QStringLiteral("Sign In\u2026"), &StatusItem::signInViaBrowser);
+    add(QString(), &StatusItem::signInViaBrowser, signInRow);
     add(QStringLiteral("Sign Out"), &StatusItem::signOut);
     menu->addSeparator();
-    QAction* login = add(QStringLiteral("Open at Login"), &StatusItem::toggleLogin);
-    login->setCheckable(true);
-    login->setChecked(Platform::loginItems().status() == LoginItemService::Status::Enabled);
-    QAction* automatic =
-        add(QStringLiteral("Install Updates Automatically"), &StatusItem::toggleAutoUpdate);
-    automatic->setCheckable(true);
-    automatic->setChecked(Installer::isAutomatic());
-    if (Installer::isBusy()) {
-        add(QStringLiteral("Installing update\u2026"), nullptr)->setEnabled(false);
-    } else if (const auto& version = Updater::availableVersion()) {
-        QAction* update =
-            add(QStringLiteral("Update to %1\u2026").arg(*version), &StatusItem::openUpdate);
-        QFont bold = menu->font();
-        bold.setBold(true);
-        update->setFont(bold);
-    } else {
-        add(QStringLiteral("Check for Updates\u2026"), &StatusItem::checkForUpdates);
-    }
+    add(QStringLiteral("Open at Login"), &StatusItem::toggleLogin, loginRow)->setCheckable(true);
+    add(QStringLiteral("Install Updates Automatically"), &StatusItem::toggleAutoUpdate,
+        automaticRow)
+        ->setCheckable(true);
+    add(QStringLiteral("Installing update\u2026"), nullptr, installingRow)->setEnabled(false);
+    QAction* update = add(QString(), &StatusItem::openUpdate, updateRow);
+    QFont bold = menu->font();
+    bold.setBold(true);
+    update->setFont(bold);
+    add(QStringLiteral("Check for Updates\u2026"), &StatusItem::checkForUpdates, checkRow);
     menu->addSeparator();
     QAction* quit = add(QStringLiteral("Quit Pinlark"), nullptr);
     quit->setShortcut(Qt::CTRL | Qt::Key_Q);
     // Ends the event loop at once: a quit request would first close every window, and the
     // library window turns a close into hiding.
     connect(quit, &QAction::triggered, quit, [] { QCoreApplication::exit(0); });
+    updateMenu(menu);
+}
+
+void StatusItem::updateMenu(QMenu* menu) {
+    // Only what the current session may send: links of another one wait for the user's word.
+    const int waiting = m_outbox->sendableCount();
+    QAction* saving = row(menu, waitingRow);
+    saving->setVisible(waiting > 0);
+    saving->setText(waiting == 1 ? QStringLiteral("Saving 1 link\u2026")
+                                 : QStringLiteral("Saving %1 links\u2026").arg(waiting));
+    QAction* signIn = row(menu, signInRow);
+    signIn->setText(Connect::isRunning() ? QStringLiteral("Waiting for the browser\u2026")
+                                         : QStringLiteral("Sign In\u2026"));
+    signIn->setEnabled(!Connect::isRunning());
+    row(menu, loginRow)
+        ->setChecked(Platform::loginItems().status() == LoginItemService::Status::Enabled);
+    row(menu, automaticRow)->setChecked(Installer::isAutomatic());
+    const auto& version = Updater::availableVersion();
+    row(menu, installingRow)->setVisible(Installer::isBusy());
+    QAction* update = row(menu, updateRow);
+    update->setVisible(!Installer::isBusy() && version);
+    update->setText(QStringLiteral("Update to %1\u2026").arg(version.value_or(QString())));
+    row(menu, checkRow)->setVisible(!Installer::isBusy() && !version);
 }
 
 QString StatusItem::defaultToolTip() {
@@ -389,8 +412,7 @@ QString StatusItem::defaultToolTip() {
 }
 
 void StatusItem::refreshBadge() {
-    if (!m_menu->isVisible())
-        fillMenu(m_menu.get());
+    updateMenu(m_menu.get());
     QIcon icon;
     QString tip;
     if (Installer::isBusy()) {

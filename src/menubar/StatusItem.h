@@ -24,8 +24,8 @@ class Popover;
 class XEmbedIcon;
 
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
-// Control-click opens the menu of library, sign-in, login-item and update commands, rebuilt
-// from the current state each time it opens. The icon carries a dot, and its tooltip changes,
+// Control-click opens the menu of library, sign-in, login-item and update commands, brought up
+// to date each time it opens. The icon carries a dot, and its tooltip changes,
 // while an update is available or being installed. Created once at launch; owns the panel, its
 // model and the outbox of links waiting for the service.
 class StatusItem : public QObject {
@@ -59,14 +59,16 @@ public:
     void showPopover(const std::optional<QUrl>& link = std::nullopt, QWidget* anchor = nullptr);
     void closePopover();
 
-    // Fills the menu from the current state and opens it at the pointer, unless the tray has
-    // opened it already.
+    // Opens the menu at the pointer, unless the tray has opened it already.
     void showMenu();
     // A new menu with the rows of the moment; the caller owns it.
     QMenu* buildMenu();
-    // Replaces the rows of `menu` with those of the moment; its Quick Save opens the panel under
-    // `quickSaveAnchor` when one is given.
-    void fillMenu(QMenu* menu, QWidget* quickSaveAnchor = nullptr);
+    // Adds the menu's rows to the empty `menu`, as of the moment; its Quick Save opens the panel
+    // under `quickSaveAnchor` when one is given.
+    void setUpMenu(QMenu* menu, QWidget* quickSaveAnchor = nullptr);
+    // Brings the rows that `setUpMenu` added up to date: texts, check marks, enabled state and
+    // which of the rows that come and go are shown. The rows themselves stay.
+    void updateMenu(QMenu* menu);
 
     // The icon and tooltip for the updater's and installer's state.
     void refreshBadge();
@@ -113,7 +115,7 @@ private:
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QuickSaveModel> m_model;
     std::unique_ptr<Popover> m_popover;
-    // The tray's own menu; filled afresh each time it is about to open.
+    // The tray's own menu; brought up to date each time it is about to open.
     std::unique_ptr<QMenu> m_menu;
     // Holds the keyboard for the menu through Xwayland.
     std::unique_ptr<QWidget> m_menuHost;

@@ -26,8 +26,14 @@ TrayStandIn::TrayStandIn(StatusItem& item, QMenuBar* bar)
     // Right after the application menu.
     const QList<QAction*> menus = bar->actions();
     bar->insertMenu(menus.value(1), m_menu);
-    fill();
-    connect(m_menu, &QMenu::aboutToShow, this, &TrayStandIn::fill);
+    m_item.setUpMenu(m_menu, m_button);
+    // The application menu's "Quit Pinlark" holds the key in this window: two actions on one
+    // key would leave it doing nothing.
+    for (QAction* row : m_menu->actions()) {
+        if (row->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q))
+            row->setShortcut({});
+    }
+    connect(m_menu, &QMenu::aboutToShow, this, [this] { m_item.updateMenu(m_menu); });
 
     follow(m_item.hasTray());
     connect(&m_item, &StatusItem::trayAvailabilityChanged, this, &TrayStandIn::follow);
@@ -41,16 +47,6 @@ TrayStandIn::~TrayStandIn() {
 void TrayStandIn::follow(bool hasTray) {
     m_button->setVisible(!hasTray);
     m_menu->menuAction()->setVisible(!hasTray);
-}
-
-void TrayStandIn::fill() {
-    m_item.fillMenu(m_menu, m_button);
-    // The application menu's "Quit Pinlark" holds the key in this window: two actions on one
-    // key would leave it doing nothing.
-    for (QAction* row : m_menu->actions()) {
-        if (row->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q))
-            row->setShortcut({});
-    }
 }
 
 } // namespace pinlark

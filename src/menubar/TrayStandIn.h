@@ -13,7 +13,7 @@ class StatusItem;
 
 // What the tray carries, in the library window's menu bar while the desktop has no tray: a
 // "Quick Save" button at the bar's right end that opens the quick-save panel under it, and the
-// status item's menu as the bar's "File" menu, its rows filled afresh each time it opens. Both
+// status item's menu as the bar's "File" menu, its rows brought up to date each time it opens. Both
 // step aside while a tray shows the icon and come back when it goes.
 class TrayStandIn : public QObject {
     Q_OBJECT
@@ -28,7 +28,6 @@ public:
 
 private:
     void follow(bool hasTray);
-    void fill();
 
     StatusItem& m_item;
     QPointer<QToolButton> m_button;

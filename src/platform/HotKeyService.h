@@ -6,7 +6,7 @@
 
 namespace pinlark {
 
-// One system-wide keyboard shortcut, Option-Command-S (Alt+Super+S where there is no Command
+// One system-wide keyboard shortcut, Option-Command-S (Alt+Super+L where there is no Command
 // key), that works whichever application is in front.
 class HotKeyService {
 public:

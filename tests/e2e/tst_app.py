@@ -15,7 +15,7 @@ PLACE = os.environ.get("PINLARK_TEST_PLACE", BUILD)
 APP = PLACE + "/apps/Pinlark.app/Contents"
 HOME = PLACE + "/testhome/e2e_app"
 SHOTS = BUILD + "/screenshots/app"
-SHORTCUT = "alt+super+s"
+SHORTCUT = "alt+super+l"
 ENTRY = HOME + "/data/applications/app.pinlark.Pinlark.desktop"
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree

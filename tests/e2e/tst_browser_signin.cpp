@@ -54,7 +54,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([] { return runTask(Session::bearer()).has_value(); }, 20000));
         const QString token = *runTask(Session::bearer());
         QVERIFY(!token.isEmpty() && token != u"forged"_qs);
-        QTRY_COMPARE_WITH_TIMEOUT(Dashboard::shared().window()->windowTitle(), u"Saves"_qs, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Dashboard::shared().window()->windowTitle(),
+                                  u"Saves — Pinlark"_qs, 30000);
         const SaveOutcome saved = runTask(API::save(u"https://example.org/after-sign-in"_qs));
         QVERIFY(!saved.id.isEmpty());
     }

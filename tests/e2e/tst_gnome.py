@@ -305,8 +305,8 @@ def main():
     log.seek(0)
     assert "qt.webenginecontext" not in log.read()
 
-    # GNOME's screen reader holds Super+Alt+S; where the app has no keys of its own, "Set a
-    # shortcut…" adds a custom shortcut with the next free keys to GNOME's settings, once the
+    # Where the app has no keys of its own, "Set a shortcut…" adds a custom shortcut with the
+    # first free keys to GNOME's settings, once the
     # user says yes, and those keys then show or hide the library.
     media_keys = "org.gnome.settings-daemon.plugins.media-keys"
     custom = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/"
@@ -323,17 +323,17 @@ def main():
                                              "custom-keybindings").stdout == f"['{custom}']\n")
     shortcut = f"{media_keys}.custom-keybinding:{custom}"
     assert run("gsettings", "get", shortcut, "command").stdout == f"\"'{APP}' --toggle-library\"\n"
-    assert run("gsettings", "get", shortcut, "binding").stdout == "'<Shift><Super>s'\n"
-    assert doctor_lines()["GNOME shortcuts"] == "Meta+Shift+S runs Pinlark --toggle-library"
+    assert run("gsettings", "get", shortcut, "binding").stdout == "'<Super><Alt>l'\n"
+    assert doctor_lines()["GNOME shortcuts"] == "Meta+Alt+L runs Pinlark --toggle-library"
     # GNOME's settings daemon runs custom shortcuts; the shell grabs their keys for it.
     start("/usr/libexec/gsd-media-keys", stderr=subprocess.DEVNULL)
     until("the daemon's keys grabbed",
           lambda: shell("Main.shellDBusService._grabbedAccelerators.size", False))
     gdbus("org.gnome.SettingsDaemon.MediaKeys", "/", "org.freedesktop.DBus.Peer.Ping")
-    library = ("global.get_window_actors().some(a => a.meta_window.get_title() === 'Saves' && "
+    library = ("global.get_window_actors().some(a => a.meta_window.get_title() === 'Saves — Pinlark' && "
                "a.visible)")
     for shown in (False, True):
-        press("Shift_L", "Super_L", "s")
+        press("Alt_L", "Super_L", "l")
         until("the library " + ("shown" if shown else "hidden"), lambda: shell(library) == shown)
 
 

@@ -102,7 +102,7 @@ def start_sway():
 
 
 def in_sway(widgets, origin, log):
-    until("the library window", lambda: any(v["name"] == "Saves" for v in sway_views()))
+    until("the library window", lambda: any(v["name"] == "Saves — Pinlark" for v in sway_views()))
     assert not on_bus("org.kde.StatusNotifierWatcher")  # no tray host yet
     open(HOME + "/bar-go", "w").close()
     until("the item in the bar", registered_items)
@@ -128,7 +128,7 @@ def in_sway(widgets, origin, log):
         elif close == "second click":
             activate_item()
         else:
-            run("swaymsg", '[title="^Saves$"] focus')
+            run("swaymsg", '[title="^Saves — Pinlark$"] focus')
         until("the panel closed after " + close, lambda: not panel())
 
     doctor = run(APP, "--doctor").stdout
@@ -152,7 +152,7 @@ def in_sway(widgets, origin, log):
         run("wtype", link, "-k", "Return")
 
     no_tray_panel(widgets, origin, "sway", type_link)
-    assert not panel() and [v["name"] for v in sway_views() if v["focused"]] == ["Saves"]
+    assert not panel() and [v["name"] for v in sway_views() if v["focused"]] == ["Saves — Pinlark"]
     grim("popup.png")
     run("wtype", "-k", "Escape")
     until("the pop-up closed", lambda: not widgets.find("text", "Link"))
@@ -287,7 +287,7 @@ def in_kde(widgets, origin, log):
     # What a press of the keys makes kwin do: the portal hears of it and tells the app, which
     # hides the library window, and shows it again at the next.
     def library_showing():
-        return bool(widgets.find("filler", "Saves"))
+        return bool(widgets.find("filler", "Saves — Pinlark"))
     until("the library", library_showing)
     for showing in (False, True):
         kglobalaccel(component, "org.kde.kglobalaccel.Component.invokeShortcut", "library")

@@ -66,7 +66,7 @@ private Q_SLOTS:
         Dashboard& d = Dashboard::shared();
         d.show();
         QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves — Pinlark"_s, 20000);
         QCOMPARE(d.webView()->url(), Dashboard::homeURL());
         QCOMPARE(m_server.count(u"/saves"_s), 1);
         QCOMPARE(m_server.lastUserAgent, QByteArray(Dashboard::userAgent));
@@ -174,7 +174,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(html(d.webView()).contains(u"Can’t reach Pinlark"_s), 20000);
         d.hide();
         d.show();
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves — Pinlark"_s, 20000);
         QVERIFY(!d.isShowingErrorPage());
 
         d.load(m_server.url(u"/hang"_s));

@@ -81,7 +81,7 @@ private Q_SLOTS:
         d.webView()->page()->runJavaScript(
             QStringLiteral("document.forms[0].email.value = 'reader@example.test';"
                            "document.forms[0].requestSubmit()"));
-        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves"_s, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves — Pinlark"_s, 20000);
         QCOMPARE(d.webView()->url(), Dashboard::homeURL());
 
         // The token the web view sent with its request for the saves page is the bearer.

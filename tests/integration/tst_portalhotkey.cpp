@@ -31,7 +31,7 @@ public:
                 u' ' + asked.id + u' ' + asked.properties.value(u"preferred_trigger"_s).toString();
             QDBusArgument bound;
             bound << QList<PortalShortcut>{
-                {asked.id, {{u"trigger_description"_s, u"Alt+Super+S"_s}}}};
+                {asked.id, {{u"trigger_description"_s, u"Alt+Super+L"_s}}}};
             results.insert(u"shortcuts"_s, QVariant::fromValue(bound));
         }
         calls.append(call);
@@ -91,10 +91,10 @@ private Q_SLOTS:
         QTest::addColumn<uint>("code");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("logged"); // after "the desktop portal "
-        const QStringList both{u"CreateSession"_s, u"BindShortcuts library ALT+LOGO+s"_s};
+        const QStringList both{u"CreateSession"_s, u"BindShortcuts library ALT+LOGO+l"_s};
         const QString refusal = u"did not bind the global shortcut: "_s;
         QTest::newRow("granted") << QString() << 0u << both
-                                 << u"bound the global shortcut to Alt+Super+S"_s;
+                                 << u"bound the global shortcut to Alt+Super+L"_s;
         QTest::newRow("cancelled by the user")
             << u"BindShortcuts"_s << 1u << both << refusal + u"cancelled"_s;
         QTest::newRow("session refused")
@@ -116,7 +116,7 @@ private Q_SLOTS:
         QVERIFY(service.registerHotKey([&] { ran.append(QThread::currentThread()); }));
         QTRY_COMPARE(m_portal.calls, calls);
         QTRY_COMPARE(log.lines, QStringList{u"[Pinlark] the desktop portal "_s + logged});
-        QCOMPARE(service.trigger(), refused.isEmpty() ? u"Alt+Super+S"_s : QString());
+        QCOMPARE(service.trigger(), refused.isEmpty() ? u"Alt+Super+L"_s : QString());
 
         const std::pair<QString, QString> activations[] = {
             {portalPath + "/session/other"_L1, u"library"_s},

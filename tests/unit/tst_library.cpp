@@ -1,3 +1,4 @@
+#include "library/Dashboard.h"
 #include "library/ErrorPage.h"
 #include "library/NavigationPolicy.h"
 #include "library/WindowFrame.h"
@@ -70,27 +71,56 @@ private Q_SLOTS:
         QCOMPARE(ErrorPage::forFailure(ErrorPage::abortedCode, u"aborted"_s), std::nullopt);
     }
 
+    void windowTitle_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("titled") << u"Saves"_s << u"Saves — Pinlark"_s;
+        QTest::newRow("untitled") << QString() << u"Pinlark"_s;
+        QTest::newRow("titled after the app") << u"Pinlark"_s << u"Pinlark"_s;
+    }
+    void windowTitle() {
+        QFETCH(QString, page);
+        QFETCH(QString, expected);
+        QCOMPARE(Dashboard::windowTitleFor(page), expected);
+    }
+
+    // Where the window opens with a title bar of 30 pixels and borders of one around it: the
+    // whole frame inside the screen's work area, at most the preferred size.
     void initialFrame_data() {
         QTest::addColumn<std::optional<QString>>("saved");
+        QTest::addColumn<QList<QRect>>("screens");
         QTest::addColumn<QRect>("expected");
-        const QRect centred(QPoint(1920 / 2 - 560, 1080 / 2 - 390), QSize(1120, 780));
-        const auto row = [](const char* name, const char* saved, QRect expected) {
-            QTest::newRow(name) << (saved ? std::optional(QString::fromLatin1(saved))
-                                          : std::nullopt)
-                                << expected;
-        };
-        row("nothing saved", nullptr, centred);
-        row("off every screen", "5000 100 800 500", centred);
-        row("below the minimum is grown", "10 10 100 100", QRect(10, 10, 580, 460));
+        const QList<QRect> two{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+        const QList<QRect> bottomPanel{QRect(0, 0, 1280, 800 - 41)};
+        const QRect centred(QPoint(400, 150 + 14), QSize(1120, 780));
+        const auto row =
+            [](const char* name, const char* saved, const QList<QRect>& screens, QRect expected) {
+                QTest::newRow(name)
+                    << (saved ? std::optional(QString::fromLatin1(saved)) : std::nullopt) << screens
+                    << expected;
+            };
+        row("nothing saved", nullptr, two, centred);
+        row("off every screen", "5000 100 800 500", two, centred);
+        row("below the minimum is grown, title bar in view", "10 10 100 100", two,
+            QRect(10, 30, 580, 460));
+        row("mostly on the second screen", "1700 100 1000 700", two, QRect(1921, 100, 1000, 700));
+        row("1280x800, 41 px bottom panel", nullptr, bottomPanel, QRect(80, 30, 1120, 728));
+        row("1024x600, 24 px top bar", nullptr, {QRect(0, 24, 1024, 576)}, QRect(1, 54, 1022, 545));
+        row("remembered, larger than the screen", "100 50 1600 1000", bottomPanel,
+            QRect(1, 30, 1278, 728));
+        row("remembered, over the panel", "900 500 800 500", bottomPanel,
+            QRect(479, 258, 800, 500));
         // Edges that do not fit in an int, or fit only until the window is grown.
-        row("right edge beyond int", "2147483000 0 1000 1000", centred);
-        row("left edge at the int minimum", "-2147483648 0 900 600", centred);
+        row("right edge beyond int", "2147483000 0 1000 1000", two, centred);
+        row("left edge at the int minimum", "-2147483648 0 900 600", two, centred);
     }
     void initialFrame() {
         QFETCH(std::optional<QString>, saved);
+        QFETCH(QList<QRect>, screens);
         QFETCH(QRect, expected);
-        const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
-        QCOMPARE(WindowFrame::initial(saved, screens, QSize(1120, 780), QSize(580, 460)), expected);
+        QCOMPARE(WindowFrame::initial(saved, screens, QSize(1120, 780), QSize(580, 460),
+                                      QMargins(1, 30, 1, 1)),
+                 expected);
     }
 };
 

@@ -214,9 +214,9 @@ private Q_SLOTS:
         fakes.hotKeys->registerHotKey([] {});
         view->hide();
         view->show();
-        QCOMPARE(find("openLibrary")->accessibleDescription(), "Alt+Super+S");
+        QCOMPARE(find("openLibrary")->accessibleDescription(), "Alt+Super+L");
         QVERIFY(!shown("setShortcut"));
-        QVERIFY(StatusItem::defaultToolTip().contains("Alt+Super+S"));
+        QVERIFY(StatusItem::defaultToolTip().contains("Alt+Super+L"));
     }
 
     // Where the desktop can take a shortcut from the app, "Set a shortcut…" asks first and adds

@@ -133,7 +133,7 @@ public:
             handler();
     }
     QString name() const override { return QStringLiteral("a fake"); }
-    QString trigger() const override { return handler ? QStringLiteral("Alt+Super+S") : added; }
+    QString trigger() const override { return handler ? QStringLiteral("Alt+Super+L") : added; }
     QString offer() const override { return trigger().isEmpty() ? offered : QString(); }
     void acceptOffer() override {
         if (!failure.isEmpty())

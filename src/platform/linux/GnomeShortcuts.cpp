@@ -243,9 +243,9 @@ QString GnomeShortcuts::commandLine(const QString& program, const QString& argum
     return quoted + QLatin1Char(' ') + argument;
 }
 
-const QStringList GnomeHotKeyService::candidates = {QStringLiteral("<Super><Alt>s"),
-                                                    QStringLiteral("<Shift><Super>s"),
-                                                    QStringLiteral("<Super><Alt>l")};
+const QStringList GnomeHotKeyService::candidates = {QStringLiteral("<Super><Alt>l"),
+                                                    QStringLiteral("<Shift><Super>l"),
+                                                    QStringLiteral("<Shift><Super>s")};
 
 GnomeHotKeyService::GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program,
                                        QString bundle)

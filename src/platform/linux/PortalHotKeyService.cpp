@@ -49,11 +49,11 @@ QString requestPath(const QString& token) {
     return path + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
-// The shortcut as the portal takes it, with Alt+Super+S as the preferred trigger.
+// The shortcut as the portal takes it, with Alt+Super+L as the preferred trigger.
 QList<PortalShortcut> shortcuts() {
     return {{shortcutId,
              {{QStringLiteral("description"), QStringLiteral("Show or hide the library window")},
-              {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+s")}}}};
+              {QStringLiteral("preferred_trigger"), QStringLiteral("ALT+LOGO+l")}}}};
 }
 
 // The keys a portal's list of shortcuts gives the shortcut (empty when it has none); nothing

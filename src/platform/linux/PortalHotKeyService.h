@@ -20,7 +20,7 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
 
 // The shortcut through the desktop portal's GlobalShortcuts interface on the session bus, for
 // Wayland, where no client may grab a key: a session, then one shortcut bound in it with
-// Alt+Super+S as the preferred trigger (the desktop may ask the user and pick another), then
+// Alt+Super+L as the preferred trigger (the desktop may ask the user and pick another), then
 // its activations. The shortcut also comes with the session, for desktops that bind it there.
 // Nothing waits: the portal answers each request with a Response signal on a request object,
 // which is listened to before the request is sent.

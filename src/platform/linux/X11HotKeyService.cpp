@@ -16,7 +16,7 @@ namespace pinlark {
 namespace {
 
 // Keysyms (X11/keysymdef.h).
-constexpr xcb_keysym_t keysymS = 0x0073;
+constexpr xcb_keysym_t keysymL = 0x006c;
 constexpr xcb_keysym_t keysymAltL = 0xffe9;
 constexpr xcb_keysym_t keysymSuperL = 0xffeb;
 constexpr xcb_keysym_t keysymNumLock = 0xff7f;
@@ -106,7 +106,7 @@ bool X11HotKeyService::registerHotKey(std::function<void()> pressed) {
     if (!symbols)
         return false;
     const ModifierMap modifierMap(c);
-    grab->keycode = keycodeOf(symbols, keysymS);
+    grab->keycode = keycodeOf(symbols, keysymL);
     grab->modifiers = modifierMap.maskOf(keycodeOf(symbols, keysymAltL), XCB_MOD_MASK_1) |
                       modifierMap.maskOf(keycodeOf(symbols, keysymSuperL), XCB_MOD_MASK_4);
     grab->numLock = modifierMap.maskOf(keycodeOf(symbols, keysymNumLock), XCB_MOD_MASK_2);
@@ -143,7 +143,7 @@ bool X11HotKeyService::registerHotKey(std::function<void()> pressed) {
 QString X11HotKeyService::trigger() const {
     if (!m_grab)
         return {};
-    return QKeySequence(Qt::ALT | Qt::META | Qt::Key_S).toString(QKeySequence::NativeText);
+    return QKeySequence(Qt::ALT | Qt::META | Qt::Key_L).toString(QKeySequence::NativeText);
 }
 
 void X11HotKeyService::ungrab() {

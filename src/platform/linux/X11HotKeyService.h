@@ -9,7 +9,7 @@
 
 namespace pinlark {
 
-// Grabs Alt+Super+S on the X11 root window of every screen, also under the Caps Lock and
+// Grabs Alt+Super+L on the X11 root window of every screen, also under the Caps Lock and
 // Num Lock variants, and reports presses through a native event filter: the first press of a
 // hold only, not the key's auto-repeat. Without an X11 connection (another Qt platform, Wayland
 // without XWayland) registration fails.
@@ -20,7 +20,7 @@ public:
 
     bool registerHotKey(std::function<void()> pressed) override;
     QString name() const override { return QStringLiteral("the X11 key grab"); }
-    // Alt+Super+S as the platform writes it, while grabbed.
+    // Alt+Super+L as the platform writes it, while grabbed.
     QString trigger() const override;
 
 private:
