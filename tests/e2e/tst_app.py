@@ -75,7 +75,7 @@ def main():
     offered = run("gio", "mime", "x-scheme-handler/https").stdout  # never a handler of web links
     assert "app.pinlark.Pinlark.desktop" not in offered, offered
     library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
-                                               "^Saves$", check=False).stdout.split())[0]
+                                               "^Saves — Pinlark$", check=False).stdout.split())[0]
 
     # The icon stands out from the tray's background.
     os.makedirs(SHOTS, exist_ok=True)
@@ -90,7 +90,7 @@ def main():
     expected = {
         "display": "X11 (no window manager)",
         "tray": "XEmbed tray on the X server",
-        "shortcut": "the X11 key grab, Meta+Alt+S registered",
+        "shortcut": "the X11 key grab, Meta+Alt+L registered",
         "open at login": f"yes ({HOME}/config/autostart/app.pinlark.Pinlark.desktop)",
         "origin": origin + " answers (HTTP 200)",
         "signed in": "yes",

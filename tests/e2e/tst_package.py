@@ -86,7 +86,7 @@ def as_user():
     browser_is_default()
 
     start(APP + "/Contents/MacOS/Pinlark", app=True)
-    until("the library", lambda: windows("--name", "^Saves$"))
+    until("the library", lambda: windows("--name", "^Saves — Pinlark$"))
     icon = settled_tray_icon()
     shown = windows("--classname", "^Pinlark$")
     run("xdotool", "mousemove", *map(str, icon), "click", "1")
