@@ -319,12 +319,6 @@ void StatusItem::showMenu() {
     m_menuHost->activateWindow();
 }
 
-QMenu* StatusItem::buildMenu() {
-    auto* menu = new QMenu;
-    setUpMenu(menu);
-    return menu;
-}
-
 namespace {
 
 // The rows whose text, state or presence follows the app's state, found by these names.

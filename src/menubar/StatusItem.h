@@ -61,8 +61,6 @@ public:
 
     // Opens the menu at the pointer, unless the tray has opened it already.
     void showMenu();
-    // A new menu with the rows of the moment; the caller owns it.
-    QMenu* buildMenu();
     // Adds the menu's rows to the empty `menu`, as of the moment; its Quick Save opens the panel
     // under `quickSaveAnchor` when one is given.
     void setUpMenu(QMenu* menu, QWidget* quickSaveAnchor = nullptr);
