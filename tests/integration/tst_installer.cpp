@@ -89,12 +89,24 @@ class TestInstaller : public QObject {
         if (!behaviour.isEmpty())
             QVERIFY(writeFile(app + u"/Contents/Resources/behaviour"_s, behaviour));
         if (!behaviour.isEmpty() && key.isEmpty())
-            QVERIFY(QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
-                                app + u"/Contents/Helpers"_s));
+            QVERIFY(copyHelpers(app));
         if (key.isEmpty())
             return;
         QCOMPARE(Seal::write(app), QString());
         QCOMPARE(Seal::sign(app, key), QString());
+    }
+
+    // Copies of the built helpers in the bundle `app`: the updater runs nothing from a folder
+    // outside its bundle, such as a build tree that others may change.
+    static bool copyHelpers(const QString& app) {
+        const QDir built(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"));
+        const QString helpers = app + u"/Contents/Helpers"_s;
+        if (!QDir().mkpath(helpers))
+            return false;
+        for (const QString& name : built.entryList(QDir::Files))
+            if (!QFile::copy(built.filePath(name), helpers + u'/' + name))
+                return false;
+        return true;
     }
 
     QStringList leftovers() const {
@@ -143,11 +155,9 @@ private Q_SLOTS:
         savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", staging.toLocal8Bit());
 
-        // The running copy: a bundle in a writable folder whose helpers are the built ones.
+        // The running copy: a bundle in a writable folder with copies of the built helpers.
         const QString app = root->filePath(QStringLiteral("Applications/Pinlark.app"));
-        QDir().mkpath(app + QStringLiteral("/Contents"));
-        QFile::link(QStringLiteral(PINLARK_APP_PATH "/Contents/Helpers"),
-                    app + QStringLiteral("/Contents/Helpers"));
+        QVERIFY(copyHelpers(app));
         Platform::Services real;
         real.codeSignature = std::make_unique<SealCodeSignature>(testPublicKey);
         fakes = FakePlatform::install(std::move(real));

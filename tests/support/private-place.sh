@@ -25,8 +25,9 @@ if private "$build"; then
     exit 0
 fi
 cache=${XDG_CACHE_HOME:-$HOME/.cache}
-place=$cache/pinlark-tests/$(printf %s "$build" | cksum | cut -d' ' -f1)
-mkdir -p -m 700 "$cache/pinlark-tests" "$place"
+place=$cache/pinlark-tests-$(printf %s "$build" | cksum | cut -d' ' -f1)
+mkdir -p "$cache"
+mkdir -p -m 700 "$place"
 if ! private "$place"; then
     echo "private-place: neither $build nor $place is a folder only you can change" >&2
     exit 1
