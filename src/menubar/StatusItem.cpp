@@ -36,8 +36,12 @@ namespace pinlark {
 namespace {
 
 QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
-    if (model && !co_await model->signOut())
-        co_return;
+    // Awaited as a statement of its own: behind && GCC 12 leaks the coroutine's frame.
+    if (model) {
+        const bool signedOut = co_await model->signOut();
+        if (!signedOut)
+            co_return;
+    }
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Config::api(QStringLiteral("signin")));
     dashboard.show();

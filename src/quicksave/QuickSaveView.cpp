@@ -189,8 +189,12 @@ QWidget* note(QWidget* parent, const QString& name, ClampedLabel** text, Symbol*
 }
 
 QCoro::Task<> signOutTask(QPointer<QuickSaveModel> model, QuickSaveView::Library library) {
-    if (model && !co_await model->signOut())
-        co_return;
+    // Awaited as a statement of its own: behind && GCC 12 leaks the coroutine's frame.
+    if (model) {
+        const bool signedOut = co_await model->signOut();
+        if (!signedOut)
+            co_return;
+    }
     library.load(Config::api(QStringLiteral("signin")));
     if (model)
         co_await model->loadRecent();
