@@ -378,7 +378,7 @@ int main(int argc, char** argv) {
         baseline = ms(started, *screen.windows[screen.trayIcon].painted);
         bare.terminate();
         bare.waitForFinished();
-        screen.until([] { return false; }, 500ms); // the tray lets go of its icon
+        screen.until([] { return false; }, 3s); // the tray lets go of its icon
         screen.trayIcon = 0;
         screen.windows.clear();
     }
