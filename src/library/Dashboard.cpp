@@ -101,17 +101,10 @@ void Dashboard::buildWebView() {
     // request is pending: from then on a slow image, script or frame is the page's own affair.
     connect(page, &QWebEnginePage::urlChanged, this, [this] { m_loadTimeout.reset(); });
     connect(page, &QWebEnginePage::titleChanged, this, &Dashboard::titleChanged);
-    // Hidden and done loading, the page is frozen: its timers and scripts stop, its document
-    // stays. The engine recommends it then and takes it back to active when the window shows
-    // or a load starts. Never further (discarded), which would reload the page on showing.
-    connect(page, &QWebEnginePage::recommendedStateChanged, this,
-            [page](QWebEnginePage::LifecycleState state) {
-                using State = QWebEnginePage::LifecycleState;
-                // A recommendation can trail the window being shown again; a visible page stays.
-                if (state != State::Active && page->isVisible())
-                    return;
-                page->setLifecycleState(state == State::Active ? State::Active : State::Frozen);
-            });
+    // The engine recommends active while the page is shown or loading, and something less once
+    // it is hidden and done; it takes the page back to active by itself when the window shows
+    // or a load starts.
+    connect(page, &QWebEnginePage::recommendedStateChanged, this, &Dashboard::settleLifecycle);
 }
 
 void Dashboard::buildWindow() {
@@ -146,6 +139,18 @@ void Dashboard::buildWindow() {
 }
 
 void Dashboard::show() {
+    m_discardTimer.reset();
+    m_discardDue = false;
+    QWebEnginePage* page = m_webView->page();
+    // A discarded page kept its address and history. Made active, the engine would bring its
+    // entry back from the cache as for a step back in history; reloaded, it asks the service,
+    // so saves made meanwhile show.
+    if (page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded &&
+        !m_showingErrorPage && !m_webView->url().isEmpty()) {
+        page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+        page->triggerAction(QWebEnginePage::Reload);
+        armLoadTimeout();
+    }
     Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Regular);
     m_window->show();
     m_window->raise();
@@ -158,6 +163,11 @@ void Dashboard::show() {
 void Dashboard::hide() {
     saveFrame();
     m_window->hide();
+    if (!m_discardTimer)
+        m_discardTimer = Platform::clock().startTimer(discardAfter, false, [this] {
+            m_discardDue = true;
+            settleLifecycle();
+        });
     QTimer::singleShot(0, this, [this] {
         if (!m_window->isVisible())
             Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Accessory);
@@ -167,9 +177,35 @@ void Dashboard::hide() {
 void Dashboard::load(const QUrl& url) {
     m_showingErrorPage = false;
     m_webView->load(url);
+    armLoadTimeout();
+}
+
+void Dashboard::armLoadTimeout() {
     m_loadTimeout = Platform::clock().startTimer(loadTimeout, false, [this] {
         showErrorPage(ErrorPage::html(QStringLiteral("The request timed out.")));
     });
+}
+
+void Dashboard::settleLifecycle() {
+    using State = QWebEnginePage::LifecycleState;
+    QWebEnginePage* page = m_webView->page();
+    const State recommended = page->recommendedState();
+    if (recommended == State::Active) {
+        page->setLifecycleState(State::Active);
+        return;
+    }
+    // A recommendation can trail the window being shown again; a visible page stays.
+    if (page->isVisible())
+        return;
+    // Hidden a short while, the page is frozen: its timers and scripts stop, its document stays.
+    // Hidden long, it is discarded where the engine allows it, giving back its memory.
+    if (m_discardDue && recommended == State::Discarded) {
+        if (page->lifecycleState() == State::Active)
+            page->setLifecycleState(State::Frozen);
+        page->setLifecycleState(State::Discarded);
+    } else if (page->lifecycleState() != State::Discarded) {
+        page->setLifecycleState(State::Frozen);
+    }
 }
 
 void Dashboard::fitDecorations() {

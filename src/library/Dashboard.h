@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QUrl>
 
+#include <chrono>
+
 #include <memory>
 
 class QMenuBar;
@@ -36,8 +38,11 @@ public:
     // view has nothing loaded or shows the error page (reopening the window retries).
     void show();
     // Hides the window; the app goes back to being an accessory once the current event has
-    // been handled, unless the window was shown again meanwhile.
+    // been handled, unless the window was shown again meanwhile. The hidden page is frozen once
+    // it is done loading, and discarded after `discardAfter` hidden: showing the window again
+    // reloads it at the same address.
     void hide();
+    static constexpr std::chrono::minutes discardAfter{5};
 
     QWebEngineView* webView() const { return m_webView; }
     QWidget* window() const { return m_window; }
@@ -75,6 +80,8 @@ private:
     void buildWindow();
     void loadingChanged(const QWebEngineLoadingInfo& info);
     void titleChanged();
+    void settleLifecycle();
+    void armLoadTimeout();
     void showErrorPage(const QString& html);
     void saveFrame();
     void fitDecorations();
@@ -85,6 +92,8 @@ private:
     bool m_showingErrorPage = false;
     bool m_fitted = false;
     std::unique_ptr<Clock::Timer> m_loadTimeout;
+    std::unique_ptr<Clock::Timer> m_discardTimer;
+    bool m_discardDue = false;
 };
 
 } // namespace pinlark

@@ -6,6 +6,7 @@
 
 #include <QDesktopServices>
 #include <QSignalSpy>
+#include <QWebEngineHistory>
 #include <QWebEngineView>
 
 using namespace pinlark;
@@ -91,6 +92,52 @@ private Q_SLOTS:
         QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
         QVERIFY(loadAndWait(m_server.url(u"/target"_s)));
         QTRY_COMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen);
+    }
+
+    // Hidden for `discardAfter` in one stretch, the page is discarded; showing the window brings
+    // it back, reloaded at the same address with its history and the profile's session.
+    void discardWhenHiddenLong() {
+        using State = QWebEnginePage::LifecycleState;
+        const auto almost = Dashboard::discardAfter - std::chrono::seconds(1);
+        Dashboard& d = Dashboard::shared();
+        QWebEnginePage* page = d.webView()->page();
+        d.show();
+        QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves — Pinlark"_s, 20000);
+        QVERIFY(loadAndWait(m_server.url(u"/target"_s)));
+        evaluate(d.webView(), u"document.cookie = 'session=kept; max-age=600'"_s);
+        evaluate(d.webView(), u"window.marker = 42"_s);
+        const int before = m_server.count(u"/target"_s);
+        const int homes = m_server.count(u"/saves"_s);
+
+        // Each showing starts the stretch again.
+        d.hide();
+        m_fakes.clock->advance(almost);
+        d.show();
+        d.hide();
+        m_fakes.clock->advance(almost);
+        QTRY_COMPARE(page->lifecycleState(), State::Frozen);
+        m_fakes.clock->advance(std::chrono::seconds(1));
+        QTRY_COMPARE(page->lifecycleState(), State::Discarded);
+        QCOMPARE(d.webView()->url(), m_server.url(u"/target"_s));
+
+        d.show();
+        QCOMPARE(page->lifecycleState(), State::Active);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.count(u"/target"_s), before + 1, 20000);
+        QCOMPARE(d.webView()->url(), m_server.url(u"/target"_s));
+        QTRY_COMPARE(
+            evaluate(d.webView(), u"document.body && document.body.textContent"_s).toString(),
+            u"target"_s);
+        QVERIFY(evaluate(d.webView(), u"window.marker"_s).isNull());
+        QCOMPARE(evaluate(d.webView(), u"document.cookie"_s).toString(), u"session=kept"_s);
+        QVERIFY(d.webView()->history()->canGoBack());
+        QCOMPARE(m_server.count(u"/saves"_s), homes);
+
+        // A load into a discarded page wakes it.
+        d.hide();
+        m_fakes.clock->advance(Dashboard::discardAfter);
+        QTRY_COMPARE(page->lifecycleState(), State::Discarded);
+        QVERIFY(loadAndWait(Dashboard::homeURL()));
+        QCOMPARE(d.webView()->url(), Dashboard::homeURL());
     }
 
     // Where a click on the page leads: the view stays and the browser is handed `opened`. A
