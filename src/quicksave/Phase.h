@@ -46,6 +46,8 @@ struct Many {
     int failed = 0;   // refused by the service
     QString failure;  // the service's message on the first link it refused
     bool running = true;
+    // Stopped: signed out, the links wait for a sign-in.
+    bool signedOut = false;
     int answered() const { return saved + existing + queued + failed; }
     // "2 of 3 saved…" while running; else the summary ("3 saved", "2 saved, 1 already in your
     // library", "1 couldn't be saved: …").

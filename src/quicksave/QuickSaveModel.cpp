@@ -371,6 +371,10 @@ QCoro::Task<> QuickSaveModel::runMany(QStringList links, QString field, CancelTo
         co_return;
     if (!session) {
         setPhase(phase::SignedOut{});
+        many.signedOut = true;
+        many.running = false;
+        if (finished)
+            finished(many);
         co_return;
     }
     // Every link is in the outbox's file before the first request leaves.
@@ -422,6 +426,10 @@ QCoro::Task<> QuickSaveModel::runMany(QStringList links, QString field, CancelTo
         if (signedOut) {
             leave(i + 1, false);
             setPhase(phase::SignedOut{});
+            many.signedOut = true;
+            many.running = false;
+            if (finished)
+                finished(many);
             co_return;
         }
         if (answer == Outbox::Answer::Later) {
@@ -460,6 +468,8 @@ namespace phase {
 QString Many::line() const {
     if (running)
         return QStringLiteral("%1 of %2 saved\u2026").arg(answered()).arg(total);
+    if (signedOut)
+        return QStringLiteral("Sign in to save.");
     // One link alone says what a single save says.
     if (total == 1) {
         if (saved)

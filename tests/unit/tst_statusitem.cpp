@@ -132,7 +132,7 @@ private Q_SLOTS:
             if (a->isVisible())
                 shown << (a->isSeparator() ? "-" : a->text()) + (a->isChecked() ? " [x]" : "") +
                              (a->isEnabled() ? "" : " (off)") + (a->font().bold() ? " (bold)" : "");
-        QCOMPARE(shown.join("; "), "Open Library; Quick Save…; -; " + rows + "; -; Quit Pinlark");
+        QCOMPARE(shown.join("; "), "Open Library; Quick Save…; Save Copied Link; -; " + rows + "; -; Quit Pinlark");
         QCOMPARE(item->tray()->toolTip(), tip);
         const auto image = [](const QIcon& i) { return i.pixmap(QSize(16, 16), 1.0).toImage(); };
         QCOMPARE(image(item->tray()->icon()) != image(item->trayIcon(false)), dot);
@@ -169,7 +169,7 @@ private Q_SLOTS:
             }
             return rows;
         };
-        const QAction* menu = item->tray()->contextMenu()->actions().value(2);
+        const QAction* menu = item->tray()->contextMenu()->actions().value(3);
         QVERIFY(menu->isVisible());
         QCOMPARE(rows() << menu->text() + (menu->isEnabled() ? "" : " (off)"),
                  (QStringList{"c.test, Waiting for the connection (closed)",
