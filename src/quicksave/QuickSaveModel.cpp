@@ -218,7 +218,8 @@ void QuickSaveModel::save() {
         return;
     }
     const QString link = m_url.trimmed();
-    if (link.isEmpty() || std::holds_alternative<phase::Saving>(m_phase))
+    const auto* many = std::get_if<phase::Many>(&m_phase);
+    if (link.isEmpty() || std::holds_alternative<phase::Saving>(m_phase) || (many && many->running))
         return;
     setPhase(phase::Saving{});
     if (m_poll)
