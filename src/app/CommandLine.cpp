@@ -198,7 +198,8 @@ QString program() {
 QString help() {
     const QString text = QStringLiteral(
         "Usage: %1 [URL]\n"
-        "       %1 --save URL... | --save - | --save-clipboard | --quick-save | --toggle-library\n"
+        "       %1 --save URL... | --save - | --save-clipboard\n"
+        "       %1 --quick-save | --toggle-library\n"
         "       %1 --doctor | --uninstall | --version | --help\n"
         "\n"
         "Pinlark lives in the tray: a click on its icon opens the quick-save panel. Starting it\n"
@@ -207,7 +208,7 @@ QString help() {
         "\n"
         "  URL, --save URL    open the quick-save panel with URL (http or https) in its field,\n"
         "                     ready to save; starts Pinlark first when it is not running\n"
-        "  --save URL URL...  the same with several links (at most 100), saved together\n"
+        "  --save URL URL...  the same with several links (at most 100): Return saves each\n"
         "  --save -           the same with the http and https links of the text on standard\n"
         "                     input (at most 1 MiB)\n"
         "  --save-clipboard   save the link or links on the clipboard at once, without the\n"
