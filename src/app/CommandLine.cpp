@@ -1,6 +1,11 @@
 #include "app/CommandLine.h"
 
 #include "Product.h"
+#include "quicksave/LinkFinder.h"
+
+#include <QSet>
+
+#include <cstdio>
 
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -37,7 +42,73 @@ Parsed save(const QString& text) {
                   2};
 }
 
+// Several links at once: each argument a link, or a text of links (`-`, standard input).
+Parsed saveMany(const QStringList& texts, bool fromInput) {
+    QList<QUrl> links;
+    QSet<QByteArray> seen;
+    const auto take = [&](const QUrl& url) {
+        if (!seen.contains(url.toEncoded())) {
+            seen.insert(url.toEncoded());
+            links.append(url);
+        }
+    };
+    int leftOut = 0;
+    // Past the most a save takes, only counted.
+    int total = 0;
+    if (fromInput) {
+        const FoundLinks found = findLinks(texts.join(QLatin1Char('\n')));
+        for (const QString& text : found.links) {
+            if (const auto link = saveableLink(text))
+                take(*link);
+        }
+        leftOut = found.leftOut;
+        if (found.count == 0)
+            return Parsed{std::nullopt,
+                          leftOut ? QStringLiteral("Pinlark: no http or https link in the text "
+                                                   "(%1 other left out); nothing saved.\n")
+                                        .arg(leftOut)
+                                  : QStringLiteral("Pinlark: no http or https link in the text; "
+                                                   "nothing saved.\n"),
+                          2};
+        total = found.count;
+    } else {
+        for (const QString& text : texts) {
+            const auto link = saveableLink(text);
+            if (!link)
+                return save(text);
+            take(*link);
+        }
+        total = int(links.size());
+    }
+    if (total > FoundLinks::maxLinks)
+        return Parsed{std::nullopt,
+                      QStringLiteral("Pinlark: %1 links: at most %2 go in one save; nothing "
+                                     "saved.\n")
+                          .arg(total)
+                          .arg(FoundLinks::maxLinks),
+                      2};
+    Command command{Command::Kind::Save, links.first()};
+    if (links.size() > 1)
+        command.links = links;
+    return Parsed{command, {}, 0};
+}
+
 } // namespace
+
+std::optional<QByteArray> standardInput() {
+    static const std::optional<QByteArray> read = [] {
+        QByteArray bytes;
+        char chunk[65536];
+        while (bytes.size() <= maxInput) {
+            const size_t n = std::fread(chunk, 1, sizeof chunk, stdin);
+            bytes.append(chunk, qsizetype(n));
+            if (n < sizeof chunk)
+                return std::ferror(stdin) ? std::nullopt : std::optional(bytes);
+        }
+        return std::optional(bytes.left(maxInput + 1));
+    }();
+    return read;
+}
 
 std::optional<QUrl> saveableLink(const QString& text) {
     // The length that counts is the link's as it travels, encoded; encoding never shortens a
@@ -53,7 +124,8 @@ std::optional<QUrl> saveableLink(const QString& text) {
     return url;
 }
 
-Parsed parse(const QStringList& arguments) {
+Parsed parse(const QStringList& arguments,
+             const std::function<std::optional<QByteArray>()>& input) {
     if (arguments.isEmpty())
         return Parsed{Command{}, {}, 0};
     const QString& first = arguments.first();
@@ -71,9 +143,32 @@ Parsed parse(const QStringList& arguments) {
     if (first == QLatin1String("--save")) {
         if (arguments.size() < 2)
             return fail(QStringLiteral("--save needs a link"));
+        if (arguments.at(1) == QLatin1String("-")) {
+            if (arguments.size() > 2)
+                return fail(QStringLiteral("--save - takes nothing more"));
+            const std::optional<QByteArray> text = input();
+            if (!text)
+                return Parsed{std::nullopt,
+                              QStringLiteral("Pinlark: standard input can't be read.\n"), 1};
+            if (text->size() > maxInput)
+                return Parsed{std::nullopt,
+                              QStringLiteral("Pinlark: standard input holds more than %1 bytes; "
+                                             "Pinlark reads at most that much at once. Nothing "
+                                             "saved.\n")
+                                  .arg(maxInput),
+                              2};
+            return saveMany({QString::fromUtf8(*text)}, true);
+        }
         if (arguments.size() > 2)
-            return fail(QStringLiteral("one link at a time"));
+            return saveMany(arguments.mid(1), false);
         return save(arguments.at(1));
+    }
+    if (first == QLatin1String("--save-clipboard")) {
+        if (arguments.size() > 1)
+            return fail(QStringLiteral("--save-clipboard takes nothing more"));
+        Command command{Command::Kind::Save, {}};
+        command.clipboard = true;
+        return Parsed{command, {}, 0};
     }
     const struct {
         const char* option;
@@ -103,7 +198,8 @@ QString program() {
 QString help() {
     const QString text = QStringLiteral(
         "Usage: %1 [URL]\n"
-        "       %1 --save URL | --quick-save | --toggle-library\n"
+        "       %1 --save URL... | --save - | --save-clipboard\n"
+        "       %1 --quick-save | --toggle-library\n"
         "       %1 --doctor | --uninstall | --version | --help\n"
         "\n"
         "Pinlark lives in the tray: a click on its icon opens the quick-save panel. Starting it\n"
@@ -112,6 +208,11 @@ QString help() {
         "\n"
         "  URL, --save URL    open the quick-save panel with URL (http or https) in its field,\n"
         "                     ready to save; starts Pinlark first when it is not running\n"
+        "  --save URL URL...  the same with several links (at most 100): Return saves each\n"
+        "  --save -           the same with the http and https links of the text on standard\n"
+        "                     input (at most 1 MiB)\n"
+        "  --save-clipboard   save the link or links on the clipboard at once, without the\n"
+        "                     panel; a notification tells how it went\n"
         "  --quick-save       open the quick-save panel, with a link from the clipboard\n"
         "  --toggle-library   show the library window, or hide it when it is in front\n"
         "  --uninstall        remove what Pinlark put on your desktop (its launcher entry, its\n"
@@ -126,7 +227,8 @@ QString help() {
         "  GNOME  Settings > Keyboard > View and Customize Shortcuts > Custom Shortcuts > Add\n"
         "         Shortcut: command \"%1 --quick-save\", then the keys; works on Wayland too\n"
         "  KDE    System Settings > Shortcuts > Add New > Command or Script: command\n"
-        "         \"%1 --toggle-library\", then the keys\n");
+        "         \"%1 --toggle-library\", then the keys\n"
+        "The same way, \"%1 --save-clipboard\" on keys of your own saves the copied link.\n");
     return text.arg(program());
 }
 

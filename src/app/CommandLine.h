@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 namespace pinlark {
@@ -11,9 +12,21 @@ namespace pinlark {
 // What a launch asks of the running app.
 struct Command {
     enum class Kind { Reopen, Save, QuickSave, ToggleLibrary };
+    Command(Kind kind = Kind::Reopen, QUrl link = {}, QList<QUrl> links = {},
+            bool clipboard = false)
+        : kind(kind)
+        , link(std::move(link))
+        , links(std::move(links))
+        , clipboard(clipboard) {}
     Kind kind = Kind::Reopen;
     // The link to save, for Save.
     QUrl link;
+    // Save of several links (`--save A B…`, `--save -`): all of them, the first being `link`,
+    // at most FoundLinks::maxLinks, each once; empty for one link.
+    QList<QUrl> links;
+    // Save of what the clipboard holds, at once and without the panel (`--save-clipboard`);
+    // `link` and `links` are empty. The entry point routes it to the status item.
+    bool clipboard = false;
     bool operator==(const Command&) const = default;
 };
 
@@ -33,8 +46,17 @@ struct Parsed {
     bool uninstall = false;
 };
 
+// The most of standard input `--save -` reads.
+inline constexpr qint64 maxInput = 1024 * 1024;
+// Standard input, up to maxInput bytes and one more, read once: later calls give the same.
+std::optional<QByteArray> standardInput();
+
 // `arguments` follow the program name; the application object has taken out Qt's own.
-Parsed parse(const QStringList& arguments);
+// `--save -` reads the links from `input`: at most `maxInput` bytes and one more, to know there
+// are more (none: it could not be read).
+Parsed parse(const QStringList& arguments,
+             const std::function<std::optional<QByteArray>()>& input = standardInput);
+
 
 // `text` as a link the app saves when it comes from outside: an http or https URL with a host,
 // at most 8192 characters long once encoded. A launch and the running copy it hands the link to

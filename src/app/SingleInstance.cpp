@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/Platform.h"
+#include "quicksave/LinkFinder.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -19,8 +20,11 @@ namespace pinlark {
 namespace {
 
 const QLatin1String applicationInterface("org.freedesktop.Application");
-// Over the socket a launch sends one line and reads one line back: "ok" or "refused".
-constexpr qsizetype maxLine = 16 * 1024;
+// Over the socket a launch sends one line and reads one line back: "ok" or "refused". The
+// longest is a save of the most links a save takes, each as long as a link may be.
+constexpr qsizetype maxLine = 1024 * 1024;
+static_assert(maxLine > FoundLinks::maxLinks * (8192 + 1) + 16);
+const QLatin1String saveClipboard("save-clipboard");
 constexpr auto socketTimeout = std::chrono::seconds(5);
 constexpr int sendTimeoutMs = 5000;
 
@@ -40,15 +44,36 @@ QString nameOf(Command::Kind kind) {
     return {};
 }
 
-// "save https://…", "reopen", …
+// "save https://…", "save https://… https://…" (several links, each once), "save-clipboard",
+// "reopen", …
 std::optional<Command> decode(const QString& text) {
     const QString name = text.section(QLatin1Char(' '), 0, 0);
     const QString argument = text.section(QLatin1Char(' '), 1);
+    if (name == saveClipboard) {
+        if (!argument.isEmpty())
+            return std::nullopt;
+        Command command{Command::Kind::Save, {}};
+        command.clipboard = true;
+        return command;
+    }
     for (const auto& c : commandNames) {
         if (name != QLatin1String(c.name))
             continue;
         if (c.kind != Command::Kind::Save)
             return argument.isEmpty() ? std::optional(Command{c.kind, {}}) : std::nullopt;
+        const QStringList parts = argument.split(QLatin1Char(' '));
+        if (parts.size() > 1) {
+            if (parts.size() > FoundLinks::maxLinks)
+                return std::nullopt;
+            QList<QUrl> links;
+            for (const QString& part : parts) {
+                const auto link = CommandLine::saveableLink(part);
+                if (!link || part != part.trimmed() || links.contains(*link))
+                    return std::nullopt;
+                links.append(*link);
+            }
+            return Command{c.kind, links.first(), links};
+        }
         if (const auto link = CommandLine::saveableLink(argument))
             return Command{c.kind, *link};
         return std::nullopt;
@@ -56,10 +81,20 @@ std::optional<Command> decode(const QString& text) {
     return std::nullopt;
 }
 
+// The links of a save as they travel, encoded.
+QStringList encodedLinks(const Command& command) {
+    QStringList texts;
+    for (const QUrl& link : command.links.isEmpty() ? QList<QUrl>{command.link} : command.links)
+        texts.append(QString::fromLatin1(link.toEncoded()));
+    return texts;
+}
+
 QString encode(const Command& command) {
+    if (command.clipboard)
+        return saveClipboard;
     QString text = nameOf(command.kind);
     if (command.kind == Command::Kind::Save)
-        text += QLatin1Char(' ') + QString::fromLatin1(command.link.toEncoded());
+        text += QLatin1Char(' ') + encodedLinks(command).join(QLatin1Char(' '));
     return text;
 }
 
@@ -72,8 +107,8 @@ QString objectPath(const QString& name) {
 
 } // namespace
 
-// The org.freedesktop.Application interface: Activate is a plain second launch, Open a link to
-// save (the first of them), ActivateAction one of the other commands by name.
+// The org.freedesktop.Application interface: Activate is a plain second launch, Open links to
+// save, ActivateAction one of the other commands by name.
 class ApplicationAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
@@ -85,13 +120,14 @@ public:
 public Q_SLOTS:
     void Activate(const QVariantMap&) { m_instance->deliver(Command{}); }
     void Open(const QStringList& uris, const QVariantMap&, const QDBusMessage& message) {
-        answer(message,
-               uris.isEmpty() ? std::nullopt : decode(QStringLiteral("save ") + uris.first()));
+        answer(message, uris.isEmpty() ? std::nullopt
+                                       : decode(QStringLiteral("save ") +
+                                                uris.join(QLatin1Char(' '))));
     }
     void ActivateAction(const QString& name, const QVariantList& parameters, const QVariantMap&,
                         const QDBusMessage& message) {
         const bool other = name == nameOf(Command::Kind::QuickSave) ||
-                           name == nameOf(Command::Kind::ToggleLibrary);
+                           name == nameOf(Command::Kind::ToggleLibrary) || name == saveClipboard;
         answer(message, other && parameters.isEmpty() ? decode(name) : std::nullopt);
     }
 
@@ -296,9 +332,15 @@ SingleInstance::Sent SingleInstance::send(const Command& command) {
             call << QVariantMap();
             break;
         case Command::Kind::Save:
+            if (command.clipboard) {
+                call = QDBusMessage::createMethodCall(m_name, path, applicationInterface,
+                                                      QStringLiteral("ActivateAction"));
+                call << QString(saveClipboard) << QVariantList() << QVariantMap();
+                break;
+            }
             call = QDBusMessage::createMethodCall(m_name, path, applicationInterface,
                                                   QStringLiteral("Open"));
-            call << QStringList{QString::fromLatin1(command.link.toEncoded())} << QVariantMap();
+            call << encodedLinks(command) << QVariantMap();
             break;
         case Command::Kind::QuickSave:
         case Command::Kind::ToggleLibrary:

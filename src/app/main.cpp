@@ -250,10 +250,25 @@ static int run(int argc, char** argv) {
         parsed.command->kind != Command::Kind::ToggleLibrary)
         waiting.push_back(*parsed.command);
     bool launched = false;
+    // A save of the clipboard, and of several links, go to the status item; the rest to the
+    // delegate.
+    const auto route = [&](const Command& command) {
+        StatusItem* item = delegate->statusItem.get();
+        if (command.kind == Command::Kind::Save && command.clipboard && item) {
+            item->saveClipboard();
+        } else if (command.kind == Command::Kind::Save && command.links.size() > 1 && item) {
+            QStringList texts;
+            for (const QUrl& link : command.links)
+                texts.append(link.toString());
+            item->showPopoverWithText(texts.join(QLatin1Char(' ')));
+        } else if (!command.clipboard) {
+            delegate->handle(command);
+        }
+    };
     QObject::connect(&instance, &SingleInstance::commandReceived, delegate,
                      [&](const Command& command) {
                          if (launched)
-                             delegate->handle(command);
+                             route(command);
                          else
                              waiting.push_back(command);
                      });
@@ -261,7 +276,7 @@ static int run(int argc, char** argv) {
         delegate->applicationDidFinishLaunching();
         launched = true;
         for (const Command& command : std::exchange(waiting, {}))
-            delegate->handle(command);
+            route(command);
     });
 
     return app.exec();

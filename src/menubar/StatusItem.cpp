@@ -6,7 +6,9 @@
 #include "menubar/Popover.h"
 #include "menubar/TrayIcon.h"
 #include "menubar/XEmbedIcon.h"
+#include "platform/Error.h"
 #include "platform/Platform.h"
+#include "quicksave/LinkFinder.h"
 #include "quicksave/QuickSaveView.h"
 #include "service/Config.h"
 #include "session/Connect.h"
@@ -290,6 +292,94 @@ void StatusItem::closePopover() {
     m_popover->hide();
 }
 
+void StatusItem::showPopoverWithText(const QString& text) {
+    showPopover();
+    m_model->setUrl(text);
+}
+
+namespace {
+
+QCoro::Task<> notify(QPointer<StatusItem> item, NotificationRequest request,
+                     std::function<void()> instead) {
+    try {
+        co_await Platform::notifications().addIfAllowed(std::move(request));
+    } catch (const Error&) {
+        if (item)
+            instead();
+    }
+}
+
+} // namespace
+
+void StatusItem::tell(const QString& title, const QString& body) {
+    const auto tooltip = [this, title, body] {
+        const QString tip = defaultToolTip() + QStringLiteral("\n") + title +
+                            (body.isEmpty() ? QString() : QStringLiteral(": ") + body);
+        if (m_tray)
+            m_tray->setToolTip(tip);
+        if (m_dock)
+            m_dock->setToolTip(tip);
+    };
+    if (!Platform::bundle().identifier()) {
+        tooltip();
+        return;
+    }
+    notify(QPointer<StatusItem>(this),
+           NotificationRequest{QStringLiteral("save-clipboard"), title, body, {}}, tooltip);
+}
+
+void StatusItem::saveClipboard() {
+    const QString text = Platform::pasteboard().string().value_or(QString());
+    const FoundLinks found = findLinks(text);
+    const QString nothing = QStringLiteral("Nothing saved");
+    if (found.cut) {
+        tell(nothing, QStringLiteral("The clipboard holds more than Pinlark reads at once (%L1 "
+                                     "characters). Copy fewer links.")
+                          .arg(FoundLinks::maxText));
+        return;
+    }
+    if (found.count == 0) {
+        tell(nothing, text.trimmed().isEmpty()
+                          ? QStringLiteral("The clipboard is empty.")
+                          : QStringLiteral("The clipboard holds no http or https link."));
+        return;
+    }
+    if (found.tooMany()) {
+        tell(nothing, QStringLiteral("The clipboard holds %1 links: at most %2 go in one save.")
+                          .arg(found.count)
+                          .arg(FoundLinks::maxLinks));
+        return;
+    }
+    const QString first = found.links.first();
+    const QPointer<StatusItem> self(this);
+    const bool started = m_model->saveLinks(found.links, [self, first](const phase::Many& many) {
+        if (!self)
+            return;
+        if (many.signedOut) {
+            self->tell(QStringLiteral("Sign in to save"),
+                       QStringLiteral("Pinlark keeps the link until you sign in."));
+        } else if (many.total == 1) {
+            self->tell(many.failed ? QStringLiteral("Pinlark couldn't save the link")
+                                   : many.line(),
+                       many.failed ? first + QStringLiteral("\n") + many.failure
+                       : many.queued
+                           ? first + QStringLiteral("\nIt goes to your library when you're "
+                                                    "back online.")
+                           : first);
+        } else {
+            self->tell(many.failed ? QStringLiteral("Not every link could be saved")
+                                   : QStringLiteral("Links saved"),
+                       many.line());
+        }
+    });
+    if (!started)
+        tell(nothing, QStringLiteral("A save is under way; try again once it has ended."));
+}
+
+void StatusItem::saveCopiedLink() {
+    saveClipboard();
+}
+
 void StatusItem::showMenu() {
     // On the XEmbed tray Qt has opened it already for a right click.
     if (m_menu->isVisible())
@@ -356,6 +446,7 @@ void StatusItem::setUpMenu(QMenu* menu, QWidget* quickSaveAnchor) {
     if (quickSaveAnchor)
         connect(quickSave, &QAction::triggered, this,
                 [this, quickSaveAnchor] { showPopover(std::nullopt, quickSaveAnchor); });
+    add(QStringLiteral("Save Copied Link"), &StatusItem::saveCopiedLink);
     add(QString(), nullptr, waitingRow)->setEnabled(false);
     menu->addSeparator();
     add(QString(), &StatusItem::signInViaBrowser, signInRow);

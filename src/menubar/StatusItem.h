@@ -58,6 +58,12 @@ public:
     // the compositor places; else it opens at the pointer.
     void showPopover(const std::optional<QUrl>& link = std::nullopt, QWidget* anchor = nullptr);
     void closePopover();
+    // Opens the panel as showPopover() does, with `text` (several links) in its field.
+    void showPopoverWithText(const QString& text);
+    // Saves the link or links on the clipboard now, without the panel, and tells how it went
+    // by a notification; where none can be shown, the tooltip and the panel's next opening say
+    // it. Without a link on the clipboard nothing is saved, and the notification says why.
+    void saveClipboard();
 
     // Opens the menu at the pointer, unless the tray has opened it already.
     void showMenu();
@@ -74,6 +80,7 @@ public:
     // The menu's commands.
     void openLibrary();
     void openQuickSave();
+    void saveCopiedLink();
     void toggleLogin();
     void toggleAutoUpdate();
     void checkForUpdates();
@@ -104,6 +111,8 @@ private Q_SLOTS:
 
 private:
     void watchTrays();
+    // A notification of what became of a save of the clipboard, or the tooltip in its place.
+    void tell(const QString& title, const QString& body);
     // A new tray icon in place of the old one, shown when `show`.
     void makeTray(bool show);
     static QImage glyph();

@@ -2,6 +2,7 @@
 
 #include "platform/Async.h"
 #include "platform/Clock.h"
+#include "quicksave/LinkFinder.h"
 #include "quicksave/Phase.h"
 #include "quicksave/SavesClient.h"
 
@@ -39,6 +40,9 @@ public:
 
     QString url() const { return m_url; }
     void setUrl(const QString& url);
+    // The links in the field. With two or more, Save saves each of them (saveLinks).
+    const FoundLinks& found() const { return m_found; }
+    bool holdsMany() const { return m_found.count > 1; }
     const Phase& phase() const { return m_phase; }
     const QList<SaveRow>& recent() const { return m_recent; }
     // A link in the outbox, and what it waits for.
@@ -66,8 +70,13 @@ public:
     void focused();
     // After the panel has closed: stop the save task and forget a finished or queued save.
     void closed();
-    // Saves the trimmed text of the field.
+    // Saves the trimmed text of the field; when it holds several links, each of them.
     void save();
+    // Saves `links` one after the other, in order, each through the outbox as a single save
+    // goes, without touching the field; the phase follows them (phase::Many) and `finished`
+    // gets the summary line once each has its answer. Nothing while a save is in flight:
+    // false.
+    bool saveLinks(QStringList links, std::function<void(const phase::Many&)> finished = {});
     // Closes the panel and opens the service's sign-in page in the library window.
     void signIn();
     // Signs out; with links waiting, first says how many and asks whether to keep them (for the
@@ -94,12 +103,15 @@ private:
     bool m_prefillWaiting = false;
     QCoro::Task<> loadRecent(CancelToken cancel);
     QCoro::Task<> runSave(QString link, CancelToken cancel);
+    QCoro::Task<> runMany(QStringList links, QString field, CancelToken cancel,
+                          std::function<void(const phase::Many&)> finished);
 
     std::shared_ptr<SavesClient> m_client;
     QPointer<Outbox> m_outbox;
     // The session the panel last showed.
     std::optional<QString> m_session;
     QString m_url;
+    FoundLinks m_found;
     Phase m_phase = phase::Idle{};
     QList<SaveRow> m_recent;
     // The one tracked task: the current save and its polling.

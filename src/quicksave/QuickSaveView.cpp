@@ -245,7 +245,22 @@ void QuickSaveView::build() {
 }
 
 QWidget* QuickSaveView::buildField() {
-    auto* box = new QWidget(this);
+    auto* outer = new QWidget(this);
+    auto* column = new QVBoxLayout(outer);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* box = new QWidget(outer);
+    column->addWidget(box);
+    auto* foundBox = new QWidget(outer);
+    auto* foundLayout = new QVBoxLayout(foundBox);
+    foundLayout->setContentsMargins(inset, 0, inset, 10);
+    m_foundText = new ClampedLabel(3, foundBox);
+    m_foundText->setObjectName(QStringLiteral("foundText"));
+    m_foundText->setFont(PanelStyle::font(11));
+    m_foundText->setTint(PanelStyle::secondary);
+    foundLayout->addWidget(m_foundText);
+    column->addWidget(foundBox);
+    foundBox->hide();
     auto* row = new QHBoxLayout(box);
     row->setContentsMargins(inset, inset, inset, inset);
     row->setSpacing(8);
@@ -274,7 +289,7 @@ QWidget* QuickSaveView::buildField() {
     m_busy->hide();
     inside->addWidget(m_busy, 0, Qt::AlignCenter);
     row->addWidget(m_save, 0, Qt::AlignVCenter);
-    return box;
+    return outer;
 }
 
 QWidget* QuickSaveView::buildQuestion() {
@@ -477,20 +492,78 @@ void QuickSaveView::fillMenu() {
     m_menu->addAction(QStringLiteral("Quit Pinlark"), this, &QuickSaveView::quit);
 }
 
+namespace {
+
+// Under the field when it holds several links: "3 links", the ones left out, or why none goes.
+QString foundLine(const FoundLinks& found) {
+    if (found.cut)
+        return QStringLiteral("That text is too long: Pinlark reads at most %L1 characters at "
+                              "once. Paste fewer links.")
+            .arg(FoundLinks::maxText);
+    if (found.tooMany())
+        return QStringLiteral("%1 links: at most %2 go in one save. Remove some to save them.")
+            .arg(found.count)
+            .arg(FoundLinks::maxLinks);
+    QString line = QStringLiteral("%1 links, each saved once, in order").arg(found.count);
+    if (found.leftOut == 1)
+        line += QStringLiteral("; 1 word that isn't an http(s) link is left out");
+    else if (found.leftOut > 1)
+        line += QStringLiteral("; %1 words that aren't http(s) links are left out")
+                    .arg(found.leftOut);
+    return line + QLatin1Char('.');
+}
+
+} // namespace
+
 void QuickSaveView::showUrl() {
     const QString url = m_model.url();
     if (m_field->text() != url)
         m_field->setText(url);
-    const bool saving = std::holds_alternative<phase::Saving>(m_model.phase());
-    m_save->setEnabled(!saving && !trimmedOfSpaces(url).isEmpty());
+    const Phase& phase = m_model.phase();
+    const auto* many = std::get_if<phase::Many>(&phase);
+    const bool saving = std::holds_alternative<phase::Saving>(phase) || (many && many->running);
+    const FoundLinks& found = m_model.found();
+    const bool several = m_model.holdsMany();
+    const QString title = saving                             ? QString()
+                          : several && !found.tooMany() && !found.cut
+                              ? QStringLiteral("Save %1 links").arg(found.count)
+                              : QStringLiteral("Save");
+    if (m_save->text() != title) {
+        m_save->setText(title);
+        m_save->setFixedWidth(std::max(56, m_save->fontMetrics().horizontalAdvance(
+                                               saving ? QStringLiteral("Save") : title) +
+                                               24));
+    }
+    m_save->setEnabled(!saving && !trimmedOfSpaces(url).isEmpty() &&
+                       !(several && (found.tooMany() || found.cut)));
+    if (several)
+        m_foundText->setText(foundLine(found));
+    m_foundText->parentWidget()->setVisible(several);
 }
 
 void QuickSaveView::showPhase() {
     const Phase& phase = m_model.phase();
-    const bool saving = std::holds_alternative<phase::Saving>(phase);
-    m_save->setText(saving ? QString() : QStringLiteral("Save"));
+    const auto* many = std::get_if<phase::Many>(&phase);
+    const bool saving = std::holds_alternative<phase::Saving>(phase) || (many && many->running);
     m_busy->setVisible(saving);
     showUrl();
+    if (many) {
+        const bool trouble = many->failed > 0;
+        m_savedSymbol->setName(!many->running && trouble
+                                   ? QStringLiteral("exclamationmark.triangle.fill")
+                               : many->running || many->queued
+                                   ? QStringLiteral("clock.fill")
+                                   : QStringLiteral("checkmark.circle.fill"));
+        m_savedSymbol->setTint(!many->running && trouble ? PanelStyle::orange
+                               : many->running || many->queued ? PanelStyle::secondary
+                                                               : PanelStyle::green);
+        m_savedTitle->setText(many->line());
+        m_savedDetail->setText(many->running ? QString()
+                               : many->queued
+                                   ? QStringLiteral("Those saved on this computer go to your "
+                                                    "library when you're back online.")
+                                   : QString());
+    }
 
     const auto* done = std::get_if<phase::Done>(&phase);
     const auto* failed = std::get_if<phase::Failed>(&phase);
@@ -523,10 +596,12 @@ void QuickSaveView::showPhase() {
     }
     if (failed)
         m_failedText->setText(failed->message);
-    m_savedLine->setVisible(done || queued);
+    // A batch under way has no detail line.
+    m_savedDetail->setVisible(!many || !m_savedDetail->text().isEmpty());
+    m_savedLine->setVisible(done || queued || many);
     m_failedNote->setVisible(failed);
     m_signInBlock->setVisible(signedOut);
-    m_status->setVisible(done || queued || failed || signedOut);
+    m_status->setVisible(done || queued || failed || signedOut || many);
 
     m_emptyText->setText(signedOut ? QStringLiteral("Your saves appear here once you're signed in.")
                                    : QStringLiteral("Nothing saved yet."));

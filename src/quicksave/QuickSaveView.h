@@ -100,6 +100,8 @@ private:
     QLineEdit* m_field = nullptr;
     QPushButton* m_save = nullptr;
     QWidget* m_busy = nullptr;
+    // What the field holds when it holds several links: how many, and what was left out.
+    ClampedLabel* m_foundText = nullptr;
 
     QWidget* m_status = nullptr;
     QWidget* m_savedLine = nullptr;

@@ -3,6 +3,7 @@
 # service: driven with xdotool, read back through the accessibility bus and the X server.
 #   tests/e2e/tst_app.py BUILD_DIR     (screenshots go to BUILD_DIR/screenshots/app/)
 
+import json
 import os
 import re
 import shutil
@@ -20,8 +21,8 @@ ENTRY = HOME + "/data/applications/app.pinlark.Pinlark.desktop"
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, on_private_bus, run, signed_in_home, start,  # noqa: E402
-                     settled_tray_icon, start_x11_tray, stop_all, until, viewable)
+from harness import (Screenshot, Widgets, on_private_bus, run, saved, signed_in_home,  # noqa: E402
+                     start, settled_tray_icon, start_x11_tray, stop_all, until, viewable)
 
 on_private_bus()
 
@@ -36,6 +37,31 @@ def click_field():
                                               widgets.Atspi.CoordType.SCREEN)
     run("xdotool", "mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2),
         "click", "1")
+
+
+def copy(text):
+    """Another app copies `text` and keeps offering it, as a GTK window on the X server does."""
+    script = ("import gi, sys\ngi.require_version('Gtk', '3.0')\n"
+              "from gi.repository import Gtk, Gdk\n"
+              "Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD).set_text(sys.argv[1], -1)\n"
+              "print('copied', flush=True)\nGtk.main()\n")
+    copier = start("/usr/bin/python3", "-c", script, text, stdout=subprocess.PIPE, text=True,
+                   env=dict(os.environ, GDK_BACKEND="x11"))
+    assert copier.stdout.readline().strip() == "copied"
+    return copier
+
+
+def notification_window():
+    """Where dunst shows a notification on the screen, while it shows one."""
+    for window in run("xdotool", "search", "--onlyvisible", "--classname", "Dunst",
+                      check=False).stdout.split():
+        info = run("xwininfo", "-id", window).stdout
+        box = {key: int(re.search(pattern + r":\s+(-?\d+)", info).group(1)) for key, pattern in
+               (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"), ("w", "Width"),
+                ("h", "Height"))}
+        if box["w"] > 1 and box["h"] > 1:
+            return box
+    return None
 
 
 def map_events(window):
@@ -128,6 +154,49 @@ def main():
     click_field()
     run("xdotool", "key", "Escape")
     until("the panel closed", lambda: not widgets.find("text", "Link"))
+
+    # Three links pasted from a message: the panel counts them, and Return saves each once, in
+    # order, at the stand-in.
+    links = ["https://example.com/one", "https://example.com/two", "https://example.com/three"]
+    copier = copy(f"See {links[0]}\nand {links[1]}, {links[0]} ftp://example.com/x\n{links[2]}")
+    run(APP + "/MacOS/Pinlark", "--quick-save")
+    until("the panel", lambda: widgets.find("text", "Link"))
+    click_field()
+    run("xdotool", "key", "ctrl+a", "ctrl+v")
+    until("the links counted", lambda: widgets.find("label", "3 links, each saved once, in order; "
+                                                    "1 word that isn't an http(s) link is left out."))
+    panel = run("xdotool", "getmouselocation", "--shell").stdout.split("WINDOW=")[1].split()[0]
+    screenshot(panel, "panel-several-links.png")
+    run("curl", "-sS", "-X", "DELETE", origin + "/dev/requests")
+    run("xdotool", "key", "Return")
+    until("the links saved", lambda: widgets.find("label", "3 saved"))
+    screenshot(panel, "panel-several-saved.png")
+    posts = [json.loads(r["body"])["url"]
+             for r in json.loads(run("curl", "-sS", origin + "/dev/requests").stdout)
+             if r["method"] == "POST" and r["path"] == "/api/saves"]
+    assert posts == links, posts
+    run("xdotool", "key", "Escape")
+    until("the panel closed", lambda: not widgets.find("text", "Link"))
+    copier.terminate()
+
+    # The copied link saved at once, the panel left closed, a notification telling it.
+    start("dunst", stderr=subprocess.DEVNULL)
+    until("the notification server", lambda: run("dunstctl", "is-paused", check=False).returncode == 0)
+    copier = copy("https://example.com/copied")
+    run("curl", "-sS", "-X", "DELETE", origin + "/dev/requests")
+    run(APP + "/MacOS/Pinlark", "--save-clipboard")
+    until("the copied link saved", lambda: saved(origin, "https://example.com/copied"))
+    dunst = until("the notification shown", notification_window)
+    run("import", "-window", "root", "-crop", "{w}x{h}+{x}+{y}".format(**dunst),
+        f"{SHOTS}/notification.png")
+    run("dunstctl", "close-all")  # into the history, where it can be read
+    told = until("the notification in the history", lambda: [
+        (n["summary"]["data"], n["body"]["data"])
+        for n in json.loads(run("dunstctl", "history").stdout)["data"][0]])
+    assert told == [("Saved", "https://example.com/copied")], told
+    assert not widgets.find("text", "Link")  # no panel
+    copier.terminate()
+
     screenshot(library, "library.png")
 
     run("xdotool", "windowfocus", "--sync", library)

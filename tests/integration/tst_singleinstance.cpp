@@ -47,12 +47,20 @@ private Q_SLOTS:
         const Command link{Kind::Save,
                            QUrl(u"https://example.org/a b?q=1&r=é#"_s + QString(1356, u'ж'))};
         const Command file{Kind::Save, QUrl(u"file:///etc/passwd"_s)};
+        // The most a save takes, each link about as long as one may be.
+        QList<QUrl> hundred;
+        for (int i = 0; i < 100; ++i)
+            hundred.append(QUrl(u"https://example.org/%1/"_s.arg(i) + QString(8100, u'a')));
+        const Command many{Kind::Save, hundred.first(), hundred};
+        const Command clipboard{Kind::Save, {}, {}, true};
         for (Channel channel : {Channel::Bus, Channel::Socket}) {
             const char* on = channel == Channel::Bus ? "bus" : "socket";
             QTest::addRow("%s, reopen", on) << channel << channel << Command{} << taken;
             QTest::addRow("%s, save", on) << channel << channel << link << taken;
             QTest::addRow("%s, toggle-library", on)
                 << channel << channel << Command{Kind::ToggleLibrary, {}} << taken;
+            QTest::addRow("%s, 100 links", on) << channel << channel << many << taken;
+            QTest::addRow("%s, save-clipboard", on) << channel << channel << clipboard << taken;
             QTest::addRow("%s, refused", on)
                 << channel << channel << file << SingleInstance::Sent::Refused;
         }
@@ -98,7 +106,7 @@ private Q_SLOTS:
     // The running copy drops a peer that sends too much or nothing in time, unanswered.
     void theRunningCopyRefusesWhatItCantTake_data() {
         QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("endless line") << QByteArray(20000, 'x');
+        QTest::newRow("endless line") << QByteArray(1024 * 1024 + 20000, 'x');
         QTest::newRow("silence") << QByteArray();
     }
     void theRunningCopyRefusesWhatItCantTake() {

@@ -61,6 +61,69 @@ private Q_SLOTS:
         QCOMPARE(parsed.command->link, QUrl(linkOrMessage));
     }
 
+    // Several links: each once, in order, at most 100; from arguments (each a link) or from
+    // standard input (the http(s) links of the text, at most 1 MiB); the clipboard's.
+    void parseMany_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("links"); // empty: refused with `message`
+        QTest::addColumn<QString>("message");
+        const QStringList abc{"https://a.test/", "https://b.test/", "https://c.test/"};
+        QTest::newRow("arguments") << (QStringList{"--save"} + abc) << QByteArray() << abc
+                                   << QString();
+        QTest::newRow("arguments, a duplicate")
+            << QStringList{"--save", "https://a.test/", "https://b.test/", "https://a.test/"}
+            << QByteArray() << QStringList{"https://a.test/", "https://b.test/"} << QString();
+        QTest::newRow("an argument not a link")
+            << QStringList{"--save", "https://a.test/", "ftp://b.test/"} << QByteArray()
+            << QStringList() << "is not a link Pinlark can save";
+        QTest::newRow("standard input")
+            << QStringList{"--save", "-"}
+            << QByteArray("see https://a.test/,\nhttps://b.test/ and https://c.test/ ftp://x/")
+            << abc << QString();
+        QTest::newRow("standard input, no link")
+            << QStringList{"--save", "-"} << QByteArray("nothing") << QStringList()
+            << "no http or https link";
+        QByteArray many;
+        for (int i = 0; i < 101; ++i)
+            many += "https://e.test/" + QByteArray::number(i) + "\n";
+        QTest::newRow("101 links") << QStringList{"--save", "-"} << many << QStringList()
+                                   << "101 links: at most 100 go in one save";
+        QTest::newRow("over 1 MiB")
+            << QStringList{"--save", "-"} << QByteArray(CommandLine::maxInput + 1, 'x')
+            << QStringList() << "more than 1048576 bytes";
+        QTest::newRow("--save-clipboard") << QStringList{"--save-clipboard"} << QByteArray()
+                                          << QStringList{"clipboard"} << QString();
+        QTest::newRow("--save-clipboard and more")
+            << QStringList{"--save-clipboard", "x"} << QByteArray() << QStringList()
+            << "takes nothing more";
+    }
+    void parseMany() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, links);
+        QFETCH(QString, message);
+        const CommandLine::Parsed parsed =
+            CommandLine::parse(arguments, [&] { return std::optional(input); });
+        if (links.isEmpty()) {
+            QVERIFY(!parsed.command);
+            QCOMPARE(parsed.exitStatus, 2);
+            QVERIFY2(parsed.message.contains(message), qPrintable(parsed.message));
+            return;
+        }
+        QVERIFY2(parsed.command, qPrintable(parsed.message));
+        QCOMPARE(parsed.command->kind, Command::Kind::Save);
+        if (links == QStringList{"clipboard"}) {
+            QVERIFY(parsed.command->clipboard);
+            return;
+        }
+        QStringList got;
+        for (const QUrl& link : parsed.command->links)
+            got << link.toString();
+        QCOMPARE(got, links);
+        QCOMPARE(parsed.command->link, QUrl(links.first()));
+    }
+
     // A signal to end ends the event loop as Quit does, with status 0.
     void quitsOnSignals_data() {
         QTest::addColumn<int>("number");

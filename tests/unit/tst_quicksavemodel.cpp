@@ -137,6 +137,121 @@ private Q_SLOTS:
         QCOMPARE(client->calls.count(u"recent"_s), 1);
     }
 
+    // Several links in the field: each saved once, in order, all in the outbox's file before
+    // the first request leaves; the phase counts them as they go and sums them up.
+    void manyLinks() {
+        const QString text = u"Read https://a.test/1 and\nhttps://b.test/2, https://a.test/1 "
+                             "ftp://x.test/ https://c.test/3"_s;
+        model->setUrl(text);
+        QVERIFY(model->holdsMany());
+        QCOMPARE(model->found().count, 3);
+        QCOMPARE(model->found().leftOut, 1);
+        QStringList progress;
+        bool writtenAhead = false;
+        client->onSave = [&](const QString& url) {
+            if (url.endsWith(u"/1"_s)) {
+                const QByteArray file = readFile(path);
+                writtenAhead = file.contains("a.test/1") && file.contains("b.test/2") &&
+                               file.contains("c.test/3");
+            }
+            const auto* many = std::get_if<phase::Many>(&model->phase());
+            progress << (many ? many->line() : u"?"_s);
+            return SaveOutcome{u"s1"_s, url.endsWith(u"/2"_s)};
+        };
+        model->save();
+        model->save(); // once
+        QCOMPARE(client->calls, (QStringList{u"save https://a.test/1"_s, u"save https://b.test/2"_s,
+                                             u"save https://c.test/3"_s, u"recent"_s}));
+        QVERIFY(writtenAhead);
+        QCOMPARE(progress, (QStringList{u"0 of 3 saved\u2026"_s, u"1 of 3 saved\u2026"_s,
+                                        u"2 of 3 saved\u2026"_s}));
+        const auto* many = std::get_if<phase::Many>(&model->phase());
+        QVERIFY(many);
+        QCOMPARE(many->line(), u"2 saved, 1 already in your library"_s);
+        QCOMPARE(model->url(), QString());
+        QCOMPARE(outbox->count(), 0);
+        fakes.clock->advance(10min);
+        QCOMPARE(client->calls.count(u"get s1"_s), 0); // no polling per link
+        model->closed();
+        QCOMPARE(model->phase(), Phase(phase::Idle{}));
+    }
+
+    // The summary line for each mix of answers.
+    void manySummary_data() {
+        QTest::addColumn<QStringList>("answers"); // per link: saved, existing, refused, offline
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("waiting");
+        QTest::newRow("all saved") << QStringList{"saved", "saved", "saved"} << u"3 saved"_s << 0;
+        QTest::newRow("one existing") << QStringList{"saved", "existing", "saved"}
+                                      << u"2 saved, 1 already in your library"_s << 0;
+        QTest::newRow("one refused") << QStringList{"saved", "refused", "saved"}
+                                     << u"2 saved, 1 couldn't be saved: No."_s << 0;
+        // The connection goes: the rest wait with the link, without a post each.
+        QTest::newRow("offline midway") << QStringList{"saved", "offline", "saved"}
+                                        << u"1 saved, 2 saved on this computer"_s << 2;
+        QTest::newRow("offline") << QStringList{"offline", "saved"}
+                                 << u"2 saved on this computer"_s << 2;
+    }
+    void manySummary() {
+        QFETCH(QStringList, answers);
+        QFETCH(QString, line);
+        QFETCH(int, waiting);
+        QString text;
+        for (qsizetype i = 0; i < answers.size(); ++i)
+            text += u"https://e.test/%1\n"_s.arg(i);
+        client->onSave = [&](const QString& url) -> SaveOutcome {
+            const QString answer = answers.value(url.section(u'/', -1).toInt());
+            if (answer == "offline"_L1)
+                throw APIError(u"offline"_s, offline);
+            if (answer == "refused"_L1)
+                throw APIError::fromResponse(400, R"({"error":"no","message":"No."})");
+            return {u"s1"_s, answer == "existing"_L1};
+        };
+        model->setUrl(text);
+        model->save();
+        const auto* many = std::get_if<phase::Many>(&model->phase());
+        QVERIFY(many);
+        QVERIFY(!many->running);
+        QCOMPARE(many->line(), line);
+        QCOMPARE(outbox->count(), waiting);
+        // The batch's own posts, before the refresh that ends it (whose answer starts a round).
+        const int posts = int(client->calls.indexOf(u"recent"_s));
+        QCOMPARE(posts, int(answers.indexOf(u"offline"_s) < 0 ? answers.size()
+                                                             : answers.indexOf(u"offline"_s) + 1));
+    }
+
+    // More than 100 links: none saved until the text is trimmed; a single link saves as before.
+    void manyBound() {
+        QString text;
+        for (int i = 0; i < 101; ++i)
+            text += u"https://e.test/%1 "_s.arg(i);
+        model->setUrl(text);
+        QVERIFY(model->found().tooMany());
+        model->save();
+        QCOMPARE(client->calls, QStringList{});
+        QCOMPARE(model->phase(), Phase(phase::Idle{}));
+        model->setUrl(u"see "_s + link);
+        QVERIFY(!model->holdsMany());
+        QVERIFY(model->saveLinks({link}));
+        QCOMPARE(std::get<phase::Many>(model->phase()).line(), u"Saved"_s);
+    }
+
+    // Closing the panel midway: the links not yet sent wait in the outbox, which sends them.
+    void manyClosedMidway() {
+        client->onSave = [&](const QString& url) {
+            if (url.endsWith(u"/0"_s))
+                model->closed();
+            return SaveOutcome{u"s1"_s, false};
+        };
+        model->setUrl(u"https://e.test/0 https://e.test/1 https://e.test/2"_s);
+        model->save();
+        runTask(model->loadRecent());
+        QCOMPARE(client->calls.filter(u"save "_s),
+                 (QStringList{u"save https://e.test/0"_s, u"save https://e.test/1"_s,
+                              u"save https://e.test/2"_s}));
+        QCOMPARE(outbox->count(), 0);
+    }
+
     // The trimmed text goes out once, however often the user asks; spaces only, never. It is in
     // the outbox's file before its request leaves, and a round (a refresh starts one) neither
     // posts it again nor starts a second round while one is in flight. Closing the panel cuts

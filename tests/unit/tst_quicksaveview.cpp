@@ -128,6 +128,19 @@ private Q_SLOTS:
         add("queued, in the service's words", phase::Queued{"Saving is paused."}, "",
             "Save (off) | clock.fill Saved on this computer Saving is paused. Pinlark keeps the "
             "link and sends it again.");
+        // Several links: the button counts them, a line under the field says what was found.
+        phase::Many going{3, 1, 0, 0, 0, {}, true}, ended{3, 2, 1, 0, 0, {}, false},
+            refused{3, 2, 0, 0, 1, "No.", false}, offline{3, 1, 0, 2, 0, {}, false};
+        add("several links", phase::Idle{}, "https://a.test/ https://b.test/\nhttps://c.test/",
+            "Save 3 links");
+        add("several, going", going, "", "busy (off) | clock.fill 1 of 3 saved…");
+        add("several, saved", ended, "",
+            "Save (off) | checkmark.circle.fill 2 saved, 1 already in your library");
+        add("several, one refused", refused, "",
+            "Save (off) | exclamationmark.triangle.fill 2 saved, 1 couldn't be saved: No.");
+        add("several, offline", offline, "",
+            "Save (off) | clock.fill 1 saved, 2 saved on this computer Those saved on this "
+            "computer go to your library when you're back online.");
     }
     void phases() {
         QFETCH(Phase, phase);
@@ -138,6 +151,35 @@ private Q_SLOTS:
         model->setUrl(url);
         QCOMPARE(find<QLineEdit>("field")->text(), url);
         QCOMPARE(this->panel(), panel + " | 1 listed");
+    }
+
+    // The line under the field: the count and what was left out, or why nothing goes.
+    void foundLine_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("line"); // empty: not shown
+        QTest::addColumn<QString>("button");
+        QString many;
+        for (int i = 0; i < 150; ++i)
+            many += u"https://e.test/%1 "_s.arg(i);
+        QTest::newRow("one link") << u"https://a.test/"_s << QString() << u"Save"_s;
+        QTest::newRow("two, one left out")
+            << u"https://a.test/ ftp://b.test/ https://c.test/"_s
+            << u"2 links, each saved once, in order; 1 word that isn't an http(s) link is left out."_s
+            << u"Save 2 links"_s;
+        QTest::newRow("too many")
+            << many << u"150 links: at most 100 go in one save. Remove some to save them."_s
+            << u"Save (off)"_s;
+    }
+    void foundLine() {
+        QFETCH(QString, text);
+        QFETCH(QString, line);
+        QFETCH(QString, button);
+        model->setUrl(text);
+        const auto* save = find<QPushButton>("save");
+        QCOMPARE(save->text() + (save->isEnabled() ? "" : " (off)"), button);
+        QCOMPARE(shown("foundText"), !line.isEmpty());
+        if (!line.isEmpty())
+            QCOMPARE(find<ClampedLabel>("foundText")->text(), line);
     }
 
     // A long failure note stops at three lines, the last one ending in an ellipsis.

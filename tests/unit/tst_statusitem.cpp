@@ -43,6 +43,65 @@ private Q_SLOTS:
     }
     void cleanup() { item.reset(); }
 
+    // "Save Copied Link": the clipboard's links saved now, the panel left closed, the result
+    // told by a notification; where none can be posted, by the tooltip, and the panel's next
+    // opening shows it too.
+    void saveCopiedLink_data() {
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("answer"); // saved, existing, offline
+        QTest::addColumn<QString>("told");   // title: body
+        QTest::addColumn<int>("posts");
+        const QString a = u"https://a.test/"_s;
+        QTest::newRow("saved") << a << "saved" << "Saved: " + a << 1;
+        QTest::newRow("already saved") << a << "existing" << "Already in your library: " + a << 1;
+        QTest::newRow("offline") << a << "offline"
+                                 << "Saved on this computer: " + a +
+                                        "\nIt goes to your library when you're back online."
+                                 << 1;
+        QTest::newRow("several") << u"https://a.test/\nhttps://b.test/ https://a.test/"_s
+                                 << "saved" << u"Links saved: 2 saved"_s << 2;
+        QTest::newRow("no link") << u"just words"_s << "saved"
+                                 << u"Nothing saved: The clipboard holds no http or https link."_s
+                                 << 0;
+        QTest::newRow("empty") << QString() << "saved"
+                               << u"Nothing saved: The clipboard is empty."_s << 0;
+        QString many;
+        for (int i = 0; i < 120; ++i)
+            many += u"https://e.test/%1 "_s.arg(i);
+        QTest::newRow("too many")
+            << many << "saved"
+            << u"Nothing saved: The clipboard holds 120 links: at most 100 go in one save."_s << 0;
+    }
+    void saveCopiedLink() {
+        QFETCH(QString, clipboard);
+        QFETCH(QString, answer);
+        QFETCH(QString, told);
+        QFETCH(int, posts);
+        QNetworkCookie session("authjs.session-token", "t");
+        session.setDomain(Config::origin().host());
+        fakes.cookieStore->cookies = {session};
+        fakes.pasteboard->text = clipboard;
+        client->onSave = [&](const QString&) -> SaveOutcome {
+            if (answer == "offline"_L1)
+                throw APIError::offline();
+            return {u"s1"_s, answer == "existing"_L1};
+        };
+        item->saveCopiedLink();
+        QTRY_COMPARE(fakes.notifications->added.size(), 1);
+        const NotificationRequest& note = fakes.notifications->added.first();
+        QCOMPARE(note.title + ": " + note.body, told);
+        // The save's own posts, before the refresh that ends it (which starts an outbox round).
+        QCOMPARE(calls.mid(0, calls.indexOf(u"recent"_s)).filter(u"save "_s).size(), posts);
+        QVERIFY(!item->popover()->isVisible());
+
+        // No notification server: the tooltip says it.
+        fakes.notifications->authorizationError = u"no server"_s;
+        fakes.pasteboard->text = u"nothing"_s;
+        item->saveCopiedLink();
+        QTRY_VERIFY(item->tray()->toolTip().endsWith(
+            u"Nothing saved: The clipboard holds no http or https link."_s));
+    }
+
     // What a click opens; an opened panel is then closed by `close`, after which the model
     // must have heard of it (a finished save is forgotten).
     void clicks_data() {
@@ -132,7 +191,7 @@ private Q_SLOTS:
             if (a->isVisible())
                 shown << (a->isSeparator() ? "-" : a->text()) + (a->isChecked() ? " [x]" : "") +
                              (a->isEnabled() ? "" : " (off)") + (a->font().bold() ? " (bold)" : "");
-        QCOMPARE(shown.join("; "), "Open Library; Quick Save…; -; " + rows + "; -; Quit Pinlark");
+        QCOMPARE(shown.join("; "), "Open Library; Quick Save…; Save Copied Link; -; " + rows + "; -; Quit Pinlark");
         QCOMPARE(item->tray()->toolTip(), tip);
         const auto image = [](const QIcon& i) { return i.pixmap(QSize(16, 16), 1.0).toImage(); };
         QCOMPARE(image(item->tray()->icon()) != image(item->trayIcon(false)), dot);
@@ -169,7 +228,7 @@ private Q_SLOTS:
             }
             return rows;
         };
-        const QAction* menu = item->tray()->contextMenu()->actions().value(2);
+        const QAction* menu = item->tray()->contextMenu()->actions().value(3);
         QVERIFY(menu->isVisible());
         QCOMPARE(rows() << menu->text() + (menu->isEnabled() ? "" : " (off)"),
                  (QStringList{"c.test, Waiting for the connection (closed)",
