@@ -187,7 +187,8 @@ void QuickSaveModel::closed() {
     }
 }
 
-bool QuickSaveModel::saveLinks(QStringList links, std::function<void(const phase::Many&)> finished) {
+bool QuickSaveModel::saveLinks(QStringList links,
+                               std::function<void(const phase::Many&)> finished) {
     const auto* many = std::get_if<phase::Many>(&m_phase);
     if (links.isEmpty() || links.size() > FoundLinks::maxLinks ||
         std::holds_alternative<phase::Saving>(m_phase) || (many && many->running))
@@ -367,15 +368,19 @@ QCoro::Task<> QuickSaveModel::runMany(QStringList links, QString field, CancelTo
         if (finished)
             finished(many);
     };
-    const std::optional<QString> session = co_await Session::fingerprint();
-    if (!self)
-        co_return;
-    if (!session) {
+    // The service wants a sign-in: the panel asks for one.
+    const auto endSignedOut = [&] {
         setPhase(phase::SignedOut{});
         many.signedOut = true;
         many.running = false;
         if (finished)
             finished(many);
+    };
+    const std::optional<QString> session = co_await Session::fingerprint();
+    if (!self)
+        co_return;
+    if (!session) {
+        endSignedOut();
         co_return;
     }
     // Every link is in the outbox's file before the first request leaves.
@@ -426,11 +431,7 @@ QCoro::Task<> QuickSaveModel::runMany(QStringList links, QString field, CancelTo
         }
         if (signedOut) {
             leave(i + 1, false);
-            setPhase(phase::SignedOut{});
-            many.signedOut = true;
-            many.running = false;
-            if (finished)
-                finished(many);
+            endSignedOut();
             co_return;
         }
         if (answer == Outbox::Answer::Later) {
