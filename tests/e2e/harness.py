@@ -132,6 +132,15 @@ def remove_user(user, home):
     run("rm", "-rf", home)
 
 
+def session_home(user, build):
+    """The home of a test's session user, which no one else can change wherever the checkout
+    lies: beside the users' own homes when the test makes that user (as root, and as the user
+    itself once it runs), else in the tests' private place."""
+    if os.getuid() == 0 or pwd.getpwuid(os.getuid()).pw_name == user:
+        return "/home/" + user
+    return os.environ.get("PINLARK_TEST_PLACE", build) + "/testhome/" + user
+
+
 def as_user(user, home, shots, timeout, runtime=False):
     """Runs this script again as a throwaway system user `user` with the home `home` (and, with
     `runtime`, a runtime folder in it), its screenshots going to `shots`; gives its exit status.
@@ -141,7 +150,7 @@ def as_user(user, home, shots, timeout, runtime=False):
         "/usr/sbin/nologin", user)
     session = None
     try:
-        os.makedirs(home)
+        os.makedirs(home, mode=0o700)
         environment = ["HOME=" + home]
         if runtime:
             os.makedirs(home + "/runtime", mode=0o700)

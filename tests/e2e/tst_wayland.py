@@ -21,18 +21,16 @@ import sys
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, as_user, on_private_bus, own_environment,  # noqa: E402
-                     processes, processes_of, run, saved, signed_in_home, start, stop_all,
-                     stop_app, until)
+                     processes, processes_of, run, saved, session_home, signed_in_home, start,
+                     stop_all, stop_app, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
 APP = BUILD + "/Pinlark.app/Contents/MacOS/Pinlark"
-# Not under testhome/: the web engine tests make that folder 0700, and the session user must
-# reach its home.
-HOME = f"{BUILD}/e2e-home-{DESKTOP}"
-SHOTS = f"{BUILD}/screenshots/{DESKTOP}"
 # One user per build tree: runs from two trees at once keep out of each other's way.
 USER = "pinlark-e2e-" + hashlib.sha1(BUILD.encode()).hexdigest()[:8]
+HOME = session_home(USER, BUILD)
+SHOTS = f"{BUILD}/screenshots/{DESKTOP}"
 BAR = 28  # swaybar's height, set below
 META_ALT_L = 0x1800004C  # as Qt and kglobalaccel write the keys
 
