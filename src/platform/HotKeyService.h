@@ -23,8 +23,12 @@ public:
     // Where the desktop's own settings can take a shortcut that runs Pinlark's library command
     // and the app may add it there for the user: the free keys it would have. Empty otherwise.
     virtual QString offer() const { return {}; }
-    // Adds the shortcut offer() names, changing nothing that is there already; trigger() names
-    // its keys afterwards. Throws PlatformError when the desktop's settings refuse.
+    // The keys of the second shortcut the same offer adds, which saves the copied link
+    // (`--save-clipboard`); empty when it adds none.
+    virtual QString saveOffer() const { return {}; }
+    // Adds the shortcuts offer() and saveOffer() name, changing nothing that is there already;
+    // trigger() names the library's keys afterwards. Throws PlatformError when the desktop's
+    // settings refuse.
     virtual void acceptOffer() {}
 
     // Called on the main thread when trigger() changes after registerHotKey has returned (a

@@ -711,14 +711,25 @@ void QuickSaveView::explainShortcut() {
     m_model.dismiss();
     HotKeyService& service = Platform::hotKeys();
     if (const QString keys = service.offer(); !keys.isEmpty()) {
-        const int answer = Platform::alerts().run(Alert{
-            QStringLiteral("Add %1 to GNOME's shortcuts?").arg(keys),
-            QStringLiteral("Pinlark can add a custom shortcut to GNOME's keyboard settings: %1 "
-                           "shows or hides the library. No other shortcut changes. You can "
-                           "change or remove it in Settings \u2192 Keyboard \u2192 View and "
-                           "Customize Shortcuts \u2192 Custom Shortcuts.")
-                .arg(keys),
-            {QStringLiteral("Add Shortcut"), QStringLiteral("Cancel")}});
+        const QString saveKeys = service.saveOffer();
+        const QString where = QStringLiteral(
+            "No other shortcut changes. You can change or remove %1 in Settings \u2192 Keyboard "
+            "\u2192 View and Customize Shortcuts \u2192 Custom Shortcuts.");
+        const int answer = Platform::alerts().run(
+            saveKeys.isEmpty()
+                ? Alert{QStringLiteral("Add %1 to GNOME's shortcuts?").arg(keys),
+                        QStringLiteral("Pinlark can add a custom shortcut to GNOME's keyboard "
+                                       "settings: %1 shows or hides the library. ")
+                                .arg(keys) +
+                            where.arg(QStringLiteral("it")),
+                        {QStringLiteral("Add Shortcut"), QStringLiteral("Cancel")}}
+                : Alert{QStringLiteral("Add %1 and %2 to GNOME's shortcuts?").arg(keys, saveKeys),
+                        QStringLiteral("Pinlark can add two custom shortcuts to GNOME's keyboard "
+                                       "settings: %1 shows or hides the library, and %2 saves "
+                                       "the copied link without opening anything. ")
+                                .arg(keys, saveKeys) +
+                            where.arg(QStringLiteral("them")),
+                        {QStringLiteral("Add Shortcuts"), QStringLiteral("Cancel")}});
         if (answer != 0)
             return;
         try {

@@ -18,16 +18,16 @@ import sys
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, as_user, on_private_bus, run, saved,  # noqa: E402
-                     signed_in_home, start, stop_all, until)
+                     session_home, signed_in_home, start, stop_all, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 SESSION = sys.argv[2]
-HOME = f"{BUILD}/e2e-home-gnome-{SESSION}"
+USER = "pinlark-gn-" + hashlib.sha1((BUILD + SESSION).encode()).hexdigest()[:8]
+HOME = session_home(USER, BUILD)
 # The user's copy, in a folder whose name needs quoting in a command line.
 BUNDLE = HOME + "/My Apps/Pinlark.app"
 APP = BUNDLE + "/Contents/MacOS/Pinlark"
 SHOTS = f"{BUILD}/screenshots/gnome-{SESSION}"
-USER = "pinlark-gn-" + hashlib.sha1((BUILD + SESSION).encode()).hexdigest()[:8]
 WIDTH, HEIGHT = 1280, 800
 INDICATORS = "ubuntu-appindicators@ubuntu.com"
 # With "app-first", the app starts before the shell, as it does at login when it opens at login,
@@ -305,25 +305,28 @@ def main():
     log.seek(0)
     assert "qt.webenginecontext" not in log.read()
 
-    # Where the app has no keys of its own, "Set a shortcut…" adds a custom shortcut with the
-    # first free keys to GNOME's settings, once the
-    # user says yes, and those keys then show or hide the library.
+    # Where the app has no keys of its own, "Set a shortcut…" adds custom shortcuts with the
+    # first free keys to GNOME's settings, once the user says yes: those keys then show or hide
+    # the library, and the second pair saves the copied link without opening anything.
     media_keys = "org.gnome.settings-daemon.plugins.media-keys"
-    custom = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/"
+    custom = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom%d/"
     doctor = doctor_lines()
     assert doctor["tray"].startswith("GNOME Shell's X11 tray"), doctor
     if SESSION == "x11":
         assert doctor["GNOME shortcuts"].startswith("none runs this Pinlark"), doctor
         return
     widgets.press("push button", "Set a shortcut…")
-    until("the offer", lambda: widgets.find("push button", "Add Shortcut"))
+    until("the offer", lambda: widgets.find("push button", "Add Shortcuts"))
     screenshot("offer.png")
-    widgets.press("push button", "Add Shortcut")
-    until("the shortcut listed", lambda: run("gsettings", "get", media_keys,
-                                             "custom-keybindings").stdout == f"['{custom}']\n")
-    shortcut = f"{media_keys}.custom-keybinding:{custom}"
-    assert run("gsettings", "get", shortcut, "command").stdout == f"\"'{APP}' --toggle-library\"\n"
-    assert run("gsettings", "get", shortcut, "binding").stdout == "'<Super><Alt>l'\n"
+    widgets.press("push button", "Add Shortcuts")
+    listed = f"['{custom % 0}', '{custom % 1}']\n"
+    until("the shortcuts listed", lambda: run("gsettings", "get", media_keys,
+                                              "custom-keybindings").stdout == listed)
+    for i, argument, keys in ((0, "--toggle-library", "'<Super><Alt>l'"),
+                              (1, "--save-clipboard", "'<Shift><Super>s'")):
+        shortcut = f"{media_keys}.custom-keybinding:{custom % i}"
+        assert run("gsettings", "get", shortcut, "command").stdout == f"\"'{APP}' {argument}\"\n"
+        assert run("gsettings", "get", shortcut, "binding").stdout == keys + "\n"
     assert doctor_lines()["GNOME shortcuts"] == "Meta+Alt+L runs Pinlark --toggle-library"
     # GNOME's settings daemon runs custom shortcuts; the shell grabs their keys for it.
     start("/usr/libexec/gsd-media-keys", stderr=subprocess.DEVNULL)
@@ -335,7 +338,11 @@ def main():
     for shown in (False, True):
         press("Alt_L", "Super_L", "l")
         until("the library " + ("shown" if shown else "hidden"), lambda: shell(library) == shown)
-
+    another = "https://example.com/copied-then-saved-by-a-shortcut"
+    copy(another)
+    press("Shift_L", "Super_L", "s")
+    until("the copied link saved by its shortcut", lambda: saved(origin, another))
+    assert not panel_field(widgets)
 
 if os.getuid() == 0:
     sys.exit(as_user(USER, HOME, SHOTS, 240, runtime=True))

@@ -64,40 +64,58 @@ private Q_SLOTS:
 
     // Each row: the screen reader's keys, the custom shortcuts there are ("keys|command" at
     // custom0, custom1…; "-" a gap in the list; %1 this copy's program by another path); whether
-    // the app holds keys of its own; then the keys offered, the shortcut's keys afterwards and
-    // where the offer, taken, adds the shortcut. A copy in a folder others can change offers
-    // nothing, and adds nothing when asked. GNOME holds Super+Alt+S for the screen reader out
-    // of the box, Super+Alt+L for nothing; keys match however they are spelt.
+    // the app holds keys of its own; then the keys offered for the library and for saving the
+    // copied link, the library's keys afterwards and where the offer, taken, adds the two. A copy
+    // in a folder others can change offers nothing, and adds nothing when asked. GNOME holds
+    // Super+Alt+S for the screen reader out of the box, Super+Alt+L for nothing; keys match
+    // however they are spelt.
     void offer_data() {
         QTest::addColumn<QStringList>("screenReader");
         QTest::addColumn<QStringList>("customs");
         QTest::addColumn<bool>("ownKeys");
         QTest::addColumn<bool>("shared");
         QTest::addColumn<QString>("offered");
+        QTest::addColumn<QString>("saveOffered");
         QTest::addColumn<QString>("keys");
-        QTest::addColumn<QString>("added");
+        QTest::addColumn<QStringList>("added");
 
         const QString altSuper = u"Meta+Alt+L"_s;
-        QTest::newRow("GNOME's defaults") << QStringList{u"<Alt><Super>s"_s} << QStringList{}
-                                          << false << false << altSuper << altSuper << u"custom0"_s;
+        const QString shiftS = u"Meta+Shift+S"_s;
+        QTest::newRow("GNOME's defaults")
+            << QStringList{u"<Alt><Super>s"_s} << QStringList{} << false << false << altSuper
+            << shiftS << altSuper << QStringList{u"custom0"_s, u"custom1"_s};
         QTest::newRow("taken, spelt differently")
             << QStringList{} << QStringList{u"<Super><Mod1>L|true"_s} << false << false
-            << u"Meta+Shift+L"_s << u"Meta+Shift+L"_s << u"custom1"_s;
+            << u"Meta+Shift+L"_s << shiftS << u"Meta+Shift+L"_s
+            << QStringList{u"custom1"_s, u"custom2"_s};
         QTest::newRow("free, after a gap in the list")
             << QStringList{} << QStringList{u"-"_s, u"<Control>q|true"_s} << false << false
-            << altSuper << altSuper << u"custom0"_s;
+            << altSuper << shiftS << altSuper << QStringList{u"custom0"_s, u"custom2"_s};
+        QTest::newRow("the keys for saving taken but the last")
+            << QStringList{} << QStringList{u"<Shift><Super>s|c"_s, u"<Super><Shift>V|d"_s}
+            << false << false << altSuper << u"Meta+Alt+V"_s << altSuper
+            << QStringList{u"custom2"_s, u"custom3"_s};
+        QTest::newRow("the library takes the first key for saving")
+            << QStringList{} << QStringList{u"<Alt><Super>l|a"_s, u"<Shift><Super>l|b"_s} << false
+            << false << shiftS << u"Meta+Shift+V"_s << shiftS
+            << QStringList{u"custom2"_s, u"custom3"_s};
+        QTest::newRow("saving there already")
+            << QStringList{} << QStringList{u"<Control><Super>c|'%1' --save-clipboard"_s} << false
+            << false << altSuper << QString() << altSuper << QStringList{u"custom1"_s};
         QTest::newRow("every candidate taken")
             << QStringList{u"<Alt><Super>s"_s}
             << QStringList{u"<Shift><Super>L|a"_s, u"<alt><super>l|'%1' --quick-save"_s,
                            u"<Super><Shift>s|b"_s}
-            << false << false << QString() << QString() << QString();
+            << false << false << QString() << QString() << QString() << QStringList{};
         QTest::newRow("there already")
             << QStringList{} << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false
-            << false << QString() << u"Meta+Shift+P"_s << QString();
-        QTest::newRow("the app's own keys") << QStringList{} << QStringList{} << true << false
-                                            << QString() << u"Alt+Super+L"_s << QString();
-        QTest::newRow("a copy others can change") << QStringList{} << QStringList{} << false << true
-                                                  << QString() << QString() << QString();
+            << false << QString() << QString() << u"Meta+Shift+P"_s << QStringList{};
+        QTest::newRow("the app's own keys")
+            << QStringList{} << QStringList{} << true << false << QString() << QString()
+            << u"Alt+Super+L"_s << QStringList{};
+        QTest::newRow("a copy others can change")
+            << QStringList{} << QStringList{} << false << true << QString() << QString()
+            << QString() << QStringList{};
     }
     void offer() {
         QFETCH(QStringList, screenReader);
@@ -105,13 +123,14 @@ private Q_SLOTS:
         QFETCH(bool, ownKeys);
         QFETCH(bool, shared);
         QFETCH(QString, offered);
+        QFETCH(QString, saveOffered);
         QFETCH(QString, keys);
-        QFETCH(QString, added);
+        QFETCH(QStringList, added);
 
         setStrings("screenreader", screenReader);
         QStringList paths;
         const QString elsewhere = QFileInfo(m_program).absolutePath() + u"/../MacOS/Pinlark"_s;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             const QString path = base + u"custom%1/"_s.arg(i);
             const QStringList parts = customs.value(i).split(u'|');
             setString(path, "binding", parts.value(0));
@@ -137,6 +156,7 @@ private Q_SLOTS:
         int changes = 0;
         service.onTriggerChange = [&] { ++changes; };
         QCOMPARE(service.offer(), offered);
+        QCOMPARE(service.saveOffer(), saveOffered);
         if (shared)
             QVERIFY_THROWS_EXCEPTION(PlatformError, service.acceptOffer());
         if (!offered.isEmpty()) {
@@ -144,26 +164,32 @@ private Q_SLOTS:
             service.acceptOffer();
             QCOMPARE(changes, 1);
             QCOMPARE(service.offer(), QString());
+            QCOMPARE(service.saveOffer(), QString());
             QCOMPARE(service.name(), u"GNOME's custom shortcut running Pinlark --toggle-library"_s);
         }
         QCOMPARE(service.trigger(), keys);
 
-        // As GNOME reads it: the new shortcut listed after the others, which stay as they were.
-        if (!added.isEmpty())
-            paths << base + added + u"/"_s;
+        // As GNOME reads it: the new shortcuts listed after the others, which stay as they were.
+        const int theirs = int(paths.size());
+        for (const QString& path : std::as_const(added))
+            paths << base + path + u"/"_s;
         QStringList quoted;
         for (const QString& path : std::as_const(paths))
             quoted << u"'%1'"_s.arg(path);
         QCOMPARE(gsettings({u"get"_s, listSchema, u"custom-keybindings"_s}),
                  paths.isEmpty() ? u"@as []"_s : u"[%1]"_s.arg(quoted.join(u", "_s)));
-        if (!added.isEmpty()) {
-            const QString at = shortcutSchema + u":"_s + paths.last();
+        const QStringList written[] = {
+            {u"--toggle-library"_s, u"'Pinlark: show or hide the library'"_s, offered},
+            {u"--save-clipboard"_s, u"'Pinlark: save the copied link'"_s, saveOffered}};
+        for (int i = 0; i < added.size(); ++i) {
+            const QString at = shortcutSchema + u":"_s + paths[theirs + i];
             QCOMPARE(gsettings({u"get"_s, at, u"command"_s}),
-                     u"\"'%1' --toggle-library\""_s.arg(m_program));
-            QCOMPARE(gsettings({u"get"_s, at, u"name"_s}),
-                     u"'Pinlark: show or hide the library'"_s);
+                     u"\"'%1' %2\""_s.arg(m_program, written[i][0]));
+            QCOMPARE(gsettings({u"get"_s, at, u"name"_s}), written[i][1]);
+            QCOMPARE(GnomeShortcuts::keysText(gsettings({u"get"_s, at, u"binding"_s}).remove(u'\'')),
+                     written[i][2]);
         }
-        if (paths.size() > 1)
+        if (theirs > 0)
             QCOMPARE(shortcut(paths.first()), before);
     }
 

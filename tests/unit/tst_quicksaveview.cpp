@@ -266,30 +266,38 @@ private Q_SLOTS:
     // by hand; without an offer, only the explanation.
     void shortcutOffer_data() {
         QTest::addColumn<QString>("offered");
+        QTest::addColumn<QString>("saveOffered");
         QTest::addColumn<int>("answer");
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QStringList>("alerts");
         QTest::addColumn<QString>("keys");
-        QTest::newRow("no offer") << QString() << 0 << QString()
+        QTest::newRow("no offer") << QString() << QString() << 0 << QString()
                                   << QStringList{"Set a shortcut for Pinlark"} << QString();
-        QTest::newRow("added") << "Meta+Shift+S" << 0 << QString()
+        QTest::newRow("added") << "Meta+Shift+S" << QString() << 0 << QString()
                                << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?"}
                                << "Meta+Shift+S";
-        QTest::newRow("declined") << "Meta+Shift+S" << 1 << QString()
-                                  << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?"}
+        QTest::newRow("both added")
+            << "Meta+Alt+L" << "Meta+Shift+S" << 0 << QString()
+            << QStringList{"Add Meta+Alt+L and Meta+Shift+S to GNOME's shortcuts?"}
+            << "Meta+Alt+L";
+        QTest::newRow("declined") << "Meta+Shift+S" << "Meta+Shift+V" << 1 << QString()
+                                  << QStringList{"Add Meta+Shift+S and Meta+Shift+V to GNOME's "
+                                                 "shortcuts?"}
                                   << QString();
-        QTest::newRow("refused") << "Meta+Shift+S" << 0 << "The list is locked"
+        QTest::newRow("refused") << "Meta+Shift+S" << QString() << 0 << "The list is locked"
                                  << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?",
                                                 "Pinlark couldn't add the shortcut"}
                                  << QString();
     }
     void shortcutOffer() {
         QFETCH(QString, offered);
+        QFETCH(QString, saveOffered);
         QFETCH(int, answer);
         QFETCH(QString, failure);
         QFETCH(QStringList, alerts);
         QFETCH(QString, keys);
         fakes.hotKeys->offered = offered;
+        fakes.hotKeys->saveOffered = saveOffered;
         fakes.hotKeys->failure = failure;
         fakes.alerts->answers = {answer};
         fakes.bundle->executable = u"/u/My Apps/Pinlark"_s;

@@ -135,6 +135,7 @@ public:
     QString name() const override { return QStringLiteral("a fake"); }
     QString trigger() const override { return handler ? QStringLiteral("Alt+Super+L") : added; }
     QString offer() const override { return trigger().isEmpty() ? offered : QString(); }
+    QString saveOffer() const override { return offer().isEmpty() ? QString() : saveOffered; }
     void acceptOffer() override {
         if (!failure.isEmpty())
             throw PlatformError(failure);
@@ -143,8 +144,9 @@ public:
     std::function<void()> handler;
     int registrations = 0;
     bool refuse = false;
-    // The keys offered, those of the shortcut once the offer is accepted, and why it fails.
-    QString offered, added, failure;
+    // The keys offered (the library's, then the copied link's), those of the shortcut once the
+    // offer is accepted, and why it fails.
+    QString offered, saveOffered, added, failure;
 };
 
 // A login-item service whose status and failures the test sets. A successful register moves

@@ -246,6 +246,23 @@ QString GnomeShortcuts::commandLine(const QString& program, const QString& argum
 const QStringList GnomeHotKeyService::candidates = {QStringLiteral("<Super><Alt>l"),
                                                     QStringLiteral("<Shift><Super>l"),
                                                     QStringLiteral("<Shift><Super>s")};
+const QStringList GnomeHotKeyService::saveCandidates = {QStringLiteral("<Shift><Super>s"),
+                                                        QStringLiteral("<Shift><Super>v"),
+                                                        QStringLiteral("<Alt><Super>v")};
+
+namespace {
+
+const QString libraryArgument = QStringLiteral("--toggle-library");
+const QString saveArgument = QStringLiteral("--save-clipboard");
+
+std::optional<QString> firstFree(const QStringList& candidates, const QSet<QString>& taken) {
+    for (const QString& keys : candidates)
+        if (!taken.contains(GnomeShortcuts::normalized(keys)))
+            return keys;
+    return std::nullopt;
+}
+
+} // namespace
 
 GnomeHotKeyService::GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program,
                                        QString bundle)
@@ -262,16 +279,17 @@ bool GnomeHotKeyService::registerHotKey(std::function<void()> pressed) {
     return m_own->registerHotKey(std::move(pressed));
 }
 
-std::optional<GnomeShortcuts::Shortcut> GnomeHotKeyService::binding() const {
+std::optional<GnomeShortcuts::Shortcut>
+GnomeHotKeyService::binding(const QString& argument) const {
     for (const GnomeShortcuts::Shortcut& shortcut : GnomeShortcuts::custom())
         if (!GnomeShortcuts::normalized(shortcut.binding).isEmpty() &&
-            GnomeShortcuts::runs(shortcut.command, m_program, QStringLiteral("--toggle-library")))
+            GnomeShortcuts::runs(shortcut.command, m_program, argument))
             return shortcut;
     return std::nullopt;
 }
 
 QString GnomeHotKeyService::name() const {
-    if (m_own->trigger().isEmpty() && binding())
+    if (m_own->trigger().isEmpty() && binding(libraryArgument))
         return QStringLiteral("GNOME's custom shortcut running Pinlark --toggle-library");
     return m_own->name();
 }
@@ -279,23 +297,34 @@ QString GnomeHotKeyService::name() const {
 QString GnomeHotKeyService::trigger() const {
     if (const QString own = m_own->trigger(); !own.isEmpty())
         return own;
-    const auto found = binding();
+    const auto found = binding(libraryArgument);
     return found ? GnomeShortcuts::keysText(found->binding) : QString();
 }
 
-std::optional<QString> GnomeHotKeyService::freeKeys() {
-    const QSet<QString> taken = GnomeShortcuts::taken();
-    for (const QString& keys : candidates)
-        if (!taken.contains(GnomeShortcuts::normalized(keys)))
-            return keys;
-    return std::nullopt;
+GnomeHotKeyService::Keys GnomeHotKeyService::freeKeys() const {
+    QSet<QString> taken = GnomeShortcuts::taken();
+    Keys keys;
+    keys.library = firstFree(candidates, taken);
+    if (!keys.library)
+        return keys;
+    taken.insert(GnomeShortcuts::normalized(*keys.library));
+    if (!binding(saveArgument))
+        keys.save = firstFree(saveCandidates, taken);
+    return keys;
+}
+
+bool GnomeHotKeyService::mayOffer() const {
+    return trigger().isEmpty() && !m_program.isEmpty() && !m_program.contains(QLatin1Char('%')) &&
+           !BundleLocation::folderOthersCanChange(m_bundle);
 }
 
 QString GnomeHotKeyService::offer() const {
-    if (!trigger().isEmpty() || m_program.isEmpty() || m_program.contains(QLatin1Char('%')) ||
-        BundleLocation::folderOthersCanChange(m_bundle))
-        return {};
-    const auto keys = freeKeys();
+    const auto keys = mayOffer() ? freeKeys().library : std::nullopt;
+    return keys ? GnomeShortcuts::keysText(*keys) : QString();
+}
+
+QString GnomeHotKeyService::saveOffer() const {
+    const auto keys = mayOffer() ? freeKeys().save : std::nullopt;
     return keys ? GnomeShortcuts::keysText(*keys) : QString();
 }
 
@@ -309,12 +338,14 @@ void GnomeHotKeyService::acceptOffer() {
         throw PlatformError(QStringLiteral("GNOME may read the '%' in %1 as a placeholder; "
                                            "move Pinlark into a folder whose name has none")
                                 .arg(m_program));
-    const auto keys = freeKeys();
-    if (!keys)
+    const Keys keys = freeKeys();
+    if (!keys.library)
         throw PlatformError(QStringLiteral("Other shortcuts now hold the keys Pinlark offered"));
     GnomeShortcuts::add(QStringLiteral("Pinlark: show or hide the library"),
-                        GnomeShortcuts::commandLine(m_program, QStringLiteral("--toggle-library")),
-                        *keys);
+                        GnomeShortcuts::commandLine(m_program, libraryArgument), *keys.library);
+    if (keys.save)
+        GnomeShortcuts::add(QStringLiteral("Pinlark: save the copied link"),
+                            GnomeShortcuts::commandLine(m_program, saveArgument), *keys.save);
     if (onTriggerChange)
         onTriggerChange();
 }

@@ -52,7 +52,8 @@ public:
 // The shortcut on GNOME: what the app registers itself where it can, else the custom shortcut
 // of GNOME's settings that runs `program --toggle-library`, which the app offers to add, as it
 // registers itself elsewhere, only where no other user can change its `bundle`, and only for a
-// `program` whose path has no '%'.
+// `program` whose path has no '%'. The same offer adds a second shortcut that runs
+// `program --save-clipboard`, unless one does already.
 class GnomeHotKeyService : public HotKeyService {
 public:
     GnomeHotKeyService(std::unique_ptr<HotKeyService> own, QString program, QString bundle);
@@ -60,16 +61,24 @@ public:
     QString name() const override;
     QString trigger() const override;
     QString offer() const override;
+    QString saveOffer() const override;
     void acceptOffer() override;
 
-    // The keys offered, the first that nothing holds.
+    // The keys offered for the library and for saving the copied link, the first that nothing
+    // holds of each.
     static const QStringList candidates;
+    static const QStringList saveCandidates;
 
 private:
-    // The first of the candidates that nothing holds, as GTK writes keys.
-    static std::optional<QString> freeKeys();
-    // The custom shortcut that runs the library command of this program, if there is one.
-    std::optional<GnomeShortcuts::Shortcut> binding() const;
+    struct Keys {
+        std::optional<QString> library, save; // as GTK writes keys
+    };
+    // The free keys of each shortcut the offer adds; none for a shortcut that exists.
+    Keys freeKeys() const;
+    // The custom shortcut that runs this program with `argument`, if there is one.
+    std::optional<GnomeShortcuts::Shortcut> binding(const QString& argument) const;
+    // Whether the app may offer shortcuts that run this copy at all.
+    bool mayOffer() const;
 
     std::unique_ptr<HotKeyService> m_own;
     QString m_program;
