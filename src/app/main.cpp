@@ -8,6 +8,7 @@
 #include "app/Doctor.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
+#include "app/UninstallReport.h"
 #include "menubar/StatusItem.h"
 #include "platform/Error.h"
 #include "platform/Log.h"
@@ -48,7 +49,7 @@ AppDelegate* delegate = nullptr;
 int finish(const CommandLine::Parsed& parsed) {
     if (parsed.uninstall) {
         try {
-            std::fputs(DesktopRegistration::uninstall().toLocal8Bit().constData(), stdout);
+            std::fputs(UninstallReport::uninstall().toLocal8Bit().constData(), stdout);
         } catch (const Error& e) {
             std::fprintf(stderr, "Pinlark: %s\n",
                          e.localizedDescription().toLocal8Bit().constData());

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "app/UninstallReport.h"
 #include "platform/linux/DesktopRegistration.h"
 #include "platform/linux/FileUserDefaults.h"
 
@@ -86,7 +87,7 @@ private Q_SLOTS:
         writeFile(data + u"/Pinlark/QtWebEngine/Default/Preferences"_s, "{}");
         FileUserDefaults(FileUserDefaults::standardPath()).set(u"loginItemDesired"_s, true);
         const QString icon = data + u"/icons/hicolor/%1"_s;
-        QCOMPARE(DesktopRegistration::uninstall(),
+        QCOMPARE(UninstallReport::uninstall(),
                  u"Removed %1/autostart/app.pinlark.Pinlark.desktop\n"
                  "Removed %3\nRemoved %4\nRemoved %5\nRemoved %6\n"
                  "Removed %2/applications/mimeinfo.cache\n"_s.arg(config, data, link, entry,
