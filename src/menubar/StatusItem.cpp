@@ -6,6 +6,7 @@
 #include "menubar/Popover.h"
 #include "menubar/TrayIcon.h"
 #include "menubar/XEmbedIcon.h"
+#include "platform/Desktop.h"
 #include "platform/Error.h"
 #include "platform/Platform.h"
 #include "quicksave/LinkFinder.h"
@@ -19,19 +20,12 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDBusServiceWatcher>
-#include <QDBusVariant>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QPainter>
 #include <QPalette>
-#include <QPixmap>
 #include <QTimer>
 #include <QWindow>
-
-#include <cmath>
 
 namespace pinlark {
 
@@ -47,50 +41,6 @@ QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Config::api(QStringLiteral("signin")));
     dashboard.show();
-}
-
-bool onWayland() {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
-// An X11 client of a Wayland compositor: its pop-ups can't take the keyboard from a Wayland
-// window, and the app goes inactive, which closes them, as they open.
-bool throughXwayland() {
-    return QGuiApplication::platformName() == QLatin1String("xcb") &&
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-
-// Whether a StatusNotifierItem host has registered with the watcher on the session bus, asked
-// without Qt's tray classes: they ask once per process and keep the answer.
-bool trayHostRunning() {
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        watcherService, QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
-    return reply.type() == QDBusMessage::ReplyMessage &&
-           reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
-}
-
-// Whether the icon docks into the X11 tray by itself rather than through Qt. GNOME Shell's
-// AppIndicator extension opens a StatusNotifierItem's menu on a single click and activates it
-// only on a double click, but passes clicks on a docked X11 icon to the icon as they come; it
-// holds the X11 tray on X11 and, for X11 clients, on Wayland through Xwayland. Qt would choose
-// the StatusNotifierItem wherever a host is registered.
-bool docksItself() {
-    return QGuiApplication::platformName() == QLatin1String("xcb") && StatusItem::onGnome();
-}
-
-// On Wayland only a StatusNotifierItem host shows the icon, and Qt decides at the first icon it
-// makes whether one runs, for the rest of the process: were the icon made before the desktop's
-// tray host started (an app opened at login may well come first), it would never show. There
-// the icon is made once a host runs, and this asks without Qt.
-bool trayAvailable() {
-    if (docksItself())
-        return XEmbedIcon::trayManagerRunning();
-    return onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 } // namespace
@@ -124,8 +74,8 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     connect(
         m_menu.get(), &QMenu::triggered, this, [this] { updateMenu(m_menu.get()); },
         Qt::QueuedConnection);
-    m_hasTray = trayAvailable();
-    if (m_hasTray || !onWayland())
+    m_hasTray = Desktop::trayAvailable();
+    if (m_hasTray || !Desktop::onWayland())
         makeTray(QGuiApplication::platformName() == QLatin1String("xcb") || m_hasTray);
     watchTrays();
 
@@ -193,6 +143,7 @@ void StatusItem::watchTrays() {
     // registers with it.
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
+        const QString watcherService = Desktop::statusNotifierWatcher();
         m_trayHosts = new QDBusServiceWatcher(watcherService, bus,
                                               QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(m_trayHosts, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -204,7 +155,7 @@ void StatusItem::watchTrays() {
 }
 
 void StatusItem::makeTray(bool show) {
-    if (docksItself()) {
+    if (Desktop::docksIconItself()) {
         m_dock = std::make_unique<XEmbedIcon>();
         connect(m_dock.get(), &XEmbedIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
@@ -233,7 +184,7 @@ void StatusItem::makeTray(bool show) {
 }
 
 void StatusItem::updateTrayAvailability() {
-    const bool available = trayAvailable();
+    const bool available = Desktop::trayAvailable();
     if (available == m_hasTray)
         return;
     m_hasTray = available;
@@ -262,7 +213,7 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     }
     // A Wayland client sees the clipboard of the moment only once it holds the keyboard; before,
     // it may still see what was copied when it last did.
-    m_model->opened(!onWayland());
+    m_model->opened(!Desktop::onWayland());
     if (link)
         m_model->setUrl(link->toString());
     // A StatusNotifierItem host never says where the item is, and without a tray there is no
@@ -270,16 +221,11 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     if (anchor)
         m_popover->showUnder(anchor);
     else if (const QRect icon = iconGeometry(); !icon.isEmpty())
-        m_popover->showAt(icon, throughXwayland());
-    else if (onWayland())
+        m_popover->showAt(icon, Desktop::throughXwayland());
+    else if (Desktop::onWayland())
         m_popover->showAsWindow();
     else
         m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
-}
-
-bool StatusItem::onGnome() {
-    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':');
-    return desktops.contains("gnome");
 }
 
 QRect StatusItem::iconGeometry() const {
@@ -386,7 +332,7 @@ void StatusItem::showMenu() {
         return;
     const QRect icon = iconGeometry();
     const QPoint at = icon.isEmpty() ? QCursor::pos() : icon.bottomLeft() + QPoint(0, 1);
-    if (!throughXwayland()) {
+    if (!Desktop::throughXwayland()) {
         m_menu->popup(at);
         return;
     }
@@ -567,7 +513,7 @@ QImage StatusItem::glyph() {
 QIcon StatusItem::trayIcon(bool badge) const {
     // GNOME's top bar is dark in the light style as in the dark one.
     return TrayIcon::make(glyph(), badge,
-                          onGnome() ? TrayIcon::Scheme::Dark : m_colorScheme->scheme());
+                          Desktop::isGnome() ? TrayIcon::Scheme::Dark : m_colorScheme->scheme());
 }
 
 QIcon StatusItem::icon() {

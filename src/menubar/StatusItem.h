@@ -97,10 +97,6 @@ public:
 
     static QString defaultToolTip();
 
-    // Whether the desktop is GNOME, which shows tray icons only through its AppIndicator
-    // extension. There the icon docks into the shell's X11 tray, where a click reaches the app.
-    static bool onGnome();
-
 Q_SIGNALS:
     // A tray came or went.
     void trayAvailabilityChanged(bool available);
