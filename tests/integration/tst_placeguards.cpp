@@ -70,6 +70,8 @@ private Q_SLOTS:
         row("a bundle that isn't there", u"Apps/Gone.app"_s, u"Apps/Gone.app"_s);
         row("a folder another user owns", bundle, u"Apps"_s);
         row("a program outside a bundle", u"Apps/Pinlark.app/Contents/MacOS/Pinlark"_s, {});
+        // Only a bundle is searched inside: a program's own folder may be /usr/bin.
+        row("a folder that isn't a bundle", u"Apps/Pinlark.app/Contents"_s, {});
     }
     void othersCanChange() {
         QFETCH(QString, change);
@@ -81,7 +83,7 @@ private Q_SLOTS:
             QVERIFY(folder(u"Sticky/Pinlark.app"_s, 0755) && folder(u"Sticky"_s, 01777));
         if (is("a folder its group may write"))
             QVERIFY(folder(u"Apps"_s, 0775));
-        if (is("a program inside others may write"))
+        if (is("a program inside others may write") || is("a folder that isn't a bundle"))
             QVERIFY(::chmod(QFile::encodeName(at(contents + u"MacOS/Pinlark"_s)).constData(),
                             0757) == 0);
         if (is("a link inside to a folder others may write"))
