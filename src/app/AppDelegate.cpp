@@ -9,14 +9,9 @@
 #include "platform/Platform.h"
 #include "update/Updater.h"
 
-#include <QApplication>
-#include <QEvent>
+#include <QGuiApplication>
 #include <QMenuBar>
-#include <QTimer>
 #include <QWidget>
-
-#include <chrono>
-#include <utility>
 
 namespace pinlark {
 
@@ -27,37 +22,7 @@ AppDelegate::AppDelegate(QObject* parent)
 
 AppDelegate::~AppDelegate() = default;
 
-namespace {
-
-// Calls `then` once, on the turn of the event loop after the tray icon was first painted, or
-// after `bound` where no icon of this process paints (a tray host that draws the icon itself,
-// none at all).
-void afterTrayIconPainted(std::chrono::milliseconds bound, std::function<void()> then) {
-    struct Watch : QObject {
-        std::function<void()> then;
-        bool eventFilter(QObject* watched, QEvent* event) override {
-            // Qt's own XEmbed icon, or the one the app docks itself.
-            if (event->type() == QEvent::Paint &&
-                (watched->inherits("QSystemTrayIconSys") || watched->inherits("pinlark::XEmbedIcon")))
-                done();
-            return false;
-        }
-        void done() {
-            qApp->removeEventFilter(this);
-            if (then)
-                QTimer::singleShot(0, qApp, std::exchange(then, {}));
-            deleteLater();
-        }
-    };
-    auto* watch = new Watch;
-    watch->then = std::move(then);
-    qApp->installEventFilter(watch);
-    QTimer::singleShot(bound, watch, [watch] { watch->done(); });
-}
-
-} // namespace
-
-void AppDelegate::applicationDidFinishLaunching(std::function<void()> finished) {
+void AppDelegate::applicationDidFinishLaunching() {
     QMenuBar* menuBar = installMainMenu();
     statusItem = std::make_unique<StatusItem>();
     statusItem->outbox().start();
@@ -73,13 +38,7 @@ void AppDelegate::applicationDidFinishLaunching(std::function<void()> finished) 
         statusItem->refreshBadge();
         trayStandIn->button()->setToolTip(StatusItem::defaultToolTip());
     };
-    afterTrayIconPainted(statusItem->hasTray() ? std::chrono::milliseconds(250)
-                                               : std::chrono::milliseconds(0),
-                         [finished = std::move(finished)] {
-                             Dashboard::shared().show();
-                             if (finished)
-                                 finished();
-                         });
+    Dashboard::shared().show();
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {

@@ -5,7 +5,6 @@
 
 #include <QObject>
 
-#include <functional>
 #include <memory>
 
 namespace pinlark {
@@ -26,9 +25,8 @@ public:
     // In this order: the main menu, the status item (whose outbox starts sending), the global
     // hotkey, the notification delegate (when the bundle has an identifier), the login item, the
     // updater, and the library window shown, carrying what the tray would while the desktop has
-    // none; then `finished`. The library, whose web engine keeps the app busy for a moment as it
-    // starts, waits until the tray has painted the icon (for at most a quarter of a second).
-    void applicationDidFinishLaunching(std::function<void()> finished);
+    // none.
+    void applicationDidFinishLaunching();
     // Shows the library window, visible or not; always true.
     bool applicationShouldHandleReopen();
     // A launch's command: a reopen, a link to save, the quick-save panel, the library toggled.

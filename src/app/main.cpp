@@ -273,11 +273,10 @@ static int run(int argc, char** argv) {
                              waiting.push_back(command);
                      });
     QTimer::singleShot(0, delegate, [&] {
-        delegate->applicationDidFinishLaunching([&] {
-            launched = true;
-            for (const Command& command : std::exchange(waiting, {}))
-                route(command);
-        });
+        delegate->applicationDidFinishLaunching();
+        launched = true;
+        for (const Command& command : std::exchange(waiting, {}))
+            route(command);
     });
 
     return app.exec();
