@@ -4,7 +4,6 @@
 #include "support/PagePeer.h"
 #include "support/TestSupport.h"
 
-#include <QDesktopServices>
 #include <QSignalSpy>
 #include <QWebEngineHistory>
 #include <QWebEngineView>
@@ -40,9 +39,6 @@ QString html(QWebEngineView* view) {
 
 class TestDashboard : public QObject {
     Q_OBJECT
-public Q_SLOTS:
-    void handOver(const QUrl& url) { m_handedOver << url; }
-
 private Q_SLOTS:
     void initTestCase() {
         m_server.answers[u"/saves"_s] =
@@ -198,20 +194,6 @@ private Q_SLOTS:
         QCOMPARE(m_fakes.workspace->opened, handed);
     }
 
-    // A page that redirects to a scheme the engine doesn't know: the engine refuses it, and the
-    // desktop is handed nothing (a later load has come through first).
-    void redirectToCustomScheme() {
-        m_server.answers[u"/steam"_s] =
-            httpAnswer("302 Found", {}, {}, "Location: steam://run/1\r\n");
-        QDesktopServices::setUrlHandler(u"steam"_s, this, "handOver");
-        Dashboard::shared().show();
-        QVERIFY(loadAndWait(m_server.url(u"/steam"_s)));
-        QVERIFY(loadAndWait(m_server.url(u"/target"_s)));
-        QDesktopServices::unsetUrlHandler(u"steam"_s);
-        QCOMPARE(m_handedOver, QList<QUrl>());
-        QCOMPARE(m_fakes.workspace->opened, QList<QUrl>());
-    }
-
     // A service that can't be reached and a load that takes 60 seconds show error pages;
     // reopening the window retries the home page.
     void errorPages() {
@@ -260,7 +242,6 @@ private Q_SLOTS:
 private:
     PagePeer m_server;
     int m_pages = 0;
-    QList<QUrl> m_handedOver;
     FakePlatform m_fakes;
 };
 
