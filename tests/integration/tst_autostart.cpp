@@ -74,8 +74,6 @@ private Q_SLOTS:
             << head + "Exec={exe}\nX-GNOME-Autostart-enabled=false\n"
             << Status::RequiresApproval;
         QTest::newRow("not a desktop entry") << "Exec={exe}\n" << Status::NotRegistered;
-        QTest::newRow("not an application") << "[Desktop Entry]\nType=Link\nExec={exe}\n"
-                                            << Status::NotRegistered;
     }
     void existingEntry() {
         QFETCH(QString, content);
