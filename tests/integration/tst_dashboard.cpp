@@ -45,6 +45,8 @@ private Q_SLOTS:
             ok("<html><head><title>Saves</title></head><body>saves</body></html>");
         m_server.hanging.append(u"/hang"_s);
         m_server.answers[u"/target"_s] = ok("<html><body>target</body></html>");
+        m_server.answers[u"/no-content"_s] =
+            "HTTP/1.1 204 No Content\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
         Platform::Services real;
         real.cookieStore = std::make_unique<WebEngineCookieStore>();
         m_fakes = FakePlatform::install(std::move(real));
@@ -223,8 +225,6 @@ private Q_SLOTS:
     }
     void stoppedLoadIsNotTimedOut() {
         QFETCH(QString, path);
-        m_server.answers[QStringLiteral("/no-content")] =
-            "HTTP/1.1 204 No Content\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
         Dashboard& d = Dashboard::shared();
         QVERIFY(loadAndWait(Dashboard::homeURL()));
         const int requests = m_server.count(path);
