@@ -99,8 +99,6 @@ private Q_SLOTS:
         const QString added = QStringLiteral("new=1 .example.test /\n");
         QTest::newRow("not a list") << QByteArray("{\"name\": \"ZmFy\"}") << added << true;
         QTest::newRow("cannot be opened") << QByteArray() << QString() << false;
-        QTest::newRow("a value that is not text")
-            << QByteArray("[{\"name\": \"ZmFy\", \"value\": 1}]") << added << false;
         QTest::newRow("expiry beyond any date")
             << QByteArray("[{\"name\": \"ZmFy\", \"value\": \"MQ==\", \"domain\": "
                           "\".example.test\", \"path\": \"/\", \"expires\": 1e300}]")
