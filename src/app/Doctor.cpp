@@ -143,6 +143,12 @@ QString keyGrabText(Desktop::KeyGrab grab) {
         .arg(CommandLine::program());
 }
 
+// Whether the session bus starts `name` when a message is sent to it.
+bool startsOnDemand(const QString& name) {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface()->activatableServiceNames().value().contains(name);
+}
+
 // The status the running copy gives, "topic<TAB>text" a line.
 QMap<QString, QString> runningCopy() {
     QMap<QString, QString> status;
@@ -250,6 +256,9 @@ int run(int argc, char** argv) {
 
     if (onBus(notifications))
         print("notifications", QStringLiteral("%1 answers").arg(notifications));
+    else if (startsOnDemand(notifications))
+        print("notifications",
+              QStringLiteral("%1 starts when the first notice comes").arg(notifications));
     else
         print("notifications", QStringLiteral("none: update notices come as windows; install a "
                                               "notification server (the desktop's own, dunst or "

@@ -77,6 +77,7 @@ Colors colors(Scheme scheme) {
 }
 
 QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Scheme scheme) {
+    constexpr int symbolicSize = 16;
     const QSize pixels = (QSizeF(size) * dpr).toSize();
     QImage result(pixels, QImage::Format_ARGB32_Premultiplied);
     result.fill(Qt::transparent);
@@ -86,11 +87,13 @@ QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Schem
     // One device pixel of outline per device-independent pixel, inside the square.
     const int line = std::max(1, int(std::lround(dpr)));
     const int side = std::min(pixels.width(), pixels.height());
-    // The glyph's own pixels, without the margin its image carries, fill the square but for the
-    // outline, like the symbolic icons beside it: its height, or its width where the drawing is
-    // wider than tall, keeping its proportions.
+    // The glyph's own pixels, without the margin its image carries, and their outline fill the
+    // square up to the 16 pixels of the symbolic icons beside it, which a host with larger slots
+    // draws at that size too: its height, or its width where the drawing is wider than tall,
+    // keeping its proportions.
     const QImage ink = glyph.copy(inkBounds(glyph));
-    const int box = std::max(1, side - 2 * line);
+    const int box =
+        std::max(1, std::min(side, int(std::lround(symbolicSize * dpr))) - 2 * line);
     const bool wide = ink.width() > ink.height();
     const int along = std::max(1, int(std::lround(wide ? qreal(ink.height()) / ink.width() * box
                                                        : qreal(ink.width()) / ink.height() * box)));

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWebEngineProfile;
 
 namespace pinlark {
@@ -11,6 +13,8 @@ namespace pinlark {
 // The library window's web view and the cookie store both use it. Created on first use, on the
 // main thread, and never released.
 QWebEngineProfile* sharedWebProfile();
+// Calls `created` with the shared profile once it exists: at once when it does already.
+void afterWebProfileCreated(std::function<void(QWebEngineProfile*)> created);
 
 // The profile's folders: $XDG_DATA_HOME/<bundle identifier> and $XDG_CACHE_HOME/<bundle
 // identifier>.

@@ -212,8 +212,8 @@ def stop_all():
         raise AssertionError("; ".join(failures))
 
 
-def start_x11_tray():
-    """A private X server (DISPLAY points at it) with trayer's tray at its top right."""
+def start_xvfb():
+    """A private X server of 1280x800 pixels; DISPLAY points at it."""
     read, write = os.pipe()
     start("Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
           pass_fds=(write,), stderr=subprocess.DEVNULL)
@@ -222,6 +222,11 @@ def start_x11_tray():
     with os.fdopen(read) as display:
         until("Xvfb", lambda: select.select([display], [], [], 0.1)[0])
         os.environ["DISPLAY"] = ":" + display.readline().strip()
+
+
+def start_x11_tray():
+    """A private X server (start_xvfb) with trayer's tray at its top right."""
+    start_xvfb()
     start("trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
           "32", stderr=subprocess.DEVNULL)
     run("xdotool", "search", "--sync", "--classname", "trayer")
@@ -366,3 +371,24 @@ class Screenshot:
         x0, y0, w, h = box
         return any(max(abs(a - b) for a, b in zip(self.pixel(x, y), background)) > 64
                    for y in range(y0, y0 + h) for x in range(x0, x0 + w))
+
+
+def screen_box(accessible, widgets):
+    """Where `accessible` is on the screen, as (x, y, width, height)."""
+    box = widgets.Atspi.Component.get_extents(accessible, widgets.Atspi.CoordType.SCREEN)
+    return box.x, box.y, box.width, box.height
+
+
+def panel_place(field, widgets):
+    """Where the panel holding `field` is on the screen, as (x, y, width, height)."""
+    panel = field
+    while panel.get_parent() and panel.get_parent().get_role_name() != "application":
+        panel = panel.get_parent()
+    return screen_box(panel, widgets)
+
+
+def glyph_height(shot, box):
+    """How many rows of `box` hold pixels that differ clearly from the bar around them."""
+    x0, y0, w, h = box
+    bar = shot.pixel(x0 - 2, y0 + h // 2)
+    return sum(shot.differs((x0, y, w, 1), bar) for y in range(y0, y0 + h))

@@ -17,8 +17,9 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, as_user, on_private_bus, run, saved,  # noqa: E402
-                     session_home, signed_in_home, start, stop_all, until)
+from harness import (Screenshot, Widgets, as_user, glyph_height, on_private_bus,  # noqa: E402
+                     panel_place, run, saved, screen_box, session_home, signed_in_home, start,
+                     stop_all, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 SESSION = sys.argv[2]
@@ -135,13 +136,6 @@ def screenshot(name):
                                      capture_output=True, check=True).stdout)
 
 
-def glyph_height(shot, box):
-    """How many rows of `box` hold pixels that differ clearly from the bar around them."""
-    x0, y0, w, h = box
-    bar = shot.pixel(x0 - 2, y0 + h // 2)
-    return sum(shot.differs((x0, y, w, 1), bar) for y in range(y0, y0 + h))
-
-
 # The shell's own pointer and keyboard for the test, driven through mutter's input path.
 DEVICES = """const {Clutter, GLib} = imports.gi;
 const seat = Clutter.get_default_backend().get_default_seat();
@@ -209,20 +203,6 @@ def larger_than_a_pixel(window):
     """Whether an X window is more than the one pixel that holds the keyboard for the menu."""
     size = run("xdotool", "getwindowgeometry", window, check=False).stdout.split()
     return bool(size) and size[-1] != "1x1"
-
-
-def screen_box(accessible, widgets):
-    """Where `accessible` is on the screen, as (x, y, width, height)."""
-    box = widgets.Atspi.Component.get_extents(accessible, widgets.Atspi.CoordType.SCREEN)
-    return box.x, box.y, box.width, box.height
-
-
-def panel_place(field, widgets):
-    """Where the panel holding `field` is on the screen, as (x, y, width, height)."""
-    panel = field
-    while panel.get_parent() and panel.get_parent().get_role_name() != "application":
-        panel = panel.get_parent()
-    return screen_box(panel, widgets)
 
 
 def doctor_lines():

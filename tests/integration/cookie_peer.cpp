@@ -6,7 +6,9 @@
 //   cookie_peer load URL          loads URL in a page of the shared profile; prints "session
 //                                 changed" once the store announces a session cookie's change
 //   cookie_peer bearer            prints the session token, or "(none)"
-#include "platform/Async.h"
+//   cookie_peer delete-load NAME DOMAIN URL
+//                                 deletes a cookie before the web engine has started, then loads
+//                                 URL#include "platform/Async.h"
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -41,13 +43,18 @@ QCoro::Task<int> run(QStringList args) {
         Completion<> done;
         store.setCookie(makeCookie(args, 2), [done]() mutable { done(); });
         co_await done;
-    } else if (step == "delete"_L1) {
+    } else if (step == "delete"_L1 || step == "delete-load"_L1) {
         Completion<> done;
         QNetworkCookie cookie(args.value(2).toUtf8());
         cookie.setDomain(args.value(3));
         cookie.setPath(u"/"_s);
         store.deleteCookie(cookie, [done]() mutable { done(); });
         co_await done;
+        if (step == "delete-load"_L1) {
+            const QStringList load{args.value(0), QStringLiteral("load"), args.value(4)};
+            const int status = co_await run(load);
+            co_return status;
+        }
     } else if (step == "list"_L1) {
         Completion<QList<QNetworkCookie>> done;
         store.getAllCookies([done](QList<QNetworkCookie> c) mutable { done(std::move(c)); });

@@ -1,9 +1,6 @@
-#include "Curl.h"
 #include "DevService.h"
 #include "PagePeer.h"
 #include "TestSupport.h"
-#include "quicksave/Outbox.h"
-#include "quicksave/QuickSaveModel.h"
 #include "service/API.h"
 #include "service/APIError.h"
 #include "service/DecodingError.h"
@@ -11,7 +8,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 using namespace std::chrono_literals;
 
@@ -58,15 +54,6 @@ class TestAPI : public QObject {
                          .join(u' ')
                          .trimmed();
         return lines;
-    }
-
-    // How the stand-in answers saves: "hold" keeps each answer back, "portal" answers as a
-    // captive portal.
-    static void setSaves(DevService& service, const QString& gate, bool on) {
-        QCOMPARE(QProcess::execute(u"curl"_s, {u"-sfX"_s, u"PUT"_s, u"--data"_s,
-                                               u"{\"%1\":%2}"_s.arg(gate, on ? "true" : "false"),
-                                               service.url(u"dev/saves"_s).toString()}),
-                 0);
     }
 
 private Q_SLOTS:
@@ -184,128 +171,6 @@ private Q_SLOTS:
         QCOMPARE(ready, peer == "cancel before");
         QCOMPARE(service.connections, ready || peer == "closed" ? 0 : 1);
         QCOMPARE(elsewhere.connections, 0);
-    }
-
-    // A link is in the outbox's file before its request leaves. Neither the app ending while
-    // the service holds the answer (it has saved the link) nor a portal's page in place of the
-    // service's answer loses it, and the next start delivers it once: the service answers a
-    // link it has as already saved, and the library lists it once.
-    void outboxDeliversOnce_data() {
-        QTest::addColumn<QString>("gate");
-        QTest::newRow("answer held, the app ends") << "hold";
-        QTest::newRow("a portal's 403 page") << "portal";
-    }
-    void outboxDeliversOnce() {
-        QFETCH(QString, gate);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"outbox.json"_s);
-        DevService service;
-        useOrigin(service.origin(), service.signIn());
-        const auto setGate = [&](bool on) { setSaves(service, gate, on); };
-        setGate(true);
-        service.clearRequests();
-        const QString link = u"https://e.test/1"_s;
-        {
-            Outbox outbox(path, SavesClient::service());
-            QuickSaveModel model(SavesClient::service(), &outbox);
-            model.setUrl(link);
-            model.save();
-            QTRY_COMPARE(service.requests().size(), 1);
-            if (gate == "portal"_L1)
-                QTRY_COMPARE(model.phase(), Phase(phase::Queued{}));
-            QVERIFY(readFile(path).contains(link.toUtf8()));
-        }
-        setGate(false);
-        Outbox outbox(path, SavesClient::service());
-        outbox.start();
-        QTRY_COMPARE(outbox.count(), 0);
-        QVERIFY(!QFile::exists(path));
-        QCOMPARE(service.requests().size(), 2);
-        QStringList listed;
-        for (const SaveRow& row : runTask(API::recent(10)))
-            listed << row.url.value_or(QString());
-        QCOMPARE(listed, QStringList{link});
-    }
-
-    // A link reaches only the account it was saved under: not the one signed in inside the
-    // library while a round's post is held, and a link saved under two accounts reaches each
-    // once, whether the second save finds the service or not. Links of the session before wait
-    // until the user sends them under the next sign-in. `libraries`: each account's saves.
-    void linksStayWithTheirAccount_data() {
-        QTest::addColumn<QString>("story");
-        QTest::addColumn<int>("posts");
-        QTest::addColumn<QString>("libraries");
-        QTest::newRow("b signs in during a held round") << "round" << 3 << "a: 1 2 3 / b: ";
-        QTest::newRow("same link, b online") << "online" << 2 << "a: 1 / b: 1";
-        QTest::newRow("same link, b offline") << "offline" << 3 << "a: 1 / b: 1";
-    }
-    void linksStayWithTheirAccount() {
-        QFETCH(QString, story);
-        QFETCH(int, posts);
-        QFETCH(QString, libraries);
-        QTemporaryDir dir;
-        DevService service;
-        fakes.defaults->set(u"origin"_s, service.origin().toString());
-        // Signed out and in again, each change announced, as the library's own page does.
-        const auto signIn = [&](const QString& account) {
-            const QString token = service.signIn(account + u"@example.test"_s);
-            runTask(Session::signOut());
-            QNetworkCookie cookie("authjs.session-token", token.toUtf8());
-            cookie.setDomain(service.origin().host());
-            cookie.setPath(u"/"_s);
-            Platform::cookieStore().setCookie(cookie, [] {});
-            return token;
-        };
-        const auto posted = [&] {
-            return int(sent(service.requests()).count(u"POST /api/saves"_s));
-        };
-        const auto link = [](int n) { return u"https://e.test/%1"_s.arg(n); };
-        const QString a = signIn(u"a"_s);
-        Outbox outbox(dir.filePath(u"outbox.json"_s), SavesClient::service());
-        QuickSaveModel model(SavesClient::service(), &outbox);
-        runTask(outbox.refreshSession());
-        QString b;
-        if (story == "round"_L1) {
-            for (int n = 1; n <= 3; ++n)
-                QVERIFY(outbox.add(link(n)));
-            setSaves(service, u"hold"_s, true);
-            outbox.send();
-            QTRY_COMPARE(posted(), 1);
-            b = signIn(u"b"_s);
-            setSaves(service, u"hold"_s, false);
-            QTRY_COMPARE(outbox.count(), 2);
-        } else {
-            QVERIFY(outbox.add(link(1))); // no round before the clock says so
-            b = signIn(u"b"_s);
-            setSaves(service, u"portal"_s, story == "offline"_L1);
-            model.setUrl(link(1));
-            model.save();
-            if (story == "offline"_L1) {
-                QTRY_COMPARE(model.phase(), Phase(phase::Queued{}));
-                QCOMPARE(outbox.count(), 2);
-                setSaves(service, u"portal"_s, false);
-                outbox.send();
-            }
-            QTRY_COMPARE(outbox.count(), 1);
-        }
-        signIn(u"a"_s);
-        QCOMPARE(model.foreign().size(), outbox.count());
-        model.sendForeign();
-        QTRY_COMPARE(outbox.count(), 0);
-        QCOMPARE(posted(), posts);
-        QStringList listed;
-        for (const auto& [name, token] : {std::pair(u"a"_s, a), std::pair(u"b"_s, b)}) {
-            QStringList rows;
-            const QJsonArray saves = curl({u"-H"_s, u"Authorization: Bearer "_s + token,
-                                           service.url(u"api/saves"_s).toString()})
-                                         .json()[u"saves"_s]
-                                         .toArray();
-            for (const QJsonValue row : saves)
-                rows << row[u"url"_s].toString().section(u'/', -1);
-            rows.sort();
-            listed << name + u": "_s + rows.join(u' ');
-        }
-        QCOMPARE(listed.join(u" / "_s), libraries);
     }
 };
 

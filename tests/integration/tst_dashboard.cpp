@@ -4,7 +4,6 @@
 #include "support/PagePeer.h"
 #include "support/TestSupport.h"
 
-#include <QDesktopServices>
 #include <QSignalSpy>
 #include <QWebEngineHistory>
 #include <QWebEngineView>
@@ -40,15 +39,14 @@ QString html(QWebEngineView* view) {
 
 class TestDashboard : public QObject {
     Q_OBJECT
-public Q_SLOTS:
-    void handOver(const QUrl& url) { m_handedOver << url; }
-
 private Q_SLOTS:
     void initTestCase() {
         m_server.answers[u"/saves"_s] =
             ok("<html><head><title>Saves</title></head><body>saves</body></html>");
         m_server.hanging.append(u"/hang"_s);
         m_server.answers[u"/target"_s] = ok("<html><body>target</body></html>");
+        m_server.answers[u"/no-content"_s] =
+            "HTTP/1.1 204 No Content\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
         Platform::Services real;
         real.cookieStore = std::make_unique<WebEngineCookieStore>();
         m_fakes = FakePlatform::install(std::move(real));
@@ -198,20 +196,6 @@ private Q_SLOTS:
         QCOMPARE(m_fakes.workspace->opened, handed);
     }
 
-    // A page that redirects to a scheme the engine doesn't know: the engine refuses it, and the
-    // desktop is handed nothing (a later load has come through first).
-    void redirectToCustomScheme() {
-        m_server.answers[u"/steam"_s] =
-            httpAnswer("302 Found", {}, {}, "Location: steam://run/1\r\n");
-        QDesktopServices::setUrlHandler(u"steam"_s, this, "handOver");
-        Dashboard::shared().show();
-        QVERIFY(loadAndWait(m_server.url(u"/steam"_s)));
-        QVERIFY(loadAndWait(m_server.url(u"/target"_s)));
-        QDesktopServices::unsetUrlHandler(u"steam"_s);
-        QCOMPARE(m_handedOver, QList<QUrl>());
-        QCOMPARE(m_fakes.workspace->opened, QList<QUrl>());
-    }
-
     // A service that can't be reached and a load that takes 60 seconds show error pages;
     // reopening the window retries the home page.
     void errorPages() {
@@ -241,8 +225,6 @@ private Q_SLOTS:
     }
     void stoppedLoadIsNotTimedOut() {
         QFETCH(QString, path);
-        m_server.answers[QStringLiteral("/no-content")] =
-            "HTTP/1.1 204 No Content\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
         Dashboard& d = Dashboard::shared();
         QVERIFY(loadAndWait(Dashboard::homeURL()));
         const int requests = m_server.count(path);
@@ -260,7 +242,6 @@ private Q_SLOTS:
 private:
     PagePeer m_server;
     int m_pages = 0;
-    QList<QUrl> m_handedOver;
     FakePlatform m_fakes;
 };
 

@@ -106,6 +106,52 @@ private Q_SLOTS:
         QCOMPARE(save(u"https://example.test/one"_s).json()["existing"_L1], true);
     }
 
+    // A save still pending when the service stops is filed once it falls due after a restart,
+    // whether anyone asks or not; "already saved" is each account's own.
+    void filesPendingSavesAfterARestart() {
+        QTemporaryDir home;
+        const QString data = home.filePath(u"service"_s);
+        const QStringList arguments{u"--data"_s, data, u"--settle-after"_s, u"1000"_s,
+                                    u"--settle-after-ms"_s, u"1500"_s};
+        service = std::make_unique<DevService>(arguments);
+        token = service->signIn(u"a@example.test"_s);
+        const QString link = u"https://example.test/pending"_s;
+        QCOMPARE(save(link).status, 201);
+        service.reset();
+        const auto status = [&] {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"peek"_s);
+            db.setDatabaseName(data + u"/pinlark-devservice.sqlite"_s);
+            db.setConnectOptions(u"QSQLITE_OPEN_READONLY"_s);
+            QString found;
+            if (db.open()) {
+                QSqlQuery query(u"SELECT status FROM saves"_s, db);
+                if (query.next())
+                    found = query.value(0).toString();
+            }
+            db = {};
+            QSqlDatabase::removeDatabase(u"peek"_s);
+            return found;
+        };
+        if (status() != u"queued"_s)
+            QSKIP("the save fell due before the service had stopped");
+        service = std::make_unique<DevService>(arguments);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), u"done"_s, 5000);
+
+        const QString other = service->signIn(u"b@example.test"_s);
+        const auto saveAs = [&](const QString& session) {
+            return curl({u"-H"_s, u"Authorization: Bearer "_s + session, u"-H"_s,
+                         u"Content-Type: application/json"_s, u"-d"_s,
+                         u"{\"url\":\"%1\"}"_s.arg(link), url(u"api/saves"_s)});
+        };
+        const CurlAnswer first = saveAs(other), again = saveAs(other), mine = saveAs(token);
+        QCOMPARE(first.status, 201);
+        QVERIFY(!first.json().contains("existing"_L1));
+        QCOMPARE(again.json()["existing"_L1], true);
+        QCOMPARE(mine.json()["existing"_L1], true);
+        QCOMPARE(saves(other).size(), 1);
+        QCOMPARE(saves(token).size(), 1);
+    }
+
     // A file that is not its database stops it with one line naming the file, and stays as it was.
     void refusesADatabaseNotItsOwn_data() {
         QTest::addColumn<QByteArray>("bytes");

@@ -40,6 +40,39 @@ private Q_SLOTS:
                  qPrintable(output));
         QCOMPARE(files(), before);
     }
+
+    // A notification server the session bus starts on demand is one.
+    void notificationServer_data() {
+        QTest::addColumn<bool>("activatable");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("started on demand")
+            << true << u"org.freedesktop.Notifications starts when the first notice comes"_s;
+        QTest::newRow("none") << false << u"none: update notices come as windows"_s;
+    }
+    void notificationServer() {
+        QFETCH(bool, activatable);
+        QFETCH(QString, line);
+        QTemporaryDir home;
+        if (activatable)
+            QVERIFY(writeFile(home.filePath(u"data/dbus-1/services/notifications.service"_s),
+                              "[D-BUS Service]\nName=org.freedesktop.Notifications\n"
+                              "Exec=/bin/false\n"));
+        // A session bus of its own that knows the services of the test's folder alone.
+        const QString config = home.filePath(u"bus.conf"_s);
+        QVERIFY(writeFile(config, u"<busconfig><type>session</type><listen>unix:tmpdir=%1</listen>"
+                                  "<servicedir>%1/data/dbus-1/services</servicedir><policy "
+                                  "context=\"default\"><allow send_destination=\"*\"/><allow "
+                                  "receive_sender=\"*\"/><allow "
+                                  "own=\"*\"/></policy></busconfig>"_s.arg(home.path())
+                                      .toUtf8()));
+        QProcess doctor;
+        doctor.start(u"dbus-run-session"_s,
+                     {u"--config-file="_s + config, u"--"_s,
+                      QStringLiteral(PINLARK_APP_PATH "/Contents/MacOS/Pinlark"), u"--doctor"_s});
+        QVERIFY(doctor.waitForFinished(60000));
+        const QString output = QString::fromLocal8Bit(doctor.readAllStandardOutput());
+        QVERIFY2(output.contains(u"notifications   "_s + line), qPrintable(output));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDoctor)

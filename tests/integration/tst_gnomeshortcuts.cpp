@@ -36,6 +36,19 @@ void setStrings(const char* key, const QStringList& values) {
     g_object_unref(s);
 }
 
+// The shell's own keys for the notification list: GNOME's (Super+V, Super+M) or `binding`.
+void setShellKeys(const QString& binding) {
+    GSettings* s = g_settings_new("org.gnome.shell.keybindings");
+    if (binding.isEmpty()) {
+        g_settings_reset(s, "toggle-message-tray");
+    } else {
+        const QByteArray bytes = binding.toUtf8();
+        const gchar* list[] = {bytes.constData(), nullptr};
+        g_settings_set_strv(s, "toggle-message-tray", list);
+    }
+    g_object_unref(s);
+}
+
 void setString(const QString& path, const char* key, const QString& value) {
     GSettings* s =
         g_settings_new_with_path(shortcutSchema.toUtf8().constData(), path.toUtf8().constData());
@@ -71,6 +84,7 @@ private Q_SLOTS:
     // however they are spelt.
     void offer_data() {
         QTest::addColumn<QStringList>("screenReader");
+        QTest::addColumn<QString>("shell");
         QTest::addColumn<QStringList>("customs");
         QTest::addColumn<bool>("ownKeys");
         QTest::addColumn<bool>("shared");
@@ -82,43 +96,52 @@ private Q_SLOTS:
         const QString altSuper = u"Meta+Alt+L"_s;
         const QString shiftS = u"Meta+Shift+S"_s;
         QTest::newRow("GNOME's defaults")
-            << QStringList{u"<Alt><Super>s"_s} << QStringList{} << false << false << altSuper
+            << QStringList{u"<Alt><Super>s"_s} << QString() << QStringList{} << false << false << altSuper
             << shiftS << altSuper << QStringList{u"custom0"_s, u"custom1"_s};
         QTest::newRow("taken, spelt differently")
-            << QStringList{} << QStringList{u"<Super><Mod1>L|true"_s} << false << false
+            << QStringList{} << QString() << QStringList{u"<Super><Mod1>L|true"_s} << false << false
             << u"Meta+Shift+L"_s << shiftS << u"Meta+Shift+L"_s
             << QStringList{u"custom1"_s, u"custom2"_s};
         QTest::newRow("free, after a gap in the list")
-            << QStringList{} << QStringList{u"-"_s, u"<Control>q|true"_s} << false << false
+            << QStringList{} << QString() << QStringList{u"-"_s, u"<Control>q|true"_s} << false << false
             << altSuper << shiftS << altSuper << QStringList{u"custom0"_s, u"custom2"_s};
         QTest::newRow("the keys for saving taken but the last")
-            << QStringList{} << QStringList{u"<Shift><Super>s|c"_s, u"<Super><Shift>V|d"_s}
+            << QStringList{} << QString()
+            << QStringList{u"<Shift><Super>s|c"_s, u"<Super><Shift>V|d"_s}
             << false << false << altSuper << u"Meta+Alt+V"_s << altSuper
             << QStringList{u"custom2"_s, u"custom3"_s};
         QTest::newRow("the library takes the first key for saving")
-            << QStringList{} << QStringList{u"<Alt><Super>l|a"_s, u"<Shift><Super>l|b"_s} << false
+            << QStringList{} << QString()
+            << QStringList{u"<Alt><Super>l|a"_s, u"<Shift><Super>l|b"_s} << false
             << false << shiftS << u"Meta+Shift+V"_s << shiftS
             << QStringList{u"custom2"_s, u"custom3"_s};
         QTest::newRow("saving there already")
-            << QStringList{} << QStringList{u"<Control><Super>c|'%1' --save-clipboard"_s} << false
+            << QStringList{} << QString()
+            << QStringList{u"<Control><Super>c|'%1' --save-clipboard"_s} << false
             << false << altSuper << QString() << altSuper << QStringList{u"custom1"_s};
+        QTest::newRow("the shell's own keys")
+            << QStringList{} << u"<Super><Alt>L"_s << QStringList{} << false << false
+            << u"Meta+Shift+L"_s << shiftS << u"Meta+Shift+L"_s
+            << QStringList{u"custom0"_s, u"custom1"_s};
         QTest::newRow("every candidate taken")
-            << QStringList{u"<Alt><Super>s"_s}
+            << QStringList{u"<Alt><Super>s"_s} << QString()
             << QStringList{u"<Shift><Super>L|a"_s, u"<alt><super>l|'%1' --quick-save"_s,
                            u"<Super><Shift>s|b"_s}
             << false << false << QString() << QString() << QString() << QStringList{};
         QTest::newRow("there already")
-            << QStringList{} << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false
+            << QStringList{} << QString()
+            << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false
             << false << QString() << QString() << u"Meta+Shift+P"_s << QStringList{};
         QTest::newRow("the app's own keys")
-            << QStringList{} << QStringList{} << true << false << QString() << QString()
+            << QStringList{} << QString() << QStringList{} << true << false << QString() << QString()
             << u"Alt+Super+L"_s << QStringList{};
         QTest::newRow("a copy others can change")
-            << QStringList{} << QStringList{} << false << true << QString() << QString()
+            << QStringList{} << QString() << QStringList{} << false << true << QString() << QString()
             << QString() << QStringList{};
     }
     void offer() {
         QFETCH(QStringList, screenReader);
+        QFETCH(QString, shell);
         QFETCH(QStringList, customs);
         QFETCH(bool, ownKeys);
         QFETCH(bool, shared);
@@ -128,6 +151,7 @@ private Q_SLOTS:
         QFETCH(QStringList, added);
 
         setStrings("screenreader", screenReader);
+        setShellKeys(shell);
         QStringList paths;
         const QString elsewhere = QFileInfo(m_program).absolutePath() + u"/../MacOS/Pinlark"_s;
         for (int i = 0; i < 4; ++i) {

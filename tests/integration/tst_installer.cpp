@@ -54,7 +54,9 @@ QList<ZipEntry> filesOf(const QString& app, int open = 0) {
 QString find(const QString& folder, const QString& tests) {
     QProcess find;
     find.start(u"find"_s, QStringList{folder} + tests.split(u' '));
-    return find.waitForFinished() ? QString::fromUtf8(find.readAll()) : u"find failed"_s;
+    if (!find.waitForFinished() || find.exitCode() != 0)
+        return u"find failed: "_s + QString::fromUtf8(find.readAllStandardError());
+    return QString::fromUtf8(find.readAllStandardOutput());
 }
 
 } // namespace
@@ -180,7 +182,7 @@ private Q_SLOTS:
     }
 
     // `change`: what is done to the bundle, the archive or the digest; "deferred" means the
-    // archive passed verification.
+    // archive passed verification. The seal's own table has the other ways a bundle is broken.
     void verification_data() {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("outcome");
@@ -193,8 +195,6 @@ private Q_SLOTS:
         row("no .app", "unpack");
         row("equal version", "notAnUpgrade");
         row("other identifier", "unpack");
-        row("unsealed", "brokenSignature");
-        row("signed by another key", "brokenSignature");
         row("tampered file", "brokenSignature");
         row("entry with ../", "unpack");
         row("absolute entry", "unpack");
@@ -209,12 +209,7 @@ private Q_SLOTS:
         const QString build = root->filePath(QStringLiteral("build"));
         const QString app = build + QStringLiteral("/Pinlark.app");
         const QString version = is("equal version") ? u"1.0"_s : u"2.0"_s;
-        QString key = QStringLiteral(PINLARK_TEST_KEY_PATH);
-        if (is("signed by another key")) {
-            key = root->filePath(u"other.pem"_s);
-            QVERIFY(writeSigningKey(key));
-        }
-        makeBundle(build, version, is("unsealed") ? QString() : key, {},
+        makeBundle(build, version, QStringLiteral(PINLARK_TEST_KEY_PATH), {},
                    is("other identifier") ? u"com.example.Other"_s : u"app.pinlark.Pinlark"_s);
         if (is("tampered file"))
             QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "gif"));
@@ -237,16 +232,21 @@ private Q_SLOTS:
                                                : QString::fromLatin1(*Sha256::ofFile(zip));
         // While it waits, the staging folder is the user's alone, and nothing in it is writable
         // by others or runs as anyone else.
-        QString unsafe;
+        std::optional<QString> unsafe;
         const auto look = [&] {
-            const QString work = staging + u'/' + leftovers().value(0);
-            unsafe =
-                find(work, u"-maxdepth 0 ! -perm 700"_s) + find(work, u"-perm /7022 ! -type l"_s);
+            const QStringList folders = leftovers();
+            unsafe = folders.size() != 1
+                         ? u"staging folders: "_s + folders.join(u", "_s)
+                         : find(staging + u'/' + folders[0], u"-maxdepth 0 ! -perm 700"_s) +
+                               find(staging + u'/' + folders[0], u"-perm /7022 ! -type l"_s);
             return false;
         };
         QCOMPARE(endOf(Installer::install(version, u"/releases/Pinlark-2.0.zip/"_s, sha, look)),
                  outcome);
-        QCOMPARE(unsafe, QString());
+        if (outcome == u"deferred"_s)
+            QCOMPARE(unsafe, QString());
+        else
+            QCOMPARE(unsafe, std::nullopt);
         QVERIFY(!QFile::exists(staging + QStringLiteral("/absolute")));
         QVERIFY(!QFile::exists(root->filePath(QStringLiteral("escaped"))));
     }
@@ -290,26 +290,20 @@ private Q_SLOTS:
     }
 
     // Where the running bundle is (relative to the test's folder; "": in a folder that cannot
-    // be written) and what keeps an update from being installed there.
+    // be written) and what keeps an update from being installed there, in a phrase of its own.
     void blocker() {
         const QString bundle = u"Applications/Pinlark.app"_s,
                       moved = u"AppTranslocation/X/Pinlark.app"_s;
         const std::tuple<bool, QString, QString> cases[] = {
             {false, bundle, {}},
-            {true, moved,
-             u"An earlier update had to be rolled back on this Mac, so Pinlark is leaving the update to you."_s},
-            {false, u"build/src"_s, u"Pinlark isn't running from an application bundle."_s},
-            {false, moved,
-             u"Pinlark is running from a temporary copy. Move it to your Applications folder first."_s},
+            {true, moved, u"rolled back"_s},
+            {false, u"build/src"_s, u"isn't running from an application bundle"_s},
+            {false, moved, u"running from a temporary copy"_s},
             // Tests run as root, who may write into any folder that exists.
-            {false, {}, u"Pinlark can't write to %1."_s.arg(root->filePath(u"missing"_s))},
+            {false, {}, u"can't write to %1."_s.arg(root->filePath(u"missing"_s))},
             {false, u"Shared/Pinlark.app"_s,
-             u"Other users of this computer can change %1, so Pinlark doesn't update itself "
-             "there. Move Pinlark.app into a folder of your own, such as ~/Applications."_s.arg(
-                 root->filePath(u"Shared"_s))},
-            {false, u"Packaged/Pinlark.app"_s,
-             u"Pinlark came with your system's packages, so its updates come from your package "
-             "manager."_s}};
+             u"Other users of this computer can change %1,"_s.arg(root->filePath(u"Shared"_s))},
+            {false, u"Packaged/Pinlark.app"_s, u"come from your package manager"_s}};
         for (const auto& [rolledBack, path, message] : cases) {
             fakes.defaults->set(u"otaFailed"_s, rolledBack);
             QDir().mkpath(root->filePath(path));
@@ -321,32 +315,26 @@ private Q_SLOTS:
                 QVERIFY(writeFile(root->filePath(u"Packaged/managed-by-package"_s), ""));
             fakes.bundle->bundlePath =
                 root->filePath(path.isEmpty() ? u"missing/Pinlark.app"_s : path);
-            QCOMPARE(Installer::blocker().value_or(QString()), message);
+            const QString blocker = Installer::blocker().value_or(QString());
+            QVERIFY2(message.isEmpty() ? blocker.isEmpty() : blocker.contains(message),
+                     qPrintable(blocker));
         }
     }
 
     // A copy in ~/Applications installs 2.0 from the stand-in service. The swap starts 2.0, which
     // stays up, and removes the old copy, the staging folder and the helpers it ran; the launcher
     // entry the copy registered starts the new version from then on. The archive may give its
-    // entries modes the seal does not allow (dropped), and the temporary folder may be on a file
-    // system that runs no programs: a tmpfs mounted noexec in a mount namespace of the copy's own,
-    // which ends with the last process in it however the test ends.
-    void update_data() {
-        QTest::addColumn<int>("open");
-        QTest::addColumn<bool>("noexec");
-        QTest::newRow("open modes in the archive") << 07022 << false;
-        QTest::newRow("temporary folder noexec") << 0 << true;
-    }
+    // entries modes the seal does not allow (dropped), and where the test may mount one, the
+    // temporary folder is on a file system that runs no programs: a tmpfs mounted noexec in a
+    // mount namespace of the copy's own, which ends with the last process in it however the test
+    // ends.
     void update() {
-        QFETCH(int, open);
-        QFETCH(bool, noexec);
-        if (noexec && ::geteuid() != 0)
-            QSKIP("mounting a noexec temporary folder needs root");
+        const bool noexec = ::geteuid() == 0;
         const QString apps = home->path() + u"/Applications"_s, app = apps + u"/Pinlark.app"_s,
                       build = root->filePath(u"build"_s);
         makeBundle(apps, u"1.0"_s, {}, "stay");
         makeBundle(build, u"2.0"_s, QStringLiteral(PINLARK_TEST_KEY_PATH), "stay");
-        QCOMPARE(writeZip(zip, filesOf(build + u"/Pinlark.app"_s, open)), QString());
+        QCOMPARE(writeZip(zip, filesOf(build + u"/Pinlark.app"_s, 07022)), QString());
         FileUserDefaults(FileUserDefaults::standardPath())
             .set(u"origin"_s, service->origin().toString());
 

@@ -7,7 +7,6 @@
 #include <QUrlQuery>
 
 #include <array>
-#include <sys/socket.h>
 
 using namespace pinlark;
 
@@ -62,31 +61,22 @@ private Q_SLOTS:
             QCOMPARE(s.bytesAvailable(), 0);
     }
 
-    // A peer that ends its sending side after 10 of 100 declared body bytes is answered (400); 8192
-    // bytes of garbage, and a peer that sends nothing for 30 seconds, are closed unanswered.
+    // 8192 bytes of garbage, and a peer that sends nothing for 30 seconds, are closed
+    // unanswered, and the sign-in goes on.
     void rawPeers_data() {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QByteArray>("answerEnd");
         QByteArray garbage(8192, '\0');
         for (int i = 0; i < garbage.size(); ++i)
             garbage[i] = char((i * 7919) % 251);
-        QTest::newRow("half-close") << QByteArray("POST / HTTP/1.1\r\nOrigin: http://localhost:3000"
-                                                  "\r\nContent-Length: 100\r\n\r\n0123456789")
-                                    << QByteArray("\r\n\r\n{\"error\":\"bad_body\"}");
-        QTest::newRow("garbage") << garbage << QByteArray();
-        QTest::newRow("silence") << QByteArray() << QByteArray();
+        QTest::newRow("garbage") << garbage;
+        QTest::newRow("silence") << QByteArray();
     }
     void rawPeers() {
         QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, answerEnd);
         QTcpSocket peer;
         peer.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(QTest::qWaitFor([] { return LoopbackConnection::openCount() == 1; }, 5000));
         peer.write(bytes);
-        if (!answerEnd.isEmpty()) {
-            QVERIFY(peer.waitForBytesWritten(5000));
-            ::shutdown(int(peer.socketDescriptor()), SHUT_WR);
-        }
         if (bytes.isEmpty()) {
             fakes.clock->advance(LoopbackConnection::idleTimeout - std::chrono::seconds(1));
             QCOMPARE(LoopbackConnection::openCount(), 1);
@@ -94,11 +84,7 @@ private Q_SLOTS:
         }
         QVERIFY(QTest::qWaitFor([&] { return peer.state() == QAbstractSocket::UnconnectedState; },
                                 10000));
-        const QByteArray answer = peer.readAll();
-        QVERIFY2(answerEnd.isEmpty()
-                     ? answer.isEmpty()
-                     : answer.startsWith("HTTP/1.1 400 ") && answer.endsWith(answerEnd),
-                 answer.constData());
+        QCOMPARE(peer.readAll(), QByteArray());
         QVERIFY(Connect::isRunning());
     }
 };

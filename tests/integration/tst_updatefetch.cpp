@@ -42,6 +42,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         const QByteArray json("application/json");
         QTest::newRow("from the stand-in") << QByteArray() << "2.0|/releases/P.zip|-|-";
+        // Every member is read, unknown ones are ignored; the version is required.
+        QTest::newRow("every member")
+            << httpAnswer("200 OK", json,
+                          R"({"version":"1.4.2","url":"/a.zip","page":"/d","sha256":"ab","x":[1]})")
+            << "1.4.2|/a.zip|/d|ab";
+        QTest::newRow("no version") << httpAnswer("200 OK", json, R"({"url":"/a.zip"})")
+                                    << "decoding";
         QTest::newRow("not found") << httpAnswer("404 Not Found", {}, {})
                                    << "offline: Can't reach Pinlark. Check your connection.";
         QTest::newRow("204 empty") << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << "decoding";
@@ -68,8 +75,7 @@ private Q_SLOTS:
         }
         fakes.defaults->set(u"origin"_s, (service ? service->origin() : peer.url()).toString());
         Updater::s_fetchTimeout = 300ms;
-        const QString got = outcome();
-        QCOMPARE(got, expected);
+        QCOMPARE(outcome(), expected);
     }
 };
 

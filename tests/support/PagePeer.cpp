@@ -60,9 +60,12 @@ void PagePeer::read(QTcpSocket* socket) {
     const QList<QByteArray> requestLine = lines.value(0).split(' ');
     const QString path = QString::fromUtf8(requestLine.value(1));
     qsizetype length = 0;
+    QByteArray cookie;
     for (const QByteArray& line : lines) {
         if (line.toLower().startsWith("user-agent:"))
             lastUserAgent = line.mid(11).trimmed();
+        if (line.toLower().startsWith("cookie:"))
+            cookie = line.mid(7).trimmed();
         if (line.toLower().startsWith("content-length:"))
             length = line.mid(15).trimmed().toLongLong();
     }
@@ -70,6 +73,7 @@ void PagePeer::read(QTcpSocket* socket) {
         return;
     m_buffers.remove(socket);
     requested.append(path);
+    cookies[path] = cookie;
     const QByteArray answer = answers.value(path, fallback);
     if (hanging.contains(path) || answer.isEmpty())
         return;

@@ -32,6 +32,8 @@ public:
     QStringList hanging;
     QStringList requested;
     QByteArray lastUserAgent;
+    // The Cookie header of the last request to each path ("" for none).
+    QHash<QString, QByteArray> cookies;
     bool keepOpen = false;
     int connections = 0;
     std::function<void()> onConnection;

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/Platform.h"
 #include "platform/PropertyList.h"
+#include "quicksave/Outbox.h"
 #include "platform/WebProfile.h"
 #include "service/API.h"
 #include "service/Config.h"
@@ -93,6 +94,17 @@ bool writeFile(const QString& path, const QByteArray& bytes, int mode) {
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList waitingLinks(const QString& path) {
+    QString error;
+    const auto contents = Outbox::peek(path, &error);
+    if (!contents)
+        return {u"unreadable: "_s + error};
+    QStringList links;
+    for (const Outbox::Entry& entry : contents->entries)
+        links << entry.url;
+    return links;
 }
 
 bool writeInfoPlist(const QString& app, const QString& version, const QString& identifier) {

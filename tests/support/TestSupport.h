@@ -50,6 +50,9 @@ private:
 bool writeFile(const QString& path, const QByteArray& bytes, int mode = 0644);
 // What `path` holds, or nothing when it can't be read.
 QByteArray readFile(const QString& path);
+// The links an outbox file at `path` holds waiting, oldest first, as the outbox reads them; a
+// file it can't read gives "unreadable: <why>".
+QStringList waitingLinks(const QString& path);
 // Makes `app` a bundle whose Info.plist names `version` and `identifier`.
 bool writeInfoPlist(const QString& app, const QString& version,
                     const QString& identifier = QStringLiteral("app.pinlark.Pinlark"));

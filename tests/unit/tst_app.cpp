@@ -16,112 +16,72 @@ using namespace Qt::StringLiterals;
 class TestApp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // `kind` -1: no command; the launch prints a message containing `message` and exits with
-    // `status`.
+    // What a launch's arguments (and standard input, for "--save -") ask for, as "reopen",
+    // "toggle-library", "clipboard" or "save" and its links; or what is printed before the exit
+    // ("exit <status>: <a part of the message>"). A save takes each link once, in order, at most
+    // 100; from standard input the http(s) links of the text, at most 1 MiB.
     void parse_data() {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("linkOrMessage");
-        QTest::addColumn<int>("status");
-        const auto row = [](const char* name, QStringList arguments, int kind, const char* text,
-                            int status = 2) {
-            QTest::newRow(name) << arguments << kind << QString::fromUtf8(text) << status;
-        };
-        const int save = int(Command::Kind::Save);
-        row("nothing: reopen", {}, int(Command::Kind::Reopen), "", 0);
-        row("--save URL", {"--save", "https://example.org/a?b=c#d"}, save,
-            "https://example.org/a?b=c#d", 0);
-        row("the URL alone, padded, upper case", {" HTTPS://Example.org/x \n"}, save,
-            "https://example.org/x", 0);
-        row("--toggle-library", {"--toggle-library"}, int(Command::Kind::ToggleLibrary), "", 0);
-        row("--help", {"--help"}, -1, "--save URL", 0);
-        row("--version", {"--version"}, -1, Product::version, 0);
-        row("file link", {"file:///etc/passwd"}, -1, "only http and https links");
-        // Each letter is six characters encoded: the running copy would be handed 8,600.
-        const QString cyrillic = "https://example.org/" + QString(1430, QChar(0x0436));
-        QTest::newRow("too long once encoded")
-            << QStringList{cyrillic} << -1 << QStringLiteral("at most 8192") << 2;
-        row("control characters echoed harmlessly", {"\x1b]0;x\x07"}, -1, "\"?]0;x?\" is not");
-        row("--save without a link", {"--save"}, -1, "--save needs a link");
-        row("unknown option", {"--frobnicate"}, -1, "unknown option \"--frobnicate\"");
-    }
-    void parse() {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, kind);
-        QFETCH(QString, linkOrMessage);
-        QFETCH(int, status);
-        const CommandLine::Parsed parsed = CommandLine::parse(arguments);
-        QCOMPARE(parsed.exitStatus, status);
-        QCOMPARE(parsed.command.has_value(), kind >= 0);
-        if (kind < 0) {
-            QVERIFY2(parsed.message.contains(linkOrMessage), qPrintable(parsed.message));
-            return;
-        }
-        QCOMPARE(int(parsed.command->kind), kind);
-        QCOMPARE(parsed.command->link, QUrl(linkOrMessage));
-    }
-
-    // Several links: each once, in order, at most 100; from arguments (each a link) or from
-    // standard input (the http(s) links of the text, at most 1 MiB); the clipboard's.
-    void parseMany_data() {
-        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QStringList>("links"); // empty: refused with `message`
-        QTest::addColumn<QString>("message");
-        const QStringList abc{"https://a.test/", "https://b.test/", "https://c.test/"};
-        QTest::newRow("arguments") << (QStringList{"--save"} + abc) << QByteArray() << abc
-                                   << QString();
-        QTest::newRow("arguments, a duplicate")
-            << QStringList{"--save", "https://a.test/", "https://b.test/", "https://a.test/"}
-            << QByteArray() << QStringList{"https://a.test/", "https://b.test/"} << QString();
-        QTest::newRow("an argument not a link")
-            << QStringList{"--save", "https://a.test/", "ftp://b.test/"} << QByteArray()
-            << QStringList() << "is not a link Pinlark can save";
-        QTest::newRow("standard input")
-            << QStringList{"--save", "-"}
-            << QByteArray("see https://a.test/,\nhttps://b.test/ and https://c.test/ ftp://x/")
-            << abc << QString();
-        QTest::newRow("standard input, no link")
-            << QStringList{"--save", "-"} << QByteArray("nothing") << QStringList()
-            << "no http or https link";
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, QStringList arguments, const QString& expected,
+                            const QByteArray& input = {}) {
+            QTest::newRow(name) << arguments << input << expected;
+        };
+        row("nothing: reopen", {}, "reopen");
+        row("--save URL", {"--save", "https://example.org/a?b=c#d"}, "save https://example.org/a?b=c#d");
+        row("the URL alone, padded, upper case", {" HTTPS://Example.org/x \n"},
+            "save https://example.org/x");
+        row("--toggle-library", {"--toggle-library"}, "toggle-library");
+        row("--help", {"--help"}, "exit 0: --save URL");
+        row("--version", {"--version"}, "exit 0: " + QString::fromUtf8(Product::version));
+        row("file link", {"file:///etc/passwd"}, "exit 2: only http and https links");
+        // Each letter is six characters encoded: the running copy would be handed 8,600.
+        row("too long once encoded", {"https://example.org/" + QString(1430, QChar(0x0436))},
+            "exit 2: at most 8192");
+        row("control characters echoed harmlessly", {"\x1b]0;x\x07"}, "exit 2: \"?]0;x?\" is not");
+        row("--save without a link", {"--save"}, "exit 2: --save needs a link");
+        row("unknown option", {"--frobnicate"}, "exit 2: unknown option \"--frobnicate\"");
+        row("arguments, a duplicate",
+            {"--save", "https://a.test/", "https://b.test/", "https://a.test/"},
+            "save https://a.test/ https://b.test/");
+        row("an argument not a link", {"--save", "https://a.test/", "ftp://b.test/"},
+            "exit 2: is not a link Pinlark can save");
+        row("standard input", {"--save", "-"}, "save https://a.test/ https://b.test/ https://c.test/",
+            "see https://a.test/,\nhttps://b.test/ and https://c.test/ ftp://x/");
+        row("standard input, no link", {"--save", "-"}, "exit 2: no http or https link", "nothing");
         QByteArray many;
         for (int i = 0; i < 101; ++i)
             many += "https://e.test/" + QByteArray::number(i) + "\n";
-        QTest::newRow("101 links") << QStringList{"--save", "-"} << many << QStringList()
-                                   << "101 links: at most 100 go in one save";
-        QTest::newRow("over 1 MiB")
-            << QStringList{"--save", "-"} << QByteArray(CommandLine::maxInput + 1, 'x')
-            << QStringList() << "more than 1048576 bytes";
-        QTest::newRow("--save-clipboard") << QStringList{"--save-clipboard"} << QByteArray()
-                                          << QStringList{"clipboard"} << QString();
-        QTest::newRow("--save-clipboard and more")
-            << QStringList{"--save-clipboard", "x"} << QByteArray() << QStringList()
-            << "takes nothing more";
+        row("101 links", {"--save", "-"}, "exit 2: 101 links: at most 100 go in one save", many);
+        row("over 1 MiB", {"--save", "-"}, "exit 2: more than 1048576 bytes",
+            QByteArray(CommandLine::maxInput + 1, 'x'));
+        row("--save-clipboard", {"--save-clipboard"}, "clipboard");
+        row("--save-clipboard and more", {"--save-clipboard", "x"}, "exit 2: takes nothing more");
     }
-    void parseMany() {
+    void parse() {
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
-        QFETCH(QStringList, links);
-        QFETCH(QString, message);
-        const CommandLine::Parsed parsed =
-            CommandLine::parse(arguments, [&] { return std::optional(input); });
-        if (links.isEmpty()) {
-            QVERIFY(!parsed.command);
-            QCOMPARE(parsed.exitStatus, 2);
-            QVERIFY2(parsed.message.contains(message), qPrintable(parsed.message));
+        QFETCH(QString, expected);
+        const CommandLine::Parsed p = CommandLine::parse(arguments, [&] { return std::optional(input); });
+        if (!p.command) {
+            const QString exit = u"exit %1: "_s.arg(p.exitStatus);
+            QVERIFY2(expected.startsWith(exit) && p.message.contains(expected.mid(exit.size())),
+                     qPrintable(exit + p.message));
             return;
         }
-        QVERIFY2(parsed.command, qPrintable(parsed.message));
-        QCOMPARE(parsed.command->kind, Command::Kind::Save);
-        if (links == QStringList{"clipboard"}) {
-            QVERIFY(parsed.command->clipboard);
-            return;
-        }
-        QStringList got;
-        for (const QUrl& link : parsed.command->links)
-            got << link.toString();
-        QCOMPARE(got, links);
-        QCOMPARE(parsed.command->link, QUrl(links.first()));
+        QCOMPARE(p.exitStatus, 0);
+        QStringList links{p.command->link.toString()};
+        for (const QUrl& link : p.command->links.mid(1))
+            links << link.toString();
+        const Command::Kind kind = p.command->kind;
+        QCOMPARE(kind == Command::Kind::Reopen          ? u"reopen"_s
+                 : kind == Command::Kind::ToggleLibrary ? u"toggle-library"_s
+                 : p.command->clipboard                 ? u"clipboard"_s
+                 : kind == Command::Kind::Save          ? u"save "_s + links.join(u' ')
+                                                        : u"?"_s,
+                 expected);
+        QVERIFY(p.command->links.isEmpty() || p.command->links.first() == p.command->link);
     }
 
     // A signal to end ends the event loop as Quit does, with status 0.

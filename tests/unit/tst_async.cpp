@@ -30,13 +30,11 @@ private Q_SLOTS:
             second.reset();
         });
         second = token.onCancel([&] { ran << u"second"_s; });
-        auto replaced = token.onCancel([&] { ran << u"replaced"_s; });
-        replaced = token.onCancel([&] { ran << u"replacement"_s; });
         QVERIFY(ran.isEmpty());
         token.cancel();
-        QCOMPARE(ran, QStringList({u"woke, cancelled"_s, u"first"_s, u"replacement"_s}));
+        QCOMPARE(ran, QStringList({u"woke, cancelled"_s, u"first"_s}));
         auto late = sleeper(); // on a token already cancelled: no wait
-        QCOMPARE(ran.size(), 4);
+        QCOMPARE(ran.size(), 3);
     }
 
     void completionFromAnotherThreadResumesOnTheMainThread() {

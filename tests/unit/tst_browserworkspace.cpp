@@ -61,8 +61,6 @@ private Q_SLOTS:
             << asked + u"gio launch {f} {u}\nx-www-browser {u}\n"_s << true;
         QTest::newRow("a file link") << QUrl(u"file:///etc/passwd"_s) << u"browser"_s << firefox
                                      << 0 << 0 << QString() << false;
-        QTest::newRow("a custom scheme")
-            << QUrl(u"x-handler:run"_s) << QString() << firefox << 0 << 0 << QString() << false;
     }
     void open() {
         QFETCH(QUrl, url);

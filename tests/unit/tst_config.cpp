@@ -19,8 +19,6 @@ private Q_SLOTS:
         const char* production = "https://pinlark.app";
         row("absent", {}, production);
         row("kept as written", u"https://staging.example.test/"_s, "https://staging.example.test/");
-        row("host and port parse as scheme localhost", u"localhost:3000"_s, production);
-        row("httpx passes the prefix test", u"httpx://example.test"_s, "httpx://example.test");
         row("unparsable", u"http://exa mple.test"_s, production);
     }
     void resolvesOrigin() {

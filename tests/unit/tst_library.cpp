@@ -31,8 +31,6 @@ private Q_SLOTS:
         row("subdomain of origin", "https://www.pinlark.example/", link, Decision::OpenInBrowser);
         const Decision handOff = Decision::HandOffToBrowserSignIn;
         row("identity provider", "https://accounts.google.com/o/oauth2", link, handOff);
-        row("identity provider, script load", "https://appleid.apple.com/auth",
-            QWebEnginePage::NavigationTypeOther, handOff);
         row("identity provider in a frame", "https://accounts.google.com/", link, Decision::Allow,
             false);
         row("identity provider in a frame, outside", "https://appleid.apple.com/", link,
@@ -41,7 +39,6 @@ private Q_SLOTS:
             Decision::Allow);
         row("google lookalike", "https://notgoogle.com/", link, Decision::OpenInBrowser);
         row("custom scheme", "smb://host/share", link, Decision::OpenInBrowser);
-        row("host-less custom scheme", "x-handler:run", link, Decision::OpenInBrowser);
         row("the engine's own page", "data:text/html,x", link, Decision::Allow);
         row("google as a subdomain", "https://google.com.evil.example/", link,
             Decision::OpenInBrowser);

@@ -32,7 +32,6 @@ private Q_SLOTS:
             {u"https://a.test/"_s, u"https://b.test/"_s});
         add("duplicates once, first kept", u"https://a.test/ https://b.test/ HTTPS://A.test/ https://a.test/"_s,
             {u"https://a.test/"_s, u"https://b.test/"_s});
-        add("upper-case scheme", u"HTTP://A.test/x"_s, {u"HTTP://A.test/x"_s});
         add("other schemes left out", u"ftp://a.test/ file:///etc/x https://b.test/"_s,
             {u"https://b.test/"_s}, 2);
         add("no host left out", u"https:// https:///x https://c.test/"_s,
@@ -41,7 +40,6 @@ private Q_SLOTS:
             {u"https://b.test/"_s}, 1);
         add("too long left out", u"https://a.test/"_s + QString(8200, u'a') + u" https://b.test/"_s,
             {u"https://b.test/"_s}, 1);
-        add("glued to a word", u"link:https://a.test/x"_s, {u"https://a.test/x"_s});
         add("plain domain not a link", u"example.test www.example.test"_s, {});
     }
     void finds() {
@@ -62,7 +60,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("tooMany");
         QTest::newRow("100") << 100 << false;
         QTest::newRow("101") << 101 << true;
-        QTest::newRow("500") << 500 << true;
     }
     void bound() {
         QFETCH(int, n);

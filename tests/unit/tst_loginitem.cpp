@@ -69,27 +69,19 @@ private Q_SLOTS:
                  wish < 0 ? std::nullopt : std::optional<bool>(wish == 1));
     }
 
-    // The Exec value of an autostart entry: ours read back as written, and entries written by
-    // hand or by other tools.
+    // The Exec value of an autostart entry: ours reads back as the program it names (the
+    // autostart test has the exact text), entries by hand or by other tools as their program and
+    // arguments, without field codes.
     void execValues() {
-        // Quoted only where a reserved character asks for it.
-        const std::pair<QString, QString> written[] = {
-            {u"/opt/p/Pinlark"_s, u"/opt/p/Pinlark"_s},
-            {u"/x/100%/p"_s, u"/x/100%%/p"_s},
-            {u"/a b/p"_s, u"\"/a b/p\""_s},
-            {u"/x/$HOME/`id`"_s, u"\"/x/\\\\$HOME/\\\\`id\\\\`\""_s},
-            {u"/x/a\\b"_s, u"\"/x/a\\\\\\\\b\""_s}};
-        for (const auto& [program, value] : written) {
-            QCOMPARE(AutostartLoginItemService::execValue(program), value);
-            QCOMPARE(AutostartLoginItemService::execArguments(value),
-                     std::optional<QStringList>(QStringList{program}));
-        }
         using Args = std::optional<QStringList>;
+        for (const QString program : {"/opt/p/Pinlark", "/x/100%/p", "/a b/p", "/x/$HOME/`id`", "/x/a\\b"})
+            QCOMPARE(AutostartLoginItemService::execArguments(
+                         AutostartLoginItemService::execValue(program)),
+                     Args(QStringList{program}));
         QCOMPARE(
             AutostartLoginItemService::execArguments(u"/usr/bin/pinlark --hidden %U  -x\t%f"_s),
             Args(QStringList{"/usr/bin/pinlark", "--hidden", "-x"}));
         QCOMPARE(AutostartLoginItemService::execArguments(u"\"/a b/p"_s), Args());
-        QCOMPARE(AutostartLoginItemService::execArguments(u""_s), Args(QStringList()));
     }
 
 private:

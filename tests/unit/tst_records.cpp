@@ -88,10 +88,6 @@ private Q_SLOTS:
             "Mail, opens");
         row("file link", Label, "{\"id\":\"s\",\"title\":\"Notes\",\"url\":\"file:///etc/passwd\"}",
             "Notes");
-        row("custom scheme", Label, "{\"id\":\"s\",\"title\":\"Game\",\"url\":\"steam://run/1\"}",
-            "Game");
-        row("host-less custom scheme", Label, R"({"id":"s","url":"x-handler:run"})",
-            "x-handler:run");
         // Long messages are cut to 500 characters, never inside a surrogate pair.
         row("service code and message", Failure,
             R"(401 {"error":"unauthenticated","message":"Sign in to save."})",

@@ -1,6 +1,5 @@
 #include "TestSupport.h"
 #include "service/APIError.h"
-#include "service/DecodingError.h"
 #include "update/Failure.h"
 #include "update/Installer.h"
 #include "update/UpdateNotificationDelegate.h"
@@ -196,16 +195,6 @@ private Q_SLOTS:
             pieces << Installer::safeFolderPiece(QString::fromUtf8(version));
         QCOMPARE(pieces, (QStringList{"1.4.2-beta_1+build", "____etc_x", "_", "1_.2", "_"}));
         QCOMPARE(Installer::safeFolderPiece(QString(100, u'9')), QString(64, u'9'));
-    }
-
-    // Every member is read, unknown ones are ignored; the version is required.
-    void decode() {
-        const Manifest m = Manifest::decode(
-            R"({"version":"1.4.2","url":"/a.zip","page":"/d","sha256":"ab","x":[1]})");
-        QCOMPARE(QStringList({m.version, m.url.value_or("-"), m.page.value_or("-"),
-                              m.sha256.value_or("-")}),
-                 QStringList({"1.4.2", "/a.zip", "/d", "ab"}));
-        QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::decode(R"({"url":"/a.zip"})"));
     }
 };
 

@@ -90,12 +90,20 @@ void later(std::function<void()> done) {
 } // namespace
 
 WebEngineCookieStore::WebEngineCookieStore()
-    : WebEngineCookieStore(sharedWebProfile()->cookieStore(), standardMirrorPath()) {}
+    : WebEngineCookieStore(nullptr, standardMirrorPath()) {
+    afterWebProfileCreated([self = QPointer(this)](QWebEngineProfile* profile) {
+        if (self)
+            self->attach(profile->cookieStore());
+    });
+}
 
 WebEngineCookieStore::WebEngineCookieStore(QWebEngineCookieStore* store, QString mirrorPath)
-    : m_store(store)
-    , m_mirrorPath(std::move(mirrorPath)) {
-    start();
+    : m_mirrorPath(std::move(mirrorPath)) {
+    m_expiry.setSingleShot(true);
+    connect(&m_expiry, &QTimer::timeout, this, &WebEngineCookieStore::dropExpired);
+    load();
+    if (store)
+        attach(store);
 }
 
 WebEngineCookieStore::~WebEngineCookieStore() {
@@ -108,10 +116,15 @@ QString WebEngineCookieStore::standardMirrorPath() {
            QLatin1String(".cookies.json");
 }
 
-void WebEngineCookieStore::start() {
-    m_expiry.setSingleShot(true);
-    connect(&m_expiry, &QTimer::timeout, this, &WebEngineCookieStore::dropExpired);
-    load();
+void WebEngineCookieStore::attach(QWebEngineCookieStore* store) {
+    if (m_store || !store)
+        return;
+    m_store = store;
+    // What WebEngine kept on disk of a cookie deleted meanwhile goes.
+    for (const QNetworkCookie& cookie : std::exchange(m_deleted, {})) {
+        const auto [c, origin] = forWebEngine(cookie);
+        m_store->deleteCookie(c, origin);
+    }
     connect(m_store, &QWebEngineCookieStore::cookieAdded, this, &WebEngineCookieStore::added);
     connect(m_store, &QWebEngineCookieStore::cookieRemoved, this, &WebEngineCookieStore::removed);
     // Put back what WebEngine may have lost; it answers with removed-then-added for cookies it
@@ -255,6 +268,7 @@ void WebEngineCookieStore::setCookie(const QNetworkCookie& cookie, std::function
         const auto [c, origin] = forWebEngine(cookie);
         m_store->setCookie(c, origin);
     }
+    m_deleted.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); });
     added(cookie);
     later(std::move(done));
 }
@@ -263,6 +277,8 @@ void WebEngineCookieStore::deleteCookie(const QNetworkCookie& cookie, std::funct
     if (m_store) {
         const auto [c, origin] = forWebEngine(cookie);
         m_store->deleteCookie(c, origin);
+    } else {
+        m_deleted.append(cookie);
     }
     removed(cookie);
     later(std::move(done));

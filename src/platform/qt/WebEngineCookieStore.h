@@ -18,11 +18,17 @@ namespace pinlark {
 // cannot be opened or read is never written over; one that is not a list of cookies is kept
 // aside under a new name (".corrupt-<UTC time>"). Every change of the mirror is announced
 // (changes()), an expiry as the cookie expires.
+//
+// The web engine is the slowest part of the app to start, and only the library window needs it:
+// until the engine's store is attached, the mirror alone answers, and what changes meanwhile
+// reaches the engine when it comes.
 class WebEngineCookieStore : public QObject, public CookieStore {
     Q_OBJECT
 public:
-    // Defaults to the shared web profile's store and the standard mirror file.
+    // The standard mirror file, attached to the shared web profile's store once that profile
+    // exists.
     WebEngineCookieStore();
+    // `store` may be null: the mirror alone, until attach().
     WebEngineCookieStore(QWebEngineCookieStore* store, QString mirrorPath);
     ~WebEngineCookieStore() override;
 
@@ -35,9 +41,11 @@ public:
 
     // Writes a pending change of the mirror now.
     void flush();
+    // Joins the engine's store: the cookies deleted meanwhile go from it, the mirror's are put
+    // back into it, and its changes are heard from then on.
+    void attach(QWebEngineCookieStore* store);
 
 private:
-    void start();
     void added(const QNetworkCookie& cookie);
     void removed(const QNetworkCookie& cookie);
     void dropExpired();
@@ -48,10 +56,11 @@ private:
 
     QPointer<QWebEngineCookieStore> m_store;
     QString m_mirrorPath;
-    bool m_started = false;
     bool m_dirty = false;
     bool m_unreadable = false;
     QList<QNetworkCookie> m_cookies;
+    // Deleted before the engine's store was attached.
+    QList<QNetworkCookie> m_deleted;
     QTimer m_expiry;
 };
 

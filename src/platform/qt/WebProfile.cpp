@@ -7,7 +7,22 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
+#include <utility>
+#include <vector>
+
 namespace pinlark {
+
+namespace {
+QWebEngineProfile* created = nullptr;
+std::vector<std::function<void(QWebEngineProfile*)>> waiting;
+} // namespace
+
+void afterWebProfileCreated(std::function<void(QWebEngineProfile*)> then) {
+    if (created)
+        then(created);
+    else
+        waiting.push_back(std::move(then));
+}
 
 QWebEngineProfile* sharedWebProfile() {
     static QWebEngineProfile* profile = [] {
@@ -18,6 +33,9 @@ QWebEngineProfile* sharedWebProfile() {
         p->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
         // A link of a scheme the engine doesn't know is not handed to the desktop by the engine.
         p->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+        created = p;
+        for (auto& then : std::exchange(waiting, {}))
+            then(p);
         return p;
     }();
     return profile;

@@ -1,0 +1,299 @@
+#!/usr/bin/python3
+# The app end to end in the panel of an X11 desktop as people run it, headless (Xvfb), against
+# the stand-in service, driven like a user: the icon in the panel's tray, the quick-save panel
+# and the menu beside it, the library inside the work area, the global shortcut.
+#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce     (screenshots: BUILD_DIR/screenshots/x11-*/)
+
+import os
+import shutil
+import subprocess
+import sys
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (Screenshot, Widgets, glyph_height, on_private_bus, panel_place,  # noqa: E402
+                     run, saved, screen_box, signed_in_home, start, start_xvfb, stop_all, until,
+                     viewable)
+
+BUILD = os.path.abspath(sys.argv[1])
+DESKTOP = sys.argv[2]
+HOME = os.environ.get("PINLARK_TEST_PLACE", BUILD) + "/testhome/x11-" + DESKTOP
+APP = BUILD + "/Pinlark.app/Contents/MacOS/Pinlark"
+SHOTS = f"{BUILD}/screenshots/x11-{DESKTOP}"
+WIDTH, HEIGHT = 1280, 800
+
+# Xfce's top panel as its first start makes it, of the plugins this needs: the menu, a spacer,
+# the notification area (which hosts StatusNotifierItems and docked X11 icons alike), the clock.
+XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="icon-size" type="uint" value="16"/>
+      <property name="size" type="uint" value="26"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+        <value type="int" value="3"/>
+        <value type="int" value="4"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="applicationsmenu"/>
+    <property name="plugin-2" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+      <property name="style" type="uint" value="0"/>
+    </property>
+    <property name="plugin-3" type="string" value="systray">
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+    <property name="plugin-4" type="string" value="clock"/>
+  </property>
+</channel>
+"""
+
+
+def start_xfce():
+    """xfwm4, the settings daemon and the panel, reading their settings from the test's home."""
+    channels = os.environ["XDG_CONFIG_HOME"] + "/xfce4/xfconf/xfce-perchannel-xml"
+    os.makedirs(channels)
+    with open(channels + "/xfce4-panel.xml", "w") as f:
+        f.write(XFCE_PANEL)
+    os.environ.update(XDG_CURRENT_DESKTOP="XFCE", XDG_SESSION_DESKTOP="xfce",
+                      DESKTOP_SESSION="xfce", XDG_SESSION_TYPE="x11")
+    # What the session manager would do: the settings store the bus starts sees the home.
+    run("dbus-update-activation-environment", "--all")
+    start("xfwm4", stderr=subprocess.DEVNULL)
+    start("xfsettingsd", stderr=subprocess.DEVNULL)
+    start("xfce4-panel", stderr=open(SHOTS + "/panel.log", "w"))
+
+
+DESKTOPS = {"xfce": (start_xfce, "xfce4-panel")}
+
+
+def tray_box(widgets, panel):
+    """The panel's notification area as (x, y, width, height): the filler the panel's
+    accessible lists between the spacer and the clock, holding the icons."""
+    from gi.repository import GLib
+
+    def walk(node):
+        if node.get_role_name() == "filler":
+            yield node
+        for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
+            if child:
+                yield from walk(child)
+    desktop = widgets.Atspi.get_desktop(0)
+    try:
+        for app in (desktop.get_child_at_index(i) for i in range(desktop.get_child_count())):
+            if app and app.get_name() == panel:
+                for filler in walk(app):
+                    box = screen_box(filler, widgets)
+                    if box[2] > 0 and box[3] > 0:
+                        return box
+    except GLib.Error:
+        pass  # the panel was laying itself out
+    return None
+
+
+def screenshot(name):
+    run("import", "-window", "root", f"{SHOTS}/{name}")
+    return Screenshot(subprocess.run(["convert", f"{SHOTS}/{name}", "-depth", "8", "ppm:-"],
+                                     capture_output=True, check=True).stdout)
+
+
+def pixels(shot, box):
+    x0, y0, w, h = box
+    return [shot.pixel(x, y) for y in range(y0, y0 + h) for x in range(x0, x0 + w)]
+
+
+def looks_like(these, those):
+    """Whether two runs of pixels are the same picture, but for a few pixels at the edges."""
+    return len(these) == len(those) and sum(
+        max(abs(a - b) for a, b in zip(one, other)) > 64
+        for one, other in zip(these, those)) <= len(these) // 50
+
+
+def neighbour():
+    """Another app's icon in the tray, as a network applet docks one: a GTK status icon."""
+    script = ("import gi\ngi.require_version('Gtk', '3.0')\n"
+              "from gi.repository import Gtk, GLib\n"
+              "icon = Gtk.StatusIcon.new_from_icon_name('network-wired')\n"
+              "GLib.idle_add(lambda: print('shown', flush=True))\nGtk.main()\n")
+    shown = start("/usr/bin/python3", "-c", script, stdout=subprocess.PIPE, text=True,
+                  env=dict(os.environ, GDK_BACKEND="x11"))
+    assert shown.stdout.readline().strip() == "shown"
+
+
+def copy(link):
+    """Another app copies `link` and keeps offering it."""
+    copier = start("xclip", "-selection", "clipboard", "-quiet", stdin=subprocess.PIPE,
+                   stderr=subprocess.DEVNULL, text=True)
+    copier.stdin.write(link)
+    copier.stdin.close()
+    until("the link copied", lambda: run("xclip", "-o", "-selection", "clipboard",
+                                         check=False).stdout == link)
+
+
+def click(x, y, button=1):
+    run("xdotool", "mousemove", str(x), str(y), "click", str(button))
+
+
+def panel_field(widgets):
+    from gi.repository import GLib
+    try:
+        return next(iter(widgets.find("text", "Link")), None)
+    except (GLib.Error, RuntimeError):
+        return None  # a widget that went, or came, while the tree was read
+
+
+def shown_windows():
+    """The X server's top-level windows that are showing and larger than a pixel, with their
+    boxes (x, y, width, height)."""
+    found = {}
+    for line in run("xwininfo", "-root", "-children", check=False).stdout.splitlines():
+        fields = line.split()
+        if not fields or not fields[0].startswith("0x") or not viewable(fields[0]):
+            continue
+        size, position = fields[-2:]
+        width, height = map(int, size.split("+")[0].split("x"))
+        x, y = map(int, position.lstrip("+").split("+"))
+        if width > 1 and height > 1:
+            found[fields[0]] = (x, y, width, height)
+    return found
+
+
+def frame(window):
+    """The box of `window` with its window manager's frame, as (x, y, width, height)."""
+    info = run("xwininfo", "-id", window).stdout
+    value = {key: int(line.split(":")[1]) for line in info.splitlines()
+             for key, label in (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"),
+                                ("w", "Width"), ("h", "Height")) if line.strip().startswith(label)}
+    extents = run("xprop", "-id", window, "_NET_FRAME_EXTENTS").stdout
+    left, right, top, bottom = map(int, extents.split("=")[1].split(","))
+    return (value["x"] - left, value["y"] - top, value["w"] + left + right,
+            value["h"] + top + bottom)
+
+
+def xdotool_keys(keys):
+    """Qt's text of a shortcut ("Meta+Alt+L") as xdotool names it ("super+alt+l")."""
+    names = {"Meta": "super", "Alt": "alt", "Ctrl": "ctrl", "Shift": "shift"}
+    return "+".join(names.get(key, key.lower()) for key in keys.split("+"))
+
+
+def main():
+    start_desktop, panel = DESKTOPS[DESKTOP]
+    shutil.rmtree(SHOTS, ignore_errors=True)
+    os.makedirs(SHOTS)
+    start_xvfb()
+    widgets = Widgets()
+    origin = signed_in_home(BUILD, HOME)
+    start_desktop()
+    empty = until("the panel's tray", lambda: tray_box(widgets, panel), timeout=30)
+    neighbour()
+
+    def drawn():
+        """The other icon's box and pixels, once two looks at the tray agree."""
+        if not (box := tray_box(widgets, panel)) or box[2] <= empty[2]:
+            return None
+        first = pixels(screenshot("tray-before.png"), box)
+        shot = screenshot("tray-before.png")
+        if tray_box(widgets, panel) == box and pixels(shot, box) == first:
+            return glyph_height(shot, box) and (box, first)
+    alone, before = until("the other app's icon drawn", drawn)
+
+    # As a desktop starts it: the app picks its platform and keeps the engine's logging quiet.
+    env = {k: v for k, v in os.environ.items() if k not in ("QT_QPA_PLATFORM", "QT_LOGGING_RULES")}
+    start(APP, stderr=open(SHOTS + "/app.log", "w"), env=env, app=True)
+    until("the app", lambda: widgets.find("application", "Pinlark"))
+
+    # The tray adds the icon before or after the other one, which looks as it did once the tray
+    # has laid out and drawn both.
+    def placed():
+        if not (both := tray_box(widgets, panel)) or both[2] <= alone[2]:
+            return None
+        x, y, width, height = both
+        added = width - alone[2]
+        shot = screenshot("tray.png")
+        for icon, other in (((x + alone[2], y, added, height), (x, y, alone[2], height)),
+                            ((x, y, added, height), (x + added, y, alone[2], height))):
+            if looks_like(pixels(shot, other), before) and glyph_height(shot, icon):
+                return icon, other
+    icon, other = until("the icon drawn beside the other one", placed)
+    shot = screenshot("tray.png")
+    print(f"icon at {icon}, its glyph {glyph_height(shot, icon)} px high; the other app's at "
+          f"{other}, {glyph_height(shot, other)} px high")
+    assert glyph_height(shot, icon) >= 12
+    centre = icon[0] + icon[2] // 2, icon[1] + icon[3] // 2
+
+    # A link another app has just copied; one click on the icon opens the panel below it, its
+    # side under the icon, inside the screen, with that link in the field.
+    link = f"https://example.com/copied-on-{DESKTOP}"
+    copy(link)
+    click(*centre)
+    field = until("the panel", lambda: panel_field(widgets))
+    place = panel_place(field, widgets)
+    px, py, pw, ph = place
+    print(f"panel at {place} against the icon at {icon}")
+    assert icon[1] + icon[3] <= py <= icon[1] + icon[3] + 16, (place, icon)
+    assert px <= centre[0] <= px + pw, (place, icon)
+    assert px >= 0 and py >= 0 and px + pw <= WIDTH and py + ph <= HEIGHT, place
+    until("the copied link in the field", lambda: widgets.field_text() == link)
+    keys = widgets.find("push button", "Open library")[0].get_description()
+    screenshot("panel.png")
+    run("xdotool", "key", "Return")
+    until("the save", lambda: saved(origin, link))
+    run("xdotool", "key", "Escape")  # closes it
+    until("the panel closed", lambda: not panel_field(widgets))
+
+    # A right click opens the menu next to the icon.
+    shown = shown_windows()
+    click(*centre, button=3)
+    menu = until("the menu", lambda: next(iter(
+        box for window, box in shown_windows().items() if window not in shown), None))
+    print(f"menu at {menu} against the icon at {icon}")
+    screenshot("menu.png")
+    # A menu the panel draws itself (a StatusNotifierItem's) has its shadow in its window.
+    assert icon[1] + icon[3] - 8 <= menu[1] <= icon[1] + icon[3] + 16, (menu, icon)
+    assert menu[0] <= centre[0] <= menu[0] + menu[2], (menu, icon)
+    run("xdotool", "key", "Escape")
+    until("the menu closed", lambda: menu not in shown_windows().values())
+
+    # The library, as starting the app again shows it, lies inside the work area: off the panel,
+    # its title bar on the screen.
+    run(APP, env=env)
+    library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
+                                               "^Saves — Pinlark$", check=False).stdout.split())[0]
+    area = tuple(map(int, run("xprop", "-root", "_NET_WORKAREA").stdout.split("=")[1]
+                     .split(",")[:4]))
+    box = until("the library placed", lambda: (box := frame(library)) and box[1] >= 0 and box)
+    screenshot("library.png")
+    print(f"library's frame at {box} in the work area {area}")
+    assert area[0] <= box[0] and area[1] <= box[1], (box, area)
+    assert box[0] + box[2] <= area[0] + area[2] and box[1] + box[3] <= area[1] + area[3], (box, area)
+
+    # The keys the panel's footer names hide the library and show it again.
+    doctor = run(APP, "--doctor", env=env).stdout
+    shortcut = next(line for line in doctor.splitlines() if line.startswith("shortcut"))
+    print(f"footer names {keys!r}; {shortcut}")
+    assert keys and shortcut.endswith(keys + " registered"), (keys, shortcut)
+    run("xdotool", "key", xdotool_keys(keys))
+    until("the library hidden", lambda: not viewable(library))
+    screenshot("library-hidden.png")
+    run("xdotool", "key", xdotool_keys(keys))
+    until("the library shown", lambda: viewable(library))
+
+
+on_private_bus()
+try:
+    main()
+except BaseException:
+    run("import", "-window", "root", f"{SHOTS}/failed.png", check=False)
+    raise
+finally:
+    stop_all()
+    shutil.rmtree(HOME, ignore_errors=True)
