@@ -3,13 +3,12 @@
 #include "Product.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
-#include "menubar/StatusItem.h"
 #include "platform/BundleLocation.h"
+#include "platform/Desktop.h"
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/GnomeShortcuts.h"
-#include "platform/linux/PortalHotKeyService.h"
 #include "platform/qt/DesktopServices.h"
 #include "quicksave/Outbox.h"
 #include "service/Config.h"
@@ -40,7 +39,6 @@ namespace pinlark::Doctor {
 
 namespace {
 
-const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString notifications = QStringLiteral("org.freedesktop.Notifications");
 
 void print(const char* topic, const QString& text) {
@@ -131,6 +129,20 @@ bool onBus(const QString& name) {
     return bus.isConnected() && bus.interface()->isServiceRegistered(name).value();
 }
 
+// What takes the shortcut, as the doctor names it.
+QString keyGrabText(Desktop::KeyGrab grab) {
+    switch (grab) {
+    case Desktop::KeyGrab::X11:
+        return QStringLiteral("the X11 key grab");
+    case Desktop::KeyGrab::Portal:
+        return QStringLiteral("the desktop portal");
+    case Desktop::KeyGrab::None:
+        break;
+    }
+    return QStringLiteral("none (set a key in the desktop's settings to run %1 --toggle-library)")
+        .arg(CommandLine::program());
+}
+
 // Whether the session bus starts `name` when a message is sent to it.
 bool startsOnDemand(const QString& name) {
     const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -196,32 +208,34 @@ int run(int argc, char** argv) {
                                         "WAYLAND_DISPLAY nor an X server answers)"));
     }
 
-    if (StatusItem::onGnome() && x11.tray)
+    switch (Desktop::trayFor(x11.tray)) {
+    case Desktop::Tray::GnomeShell:
         print("tray", QStringLiteral("GNOME Shell's X11 tray (its AppIndicator extension), where "
                                      "Pinlark docks its icon"));
-    else if (onBus(watcher))
-        print("tray",
-              QStringLiteral("StatusNotifierItem host (%1 on the session bus)").arg(watcher));
-    else if (wayland.isEmpty() && x11.tray)
+        break;
+    case Desktop::Tray::StatusNotifierItem:
+        print("tray", QStringLiteral("StatusNotifierItem host (%1 on the session bus)")
+                          .arg(Desktop::statusNotifierWatcher()));
+        break;
+    case Desktop::Tray::XEmbed:
         print("tray", QStringLiteral("XEmbed tray on the X server"));
-    else
+        break;
+    case Desktop::Tray::None:
         print("tray", QStringLiteral("none: the library window's Quick Save button stands in; for "
                                      "an icon, add a tray (GNOME: the AppIndicator extension, "
                                      "gnome-shell-extension-appindicator)"));
+        break;
+    }
 
     const QMap<QString, QString> copy = runningCopy();
     if (copy.contains(QStringLiteral("shortcut")))
         print("shortcut", copy.value(QStringLiteral("shortcut")));
     else
-        print("shortcut", QStringLiteral("Pinlark is not running; it would use %1")
-                              .arg(!wayland.isEmpty() || !x11.connected
-                                       ? (!wayland.isEmpty() && PortalHotKeyService::offered()
-                                              ? QStringLiteral("the desktop portal")
-                                              : QStringLiteral("none (set a key in the "
-                                                               "desktop's settings to run "
-                                                               "%1 --toggle-library)")
-                                                    .arg(CommandLine::program()))
-                                       : QStringLiteral("the X11 key grab")));
+        print("shortcut",
+              QStringLiteral("Pinlark is not running; it would use %1")
+                  .arg(keyGrabText(Desktop::keyGrab(!wayland.isEmpty() ? QStringLiteral("wayland")
+                                                    : x11.connected    ? QStringLiteral("xcb")
+                                                                       : QString()))));
 
     if (GnomeShortcuts::available()) {
         QStringList ours;

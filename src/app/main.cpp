@@ -8,7 +8,9 @@
 #include "app/Doctor.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
+#include "app/UninstallReport.h"
 #include "menubar/StatusItem.h"
+#include "platform/Desktop.h"
 #include "platform/Error.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
@@ -48,7 +50,7 @@ AppDelegate* delegate = nullptr;
 int finish(const CommandLine::Parsed& parsed) {
     if (parsed.uninstall) {
         try {
-            std::fputs(DesktopRegistration::uninstall().toLocal8Bit().constData(), stdout);
+            std::fputs(UninstallReport::uninstall().toLocal8Bit().constData(), stdout);
         } catch (const Error& e) {
             std::fprintf(stderr, "Pinlark: %s\n",
                          e.localizedDescription().toLocal8Bit().constData());
@@ -168,17 +170,17 @@ static int run(int argc, char** argv) {
     // The web engine describes its set-up at length at every start; the user's own logging rules
     // (QT_LOGGING_RULES) still come first.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
-    // On GNOME the icon lives in the shell's X11 tray, which a Wayland session offers X11 clients
-    // through Xwayland; there the app runs as one, unless told otherwise.
+    // The platform the desktop asks for (on GNOME X11, for the shell's tray, through Xwayland on
+    // Wayland), unless the user named one.
     // The platform chosen here is this copy's alone: what it starts (the browser, the mail client,
     // the update's swap and the new copy) gets the one the user gave it.
     const std::optional<QByteArray> userPlatform =
         qEnvironmentVariableIsSet("QT_QPA_PLATFORM")
             ? std::optional<QByteArray>(qgetenv("QT_QPA_PLATFORM"))
             : std::nullopt;
-    if (StatusItem::onGnome() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    if (const QByteArray preferred = Desktop::preferredPlatform();
+        !preferred.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", preferred);
     if (!choosePlatform())
         return 1;
     // The web engine shares its OpenGL contexts with the widgets; it must be asked before the

@@ -2,7 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/Platform.h"
-#include "platform/linux/GnomeShortcuts.h"
+#include "quicksave/ShortcutFooter.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -24,6 +24,7 @@ void Hotkey::registerAction(std::function<void()> action) {
             onChange();
     };
     s_registered = service.registerHotKey(&Hotkey::fired);
+    ShortcutFooter::desktopHoldsShortcut = [] { return s_registered; };
     if (std::exchange(s_logged, true))
         return;
     const QString outcome = !service.trigger().isEmpty()
@@ -33,38 +34,6 @@ void Hotkey::registerAction(std::function<void()> action) {
                                                             "shortcut settings can run Pinlark "
                                                             "--toggle-library");
     logLine(QStringLiteral("[Pinlark] global shortcut: %1, %2").arg(service.name(), outcome));
-}
-
-QString Hotkey::text() {
-    return Platform::hotKeys().trigger();
-}
-
-QString Hotkey::setUpText() {
-    const QString program = Platform::bundle().executablePath();
-    // A desktop portal that took the shortcut without keys lists it in the desktop's settings.
-    const QString intro =
-        s_registered ? QStringLiteral("The desktop holds Pinlark's shortcut but gave it no keys: "
-                                      "another program may use them. Give it keys in the "
-                                      "desktop's shortcut settings (KDE: System Settings \u2192 "
-                                      "Shortcuts \u2192 Pinlark), or add a custom shortcut that "
-                                      "runs a command:\n\n")
-                     : QStringLiteral("This desktop gives Pinlark no global shortcut. Add one in "
-                                      "its keyboard settings as a custom shortcut that runs a "
-                                      "command:\n\n");
-    // The program quoted where a command line needs it (a copy in "~/My Apps").
-    const auto command = [&program](const QString& argument) {
-        return program.isEmpty() ? QStringLiteral("Pinlark ") + argument
-                                 : GnomeShortcuts::commandLine(program, argument);
-    };
-    return intro +
-           QStringLiteral(
-               "%1\n    shows or hides the library\n"
-               "%2\n    opens the quick-save panel\n\n"
-               "GNOME: Settings \u2192 Keyboard \u2192 View and Customize Shortcuts \u2192 "
-               "Custom Shortcuts.\n"
-               "KDE: System Settings \u2192 Shortcuts \u2192 Add New \u2192 Command or Script.")
-               .arg(command(QStringLiteral("--toggle-library")),
-                    command(QStringLiteral("--quick-save")));
 }
 
 void Hotkey::fired() {

@@ -12,14 +12,9 @@ class Hotkey {
 public:
     // Stores `action` in place of any previous one and registers the shortcut unless an earlier
     // call did so successfully; the next call after a refusal tries again. The first call logs
-    // which service was asked and what it answered.
+    // which service was asked and what it answered. The panel's footer is told whether the
+    // desktop took the shortcut; it names the keys, or says how to set some.
     static void registerAction(std::function<void()> action);
-
-    // The keys of the shortcut as the desktop writes them, while one is registered; else empty,
-    // and texts offer setUpText() instead of naming keys that do nothing.
-    static QString text();
-    // How to give Pinlark's commands keys in the desktop's own settings.
-    static QString setUpText();
 
     // Called when text() changes after registration (a desktop portal answers later).
     static std::function<void()> onChange;

@@ -1,5 +1,6 @@
 #include "menubar/Popover.h"
 
+#include "platform/Desktop.h"
 #include "quicksave/QuickSaveView.h"
 
 #include <QApplication>
@@ -103,7 +104,7 @@ void Popover::place() {
     // On Wayland a window's place on the screen is the compositor's secret: the panel is placed
     // inside the window it hangs from, and the compositor keeps it on the screen.
     const QWindow* parent = windowHandle() ? windowHandle()->transientParent() : nullptr;
-    if (parent && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    if (parent && Desktop::onWayland()) {
         move(placement(size(), m_anchor, parent->geometry()).topLeft());
         return;
     }

@@ -2,13 +2,13 @@
 
 #include "library/Dashboard.h"
 #include "loginitem/LoginItem.h"
+#include "menubar/ClipboardSave.h"
 #include "menubar/ColorScheme.h"
 #include "menubar/Popover.h"
+#include "menubar/TrayHost.h"
 #include "menubar/TrayIcon.h"
-#include "menubar/XEmbedIcon.h"
-#include "platform/Error.h"
+#include "platform/Desktop.h"
 #include "platform/Platform.h"
-#include "quicksave/LinkFinder.h"
 #include "quicksave/QuickSaveView.h"
 #include "service/Config.h"
 #include "session/Connect.h"
@@ -18,20 +18,10 @@
 
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QPainter>
 #include <QPalette>
-#include <QPixmap>
-#include <QTimer>
 #include <QWindow>
-
-#include <cmath>
 
 namespace pinlark {
 
@@ -47,50 +37,6 @@ QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
     Dashboard& dashboard = Dashboard::shared();
     dashboard.load(Config::api(QStringLiteral("signin")));
     dashboard.show();
-}
-
-bool onWayland() {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
-// An X11 client of a Wayland compositor: its pop-ups can't take the keyboard from a Wayland
-// window, and the app goes inactive, which closes them, as they open.
-bool throughXwayland() {
-    return QGuiApplication::platformName() == QLatin1String("xcb") &&
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-
-// Whether a StatusNotifierItem host has registered with the watcher on the session bus, asked
-// without Qt's tray classes: they ask once per process and keep the answer.
-bool trayHostRunning() {
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        watcherService, QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
-    return reply.type() == QDBusMessage::ReplyMessage &&
-           reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
-}
-
-// Whether the icon docks into the X11 tray by itself rather than through Qt. GNOME Shell's
-// AppIndicator extension opens a StatusNotifierItem's menu on a single click and activates it
-// only on a double click, but passes clicks on a docked X11 icon to the icon as they come; it
-// holds the X11 tray on X11 and, for X11 clients, on Wayland through Xwayland. Qt would choose
-// the StatusNotifierItem wherever a host is registered.
-bool docksItself() {
-    return QGuiApplication::platformName() == QLatin1String("xcb") && StatusItem::onGnome();
-}
-
-// On Wayland only a StatusNotifierItem host shows the icon, and Qt decides at the first icon it
-// makes whether one runs, for the rest of the process: were the icon made before the desktop's
-// tray host started (an app opened at login may well come first), it would never show. There
-// the icon is made once a host runs, and this asks without Qt.
-bool trayAvailable() {
-    if (docksItself())
-        return XEmbedIcon::trayManagerRunning();
-    return onWayland() ? trayHostRunning() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 } // namespace
@@ -124,10 +70,16 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     connect(
         m_menu.get(), &QMenu::triggered, this, [this] { updateMenu(m_menu.get()); },
         Qt::QueuedConnection);
-    m_hasTray = trayAvailable();
-    if (m_hasTray || !onWayland())
-        makeTray(QGuiApplication::platformName() == QLatin1String("xcb") || m_hasTray);
-    watchTrays();
+    m_trayHost = std::make_unique<TrayHost>(m_menu.get());
+    connect(m_trayHost.get(), &TrayHost::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                // The tray does not pass the click's modifiers on; ask for them as they are now.
+                clicked(reason, QGuiApplication::queryKeyboardModifiers());
+            });
+    connect(m_trayHost.get(), &TrayHost::iconMade, this, &StatusItem::refreshBadge);
+    connect(m_trayHost.get(), &TrayHost::availabilityChanged, this,
+            &StatusItem::trayAvailabilityChanged);
+    m_trayHost->start();
 
     const QPointer<StatusItem> self(this);
     Updater::onChange = [self] {
@@ -151,6 +103,14 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
 }
 
 StatusItem::~StatusItem() = default;
+
+QSystemTrayIcon* StatusItem::tray() {
+    return m_trayHost->tray();
+}
+
+bool StatusItem::hasTray() const {
+    return m_trayHost->hasTray();
+}
 
 QWidget* StatusItem::popover() {
     return m_popover.get();
@@ -179,71 +139,6 @@ void StatusItem::clicked(QSystemTrayIcon::ActivationReason reason,
     }
 }
 
-void StatusItem::watchTrays() {
-    // An XEmbed tray manager that takes or leaves the screen: the xcb plugin's native interface
-    // says so with a signal of its own, reached by name as its class is not public; other
-    // platforms have no such signal. Its base class is QObject alone, so the pointer is the
-    // QObject's.
-    auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface());
-    if (native && QGuiApplication::platformName() == QLatin1String("xcb") &&
-        native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0)
-        connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this,
-                SLOT(updateTrayAvailability()));
-    // A StatusNotifierItem watcher that starts or stops on the session bus, and a host that
-    // registers with it.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
-        m_trayHosts = new QDBusServiceWatcher(watcherService, bus,
-                                              QDBusServiceWatcher::WatchForOwnerChange, this);
-        connect(m_trayHosts, &QDBusServiceWatcher::serviceOwnerChanged, this,
-                &StatusItem::updateTrayAvailability);
-        bus.connect(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
-                    QStringLiteral("StatusNotifierHostRegistered"), this,
-                    SLOT(updateTrayAvailability()));
-    }
-}
-
-void StatusItem::makeTray(bool show) {
-    if (docksItself()) {
-        m_dock = std::make_unique<XEmbedIcon>();
-        connect(m_dock.get(), &XEmbedIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    clicked(reason, QGuiApplication::queryKeyboardModifiers());
-                });
-        // The shell's tray may start after the app, as at login, or anew.
-        connect(m_dock.get(), &XEmbedIcon::trayManagerStarted, this, [this] {
-            m_dock->dock();
-            updateTrayAvailability();
-        });
-        refreshBadge();
-        if (show)
-            m_dock->dock();
-        return;
-    }
-    m_tray = std::make_unique<QSystemTrayIcon>();
-    m_tray->setContextMenu(m_menu.get());
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                // The tray does not pass the click's modifiers on; ask for them as they are now.
-                clicked(reason, QGuiApplication::queryKeyboardModifiers());
-            });
-    refreshBadge();
-    if (show)
-        m_tray->show();
-}
-
-void StatusItem::updateTrayAvailability() {
-    const bool available = trayAvailable();
-    if (available == m_hasTray)
-        return;
-    m_hasTray = available;
-    // Qt chooses between a StatusNotifierItem host and the XEmbed tray when the icon is made.
-    // Outside X11 only a host can show it: the icon is made anew each time one comes.
-    if (available && QGuiApplication::platformName() != QLatin1String("xcb"))
-        makeTray(true);
-    Q_EMIT trayAvailabilityChanged(available);
-}
-
 void StatusItem::togglePopover() {
     if (m_popover->isVisible())
         closePopover();
@@ -262,30 +157,19 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     }
     // A Wayland client sees the clipboard of the moment only once it holds the keyboard; before,
     // it may still see what was copied when it last did.
-    m_model->opened(!onWayland());
+    m_model->opened(!Desktop::onWayland());
     if (link)
         m_model->setUrl(link->toString());
     // A StatusNotifierItem host never says where the item is, and without a tray there is no
     // item.
     if (anchor)
         m_popover->showUnder(anchor);
-    else if (const QRect icon = iconGeometry(); !icon.isEmpty())
-        m_popover->showAt(icon, throughXwayland());
-    else if (onWayland())
+    else if (const QRect icon = m_trayHost->iconGeometry(); !icon.isEmpty())
+        m_popover->showAt(icon, Desktop::throughXwayland());
+    else if (Desktop::onWayland())
         m_popover->showAsWindow();
     else
         m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
-}
-
-bool StatusItem::onGnome() {
-    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':');
-    return desktops.contains("gnome");
-}
-
-QRect StatusItem::iconGeometry() const {
-    if (m_dock)
-        return m_dock->globalGeometry();
-    return m_tray ? m_tray->geometry() : QRect();
 }
 
 void StatusItem::closePopover() {
@@ -297,83 +181,15 @@ void StatusItem::showPopoverWithText(const QString& text) {
     m_model->setUrl(text);
 }
 
-namespace {
-
-QCoro::Task<> notify(QPointer<StatusItem> item, NotificationRequest request,
-                     std::function<void()> instead) {
-    try {
-        co_await Platform::notifications().addIfAllowed(std::move(request));
-    } catch (const Error&) {
-        if (item)
-            instead();
-    }
-}
-
-} // namespace
-
-void StatusItem::tell(const QString& title, const QString& body) {
-    const auto tooltip = [this, title, body] {
-        const QString tip = defaultToolTip() + QStringLiteral("\n") + title +
-                            (body.isEmpty() ? QString() : QStringLiteral(": ") + body);
-        if (m_tray)
-            m_tray->setToolTip(tip);
-        if (m_dock)
-            m_dock->setToolTip(tip);
-    };
-    if (!Platform::bundle().identifier()) {
-        tooltip();
-        return;
-    }
-    notify(QPointer<StatusItem>(this),
-           NotificationRequest{QStringLiteral("save-clipboard"), title, body, {}}, tooltip);
-}
-
 void StatusItem::saveClipboard() {
-    const QString text = Platform::pasteboard().string().value_or(QString());
-    const FoundLinks found = findLinks(text);
-    const QString nothing = QStringLiteral("Nothing saved");
-    if (found.cut) {
-        tell(nothing, QStringLiteral("The clipboard holds more than Pinlark reads at once (%L1 "
-                                     "characters). Copy fewer links.")
-                          .arg(FoundLinks::maxText));
-        return;
-    }
-    if (found.count == 0) {
-        tell(nothing, text.trimmed().isEmpty()
-                          ? QStringLiteral("The clipboard is empty.")
-                          : QStringLiteral("The clipboard holds no http or https link."));
-        return;
-    }
-    if (found.tooMany()) {
-        tell(nothing, QStringLiteral("The clipboard holds %1 links: at most %2 go in one save.")
-                          .arg(found.count)
-                          .arg(FoundLinks::maxLinks));
-        return;
-    }
-    const QString first = found.links.first();
+    // Where no notification can be shown, the tooltip says it.
     const QPointer<StatusItem> self(this);
-    const bool started = m_model->saveLinks(found.links, [self, first](const phase::Many& many) {
-        if (!self)
-            return;
-        if (many.signedOut) {
-            self->tell(QStringLiteral("Sign in to save"),
-                       QStringLiteral("Pinlark keeps the link until you sign in."));
-        } else if (many.total == 1) {
-            self->tell(many.failed ? QStringLiteral("Pinlark couldn't save the link")
-                                   : many.line(),
-                       many.failed ? first + QStringLiteral("\n") + many.failure
-                       : many.queued
-                           ? first + QStringLiteral("\nIt goes to your library when you're "
-                                                    "back online.")
-                           : first);
-        } else {
-            self->tell(many.failed ? QStringLiteral("Not every link could be saved")
-                                   : QStringLiteral("Links saved"),
-                       many.line());
-        }
+    ClipboardSave::start(*m_model, [self](const QString& title, const QString& body) {
+        if (self)
+            self->m_trayHost->setToolTip(
+                defaultToolTip() + QStringLiteral("\n") + title +
+                (body.isEmpty() ? QString() : QStringLiteral(": ") + body));
     });
-    if (!started)
-        tell(nothing, QStringLiteral("A save is under way; try again once it has ended."));
 }
 
 void StatusItem::saveCopiedLink() {
@@ -384,33 +200,8 @@ void StatusItem::showMenu() {
     // On the XEmbed tray Qt has opened it already for a right click.
     if (m_menu->isVisible())
         return;
-    const QRect icon = iconGeometry();
-    const QPoint at = icon.isEmpty() ? QCursor::pos() : icon.bottomLeft() + QPoint(0, 1);
-    if (!throughXwayland()) {
-        m_menu->popup(at);
-        return;
-    }
-    // Through Xwayland a pop-up opened while a Wayland window has the keyboard closes at once,
-    // and which has it is not always known: a window of one pixel at the menu's corner takes the
-    // keyboard first, for as long as the menu is open.
-    if (!m_menuHost) {
-        m_menuHost = std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint);
-        m_menuHost->setAttribute(Qt::WA_TranslucentBackground);
-        m_menuHost->setFixedSize(1, 1);
-        m_menuHost->winId(); // its window, to watch
-        // Once what the menu's row opens has asked for the keyboard, while the app holds it.
-        connect(m_menu.get(), &QMenu::aboutToHide, m_menuHost.get(),
-                [this] { QTimer::singleShot(0, m_menuHost.get(), &QWidget::hide); });
-        connect(m_menuHost->windowHandle(), &QWindow::activeChanged, this, [this] {
-            if (m_menuHost->windowHandle()->isActive() && m_menuHost->isVisible() &&
-                !m_menu->isVisible() && std::exchange(m_menuWanted, false))
-                m_menu->popup(m_menuHost->pos());
-        });
-    }
-    m_menuWanted = true;
-    m_menuHost->move(at);
-    m_menuHost->show();
-    m_menuHost->activateWindow();
+    const QRect icon = m_trayHost->iconGeometry();
+    m_trayHost->popUpMenu(icon.isEmpty() ? QCursor::pos() : icon.bottomLeft() + QPoint(0, 1));
 }
 
 namespace {
@@ -514,15 +305,9 @@ void StatusItem::refreshBadge() {
         icon = trayIcon(false);
         tip = defaultToolTip();
     }
-    // Either is made later, with the badge of its time.
-    if (m_tray) {
-        m_tray->setIcon(icon);
-        m_tray->setToolTip(tip);
-    }
-    if (m_dock) {
-        m_dock->setIcon(icon);
-        m_dock->setToolTip(tip);
-    }
+    // An icon made later gets the badge of its time.
+    m_trayHost->setIcon(icon);
+    m_trayHost->setToolTip(tip);
 }
 
 void StatusItem::openLibrary() {
@@ -567,7 +352,7 @@ QImage StatusItem::glyph() {
 QIcon StatusItem::trayIcon(bool badge) const {
     // GNOME's top bar is dark in the light style as in the dark one.
     return TrayIcon::make(glyph(), badge,
-                          onGnome() ? TrayIcon::Scheme::Dark : m_colorScheme->scheme());
+                          Desktop::isGnome() ? TrayIcon::Scheme::Dark : m_colorScheme->scheme());
 }
 
 QIcon StatusItem::icon() {

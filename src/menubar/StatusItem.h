@@ -14,14 +14,13 @@
 #include <memory>
 #include <optional>
 
-class QDBusServiceWatcher;
 class QMenu;
 
 namespace pinlark {
 
 class ColorScheme;
 class Popover;
-class XEmbedIcon;
+class TrayHost;
 
 // The app's icon in the system tray. A click toggles the quick-save panel; a right click or a
 // Control-click opens the menu of library, sign-in, login-item and update commands, brought up
@@ -37,7 +36,7 @@ public:
     ~StatusItem() override;
 
     // None on Wayland until a tray host runs.
-    QSystemTrayIcon* tray() { return m_tray.get(); }
+    QSystemTrayIcon* tray();
     QWidget* popover();
     QuickSaveModel& model() { return *m_model; }
     Outbox& outbox() { return *m_outbox; }
@@ -47,7 +46,7 @@ public:
     void clicked(QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers modifiers);
 
     // Whether the desktop has a tray that shows the icon, as of the last change heard.
-    bool hasTray() const { return m_hasTray; }
+    bool hasTray() const;
 
     void togglePopover();
     // Opens the panel if it is closed (the model pre-fills the field from the clipboard) and,
@@ -97,43 +96,21 @@ public:
 
     static QString defaultToolTip();
 
-    // Whether the desktop is GNOME, which shows tray icons only through its AppIndicator
-    // extension. There the icon docks into the shell's X11 tray, where a click reaches the app.
-    static bool onGnome();
-
 Q_SIGNALS:
     // A tray came or went.
     void trayAvailabilityChanged(bool available);
 
-private Q_SLOTS:
-    // Asks again whether there is a tray; reached by name from the xcb plugin's signal.
-    void updateTrayAvailability();
-
 private:
-    void watchTrays();
-    // A notification of what became of a save of the clipboard, or the tooltip in its place.
-    void tell(const QString& title, const QString& body);
-    // A new tray icon in place of the old one, shown when `show`.
-    void makeTray(bool show);
     static QImage glyph();
-    // Where the icon is on the screen, where the tray says; empty elsewhere.
-    QRect iconGeometry() const;
 
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QuickSaveModel> m_model;
     std::unique_ptr<Popover> m_popover;
     // The tray's own menu; brought up to date each time it is about to open.
     std::unique_ptr<QMenu> m_menu;
-    // Holds the keyboard for the menu through Xwayland.
-    std::unique_ptr<QWidget> m_menuHost;
-    bool m_menuWanted = false;
-    bool m_hasTray = false;
-    QDBusServiceWatcher* m_trayHosts = nullptr;
     ColorScheme* m_colorScheme = nullptr;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
-    std::unique_ptr<QSystemTrayIcon> m_tray;
-    // In its place where the icon docks into the X11 tray itself.
-    std::unique_ptr<XEmbedIcon> m_dock;
+    std::unique_ptr<TrayHost> m_trayHost;
 };
 
 } // namespace pinlark

@@ -100,11 +100,6 @@ bool XEmbedIcon::nativeEventFilter(const QByteArray& eventType, void* message, q
     return false;
 }
 
-bool XEmbedIcon::trayManagerRunning() {
-    xcb_connection_t* c = connection();
-    return c && trayManager(c) != XCB_WINDOW_NONE;
-}
-
 bool XEmbedIcon::dock() {
     xcb_connection_t* c = connection();
     const xcb_window_t manager = c ? trayManager(c) : xcb_window_t(XCB_WINDOW_NONE);

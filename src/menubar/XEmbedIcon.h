@@ -19,9 +19,6 @@ public:
     explicit XEmbedIcon(QWidget* parent = nullptr);
     ~XEmbedIcon() override;
 
-    // Whether an X11 tray manager holds the tray of the display's default screen.
-    static bool trayManagerRunning();
-
     // Asks the tray manager to take the icon in; false when there is none.
     bool dock();
     void setIcon(const QIcon& icon);

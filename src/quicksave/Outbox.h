@@ -37,14 +37,14 @@ class APIError;
 // same link saved under two accounts goes to each. Links of another session wait for the
 // user's word: adopt() gives them to the current session, discardForeign() drops them.
 //
-// send() posts the current session's links oldest first, one at a time, skipping a link the
-// panel is sending itself. A link leaves the list once the service has it (saved, or already in
-// the library) or has refused it (the service's own error body about the link; the user is
-// told, naming it, and the last refusals stay in the file for the doctor). Anything else stops
-// the round: no answer, an answer that isn't the service's, a server in trouble, a rate limit
-// (whose Retry-After is honoured), a sign-in the service wants, another session signed in. The next
-// round follows after 30 seconds, then twice as long each time up to 30 minutes, or sooner when
-// asked (the network comes back, a sign-in completes).
+// send() (OutboxSending.cpp) posts the current session's links oldest first, one at a time,
+// skipping a link the panel is sending itself. A link leaves the list once the service has it
+// (saved, or already in the library) or has refused it (the service's own error body about the
+// link; the user is told, naming it, and the last refusals stay in the file for the doctor).
+// Anything else stops the round: no answer, an answer that isn't the service's, a server in
+// trouble, a rate limit (whose Retry-After is honoured), a sign-in the service wants, another
+// session signed in. The next round follows after 30 seconds, then twice as long each time up to 30
+// minutes, or sooner when asked (the network comes back, a sign-in completes).
 class Outbox : public QObject {
     Q_OBJECT
 public:
@@ -151,6 +151,8 @@ private:
     QCoro::Task<> round();
     static QCoro::Task<> tellRefused(QString url, QString reason);
     void watchNetwork();
+    // A line of the outbox's in the log.
+    static void report(const QString& text);
 
     QString m_path;
     std::shared_ptr<SavesClient> m_client;

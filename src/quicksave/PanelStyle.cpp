@@ -1,6 +1,11 @@
 #include "quicksave/PanelStyle.h"
 
+#include "quicksave/ClampedLabel.h"
+#include "quicksave/Symbol.h"
+
 #include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 
 namespace pinlark {
 
@@ -56,6 +61,39 @@ QFont PanelStyle::font(int size, QFont::Weight weight) {
     font.setPixelSize(size);
     font.setWeight(weight);
     return font;
+}
+
+QHBoxLayout* PanelStyle::symbolRow(QWidget* owner, Symbol* symbol, QWidget* text,
+                                   const QFont& firstLine) {
+    auto* row = new QHBoxLayout(owner);
+    row->setContentsMargins(inset, 0, inset, 10);
+    row->setSpacing(6);
+    const QFontMetrics m(firstLine);
+    const int offset = m.ascent() - m.capHeight() / 2 - symbolSize / 2;
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, std::max(0, offset), 0, 0);
+    column->addWidget(symbol);
+    column->addStretch();
+    row->addLayout(column);
+    auto* textColumn = new QVBoxLayout;
+    textColumn->setContentsMargins(0, std::max(0, -offset), 0, 0);
+    textColumn->addWidget(text);
+    row->addLayout(textColumn, 1);
+    return row;
+}
+
+QWidget* PanelStyle::note(QWidget* parent, const QString& name, ClampedLabel** text,
+                          Symbol** symbol) {
+    auto* box = new QWidget(parent);
+    box->setObjectName(name);
+    *symbol = new Symbol(symbolSize, box);
+    (*symbol)->setObjectName(name + QStringLiteral("Symbol"));
+    *text = new ClampedLabel(3, box);
+    (*text)->setObjectName(name + QStringLiteral("Text"));
+    (*text)->setFont(font(11));
+    (*text)->setTint(secondary);
+    symbolRow(box, *symbol, *text, (*text)->font());
+    return box;
 }
 
 } // namespace pinlark

@@ -4,7 +4,13 @@
 #include <QFont>
 #include <QPalette>
 
+class QHBoxLayout;
+class QWidget;
+
 namespace pinlark {
+
+class ClampedLabel;
+class Symbol;
 
 // The colours and fonts of the quick-save panel. Colours derive from the palette, so the panel
 // reads well in a light and in a dark theme.
@@ -27,6 +33,16 @@ public:
     // The system font at `size` typographic points of the panel's layout, where one point is
     // one device-independent pixel as in the layout's other sizes (340 wide, insets of 12).
     static QFont font(int size, QFont::Weight weight = QFont::Normal);
+
+    // The margin at the panel's sides, and the size of the symbols beside its texts.
+    static constexpr int inset = 12;
+    static constexpr int symbolSize = 14;
+    // A row of `owner`: a symbol beside text, the symbol centred on the text's first line.
+    static QHBoxLayout* symbolRow(QWidget* owner, Symbol* symbol, QWidget* text,
+                                  const QFont& firstLine);
+    // A one-message status line named `name`: a symbol and up to three lines of secondary text.
+    static QWidget* note(QWidget* parent, const QString& name, ClampedLabel** text,
+                         Symbol** symbol);
 };
 
 } // namespace pinlark

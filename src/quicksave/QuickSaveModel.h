@@ -22,8 +22,9 @@ namespace pinlark {
 class Outbox;
 
 // The state and behaviour behind the quick-save panel: the link field, the phase of the
-// current save, and the recent saves. Every assignment to url, phase and recent is announced,
-// also when the value does not change, so the panel redraws.
+// current save, and the recent saves. The save of several links at once is in SaveMany.cpp. Every
+// assignment to url, phase and recent is announced, also when the value does not change, so the
+// panel redraws.
 class QuickSaveModel : public QObject {
     Q_OBJECT
 
@@ -105,6 +106,8 @@ private:
     QCoro::Task<> runSave(QString link, CancelToken cancel);
     QCoro::Task<> runMany(QStringList links, QString field, CancelToken cancel,
                           std::function<void(const phase::Many&)> finished);
+    // What a save that found no connection says.
+    static QString offlineMessage();
 
     std::shared_ptr<SavesClient> m_client;
     QPointer<Outbox> m_outbox;

@@ -2,25 +2,24 @@
 
 #include "library/Dashboard.h"
 #include "loginitem/LoginItem.h"
-#include "menubar/Hotkey.h"
-#include "platform/Error.h"
 #include "platform/Platform.h"
 #include "quicksave/ClampedLabel.h"
+#include "quicksave/ForeignQuestion.h"
 #include "quicksave/PanelStyle.h"
+#include "quicksave/RecentList.h"
 #include "quicksave/RecentRow.h"
-#include "quicksave/Symbol.h"
+#include "quicksave/SaveStatus.h"
+#include "quicksave/ShortcutFooter.h"
 #include "service/Config.h"
 #include "session/Session.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyleOptionFocusRect>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -31,9 +30,7 @@ namespace pinlark {
 
 namespace {
 
-constexpr int inset = 12;
-constexpr int symbolSize = 14;
-constexpr int menuSymbolSize = 16;
+constexpr int inset = PanelStyle::inset;
 
 const QString fieldPlaceholder = QStringLiteral("Paste a link to save");
 
@@ -77,57 +74,6 @@ private:
     QVariantAnimation m_turn;
 };
 
-// A text-only button in the link style, with the shortcut beside its title.
-class LibraryLink : public QAbstractButton {
-public:
-    LibraryLink(const QString& title, const QString& shortcut, QWidget* parent)
-        : QAbstractButton(parent)
-        , m_shortcut(shortcut) {
-        setText(title);
-        setAccessibleName(title);
-        setAccessibleDescription(shortcut);
-        setFont(PanelStyle::font(12));
-        setFocusPolicy(Qt::StrongFocus);
-        setCursor(Qt::PointingHandCursor);
-    }
-    QString shortcut() const { return m_shortcut; }
-    void setShortcut(const QString& shortcut) {
-        m_shortcut = shortcut;
-        setAccessibleDescription(shortcut);
-        updateGeometry();
-        update();
-    }
-
-    QSize sizeHint() const override {
-        const QFontMetrics m = fontMetrics();
-        return {m.horizontalAdvance(text()) + spacing + m.horizontalAdvance(m_shortcut) + 2,
-                m.height() + 2};
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const QFontMetrics m = fontMetrics();
-        QColor title = PanelStyle::accent(palette());
-        if (isDown())
-            title.setAlphaF(0.6);
-        const int baseline = 1 + m.ascent();
-        painter.setPen(title);
-        painter.drawText(1, baseline, text());
-        painter.setPen(PanelStyle::tertiary(palette()));
-        painter.drawText(1 + m.horizontalAdvance(text()) + spacing, baseline, m_shortcut);
-        if (hasFocus()) {
-            QStyleOptionFocusRect option;
-            option.initFrom(this);
-            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-        }
-    }
-
-private:
-    static constexpr int spacing = 5;
-    QString m_shortcut;
-};
-
 // A horizontal hairline across the panel.
 class Divider : public QWidget {
 public:
@@ -155,39 +101,6 @@ QString trimmedOfSpaces(const QString& text) {
     return text.mid(start, end - start);
 }
 
-// A row of a symbol beside text, the symbol centred on the text's first line.
-QHBoxLayout* symbolRow(QWidget* owner, Symbol* symbol, QWidget* text, const QFont& firstLine) {
-    auto* row = new QHBoxLayout(owner);
-    row->setContentsMargins(inset, 0, inset, 10);
-    row->setSpacing(6);
-    const QFontMetrics m(firstLine);
-    const int offset = m.ascent() - m.capHeight() / 2 - symbolSize / 2;
-    auto* column = new QVBoxLayout;
-    column->setContentsMargins(0, std::max(0, offset), 0, 0);
-    column->addWidget(symbol);
-    column->addStretch();
-    row->addLayout(column);
-    auto* textColumn = new QVBoxLayout;
-    textColumn->setContentsMargins(0, std::max(0, -offset), 0, 0);
-    textColumn->addWidget(text);
-    row->addLayout(textColumn, 1);
-    return row;
-}
-
-// A one-message status line: a symbol and up to three lines of secondary text.
-QWidget* note(QWidget* parent, const QString& name, ClampedLabel** text, Symbol** symbol) {
-    auto* box = new QWidget(parent);
-    box->setObjectName(name);
-    *symbol = new Symbol(symbolSize, box);
-    (*symbol)->setObjectName(name + QStringLiteral("Symbol"));
-    *text = new ClampedLabel(3, box);
-    (*text)->setObjectName(name + QStringLiteral("Text"));
-    (*text)->setFont(PanelStyle::font(11));
-    (*text)->setTint(PanelStyle::secondary);
-    symbolRow(box, *symbol, *text, (*text)->font());
-    return box;
-}
-
 QCoro::Task<> signOutTask(QPointer<QuickSaveModel> model, QuickSaveView::Library library) {
     // Awaited as a statement of its own: behind && GCC 12 leaks the coroutine's frame.
     if (model) {
@@ -213,7 +126,11 @@ QuickSaveView::Library QuickSaveView::Library::dashboard() {
 }
 
 QString QuickSaveView::libraryShortcutText() {
-    return Hotkey::text();
+    return ShortcutFooter::keysText();
+}
+
+QMenu* QuickSaveView::menu() const {
+    return m_footer->menu();
 }
 
 QuickSaveView::QuickSaveView(QuickSaveModel& model, Library library, QWidget* parent)
@@ -236,10 +153,13 @@ void QuickSaveView::build() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(buildField());
-    layout->addWidget(buildStatus());
-    layout->addWidget(buildQuestion());
+    m_status = new SaveStatus(m_model, this);
+    layout->addWidget(m_status);
+    m_question = new ForeignQuestion(m_model, this);
+    layout->addWidget(m_question);
     layout->addWidget(new Divider(this));
-    layout->addWidget(buildRecent());
+    m_recent = new RecentList(this);
+    layout->addWidget(m_recent);
     layout->addWidget(new Divider(this));
     layout->addWidget(buildFooter());
 }
@@ -292,172 +212,14 @@ QWidget* QuickSaveView::buildField() {
     return outer;
 }
 
-QWidget* QuickSaveView::buildQuestion() {
-    m_question = new QWidget(this);
-    m_question->setObjectName(QStringLiteral("question"));
-    auto* block = new QVBoxLayout(m_question);
-    block->setContentsMargins(0, 0, 0, 10);
-    block->setSpacing(8);
-    Symbol* symbol = nullptr;
-    block->addWidget(note(m_question, QStringLiteral("questionNote"), &m_questionText, &symbol));
-    m_questionText->setMaxLines(0);
-    symbol->setName(QStringLiteral("person.crop.circle"));
-    symbol->setTint(PanelStyle::secondary);
-    auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(inset, 0, inset, 0);
-    const auto button = [&](const QString& title, void (QuickSaveModel::*answer)()) {
-        auto* b = new QPushButton(title, m_question);
-        b->setAutoDefault(false);
-        b->setFont(PanelStyle::font(11));
-        connect(b, &QPushButton::clicked, &m_model, answer);
-        buttons->addWidget(b, 0, Qt::AlignLeft);
-    };
-    button(QStringLiteral("Send"), &QuickSaveModel::sendForeign);
-    button(QStringLiteral("Discard"), &QuickSaveModel::discardForeign);
-    buttons->addStretch();
-    block->addLayout(buttons);
-    return m_question;
-}
-
-void QuickSaveView::showQuestion() {
-    // Links saved under another sign-in wait for the user's word; none goes before it.
-    const QStringList links = m_model.foreign();
-    m_question->setVisible(!links.isEmpty());
-    if (links.isEmpty())
-        return;
-    constexpr int listed = 3;
-    QString text =
-        links.size() == 1
-            ? QStringLiteral("Send the link saved before to this account?")
-            : QStringLiteral("Send the %1 links saved before to this account?").arg(links.size());
-    for (const QString& link : links.mid(0, listed))
-        text += QLatin1Char('\n') + link;
-    if (links.size() > listed)
-        text += QStringLiteral("\nand %1 more").arg(links.size() - listed);
-    m_questionText->setText(text);
-}
-
-QWidget* QuickSaveView::buildStatus() {
-    m_status = new QWidget(this);
-    m_status->setObjectName(QStringLiteral("status"));
-    auto* layout = new QVBoxLayout(m_status);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    // The saved line: symbol, title and two lines of detail.
-    m_savedLine = new QWidget(m_status);
-    m_savedLine->setObjectName(QStringLiteral("savedLine"));
-    m_savedSymbol = new Symbol(symbolSize, m_savedLine);
-    m_savedSymbol->setObjectName(QStringLiteral("savedSymbol"));
-    auto* texts = new QWidget(m_savedLine);
-    auto* column = new QVBoxLayout(texts);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(2);
-    auto* title = m_savedTitle = new QLabel(texts);
-    title->setObjectName(QStringLiteral("savedTitle"));
-    title->setFont(PanelStyle::font(12, QFont::DemiBold));
-    m_savedDetail = new ClampedLabel(2, texts);
-    m_savedDetail->setObjectName(QStringLiteral("savedDetail"));
-    m_savedDetail->setFont(PanelStyle::font(11));
-    m_savedDetail->setTint(PanelStyle::secondary);
-    column->addWidget(title);
-    column->addWidget(m_savedDetail);
-    symbolRow(m_savedLine, m_savedSymbol, texts, title->font());
-    layout->addWidget(m_savedLine);
-
-    Symbol* failedSymbol = nullptr;
-    m_failedNote = note(m_status, QStringLiteral("failedNote"), &m_failedText, &failedSymbol);
-    failedSymbol->setName(QStringLiteral("exclamationmark.circle.fill"));
-    failedSymbol->setTint(PanelStyle::orange);
-    layout->addWidget(m_failedNote);
-
-    // Signed out: a note and the Sign in button.
-    m_signInBlock = new QWidget(m_status);
-    m_signInBlock->setObjectName(QStringLiteral("signInBlock"));
-    auto* block = new QVBoxLayout(m_signInBlock);
-    block->setContentsMargins(0, 0, 0, 10);
-    block->setSpacing(8);
-    ClampedLabel* signInText = nullptr;
-    Symbol* signInSymbol = nullptr;
-    block->addWidget(note(m_signInBlock, QStringLiteral("signInNote"), &signInText, &signInSymbol));
-    signInText->setText(QStringLiteral("Sign in to save."));
-    signInSymbol->setName(QStringLiteral("person.crop.circle"));
-    signInSymbol->setTint(PanelStyle::secondary);
-    m_signIn = new QPushButton(QStringLiteral("Sign in"), m_signInBlock);
-    m_signIn->setObjectName(QStringLiteral("signIn"));
-    m_signIn->setAutoDefault(false);
-    m_signIn->setFont(PanelStyle::font(11));
-    connect(m_signIn, &QPushButton::clicked, &m_model, &QuickSaveModel::signIn);
-    auto* buttonRow = new QHBoxLayout;
-    buttonRow->setContentsMargins(inset, 0, inset, 0);
-    buttonRow->addWidget(m_signIn, 0, Qt::AlignLeft);
-    block->addLayout(buttonRow);
-    layout->addWidget(m_signInBlock);
-    return m_status;
-}
-
-QWidget* QuickSaveView::buildRecent() {
-    auto* box = new QWidget(this);
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    m_recentList = new QWidget(box);
-    m_recentList->setObjectName(QStringLiteral("recentList"));
-    m_rowsLayout = new QVBoxLayout(m_recentList);
-    m_rowsLayout->setContentsMargins(0, 4, 0, 4);
-    m_rowsLayout->setSpacing(0);
-    layout->addWidget(m_recentList);
-
-    m_emptyBox = new QWidget(box);
-    auto* empty = new QVBoxLayout(m_emptyBox);
-    empty->setContentsMargins(inset, inset, inset, inset);
-    m_emptyText = new ClampedLabel(0, m_emptyBox);
-    m_emptyText->setObjectName(QStringLiteral("emptyText"));
-    m_emptyText->setFont(PanelStyle::font(11));
-    m_emptyText->setTint(PanelStyle::secondary);
-    empty->addWidget(m_emptyText);
-    layout->addWidget(m_emptyBox);
-    return box;
-}
-
 QWidget* QuickSaveView::buildFooter() {
-    auto* box = new QWidget(this);
-    auto* row = new QHBoxLayout(box);
-    row->setContentsMargins(inset, 9, inset, 9);
-    row->setSpacing(0);
-
-    auto* link = new LibraryLink(QStringLiteral("Open library"), libraryShortcutText(), box);
-    link->setObjectName(QStringLiteral("openLibrary"));
-    connect(link, &QAbstractButton::clicked, this, &QuickSaveView::openLibrary);
-    m_openLibrary = link;
-    row->addWidget(link, 0, Qt::AlignVCenter);
-    // Where no shortcut is registered, the footer says how to make one instead of naming keys.
-    auto* setShortcut = new LibraryLink(QStringLiteral("Set a shortcut\u2026"), QString(), box);
-    setShortcut->setObjectName(QStringLiteral("setShortcut"));
-    connect(setShortcut, &QAbstractButton::clicked, this, &QuickSaveView::explainShortcut);
-    m_setShortcut = setShortcut;
-    row->addSpacing(inset);
-    row->addWidget(m_setShortcut, 0, Qt::AlignVCenter);
-    showShortcut();
-    row->addStretch(1);
-
-    m_menu = new QMenu(this);
-    connect(m_menu, &QMenu::aboutToShow, this, &QuickSaveView::fillMenu);
-    m_menuButton = new QToolButton(box);
-    m_menuButton->setObjectName(QStringLiteral("menuButton"));
-    m_menuButton->setAccessibleName(QStringLiteral("More"));
-    m_menuButton->setMenu(m_menu);
-    m_menuButton->setPopupMode(QToolButton::InstantPopup);
-    m_menuButton->setAutoRaise(true);
-    m_menuButton->setFocusPolicy(Qt::StrongFocus);
-    m_menuButton->setFixedWidth(24);
-    m_menuButton->setIconSize(QSize(menuSymbolSize, menuSymbolSize));
-    m_menuButton->setStyleSheet(QStringLiteral(
-        "QToolButton { border: none; padding: 0; } QToolButton::menu-indicator { image: none; "
-        "width: 0; }"));
-    row->addWidget(m_menuButton, 0, Qt::AlignVCenter);
-    return box;
+    m_footer = new ShortcutFooter(this);
+    connect(m_footer->openLibraryButton(), &QAbstractButton::clicked, this,
+            &QuickSaveView::openLibrary);
+    connect(m_footer->setShortcutButton(), &QAbstractButton::clicked, this,
+            &QuickSaveView::explainShortcut);
+    connect(m_footer->menu(), &QMenu::aboutToShow, this, &QuickSaveView::fillMenu);
+    return m_footer;
 }
 
 void QuickSaveView::updateColors() {
@@ -470,26 +232,22 @@ void QuickSaveView::updateColors() {
     }
     m_save->setPalette(prominent);
 
-    QIcon icon;
-    for (const qreal ratio : {1.0, 2.0})
-        icon.addPixmap(Symbol::pixmap(QStringLiteral("ellipsis.circle"),
-                                      QSize(menuSymbolSize, menuSymbolSize),
-                                      PanelStyle::secondary(palette()), ratio));
-    m_menuButton->setIcon(icon);
+    m_footer->updateColors();
 }
 
 void QuickSaveView::fillMenu() {
-    m_menu->clear();
-    m_menu->addAction(QStringLiteral("Reload library"), this, &QuickSaveView::reloadLibrary);
+    QMenu* menu = m_footer->menu();
+    menu->clear();
+    menu->addAction(QStringLiteral("Reload library"), this, &QuickSaveView::reloadLibrary);
     // The platform's registration, read afresh: not the stored wish, which may have failed.
-    QAction* login = m_menu->addAction(QStringLiteral("Open at login"));
+    QAction* login = menu->addAction(QStringLiteral("Open at login"));
     login->setCheckable(true);
     login->setChecked(Platform::loginItems().status() == LoginItemService::Status::Enabled);
     connect(login, &QAction::triggered, this, [](bool on) { LoginItem::set(on); });
-    m_menu->addSeparator();
-    m_menu->addAction(QStringLiteral("Sign out"), this, &QuickSaveView::signOut);
-    m_menu->addSeparator();
-    m_menu->addAction(QStringLiteral("Quit Pinlark"), this, &QuickSaveView::quit);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Sign out"), this, &QuickSaveView::signOut);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Quit Pinlark"), this, &QuickSaveView::quit);
 }
 
 namespace {
@@ -547,114 +305,26 @@ void QuickSaveView::showPhase() {
     const bool saving = std::holds_alternative<phase::Saving>(phase) || (many && many->running);
     m_busy->setVisible(saving);
     showUrl();
-    if (many) {
-        const bool trouble = many->failed > 0;
-        m_savedSymbol->setName(!many->running && trouble
-                                   ? QStringLiteral("exclamationmark.triangle.fill")
-                               : many->running || many->queued
-                                   ? QStringLiteral("clock.fill")
-                                   : QStringLiteral("checkmark.circle.fill"));
-        m_savedSymbol->setTint(!many->running && trouble ? PanelStyle::orange
-                               : many->running || many->queued ? PanelStyle::secondary
-                                                               : PanelStyle::green);
-        m_savedTitle->setText(many->line());
-        m_savedDetail->setText(many->running ? QString()
-                               : many->queued
-                                   ? QStringLiteral("Those saved on this computer go to your "
-                                                    "library when you're back online.")
-                                   : QString());
-    }
-
-    const auto* done = std::get_if<phase::Done>(&phase);
-    const auto* failed = std::get_if<phase::Failed>(&phase);
+    m_status->showPhase(phase);
     const bool signedOut = std::holds_alternative<phase::SignedOut>(phase);
-    const auto* queued = std::get_if<phase::Queued>(&phase);
-    if (done) {
-        const SaveRow& row = done->row;
-        const bool error = row.status == QLatin1String("error");
-        m_savedSymbol->setName(error ? QStringLiteral("exclamationmark.triangle.fill")
-                                     : QStringLiteral("checkmark.circle.fill"));
-        m_savedSymbol->setTint(error ? PanelStyle::orange : PanelStyle::green);
-        m_savedTitle->setText(done->existing ? QStringLiteral("Already in your library")
-                              : row.status == QLatin1String("done")
-                                  ? QStringLiteral("Saved")
-                                  : QStringLiteral("Saved \u2014 filing it now"));
-        // An empty error text is no text: the line would be blank.
-        m_savedDetail->setText(!error ? row.display()
-                               : row.error && !row.error->isEmpty()
-                                   ? *row.error
-                                   : QStringLiteral("That one couldn't be read."));
-    }
-    if (queued) {
-        m_savedSymbol->setName(QStringLiteral("clock.fill"));
-        m_savedSymbol->setTint(PanelStyle::secondary);
-        m_savedTitle->setText(QStringLiteral("Saved on this computer"));
-        m_savedDetail->setText(
-            queued->message.isEmpty()
-                ? QStringLiteral("It goes to your library when you're back online.")
-                : queued->message + QStringLiteral(" Pinlark keeps the link and sends it again."));
-    }
-    if (failed)
-        m_failedText->setText(failed->message);
-    // A batch under way has no detail line.
-    m_savedDetail->setVisible(!many || !m_savedDetail->text().isEmpty());
-    m_savedLine->setVisible(done || queued || many);
-    m_failedNote->setVisible(failed);
-    m_signInBlock->setVisible(signedOut);
-    m_status->setVisible(done || queued || failed || signedOut || many);
-
-    m_emptyText->setText(signedOut ? QStringLiteral("Your saves appear here once you're signed in.")
-                                   : QStringLiteral("Nothing saved yet."));
+    m_recent->setEmptyText(signedOut
+                               ? QStringLiteral("Your saves appear here once you're signed in.")
+                               : QStringLiteral("Nothing saved yet."));
 }
 
 void QuickSaveView::showRecent() {
-    // Saved rows are matched by id, so a row under the pointer or with focus stays the same
-    // widget; waiting rows take neither and are made afresh. Links waiting in the outbox come
-    // first, the saves fill the list up to its length.
-    QMultiHash<QString, RecentRow*> previous;
-    for (RecentRow* row : std::as_const(m_rows)) {
-        if (row->isWaiting())
-            delete row;
-        else
-            previous.insert(row->row().id, row);
-    }
-    QList<RecentRow*> rows;
-    const QList<QuickSaveModel::Waiting> waiting =
-        m_model.waiting().mid(0, QuickSaveModel::recentLimit);
-    for (const QuickSaveModel::Waiting& link : waiting) {
-        SaveRow save;
-        save.url = link.url;
-        rows.append(new RecentRow(save, m_recentList, link.why));
-    }
-    for (const SaveRow& save :
-         m_model.recent().mid(0, QuickSaveModel::recentLimit - waiting.size())) {
-        RecentRow* row = previous.take(save.id);
-        if (row)
-            row->setRow(save);
-        else
-            row = new RecentRow(save, m_recentList);
-        rows.append(row);
-    }
-    for (RecentRow* gone : std::as_const(previous))
-        delete gone;
-    for (RecentRow* row : std::as_const(rows))
-        m_rowsLayout->removeWidget(row);
-    for (RecentRow* row : std::as_const(rows)) {
-        m_rowsLayout->addWidget(row);
-        row->show();
-    }
-    m_rows = rows;
-    showQuestion();
-    m_recentList->setVisible(!rows.isEmpty());
-    m_emptyBox->setVisible(rows.isEmpty());
+    // Links waiting in the outbox come first, the saves fill the list up to its length.
+    m_recent->setRows(m_model.waiting(), m_model.recent());
+    m_question->refresh();
     updateTabOrder();
 }
 
 void QuickSaveView::updateTabOrder() {
-    QList<QWidget*> chain{m_field, m_save, m_signIn};
-    for (RecentRow* row : std::as_const(m_rows))
+    QList<QWidget*> chain{m_field, m_save, m_status->signInButton()};
+    for (RecentRow* row : m_recent->rows())
         chain.append(row);
-    chain << m_openLibrary << m_setShortcut << m_menuButton;
+    chain << m_footer->openLibraryButton() << m_footer->setShortcutButton()
+          << m_footer->menuButton();
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 }
@@ -701,56 +371,14 @@ bool QuickSaveView::event(QEvent* event) {
     return handled;
 }
 
-void QuickSaveView::showShortcut() {
-    const QString keys = libraryShortcutText();
-    static_cast<LibraryLink*>(m_openLibrary)->setShortcut(keys);
-    m_setShortcut->setVisible(keys.isEmpty());
-}
-
 void QuickSaveView::explainShortcut() {
     m_model.dismiss();
-    HotKeyService& service = Platform::hotKeys();
-    if (const QString keys = service.offer(); !keys.isEmpty()) {
-        const QString saveKeys = service.saveOffer();
-        const QString where = QStringLiteral(
-            "No other shortcut changes. You can change or remove %1 in Settings \u2192 Keyboard "
-            "\u2192 View and Customize Shortcuts \u2192 Custom Shortcuts.");
-        const int answer = Platform::alerts().run(
-            saveKeys.isEmpty()
-                ? Alert{QStringLiteral("Add %1 to GNOME's shortcuts?").arg(keys),
-                        QStringLiteral("Pinlark can add a custom shortcut to GNOME's keyboard "
-                                       "settings: %1 shows or hides the library. ")
-                                .arg(keys) +
-                            where.arg(QStringLiteral("it")),
-                        {QStringLiteral("Add Shortcut"), QStringLiteral("Cancel")}}
-                : Alert{QStringLiteral("Add %1 and %2 to GNOME's shortcuts?").arg(keys, saveKeys),
-                        QStringLiteral("Pinlark can add two custom shortcuts to GNOME's keyboard "
-                                       "settings: %1 shows or hides the library, and %2 saves "
-                                       "the copied link without opening anything. ")
-                                .arg(keys, saveKeys) +
-                            where.arg(QStringLiteral("them")),
-                        {QStringLiteral("Add Shortcuts"), QStringLiteral("Cancel")}});
-        if (answer != 0)
-            return;
-        try {
-            service.acceptOffer();
-            showShortcut();
-            return;
-        } catch (const Error& e) {
-            Platform::alerts().run(
-                Alert{QStringLiteral("Pinlark couldn't add the shortcut"),
-                      e.localizedDescription() + QStringLiteral(".\n\n") + Hotkey::setUpText(),
-                      {QStringLiteral("OK")}});
-            return;
-        }
-    }
-    Platform::alerts().run(Alert{
-        QStringLiteral("Set a shortcut for Pinlark"), Hotkey::setUpText(), {QStringLiteral("OK")}});
+    m_footer->explainShortcut();
 }
 
 void QuickSaveView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    showShortcut();
+    m_footer->showShortcut();
     focusField();
 }
 

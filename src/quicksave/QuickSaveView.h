@@ -8,21 +8,22 @@
 
 #include <functional>
 
-class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QToolButton;
-class QVBoxLayout;
 
 namespace pinlark {
 
 class ClampedLabel;
-class RecentRow;
-class Symbol;
+class ForeignQuestion;
+class RecentList;
+class SaveStatus;
+class ShortcutFooter;
 
-// The quick-save panel: the link field with its Save button, a status line about the last save,
-// the recent saves and a footer with the library button and a menu of app commands. It holds no
+// The quick-save panel: the link field with its Save button, a status line about the last save
+// (SaveStatus), the question about links of another sign-in (ForeignQuestion), the recent saves
+// (RecentList) and a footer with the library button and a menu of app commands
+// (ShortcutFooter). It holds no
 // state of its own: every notification of the model redraws it from the model's url, phase and
 // recent saves, and every action calls into the model or another subsystem.
 //
@@ -60,7 +61,7 @@ public:
     void quit();
 
     // The footer's menu; rebuilt each time it opens.
-    QMenu* menu() const { return m_menu; }
+    QMenu* menu() const;
 
     QSize sizeHint() const override;
 
@@ -77,12 +78,7 @@ protected:
 
 private:
     void build();
-    // The footer's shortcut text, or its offer to set one.
-    void showShortcut();
     QWidget* buildField();
-    QWidget* buildStatus();
-    QWidget* buildQuestion();
-    QWidget* buildRecent();
     QWidget* buildFooter();
     void fillMenu();
     // The colours that do not follow the palette by themselves.
@@ -91,7 +87,6 @@ private:
     void showUrl();
     void showPhase();
     void showRecent();
-    void showQuestion();
     void updateTabOrder();
 
     QuickSaveModel& m_model;
@@ -103,28 +98,10 @@ private:
     // What the field holds when it holds several links: how many, and what was left out.
     ClampedLabel* m_foundText = nullptr;
 
-    QWidget* m_status = nullptr;
-    QWidget* m_savedLine = nullptr;
-    Symbol* m_savedSymbol = nullptr;
-    QLabel* m_savedTitle = nullptr;
-    ClampedLabel* m_savedDetail = nullptr;
-    QWidget* m_failedNote = nullptr;
-    ClampedLabel* m_failedText = nullptr;
-    QWidget* m_signInBlock = nullptr;
-    QPushButton* m_signIn = nullptr;
-    QWidget* m_question = nullptr;
-    ClampedLabel* m_questionText = nullptr;
-
-    QWidget* m_recentList = nullptr;
-    QVBoxLayout* m_rowsLayout = nullptr;
-    QList<RecentRow*> m_rows;
-    QWidget* m_emptyBox = nullptr;
-    ClampedLabel* m_emptyText = nullptr;
-
-    QWidget* m_openLibrary = nullptr;
-    QWidget* m_setShortcut = nullptr;
-    QToolButton* m_menuButton = nullptr;
-    QMenu* m_menu = nullptr;
+    SaveStatus* m_status = nullptr;
+    ForeignQuestion* m_question = nullptr;
+    RecentList* m_recent = nullptr;
+    ShortcutFooter* m_footer = nullptr;
 };
 
 } // namespace pinlark

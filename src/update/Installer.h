@@ -12,8 +12,8 @@
 namespace pinlark {
 
 // Installs a newer release over the running bundle: preflight, download into a staging folder,
-// verification, and the swap by a detached script that puts the old bundle back when the new
-// one does not stay up. Main thread only.
+// verification (Verification), and the swap by a detached script (SwapScript) that puts the old
+// bundle back when the new one does not stay up. Main thread only.
 class Installer {
 public:
     // True from the moment an installation passes its preflight until it ends.
@@ -38,11 +38,6 @@ public:
     // failure, a stall of two minutes, or an answer beyond the size limit.
     static QCoro::Task<> download(QUrl url, QString destination);
 
-    // Checks the archive `zip` against `sha256` (skipped when none or empty), unpacks it into
-    // `work`/unpacked and checks the bundle in it; gives the bundle's path.
-    static QString verify(const QString& zip, const QString& work, const QString& expectedVersion,
-                          const std::optional<QString>& sha256);
-
     // Runs a tool to completion, its output discarded; whether it exited with status 0. A tool
     // the bundle carries in Contents/Helpers is run from there ("/usr/bin/ditto" → the
     // bundled ditto).
@@ -58,9 +53,6 @@ public:
     // Lifts the rollback mark once the app runs another version than the one rolled back to.
     static void reconcile();
 
-    // The text of the swap script.
-    static QString swapScript(const QString& app, const QString& staged, const QString& work,
-                              qint64 pid, const QString& bundleIdentifier);
     // A version as a piece of a folder name: letters, digits, ".", "-", "_" and "+" only, no
     // "..", at most 64 characters.
     static QString safeFolderPiece(const QString& version);

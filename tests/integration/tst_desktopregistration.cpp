@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "app/UninstallReport.h"
 #include "platform/linux/DesktopRegistration.h"
 #include "platform/linux/FileUserDefaults.h"
 
@@ -86,7 +87,7 @@ private Q_SLOTS:
         writeFile(outbox, "[]");
         writeFile(data + u"/Pinlark/QtWebEngine/Default/Preferences"_s, "{}");
         FileUserDefaults(FileUserDefaults::standardPath()).set(u"loginItemDesired"_s, true);
-        const QString report = DesktopRegistration::uninstall();
+        const QString report = UninstallReport::uninstall();
         for (const QString& gone : QStringList{autostart, link, entry, data + u"/applications"_s,
                                                data + u"/icons"_s} + icons)
             QVERIFY2(!QFile::exists(gone) && report.contains(u"Removed "_s + gone + u'\n'),

@@ -25,11 +25,10 @@ QString entryName();
 // throws PlatformError when one could not be.
 QStringList reconcile(const QString& bundle);
 
-// Removes what registering and Open at Login wrote for the user (the entry, the icons, the
-// autostart entry), turns the Open at Login wish off, and gives a report for the terminal: what
-// was removed, and what is left and where (preferences, the outbox's waiting links, web data).
-// Throws PlatformError when a file could not be removed.
-QString uninstall();
+// Removes what registering and Open at Login wrote for the user: the entry, the icons, the
+// autostart entry, then the type cache and the folders that held nothing else. Gives the paths
+// removed; throws PlatformError when a file could not be removed.
+QStringList unregister();
 
 } // namespace DesktopRegistration
 

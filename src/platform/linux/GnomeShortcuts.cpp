@@ -1,6 +1,7 @@
 #include "platform/linux/GnomeShortcuts.h"
 
 #include "platform/BundleLocation.h"
+#include "platform/Desktop.h"
 #include "platform/Error.h"
 
 #include <QFileInfo>
@@ -67,16 +68,10 @@ void set(GSettings* s, const char* key, const QString& value) {
                                 .arg(QString::fromUtf8(key)));
 }
 
-bool onGnome() {
-    const QStringList desktops =
-        qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(QLatin1Char(':'));
-    return desktops.contains(QLatin1String("gnome"));
-}
-
 } // namespace
 
 bool GnomeShortcuts::available() {
-    return onGnome() && schema(listSchema) && schema(shortcutSchema);
+    return Desktop::isGnome() && schema(listSchema) && schema(shortcutSchema);
 }
 
 QList<GnomeShortcuts::Shortcut> GnomeShortcuts::custom() {

@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/Desktop.h"
 #include "platform/Platform.h"
 #include "platform/linux/AutostartLoginItemService.h"
 #include "platform/linux/BrowserWorkspace.h"
@@ -36,18 +37,15 @@ private:
 } // namespace
 
 std::unique_ptr<HotKeyService> LinuxPlatform::hotKeyServiceFor(const QString& platformName) {
-    // Xwayland hears keys only while one of its own windows has the keyboard: a key grab there
-    // would seem to work and never fire.
-    if (platformName == QLatin1String("xcb") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    switch (Desktop::keyGrab(platformName)) {
+    case Desktop::KeyGrab::X11:
         return std::make_unique<X11HotKeyService>();
-    if (platformName == QLatin1String("xcb"))
-        return std::make_unique<NoHotKeyService>(
-            QStringLiteral("X11 through XWayland, which sees keys only while one of its windows "
-                           "has the focus"));
-    if (platformName.startsWith(QLatin1String("wayland")) && PortalHotKeyService::offered())
+    case Desktop::KeyGrab::Portal:
         return std::make_unique<PortalHotKeyService>();
-    return std::make_unique<NoHotKeyService>(
-        QStringLiteral("no X11 display, no desktop portal with GlobalShortcuts"));
+    case Desktop::KeyGrab::None:
+        break;
+    }
+    return std::make_unique<NoHotKeyService>(Desktop::whyNoKeyGrab(platformName));
 }
 
 void LinuxPlatform::install() {

@@ -12,8 +12,9 @@ namespace pinlark {
 // shortcut's service (portal or X11 grab) depend on its windowing platform.
 namespace LinuxPlatform {
 void install();
-// The global shortcut for an application on the Qt windowing platform `platformName`: the key
-// grab on X11, the desktop portal for a Wayland client whose session bus offers it, else none.
+// The global shortcut for an application on the Qt windowing platform `platformName`, as the
+// desktop offers it (Desktop::keyGrab): the key grab on X11, the desktop portal for a Wayland
+// client whose session bus offers it, else none.
 std::unique_ptr<HotKeyService> hotKeyServiceFor(const QString& platformName);
 } // namespace LinuxPlatform
 

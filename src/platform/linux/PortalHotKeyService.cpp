@@ -86,14 +86,6 @@ PortalHotKeyService::PortalHotKeyService() {
                 SLOT(changed(QDBusMessage)));
 }
 
-bool PortalHotKeyService::offered() {
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << interface << QStringLiteral("version");
-    return QDBusConnection::sessionBus().call(get, QDBus::Block, 2000).type() ==
-           QDBusMessage::ReplyMessage;
-}
-
 bool PortalHotKeyService::registerHotKey(std::function<void()> pressed) {
     m_pressed = std::move(pressed);
     if (m_step != Step::Idle && m_step != Step::Failed)

@@ -29,10 +29,6 @@ class PortalHotKeyService : public QObject, public HotKeyService {
 public:
     PortalHotKeyService();
 
-    // Whether the session bus has a desktop portal that offers global shortcuts. Waits for the
-    // portal's answer two seconds at most.
-    static bool offered();
-
     // Sends the first request and gives true (false without a session bus); later calls only
     // replace `pressed`, or try again after a refusal. A refusal (of the portal, the desktop or
     // the user) comes later and is logged: no shortcut then.
