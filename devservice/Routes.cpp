@@ -120,10 +120,10 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
     using S = httplib::Server;
     if (m_devRoutes) {
         m_server.Get("/dev/requests", [this](const Request&, Response& res) {
-            sendJson(res, 200, QJsonDocument(m_store.requests()));
+            sendJson(res, 200, QJsonDocument(m_requests.all()));
         });
         m_server.Delete("/dev/requests", [this](const Request&, Response& res) {
-            m_store.clearRequests();
+            m_requests.clear();
             res.status = 204;
         });
         // How saves are answered, for tests of a client's failures: {"hold": true} keeps each
@@ -204,7 +204,7 @@ Routes::Routes(httplib::Server& server, Store& store, const Releases& releases, 
 void Routes::route(Register method, const char* pattern, Handler handler) {
     (m_server.*method)(pattern, [this, handler](const Request& req, Response& res) {
         if (m_devRoutes)
-            m_store.record(describe(req));
+            m_requests.record(describe(req));
         (this->*handler)(req, res);
     });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RequestLog.h"
+
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -61,6 +63,7 @@ private:
 
     httplib::Server& m_server;
     Store& m_store;
+    RequestLog m_requests;
     const Releases& m_releases;
     const bool m_devRoutes;
     std::atomic<bool> m_holdSaves = false;

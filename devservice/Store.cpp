@@ -29,10 +29,6 @@ namespace pinlark::devservice {
 
 namespace {
 
-// Enough for any test or development session; the oldest entries go first.
-constexpr qsizetype maxRecordedRequests = 10000;
-constexpr qsizetype maxRecordedBytes = 4 * 1024 * 1024;
-
 const char* const fileName = "pinlark-devservice.sqlite";
 // PRAGMA user_version of the tables below; a database of a higher one is left alone.
 constexpr int schemaVersion = 1;
@@ -381,31 +377,6 @@ QJsonArray Store::recent(const QString& account, int limit) {
                               query.value(2).toString()));
         return rows;
     });
-}
-
-void Store::record(QJsonObject request) {
-    const qsizetype size = QJsonDocument(request).toJson(QJsonDocument::Compact).size();
-    std::lock_guard lock(m_requestsMutex);
-    m_requests.append({std::move(request), size});
-    m_requestBytes += size;
-    while (m_requests.size() > maxRecordedRequests || m_requestBytes > maxRecordedBytes) {
-        m_requestBytes -= m_requests.first().second;
-        m_requests.removeFirst();
-    }
-}
-
-QJsonArray Store::requests() const {
-    std::lock_guard lock(m_requestsMutex);
-    QJsonArray all;
-    for (const auto& [r, size] : m_requests)
-        all.append(r);
-    return all;
-}
-
-void Store::clearRequests() {
-    std::lock_guard lock(m_requestsMutex);
-    m_requests.clear();
-    m_requestBytes = 0;
 }
 
 } // namespace pinlark::devservice

@@ -23,7 +23,7 @@ public:
 };
 
 // Everything the service knows: accounts, sessions and saves in an SQLite database (a file in a
-// data folder, or in memory), and the log of requests in memory.
+// data folder, or in memory).
 //
 // One thread owns the one database connection: the server's worker threads hand it their
 // queries and wait for the answer, so the database sees one query at a time. Between queries it
@@ -64,10 +64,6 @@ public:
     // The newest `limit` saves of `account`, newest first. Does not count as reads.
     QJsonArray recent(const QString& account, int limit);
 
-    void record(QJsonObject request);
-    QJsonArray requests() const;
-    void clearRequests();
-
 private:
     // Runs `work` on the database's thread and gives its result (or throws its StoreError).
     template <typename Work> auto call(Work work);
@@ -86,11 +82,6 @@ private:
     // The database thread's own.
     bool m_open = false;
     bool m_newSaves = false; // since the next due time was last taken
-
-    // Oldest first, each with the size of its JSON, bounded in number and in bytes.
-    mutable std::mutex m_requestsMutex;
-    QList<std::pair<QJsonObject, qsizetype>> m_requests;
-    qsizetype m_requestBytes = 0;
 
     std::thread m_thread; // last: it starts once everything it uses is there
 };
