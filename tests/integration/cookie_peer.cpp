@@ -32,14 +32,11 @@ QNetworkCookie makeCookie(const QStringList& args, int at) {
     QNetworkCookie c(args.value(at).toUtf8(), args.value(at + 1).toUtf8());
     c.setDomain(args.value(at + 2));
     c.setPath(u"/"_s);
-    for (const QString& flag : args.mid(at + 3)) {
-        if (flag == "secure"_L1)
-            c.setSecure(true);
-        else if (flag == "httponly"_L1)
-            c.setHttpOnly(true);
-        else
-            c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(flag.toLongLong()));
-    }
+    for (const QString& flag : args.mid(at + 3))
+        flag == "secure"_L1 ? c.setSecure(true)
+        : flag == "httponly"_L1
+            ? c.setHttpOnly(true)
+            : c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(flag.toLongLong()));
     return c;
 }
 
