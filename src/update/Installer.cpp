@@ -240,10 +240,12 @@ void Installer::swap(const QString& app, const QString& staged, const QString& w
     Platform::defaults().set(otaFailedAtVersionKey, Updater::currentVersion());
     // The script runs this build's own helpers, set aside before anything is moved: the bundle
     // it installs may carry other ones or none, and must have no say in how it is rolled back.
-    // What an earlier swap that never ended left there goes first; a link is removed, not
-    // followed.
+    // What an earlier swap that never ended left there goes first; a link or a file is removed,
+    // a link not followed.
     const QString aside = SwapScript::helpersAside(app);
-    if ((QFileInfo(aside).isSymLink() ? !QFile::remove(aside) : !QDir(aside).removeRecursively()) ||
+    const QFileInfo found(aside);
+    if ((found.isSymLink() || found.isFile() ? !QFile::remove(aside)
+                                             : !QDir(aside).removeRecursively()) ||
         !QDir().mkdir(aside, ownerOnly))
         throw PlatformError(QStringLiteral("The update tools couldn't be set aside."));
     // Nothing is left there when the swap does not start.

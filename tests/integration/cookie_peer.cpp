@@ -1,8 +1,9 @@
 // A second process for the cookie-store tests: runs one step against the shared web profile
 // and exits, so that what persists across processes is what is tested.
-//   cookie_peer insert NAME VALUE DOMAIN [EXPIRES_MS]
+//   cookie_peer insert NAME VALUE DOMAIN [EXPIRES_MS|secure|httponly]...
 //   cookie_peer delete NAME DOMAIN
-//   cookie_peer list              prints one "name=value domain path" line per cookie
+//   cookie_peer list              prints one "name=value domain path[ secure][ httponly]" line
+//                                 per cookie
 //   cookie_peer load URL          loads URL in a page of the shared profile; prints "session
 //                                 changed" once the store announces a session cookie's change
 //   cookie_peer bearer            prints the session token, or "(none)"
@@ -31,8 +32,11 @@ QNetworkCookie makeCookie(const QStringList& args, int at) {
     QNetworkCookie c(args.value(at).toUtf8(), args.value(at + 1).toUtf8());
     c.setDomain(args.value(at + 2));
     c.setPath(u"/"_s);
-    if (args.size() > at + 3)
-        c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(args.value(at + 3).toLongLong()));
+    for (const QString& flag : args.mid(at + 3))
+        flag == "secure"_L1 ? c.setSecure(true)
+        : flag == "httponly"_L1
+            ? c.setHttpOnly(true)
+            : c.setExpirationDate(QDateTime::fromMSecsSinceEpoch(flag.toLongLong()));
     return c;
 }
 
@@ -59,8 +63,9 @@ QCoro::Task<int> run(QStringList args) {
         Completion<QList<QNetworkCookie>> done;
         store.getAllCookies([done](QList<QNetworkCookie> c) mutable { done(std::move(c)); });
         for (const QNetworkCookie& c : co_await done)
-            std::printf("%s=%s %s %s\n", c.name().constData(), c.value().constData(),
-                        qPrintable(c.domain()), qPrintable(c.path()));
+            std::printf("%s=%s %s %s%s%s\n", c.name().constData(), c.value().constData(),
+                        qPrintable(c.domain()), qPrintable(c.path()), c.isSecure() ? " secure" : "",
+                        c.isHttpOnly() ? " httponly" : "");
     } else if (step == "load"_L1) {
         Session::watch(QCoreApplication::instance(), [told = false]() mutable {
             if (!std::exchange(told, true))

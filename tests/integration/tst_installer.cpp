@@ -194,6 +194,7 @@ private Q_SLOTS:
         row("wrong digest", "corrupt");
         row("no .app", "unpack");
         row("equal version", "notAnUpgrade");
+        row("newer version than the manifest's", "wrongVersion");
         row("other identifier", "unpack");
         row("tampered file", "brokenSignature");
         row("entry with ../", "unpack");
@@ -209,7 +210,8 @@ private Q_SLOTS:
         const QString build = root->filePath(QStringLiteral("build"));
         const QString app = build + QStringLiteral("/Pinlark.app");
         const QString version = is("equal version") ? u"1.0"_s : u"2.0"_s;
-        makeBundle(build, version, QStringLiteral(PINLARK_TEST_KEY_PATH), {},
+        makeBundle(build, is("newer version than the manifest's") ? u"2.1"_s : version,
+                   QStringLiteral(PINLARK_TEST_KEY_PATH), {},
                    is("other identifier") ? u"com.example.Other"_s : u"app.pinlark.Pinlark"_s);
         if (is("tampered file"))
             QVERIFY(writeFile(app + QStringLiteral("/Contents/Resources/MenuBarIcon.png"), "gif"));
@@ -319,6 +321,49 @@ private Q_SLOTS:
             QVERIFY2(message.isEmpty() ? blocker.isEmpty() : blocker.contains(message),
                      qPrintable(blocker));
         }
+    }
+
+    // What stands where the swap sets its helpers aside goes, unfollowed, for a new folder of the
+    // user's alone holding this build's helpers. With a helper missing the stand-in's swap ends
+    // with status 1, and nothing is left there.
+    void helpersAside_data() {
+        QTest::addColumn<QString>("found");
+        for (const char* found : {"a file", "a link", "a folder of another's", "no helper"})
+            QTest::newRow(found) << QString::fromLatin1(found);
+    }
+    void helpersAside() {
+        QFETCH(QString, found);
+        if (found == "a folder of another's"_L1 && ::geteuid() != 0)
+            QSKIP("giving a folder to another user takes root");
+        QString app = fakes.bundle->bundlePath;
+        const QString aside = QFileInfo(app).path() + u"/.Pinlark-swap"_s,
+                      planted = root->filePath(u"elsewhere/ditto"_s);
+        QVERIFY(
+            writeFile(found == "a folder of another's"_L1 ? aside + u"/ditto"_s : planted, "x"));
+        if (found == "a file"_L1 || found == "a link"_L1)
+            QVERIFY(found == "a file"_L1 ? QFile::rename(planted, aside)
+                                         : QFile::link(QFileInfo(planted).path(), aside));
+        if (found == "a folder of another's"_L1)
+            QVERIFY(::chmod(QFile::encodeName(aside).constData(), 0777) == 0 &&
+                    ::chown(QFile::encodeName(aside).constData(), 65534, 65534) == 0);
+        if (found == "no helper"_L1) {
+            makeBundle(root->filePath(u"v1"_s), u"1.0"_s, {}, "stay");
+            app = root->filePath(u"v1/Pinlark.app"_s);
+            QVERIFY(QFile::remove(app + u"/Contents/Helpers/open"_s));
+            QProcess v1;
+            v1.start(app + u"/Contents/MacOS/Pinlark"_s,
+                     {u"--swap"_s, app, app, staging, u"2.0"_s});
+            QVERIFY(v1.waitForFinished(30000) && v1.exitCode() == 1);
+            QVERIFY(v1.readAllStandardError().contains("swap failed: The update tool open"));
+            QVERIFY(!QFileInfo::exists(root->filePath(u"v1/.Pinlark-swap"_s)));
+            return;
+        }
+        Installer::s_terminate = [] { return false; }; // the script waits for this process
+        Installer::swap(app, root->filePath(u"staged"_s), root->filePath(u"work"_s), u"2.0"_s);
+        QCOMPARE(find(aside, u"-maxdepth 0 -type d -perm 700 -uid %1"_s.arg(::geteuid())),
+                 aside + u'\n');
+        QCOMPARE(readFile(aside + u"/ditto"_s), readFile(app + u"/Contents/Helpers/ditto"_s));
+        QCOMPARE(readFile(planted), found == "a link"_L1 ? "x" : "");
     }
 
     // A copy in ~/Applications installs 2.0 from the stand-in service. The swap starts 2.0, which

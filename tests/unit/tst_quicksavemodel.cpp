@@ -249,6 +249,7 @@ private Q_SLOTS:
         client->hold = true;
         save(u"  "_s + link + u"\n"_s);
         model->save();
+        QVERIFY(!model->saveLinks({u"https://other.test/"_s})); // nor the copied link meanwhile
         QCOMPARE(client->calls, QStringList{saveLink});
         QCOMPARE(waitingLinks(path), QStringList{link});
         QVERIFY(outbox->add(u"https://other.test/"_s));
@@ -335,14 +336,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("retryAfter"); // seconds; -1 none
         QTest::addColumn<QString>("seen");
+        QTest::addColumn<bool>("handOver"); // a link handed over while the save is in flight
         const QByteArray no = "{\"error\":\"no\",\"message\":\"No.\\u001b\\u009b\\u202e\"}";
         const QString queued = u"queued, waiting / idle, waiting / idle, waiting / kept, again"_s;
         // The service's words, without the controls they came with.
         const QString said =
             u"queued: No., waiting / idle, waiting / idle, waiting / kept, again"_s;
         const auto row = [](const char* name, int status, const QByteArray& body,
-                            const QString& seen, int retryAfter = -1) {
-            QTest::newRow(name) << status << body << retryAfter << seen;
+                            const QString& seen, int retryAfter = -1, bool handOver = false) {
+            QTest::newRow(name) << status << body << retryAfter << seen << handOver;
         };
         row("saved", 201, {}, u"done, refreshed / idle / idle / sent, refreshed"_s);
         row("no answer", 0, {}, queued + u" in 120 s"_s);
@@ -360,13 +362,20 @@ private Q_SLOTS:
         row("rate limit", 429, no, said + u" in 120 s"_s);
         row("rate limit, come back in 1 s", 429, {}, queued + u" in 1 s"_s, 1);
         row("unreadable answer", -1, {}, queued + u" in 120 s"_s);
+        // The link handed over stays in the field while the saved one waits.
+        const QString handedOver = u"queued, kept"_s + queued.mid(6) + u" in 120 s"_s;
+        row("no answer, a link handed over", 0, {}, handedOver, -1, true);
+        row("unreadable answer, a link handed over", -1, {}, handedOver, -1, true);
     }
     void outcomes() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(int, retryAfter);
         QFETCH(QString, seen);
-        client->onSave = [=](const QString&) -> SaveOutcome {
+        QFETCH(bool, handOver);
+        client->onSave = [=, this](const QString&) -> SaveOutcome {
+            if (handOver && std::holds_alternative<phase::Saving>(model->phase()))
+                model->setUrl(u"https://other.test/"_s);
             if (status == 0)
                 throw APIError(u"offline"_s, offline);
             if (status < 0)

@@ -75,6 +75,13 @@ private Q_SLOTS:
                    writeFile(seal, xmlPropertyList(all)) &&
                    Seal::sign(app, QStringLiteral(PINLARK_TEST_KEY_PATH)).isEmpty();
         });
+        // Sealing follows a chain of links to its end, and refuses a loop.
+        row("link chain staying inside", true,
+            [this] { return QFile::link(u"info"_s, app + u"/Contents/MacOS/chain"_s) && seal(); });
+        row("link loop", false, [this] {
+            return QFile::link(u"loop"_s, app + u"/Contents/loop"_s) &&
+                   Seal::write(app) == u"Contents/loop links outside the bundle"_s;
+        });
         // The inner bundle's change is made under its own seal and the outer one resealed.
         const Change nested = [this] {
             return writeFile(inner + u"/Contents/MacOS/Tool"_s, "TOOL") && seal();
