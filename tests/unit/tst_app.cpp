@@ -84,23 +84,9 @@ private Q_SLOTS:
         QVERIFY(p.command->links.isEmpty() || p.command->links.first() == p.command->link);
     }
 
-    // A signal to end ends the event loop as Quit does, with status 0.
-    void quitsOnSignals_data() {
-        QTest::addColumn<int>("number");
-        for (const int number : {SIGTERM, SIGHUP, SIGINT})
-            QTest::addRow("%s", strsignal(number)) << number;
-    }
-    void quitsOnSignals() {
-        QFETCH(int, number);
-        const QuitSignals quitSignals;
-        QTimer::singleShot(0, [number] { std::raise(number); });
-        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // a watchdog
-        QCOMPARE(QCoreApplication::exec(), 0);
-    }
-
     // The message box ends with the button pressed, or with no answer: Escape, the close
     // button, a quit on a signal while it is open. A button that loses something is never the
-    // default.
+    // default. A signal to end ends the event loop as Quit does, with status 0.
     void alertAnswers_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<int>("destructive");
@@ -109,7 +95,9 @@ private Q_SLOTS:
         QTest::newRow("return: never the destructive one") << "return" << 0 << 1;
         QTest::newRow("escape") << "escape" << 1 << Alerts::noAnswer;
         QTest::newRow("close") << "close" << 1 << Alerts::noAnswer;
-        QTest::newRow("SIGTERM") << "quit" << 1 << Alerts::noAnswer;
+        for (const int number : {SIGTERM, SIGHUP, SIGINT})
+            QTest::addRow("%s", strsignal(number))
+                << u"signal %1"_s.arg(number) << 1 << Alerts::noAnswer;
     }
     void alertAnswers() {
         QFETCH(QString, action);
@@ -134,7 +122,7 @@ private Q_SLOTS:
             else if (action == "close"_L1)
                 box->close();
             else
-                std::raise(SIGTERM);
+                std::raise(action.mid(7).toInt());
         });
         poll.start(10);
         QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // a watchdog
