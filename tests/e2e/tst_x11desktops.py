@@ -224,10 +224,15 @@ def main():
             if looks_like(pixels(shot, other), before) and glyph_height(shot, icon):
                 return icon, other
     icon, other = until("the icon drawn beside the other one", placed)
-    shot = screenshot("tray.png")
+
+    def full_size():
+        """A look at the tray once the icon is drawn at its size: the tray may first draw the
+        picture it was sent before the one for its slot."""
+        shot = screenshot("tray.png")
+        return shot if glyph_height(shot, icon) >= 12 else None
+    shot = until("the icon drawn at its size", full_size)
     print(f"icon at {icon}, its glyph {glyph_height(shot, icon)} px high; the other app's at "
           f"{other}, {glyph_height(shot, other)} px high")
-    assert glyph_height(shot, icon) >= 12
     centre = icon[0] + icon[2] // 2, icon[1] + icon[3] // 2
 
     # A link another app has just copied; one click on the icon opens the panel below it, its
