@@ -49,8 +49,10 @@ public:
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return scaledPixmap(size, mode, state, 1.0);
     }
+    // The pictures a tray host picks from and scales to its icon size, as StatusNotifierItem
+    // hosts do with the ones Qt sends them: which one it picks is its own choice.
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale) override {
-        return QPixmap::fromImage(draw(m_glyph, size, scale, m_badge, m_scheme));
+        return QPixmap::fromImage(draw(m_glyph, size, scale, m_badge, m_scheme, true));
     }
     QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
@@ -76,7 +78,8 @@ Colors colors(Scheme scheme) {
     return {QColor(0xf2, 0xf2, 0xf2), QColor(0, 0, 0, 230)};
 }
 
-QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Scheme scheme) {
+QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Scheme scheme,
+            bool forScaling) {
     constexpr int symbolicSize = 16;
     const QSize pixels = (QSizeF(size) * dpr).toSize();
     QImage result(pixels, QImage::Format_ARGB32_Premultiplied);
@@ -84,16 +87,19 @@ QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Schem
     if (glyph.isNull() || pixels.isEmpty())
         return result;
     const Colors c = colors(scheme);
-    // One device pixel of outline per device-independent pixel, inside the square.
-    const int line = std::max(1, int(std::lround(dpr)));
     const int side = std::min(pixels.width(), pixels.height());
+    // One device pixel of outline per device-independent pixel, inside the square; in a picture
+    // to be scaled, as many as leave one once it is scaled to 16 pixels.
+    const int line = std::max(1, int(std::lround(forScaling ? side / qreal(symbolicSize) : dpr)));
     // The glyph's own pixels, without the margin its image carries, and their outline fill the
     // square up to the 16 pixels of the symbolic icons beside it, which a host with larger slots
     // draws at that size too: its height, or its width where the drawing is wider than tall,
     // keeping its proportions.
     const QImage ink = glyph.copy(inkBounds(glyph));
-    const int box =
-        std::max(1, std::min(side, int(std::lround(symbolicSize * dpr))) - 2 * line);
+    // A symbolic icon's drawing leaves a pixel each side of its 16: so does a picture to scale.
+    const int slot =
+        forScaling ? side * 7 / 8 : std::min(side, int(std::lround(symbolicSize * dpr)));
+    const int box = std::max(1, slot - 2 * line);
     const bool wide = ink.width() > ink.height();
     const int along = std::max(1, int(std::lround(wide ? qreal(ink.height()) / ink.width() * box
                                                        : qreal(ink.width()) / ink.height() * box)));

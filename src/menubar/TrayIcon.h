@@ -32,7 +32,12 @@ inline QString themeName() {
 
 // `glyph` (its alpha is the shape) centred in a square of `size` device-independent pixels at
 // `dpr` device pixels each, outlined, with the update dot in the top-right corner when `badge`.
-QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Scheme scheme);
+// Drawn for the slot it is shown in, the glyph is no larger than the 16 pixels of the symbolic
+// icons beside it; drawn for a host that scales the picture to its own icon size
+// (`forScaling`), it fills the square but for a margin of a sixteenth each side, as a symbolic
+// icon's drawing does, so that it shows at the host's icon size whichever picture it picks.
+QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Scheme scheme,
+            bool forScaling = false);
 
 // An icon drawn at whatever size is asked; named after the theme's symbolic icon when the theme
 // has it and there is no dot to show (a host that takes the name would not show the dot).

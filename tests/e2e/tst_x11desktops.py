@@ -226,8 +226,8 @@ def main():
     icon, other = until("the icon drawn beside the other one", placed)
 
     def full_size():
-        """A look at the tray once the icon is drawn at its size: the tray may first draw the
-        picture it was sent before the one for its slot."""
+        """A look at the tray once the icon is drawn at its size: the tray draws it anew when it
+        finds the icon's name in the theme."""
         shot = screenshot("tray.png")
         return shot if glyph_height(shot, icon) >= 12 else None
     shot = until("the icon drawn at its size", full_size)

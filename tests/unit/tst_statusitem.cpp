@@ -287,6 +287,24 @@ private Q_SLOTS:
         }
     }
 
+    // A host that picks one of the icon's pictures and scales it to its 16 pixels shows the
+    // glyph over most of them, whichever it picks.
+    void scaledByTheHost() {
+        const QIcon icon = TrayIcon::make(QImage(glyphPath), false, {});
+        for (const QSize& size : icon.availableSizes()) {
+            const QImage shown = icon.pixmap(size).toImage().scaled(16, 16, Qt::KeepAspectRatio,
+                                                                    Qt::SmoothTransformation);
+            int rows = 0;
+            for (int y = 0; y < shown.height(); ++y)
+                for (int x = 0; x < shown.width(); ++x)
+                    if (qAlpha(shown.pixel(x, y)) > 128) {
+                        ++rows;
+                        break;
+                    }
+            QVERIFY2(rows >= 13, qPrintable(QString::number(size.width())));
+        }
+    }
+
     // Hosts that load icons by name take the installed symbolic icon, but not while the dot must
     // show.
     void namedWhenTheThemeHasIt() {
