@@ -12,10 +12,12 @@ fi
 exec unshare --mount --propagation private -- bash -euc '
     checkout=$1 parent=$2
     shift 2
-    hold=$(mktemp -d)
-    mount --bind "$checkout" "$hold"
+    # The checkout is held open, not bound to a folder of its own: any such folder, as one
+    # under /tmp when the checkout lies there, may be inside the parent the tmpfs covers.
+    exec 3<"$checkout"
     mount -t tmpfs -o mode=1777 tmpfs "$parent"
     mkdir "$checkout"
-    mount --bind "$hold" "$checkout"
+    mount --no-canonicalize --bind /proc/self/fd/3 "$checkout"
+    exec 3<&-
     cd "$checkout"
     "$@"' bash "$checkout" "$parent" "$@"
