@@ -9,7 +9,8 @@
 //   cookie_peer bearer            prints the session token, or "(none)"
 //   cookie_peer delete-load NAME DOMAIN URL
 //                                 deletes a cookie before the web engine has started, then loads
-//                                 URL#include "platform/Async.h"
+//                                 URL
+#include "platform/Async.h"
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
 #include "platform/linux/LinuxPlatform.h"

@@ -38,7 +38,8 @@ private Q_SLOTS:
         peer({u"insert"_s, u"short"_s, u"1"_s, u".example.test"_s, QString::number(past)});
         peer({u"insert"_s, u"authjs.session-token"_s, u"tok1"_s, u"127.0.0.1"_s});
         peer({u"insert"_s, u"theme"_s, u"dark"_s, u".example.test"_s});
-        // Insert replaces the cookie with the same name, domain and path; its flags stay.
+        // Insert replaces the cookie with the same name, domain and path; the next process reads
+        // its Secure and HttpOnly flags back.
         peer({u"insert"_s, u"authjs.session-token"_s, u"tok2"_s, u"127.0.0.1"_s, u"secure"_s,
               u"httponly"_s});
         const QString token = u"authjs.session-token=tok2 127.0.0.1 / secure httponly\n"_s;
