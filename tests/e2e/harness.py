@@ -276,6 +276,14 @@ class Widgets:
                   if top.get_state_set().contains(Atspi.StateType.SHOWING)]
         return [found for root in roots for found in walk(root, 0)]
 
+    def panel_field(self):
+        """The panel's link field while the panel shows, else None."""
+        from gi.repository import GLib
+        try:
+            return next(iter(self.find("text", "Link")), None)
+        except (GLib.Error, RuntimeError):
+            return None  # a widget that went, or came, while the tree was read
+
     def field_text(self):
         fields = self.find("text", "Link")
         return self.Atspi.Text.get_text(fields[0], 0, -1) if fields else None

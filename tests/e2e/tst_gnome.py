@@ -185,14 +185,6 @@ def copy(link):
     return copier
 
 
-def panel_field(widgets):
-    from gi.repository import GLib
-    try:
-        return next(iter(widgets.find("text", "Link")), None)
-    except (GLib.Error, RuntimeError):
-        return None  # a widget that went, or came, while the tree was read
-
-
 def app_windows():
     """The app's windows on the X server that are showing."""
     return set(run("xdotool", "search", "--onlyvisible", "--classname", "^Pinlark$",
@@ -243,7 +235,7 @@ def main():
     link = "https://example.com/copied-on-gnome"
     copy(link)
     click(box[0] + box[2] // 2, box[1] + box[3] // 2)
-    field = until("the panel", lambda: panel_field(widgets))
+    field = until("the panel", widgets.panel_field)
     x, y, width, _ = place = panel_place(field, widgets)
     print(f"panel at {(x, y)}, {width} px wide")
     assert box[3] <= y <= box[3] + 8 and x <= box[0] + box[2] // 2 <= x + width, (x, y, box)
@@ -255,7 +247,7 @@ def main():
     # Escape closes the panel; the menu's "Quick Save…" opens it again in the same place, with
     # the keyboard in the field.
     press("Escape")
-    until("the panel closed", lambda: not panel_field(widgets))
+    until("the panel closed", lambda: not widgets.panel_field())
     shown = app_windows()
     click(box[0] + box[2] // 2, box[1] + box[3] // 2, button=3)
     until("the menu", lambda: any(larger_than_a_pixel(w) for w in app_windows() - shown))
@@ -263,7 +255,7 @@ def main():
     row = until("the menu's row", lambda: widgets.find("menu item", "Quick Save…"))[0]
     row_x, row_y, row_width, row_height = screen_box(row, widgets)
     click(row_x + row_width // 2, row_y + row_height // 2)
-    field = until("the panel again", lambda: panel_field(widgets))
+    field = until("the panel again", widgets.panel_field)
     again = panel_place(field, widgets)
     assert again[:3] == place[:3], (again, place)  # the height follows what it lists
     until("the keyboard in the field",
@@ -272,12 +264,12 @@ def main():
 
     # What a desktop shortcut runs opens it in the same place too, over the window in front.
     press("Escape")
-    until("the panel closed", lambda: not panel_field(widgets))
+    until("the panel closed", lambda: not widgets.panel_field())
     click(110, 200)  # back to the other app
     until("the other app in front",
           lambda: shell("global.display.focus_window?.get_title() ?? null") == "Copier")
     run(APP, "--quick-save")
-    field = until("the panel from the command line", lambda: panel_field(widgets))
+    field = until("the panel from the command line", widgets.panel_field)
     assert panel_place(field, widgets)[:3] == place[:3]
     until("the keyboard in the field from the command line",
           lambda: field.get_state_set().contains(widgets.Atspi.StateType.FOCUSED))
@@ -322,7 +314,7 @@ def main():
     copy(another)
     press("Shift_L", "Super_L", "s")
     until("the copied link saved by its shortcut", lambda: saved(origin, another))
-    assert not panel_field(widgets)
+    assert not widgets.panel_field()
 
 if os.getuid() == 0:
     sys.exit(as_user(USER, HOME, SHOTS, 240, runtime=True))

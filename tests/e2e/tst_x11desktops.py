@@ -143,14 +143,6 @@ def click(x, y, button=1):
     run("xdotool", "mousemove", str(x), str(y), "click", str(button))
 
 
-def panel_field(widgets):
-    from gi.repository import GLib
-    try:
-        return next(iter(widgets.find("text", "Link")), None)
-    except (GLib.Error, RuntimeError):
-        return None  # a widget that went, or came, while the tree was read
-
-
 def shown_windows():
     """The X server's top-level windows that are showing and larger than a pixel, with their
     boxes (x, y, width, height)."""
@@ -240,7 +232,7 @@ def main():
     link = f"https://example.com/copied-on-{DESKTOP}"
     copy(link)
     click(*centre)
-    field = until("the panel", lambda: panel_field(widgets))
+    field = until("the panel", widgets.panel_field)
     place = panel_place(field, widgets)
     px, py, pw, ph = place
     print(f"panel at {place} against the icon at {icon}")
@@ -253,7 +245,7 @@ def main():
     run("xdotool", "key", "Return")
     until("the save", lambda: saved(origin, link))
     run("xdotool", "key", "Escape")  # closes it
-    until("the panel closed", lambda: not panel_field(widgets))
+    until("the panel closed", lambda: not widgets.panel_field())
 
     # A right click opens the menu next to the icon.
     shown = shown_windows()
