@@ -93,10 +93,10 @@ QImage draw(const QImage& glyph, const QSize& size, qreal dpr, bool badge, Schem
     const int line = std::max(1, int(std::lround(forScaling ? side / qreal(symbolicSize) : dpr)));
     // The glyph's own pixels, without the margin its image carries, and their outline fill the
     // square up to the 16 pixels of the symbolic icons beside it, which a host with larger slots
-    // draws at that size too: its height, or its width where the drawing is wider than tall,
-    // keeping its proportions.
+    // draws at that size too; in a picture to scale, the square but for a sixteenth each side,
+    // as a symbolic icon's drawing leaves. Its height, or its width where the drawing is wider
+    // than tall, keeping its proportions.
     const QImage ink = glyph.copy(inkBounds(glyph));
-    // A symbolic icon's drawing leaves a pixel each side of its 16: so does a picture to scale.
     const int slot =
         forScaling ? side * 7 / 8 : std::min(side, int(std::lround(symbolicSize * dpr)));
     const int box = std::max(1, slot - 2 * line);
