@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     dashboard.show();
     int status = 1;
     QObject::connect(dashboard.webView(), &QWebEngineView::loadFinished, &app, [&](bool) {
-        if (dashboard.webView()->url() != Dashboard::homeURL())
+        if (dashboard.webView()->url() != LibraryWindow::homeURL())
             return;
         status = 0;
         // Let the page settle and paint before leaving.

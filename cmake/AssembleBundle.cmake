@@ -3,7 +3,8 @@
 #   INFO        the information dictionary
 #   ICON        the menu-bar icon
 #   EXECUTABLE  the app's executable; empty while the app has no entry point yet
-#   MODULE      the app itself, which the executable loads from Contents/Frameworks
+#   MODULES     the app itself, which the executable loads from Contents/Frameworks, and the
+#               library window, which the app loads from there; separated by "|"
 #   HELPERS     the helper tools, separated by "|"
 #   SEAL        pinlark-seal
 #   KEY         the Ed25519 private key (PEM) that signs the seal; it stays outside the bundle
@@ -14,7 +15,8 @@ file(COPY_FILE "${ICON}" "${APP}/Contents/Resources/MenuBarIcon.png")
 if(EXECUTABLE)
     file(COPY "${EXECUTABLE}" DESTINATION "${APP}/Contents/MacOS")
     file(MAKE_DIRECTORY "${APP}/Contents/Frameworks")
-    file(COPY "${MODULE}" DESTINATION "${APP}/Contents/Frameworks")
+    string(REPLACE "|" ";" modules "${MODULES}")
+    file(COPY ${modules} DESTINATION "${APP}/Contents/Frameworks")
 endif()
 string(REPLACE "|" ";" helpers "${HELPERS}")
 file(COPY ${helpers} DESTINATION "${APP}/Contents/Helpers")

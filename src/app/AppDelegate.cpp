@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/MainMenu.h"
-#include "library/Dashboard.h"
+#include "library/LibraryWindow.h"
 #include "loginitem/LoginItem.h"
 #include "menubar/Hotkey.h"
 #include "menubar/StatusItem.h"
@@ -11,6 +11,7 @@
 
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QTimer>
 #include <QWidget>
 
 namespace pinlark {
@@ -30,7 +31,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (Platform::bundle().identifier())
         notifications.install();
     LoginItem::reconcile();
-    Updater::isLibraryVisible = [] { return Dashboard::shared().window()->isVisible(); };
+    Updater::isLibraryVisible = LibraryWindow::isVisible;
     Updater::start();
     trayStandIn = std::make_unique<TrayStandIn>(*statusItem, menuBar);
     // The tooltips name the shortcut once the desktop has bound it.
@@ -38,11 +39,18 @@ void AppDelegate::applicationDidFinishLaunching() {
         statusItem->refreshBadge();
         trayStandIn->button()->setToolTip(StatusItem::defaultToolTip());
     };
-    Dashboard::shared().show();
+    // Shown last, once the tray's icon has had its turn to be drawn: the window brings the web
+    // engine, which takes longer to start than all the rest. What the user opened meanwhile (the
+    // panel, the tray's menu) keeps the keyboard; a window a command has made already stays as
+    // that command left it.
+    QTimer::singleShot(libraryAfter, this, [this] {
+        if (!LibraryWindow::isMade())
+            LibraryWindow::show(statusItem->inUse());
+    });
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {
-    Dashboard::shared().show();
+    LibraryWindow::show();
     return true;
 }
 
@@ -64,11 +72,10 @@ void AppDelegate::handle(const Command& command) {
 }
 
 void AppDelegate::toggleLibrary() {
-    Dashboard& library = Dashboard::shared();
-    if (library.window()->isVisible() && Platform::activationPolicy().isActive())
-        library.hide();
+    if (LibraryWindow::isVisible() && Platform::activationPolicy().isActive())
+        LibraryWindow::hide();
     else
-        library.show();
+        LibraryWindow::show();
 }
 
 } // namespace pinlark

@@ -2,14 +2,12 @@
 
 #include "Product.h"
 #include "app/ViewActions.h"
-#include "library/Dashboard.h"
+#include "library/LibraryWindow.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 #include <functional>
 
@@ -30,7 +28,7 @@ QAction* add(QMenu* menu, const char* title, QKeySequence key, std::function<voi
 
 // Runs an editing command where the keyboard focus is, as its key would: a text field runs its
 // own slot of that name, a web view's page runs the command on the focused element.
-std::function<void()> edit(const char* slot, QWebEnginePage::WebAction webAction) {
+std::function<void()> edit(const char* slot, LibraryWindow::Edit webAction) {
     return [slot, webAction] {
         QWidget* focus = QApplication::focusWidget();
         if (!focus)
@@ -39,12 +37,7 @@ std::function<void()> edit(const char* slot, QWebEnginePage::WebAction webAction
             QMetaObject::invokeMethod(focus, slot);
             return;
         }
-        for (QWidget* w = focus; w; w = w->parentWidget()) {
-            if (auto* view = qobject_cast<QWebEngineView*>(w)) {
-                view->page()->triggerAction(webAction);
-                return;
-            }
-        }
+        LibraryWindow::edit(focus, webAction);
     };
 }
 
@@ -83,7 +76,7 @@ void listWindows(QMenu* menu) {
 } // namespace
 
 QMenuBar* buildMainMenu(QWidget* parent) {
-    using WebAction = QWebEnginePage::WebAction;
+    using WebAction = LibraryWindow::Edit;
     auto* bar = new QMenuBar(parent);
 
     // On macOS the system titles the application menu with the app's name; on Linux it has to
@@ -95,7 +88,7 @@ QMenuBar* buildMainMenu(QWidget* parent) {
                                      {QStringLiteral("OK")}});
     })->setMenuRole(QAction::AboutRole);
     application->addSeparator();
-    add(application, "Hide Pinlark", Qt::CTRL | Qt::Key_H, [] { Dashboard::shared().hide(); });
+    add(application, "Hide Pinlark", Qt::CTRL | Qt::Key_H, LibraryWindow::hide);
 #ifdef Q_OS_MACOS
     // Hiding or showing other applications is the window manager's business elsewhere.
     add(application, "Hide Others", Qt::ALT | Qt::CTRL | Qt::Key_H, {});
@@ -134,7 +127,7 @@ QMenuBar* buildMainMenu(QWidget* parent) {
 
 QMenuBar* installMainMenu() {
     QMenuBar* bar = buildMainMenu();
-    Dashboard::setMenuBar(bar);
+    LibraryWindow::setMenuBar(bar);
     return bar;
 }
 

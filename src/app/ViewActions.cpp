@@ -1,26 +1,24 @@
 #include "app/ViewActions.h"
 
-#include "library/Dashboard.h"
+#include "library/LibraryWindow.h"
 
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 namespace pinlark::ViewActions {
 
 void reload() {
-    Dashboard::shared().webView()->page()->triggerAction(QWebEnginePage::ReloadAndBypassCache);
+    LibraryWindow::reload();
 }
 
 void goHome() {
-    Dashboard::shared().load(Dashboard::homeURL());
+    LibraryWindow::load(LibraryWindow::homeURL());
 }
 
 void goBack() {
-    Dashboard::shared().webView()->back();
+    LibraryWindow::back();
 }
 
 void goForward() {
-    Dashboard::shared().webView()->forward();
+    LibraryWindow::forward();
 }
 
 } // namespace pinlark::ViewActions

@@ -7,7 +7,6 @@
 #include "library/WindowFrame.h"
 #include "platform/Platform.h"
 #include "platform/WebProfile.h"
-#include "service/Config.h"
 #include "session/Connect.h"
 
 #include <QCoreApplication>
@@ -42,7 +41,6 @@ constexpr QMargins decorationAllowance(4, 32, 4, 4);
 constexpr auto loadTimeout = std::chrono::seconds(60);
 const char windowTitle[] = "Pinlark";
 Dashboard* instance = nullptr;
-QPointer<QMenuBar> pendingMenuBar;
 } // namespace
 
 Dashboard& Dashboard::shared() {
@@ -51,17 +49,19 @@ Dashboard& Dashboard::shared() {
     return *instance;
 }
 
-void Dashboard::setMenuBar(QMenuBar* bar) {
-    if (instance)
-        instance->m_window->layout()->setMenuBar(bar);
-    else
-        pendingMenuBar = bar;
+Dashboard* Dashboard::existing() {
+    return instance;
+}
+
+LibraryWindow::Module Dashboard::module() {
+    return {[]() -> LibraryWindow::Controller& { return shared(); },
+            []() -> LibraryWindow::Controller* { return instance; }};
 }
 
 Dashboard::Dashboard() {
     buildWebView();
     buildWindow();
-    load(homeURL());
+    load(LibraryWindow::homeURL());
     // The engine releases its profiles as the application ends; the page must be gone by then.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &Dashboard::release);
 }
@@ -72,10 +72,6 @@ void Dashboard::release() {
 
 Dashboard::~Dashboard() {
     delete m_window;
-}
-
-QUrl Dashboard::homeURL() {
-    return Config::api(QStringLiteral("saves"));
 }
 
 bool Dashboard::isInApp(const QUrl& url) {
@@ -132,13 +128,13 @@ void Dashboard::buildWindow() {
     m_bar->setFixedHeight(loadBarHeight);
     layout->addWidget(m_webView, 0, 0);
     layout->addWidget(m_bar, 0, 0, Qt::AlignTop);
-    layout->setMenuBar(pendingMenuBar);
+    layout->setMenuBar(LibraryWindow::menuBar());
 
     m_window->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &Dashboard::saveFrame);
 }
 
-void Dashboard::show() {
+void Dashboard::show(bool quietly) {
     m_discardTimer.reset();
     m_discardDue = false;
     QWebEnginePage* page = m_webView->page();
@@ -152,12 +148,50 @@ void Dashboard::show() {
         armLoadTimeout();
     }
     Platform::activationPolicy().setPolicy(ActivationPolicy::Policy::Regular);
+    m_window->setAttribute(Qt::WA_ShowWithoutActivating, quietly);
     m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
-    Platform::activationPolicy().activate();
+    if (!quietly) {
+        m_window->raise();
+        m_window->activateWindow();
+        Platform::activationPolicy().activate();
+    }
     if (m_webView->url().isEmpty() || m_showingErrorPage)
-        load(homeURL());
+        load(LibraryWindow::homeURL());
+}
+
+bool Dashboard::isVisible() const {
+    return m_window->isVisible();
+}
+
+void Dashboard::reload() {
+    m_webView->page()->triggerAction(QWebEnginePage::ReloadAndBypassCache);
+}
+
+void Dashboard::back() {
+    m_webView->back();
+}
+
+void Dashboard::forward() {
+    m_webView->forward();
+}
+
+bool Dashboard::edit(QWidget* focus, LibraryWindow::Edit edit) {
+    using Edit = LibraryWindow::Edit;
+    using Action = QWebEnginePage::WebAction;
+    static constexpr std::pair<Edit, Action> actions[] = {
+        {Edit::Undo, Action::Undo},   {Edit::Redo, Action::Redo},
+        {Edit::Cut, Action::Cut},     {Edit::Copy, Action::Copy},
+        {Edit::Paste, Action::Paste}, {Edit::SelectAll, Action::SelectAll},
+    };
+    for (QWidget* w = focus; w; w = w->parentWidget()) {
+        if (w == m_webView) {
+            for (const auto& [which, action] : actions)
+                if (which == edit)
+                    m_webView->page()->triggerAction(action);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Dashboard::hide() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/LibraryWindow.h"
 #include "platform/Clock.h"
 
 #include <QObject>
@@ -9,7 +10,6 @@
 
 #include <memory>
 
-class QMenuBar;
 class QWebEngineLoadingInfo;
 class QWebEngineView;
 class QWidget;
@@ -21,27 +21,30 @@ class LoadBar;
 // The library window: the service's web application in a web view on the shared persistent
 // profile, with the load bar over its top edge. While the window is shown the app is a regular
 // application; hidden, an accessory. Closing the window only hides it.
-class Dashboard : public QObject {
+class Dashboard : public QObject, public LibraryWindow::Controller {
     Q_OBJECT
 public:
     // Created on first use (on the main thread, after the application object) and released as
     // the application quits. Creating it loads the home page.
     static Dashboard& shared();
+    // The controller that exists, or null.
+    static Dashboard* existing();
+    // What the app reaches the window through (LibraryWindow).
+    static LibraryWindow::Module module();
     // Releases the window, its page and this controller; the next use makes new ones.
     static void release();
     ~Dashboard() override;
-    // The menu bar the window carries (on Linux each window has its own); given before the
-    // controller exists, it goes into the window when that is built. The window owns it.
-    static void setMenuBar(QMenuBar* bar);
 
-    // Shows the window in front and makes the app active; loads the home page when the web
-    // view has nothing loaded or shows the error page (reopening the window retries).
-    void show();
+    // Shows the window in front and makes the app active, or `quietly` behind what has the
+    // keyboard; loads the home page when the web view has nothing loaded or shows the error
+    // page (reopening the window retries). The window carries LibraryWindow::menuBar().
+    void show(bool quietly = false) override;
     // Hides the window; the app goes back to being an accessory once the current event has
     // been handled, unless the window was shown again meanwhile. The hidden page is frozen once
     // it is done loading, and discarded after `discardAfter` hidden: showing the window again
     // reloads it at the same address.
-    void hide();
+    void hide() override;
+    bool isVisible() const override;
     static constexpr std::chrono::minutes discardAfter{5};
 
     QWebEngineView* webView() const { return m_webView; }
@@ -51,10 +54,12 @@ public:
 
     // Loads `url` into the web view. A load whose document has not arrived after 60 seconds is
     // given up and the error page shown.
-    void load(const QUrl& url);
+    void load(const QUrl& url) override;
+    void reload() override;
+    void back() override;
+    void forward() override;
+    bool edit(QWidget* focus, LibraryWindow::Edit edit) override;
 
-    // The library's home page: the origin with "saves" appended.
-    static QUrl homeURL();
     static bool isInApp(const QUrl& url);
     static bool isIdentityProvider(const QUrl& url);
     // The window's title for the page's trimmed `title`: where the title bar is the only place

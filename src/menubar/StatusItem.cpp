@@ -1,6 +1,6 @@
 #include "menubar/StatusItem.h"
 
-#include "library/Dashboard.h"
+#include "library/LibraryWindow.h"
 #include "loginitem/LoginItem.h"
 #include "menubar/ClipboardSave.h"
 #include "menubar/ColorScheme.h"
@@ -34,9 +34,8 @@ QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
         if (!signedOut)
             co_return;
     }
-    Dashboard& dashboard = Dashboard::shared();
-    dashboard.load(Config::api(QStringLiteral("signin")));
-    dashboard.show();
+    LibraryWindow::load(Config::api(QStringLiteral("signin")));
+    LibraryWindow::show();
 }
 
 } // namespace
@@ -66,7 +65,12 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     // announcing that it opens it, so it is also kept current when the update state or the
     // outbox changes and after each command (once the command has run).
     setUpMenu(m_menu.get());
-    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] { updateMenu(m_menu.get()); });
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
+        m_menuOpen = true;
+        updateMenu(m_menu.get());
+    });
+    // A tray host that draws the menu itself tells its opening and closing over D-Bus too.
+    connect(m_menu.get(), &QMenu::aboutToHide, this, [this] { m_menuOpen = false; });
     connect(
         m_menu.get(), &QMenu::triggered, this, [this] { updateMenu(m_menu.get()); },
         Qt::QueuedConnection);
@@ -310,8 +314,12 @@ void StatusItem::refreshBadge() {
     m_trayHost->setToolTip(tip);
 }
 
+bool StatusItem::inUse() const {
+    return m_popover->isVisible() || m_menuOpen;
+}
+
 void StatusItem::openLibrary() {
-    Dashboard::shared().show();
+    LibraryWindow::show();
 }
 
 void StatusItem::openQuickSave() {

@@ -47,6 +47,8 @@ public:
 
     // Whether the desktop has a tray that shows the icon, as of the last change heard.
     bool hasTray() const;
+    // Whether the panel or the tray's menu is open.
+    bool inUse() const;
 
     void togglePopover();
     // Opens the panel if it is closed (the model pre-fills the field from the clipboard) and,
@@ -108,6 +110,7 @@ private:
     std::unique_ptr<Popover> m_popover;
     // The tray's own menu; brought up to date each time it is about to open.
     std::unique_ptr<QMenu> m_menu;
+    bool m_menuOpen = false;
     ColorScheme* m_colorScheme = nullptr;
     // Last, so it goes first: nothing of the tray outlives the menu it shows.
     std::unique_ptr<TrayHost> m_trayHost;

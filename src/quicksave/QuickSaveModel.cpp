@@ -1,6 +1,6 @@
 #include "quicksave/QuickSaveModel.h"
 
-#include "library/Dashboard.h"
+#include "library/LibraryWindow.h"
 #include "platform/Platform.h"
 #include "quicksave/Outbox.h"
 #include "service/APIError.h"
@@ -218,9 +218,8 @@ void QuickSaveModel::save() {
 
 void QuickSaveModel::signIn() {
     dismiss();
-    Dashboard& dashboard = Dashboard::shared();
-    dashboard.load(Config::api(QStringLiteral("signin")));
-    dashboard.show();
+    LibraryWindow::load(Config::api(QStringLiteral("signin")));
+    LibraryWindow::show();
 }
 
 QCoro::Task<> QuickSaveModel::loadRecent() {

@@ -1,6 +1,6 @@
 #include "quicksave/QuickSaveView.h"
 
-#include "library/Dashboard.h"
+#include "library/LibraryWindow.h"
 #include "loginitem/LoginItem.h"
 #include "platform/Platform.h"
 #include "quicksave/ClampedLabel.h"
@@ -23,8 +23,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 namespace pinlark {
 
@@ -117,11 +115,9 @@ QCoro::Task<> signOutTask(QPointer<QuickSaveModel> model, QuickSaveView::Library
 
 QuickSaveView::Library QuickSaveView::Library::dashboard() {
     return {
-        [] { Dashboard::shared().show(); },
-        [] {
-            Dashboard::shared().webView()->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
-        },
-        [](const QUrl& url) { Dashboard::shared().load(url); },
+        [] { LibraryWindow::show(); },
+        [] { LibraryWindow::reload(); },
+        [](const QUrl& url) { LibraryWindow::load(url); },
     };
 }
 

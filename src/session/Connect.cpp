@@ -1,6 +1,6 @@
 #include "session/Connect.h"
 
-#include "library/Dashboard.h"
+#include "library/LibraryWindow.h"
 #include "platform/Error.h"
 #include "platform/Platform.h"
 #include "service/Config.h"
@@ -187,9 +187,8 @@ QCoro::Task<> Connect::adopt(QString token, QString cookieName, bool secure) {
     co_await insert(*cookie);
     if (onAdopted)
         onAdopted();
-    Dashboard& dashboard = Dashboard::shared();
-    dashboard.load(Dashboard::homeURL());
-    dashboard.show();
+    LibraryWindow::load(LibraryWindow::homeURL());
+    LibraryWindow::show();
 }
 
 QCoro::Task<> Connect::insert(QNetworkCookie cookie) {

@@ -66,7 +66,7 @@ private Q_SLOTS:
         d.show();
         QCOMPARE(m_fakes.activationPolicy->current, ActivationPolicy::Policy::Regular);
         QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves — Pinlark"_s, 20000);
-        QCOMPARE(d.webView()->url(), Dashboard::homeURL());
+        QCOMPARE(d.webView()->url(), LibraryWindow::homeURL());
         QCOMPARE(m_server.count(u"/saves"_s), 1);
         QCOMPARE(m_server.lastUserAgent, QByteArray(Dashboard::userAgent));
         evaluate(d.webView(), u"window.marker = 42"_s);
@@ -134,8 +134,8 @@ private Q_SLOTS:
         d.hide();
         m_fakes.clock->advance(Dashboard::discardAfter);
         QTRY_COMPARE(page->lifecycleState(), State::Discarded);
-        QVERIFY(loadAndWait(Dashboard::homeURL()));
-        QCOMPARE(d.webView()->url(), Dashboard::homeURL());
+        QVERIFY(loadAndWait(LibraryWindow::homeURL()));
+        QCOMPARE(d.webView()->url(), LibraryWindow::homeURL());
     }
 
     // Where a click on the page leads: the view stays and the browser is handed `opened`. A
@@ -151,7 +151,7 @@ private Q_SLOTS:
         };
         QTest::newRow("link out") << link("href=\"" + outside + "\"") << target;
         QTest::newRow("new-window link, own host")
-            << link("href=\"/saves\" target=\"_blank\"") << Dashboard::homeURL();
+            << link("href=\"/saves\" target=\"_blank\"") << LibraryWindow::homeURL();
         QTest::newRow("window.open")
             << link("href=\"#\" onclick=\"window.open('" + outside + "'); return false\"")
             << target;
@@ -226,7 +226,7 @@ private Q_SLOTS:
     void stoppedLoadIsNotTimedOut() {
         QFETCH(QString, path);
         Dashboard& d = Dashboard::shared();
-        QVERIFY(loadAndWait(Dashboard::homeURL()));
+        QVERIFY(loadAndWait(LibraryWindow::homeURL()));
         const int requests = m_server.count(path);
         QSignalSpy finished(d.webView()->page(), &QWebEnginePage::loadFinished);
         d.load(m_server.url(path));
@@ -236,7 +236,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 20000);
         m_fakes.clock->advance(std::chrono::seconds(61));
         QVERIFY(!d.isShowingErrorPage());
-        QCOMPARE(d.webView()->url(), Dashboard::homeURL());
+        QCOMPARE(d.webView()->url(), LibraryWindow::homeURL());
     }
 
 private:

@@ -82,7 +82,7 @@ private Q_SLOTS:
             QStringLiteral("document.forms[0].email.value = 'reader@example.test';"
                            "document.forms[0].requestSubmit()"));
         QTRY_COMPARE_WITH_TIMEOUT(d.window()->windowTitle(), u"Saves — Pinlark"_s, 20000);
-        QCOMPARE(d.webView()->url(), Dashboard::homeURL());
+        QCOMPARE(d.webView()->url(), LibraryWindow::homeURL());
 
         // The token the web view sent with its request for the saves page is the bearer.
         const auto token = runTask(Session::bearer());

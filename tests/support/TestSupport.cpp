@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "library/Dashboard.h"
 #include "menubar/Hotkey.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
@@ -128,6 +129,7 @@ int runWebEngineTest(int argc, char** argv, const std::function<int(int, char**)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     sharedWebProfile()->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    LibraryWindow::provide(Dashboard::module());
     return run(argc, argv);
 }
 

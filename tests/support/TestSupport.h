@@ -60,7 +60,8 @@ bool writeInfoPlist(const QString& app, const QString& version,
 bool writeSigningKey(const QString& path);
 
 // Runs `run` as the main() of a test of the web engine would: in a temporary home of its own
-// that outlives the application, with the engine's HTTP cache in memory. The cache is not under
+// that outlives the application, with the engine's HTTP cache in memory and the library window
+// linked in. The cache is not under
 // test, and the engine writes it to disk after the application, even main(), has ended.
 int runWebEngineTest(int argc, char** argv, const std::function<int(int, char**)>& run);
 

@@ -3,7 +3,6 @@
 #include "Product.h"
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
-#include "platform/WebProfile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -12,8 +11,6 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QWebEngineCookieStore>
-#include <QWebEngineProfile>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,6 +21,9 @@
 namespace pinlark {
 
 namespace {
+
+WebEngineCookieStore* standardStore = nullptr;
+WebEngineCookieStore::Join joinEngine;
 
 bool isExpired(const QNetworkCookie& c, const QDateTime& now) {
     return !c.isSessionCookie() && c.expirationDate() <= now;
@@ -90,24 +90,29 @@ void later(std::function<void()> done) {
 } // namespace
 
 WebEngineCookieStore::WebEngineCookieStore()
-    : WebEngineCookieStore(nullptr, standardMirrorPath()) {
-    afterWebProfileCreated([self = QPointer(this)](QWebEngineProfile* profile) {
-        if (self)
-            self->attach(profile->cookieStore());
-    });
+    : WebEngineCookieStore(standardMirrorPath()) {
+    standardStore = this;
+    if (joinEngine)
+        attach(joinEngine(*this));
 }
 
-WebEngineCookieStore::WebEngineCookieStore(QWebEngineCookieStore* store, QString mirrorPath)
+WebEngineCookieStore::WebEngineCookieStore(QString mirrorPath)
     : m_mirrorPath(std::move(mirrorPath)) {
     m_expiry.setSingleShot(true);
     connect(&m_expiry, &QTimer::timeout, this, &WebEngineCookieStore::dropExpired);
     load();
-    if (store)
-        attach(store);
 }
 
 WebEngineCookieStore::~WebEngineCookieStore() {
+    if (standardStore == this)
+        standardStore = nullptr;
     flush();
+}
+
+void WebEngineCookieStore::engineStarted(Join join) {
+    joinEngine = std::move(join);
+    if (standardStore)
+        standardStore->attach(joinEngine(*standardStore));
 }
 
 QString WebEngineCookieStore::standardMirrorPath() {
@@ -116,22 +121,20 @@ QString WebEngineCookieStore::standardMirrorPath() {
            QLatin1String(".cookies.json");
 }
 
-void WebEngineCookieStore::attach(QWebEngineCookieStore* store) {
-    if (m_store || !store)
+void WebEngineCookieStore::attach(std::unique_ptr<Engine> engine) {
+    if (m_engine || !engine)
         return;
-    m_store = store;
+    m_engine = std::move(engine);
     // What WebEngine kept on disk of a cookie deleted meanwhile goes.
     for (const QNetworkCookie& cookie : std::exchange(m_deleted, {})) {
         const auto [c, origin] = forWebEngine(cookie);
-        m_store->deleteCookie(c, origin);
+        m_engine->deleteCookie(c, origin);
     }
-    connect(m_store, &QWebEngineCookieStore::cookieAdded, this, &WebEngineCookieStore::added);
-    connect(m_store, &QWebEngineCookieStore::cookieRemoved, this, &WebEngineCookieStore::removed);
     // Put back what WebEngine may have lost; it answers with removed-then-added for cookies it
     // still had, which leaves the mirror as it is.
     for (const QNetworkCookie& cookie : std::as_const(m_cookies)) {
         const auto [c, origin] = forWebEngine(cookie);
-        m_store->setCookie(c, origin);
+        m_engine->setCookie(c, origin);
     }
 }
 
@@ -264,9 +267,9 @@ void WebEngineCookieStore::getAllCookies(std::function<void(QList<QNetworkCookie
 }
 
 void WebEngineCookieStore::setCookie(const QNetworkCookie& cookie, std::function<void()> done) {
-    if (m_store) {
+    if (m_engine) {
         const auto [c, origin] = forWebEngine(cookie);
-        m_store->setCookie(c, origin);
+        m_engine->setCookie(c, origin);
     }
     m_deleted.removeIf([&](const QNetworkCookie& c) { return c.hasSameIdentifier(cookie); });
     added(cookie);
@@ -274,9 +277,9 @@ void WebEngineCookieStore::setCookie(const QNetworkCookie& cookie, std::function
 }
 
 void WebEngineCookieStore::deleteCookie(const QNetworkCookie& cookie, std::function<void()> done) {
-    if (m_store) {
+    if (m_engine) {
         const auto [c, origin] = forWebEngine(cookie);
-        m_store->deleteCookie(c, origin);
+        m_engine->deleteCookie(c, origin);
     } else {
         m_deleted.append(cookie);
     }

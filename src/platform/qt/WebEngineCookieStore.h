@@ -3,10 +3,10 @@
 #include "platform/CookieStore.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 
-class QWebEngineCookieStore;
+#include <functional>
+#include <memory>
 
 namespace pinlark {
 
@@ -25,15 +25,27 @@ namespace pinlark {
 class WebEngineCookieStore : public QObject, public CookieStore {
     Q_OBJECT
 public:
-    // The standard mirror file, attached to the shared web profile's store once that profile
-    // exists.
+    // The engine's own store, as the mirror reaches it once the engine has started.
+    class Engine {
+    public:
+        virtual ~Engine() = default;
+        virtual void setCookie(const QNetworkCookie& cookie, const QUrl& origin) = 0;
+        virtual void deleteCookie(const QNetworkCookie& cookie, const QUrl& origin) = 0;
+    };
+
+    // The standard mirror file, which joins the shared web profile's store once the engine has
+    // started (engineStarted).
     WebEngineCookieStore();
-    // `store` may be null: the mirror alone, until attach().
-    WebEngineCookieStore(QWebEngineCookieStore* store, QString mirrorPath);
+    // The mirror alone, until attach().
+    explicit WebEngineCookieStore(QString mirrorPath);
     ~WebEngineCookieStore() override;
 
     // $XDG_CONFIG_HOME/<bundle identifier>.cookies.json, mode 0600.
     static QString standardMirrorPath();
+    // Told by what makes the shared web profile, with what reaches its store: the store on the
+    // standard mirror joins it, and so does any made later.
+    using Join = std::function<std::unique_ptr<Engine>(WebEngineCookieStore& mirror)>;
+    static void engineStarted(Join join);
 
     void getAllCookies(std::function<void(QList<QNetworkCookie>)> done) override;
     void setCookie(const QNetworkCookie& cookie, std::function<void()> done) override;
@@ -41,20 +53,20 @@ public:
 
     // Writes a pending change of the mirror now.
     void flush();
-    // Joins the engine's store: the cookies deleted meanwhile go from it, the mirror's are put
-    // back into it, and its changes are heard from then on.
-    void attach(QWebEngineCookieStore* store);
-
-private:
+    // Joins the engine's store: the cookies deleted meanwhile go from it and the mirror's are put
+    // back into it. From then on the engine's own changes come in through added() and removed().
+    void attach(std::unique_ptr<Engine> engine);
     void added(const QNetworkCookie& cookie);
     void removed(const QNetworkCookie& cookie);
+
+private:
     void dropExpired();
     // Times the next expiry of a cookie in the mirror.
     void armExpiry();
     void scheduleWrite();
     void load();
 
-    QPointer<QWebEngineCookieStore> m_store;
+    std::unique_ptr<Engine> m_engine;
     QString m_mirrorPath;
     bool m_dirty = false;
     bool m_unreadable = false;

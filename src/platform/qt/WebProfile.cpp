@@ -1,31 +1,46 @@
 #include "platform/WebProfile.h"
 
 #include "Product.h"
+#include "platform/qt/WebEngineCookieStore.h"
 
+#include <QPointer>
 #include <QQuickWindow>
-#include <QStandardPaths>
+#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
-
-#include <utility>
-#include <vector>
 
 namespace pinlark {
 
 namespace {
-QWebEngineProfile* created = nullptr;
-std::vector<std::function<void(QWebEngineProfile*)>> waiting;
-} // namespace
 
-void afterWebProfileCreated(std::function<void(QWebEngineProfile*)> then) {
-    if (created)
-        then(created);
-    else
-        waiting.push_back(std::move(then));
-}
+// The engine's store as the cookie mirror reaches it; its changes go to the mirror.
+class EngineCookies : public WebEngineCookieStore::Engine {
+public:
+    EngineCookies(QWebEngineCookieStore* store, WebEngineCookieStore& mirror)
+        : m_store(store) {
+        QObject::connect(store, &QWebEngineCookieStore::cookieAdded, &mirror,
+                         &WebEngineCookieStore::added);
+        QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, &mirror,
+                         &WebEngineCookieStore::removed);
+    }
+    void setCookie(const QNetworkCookie& cookie, const QUrl& origin) override {
+        if (m_store)
+            m_store->setCookie(cookie, origin);
+    }
+    void deleteCookie(const QNetworkCookie& cookie, const QUrl& origin) override {
+        if (m_store)
+            m_store->deleteCookie(cookie, origin);
+    }
+
+private:
+    QPointer<QWebEngineCookieStore> m_store;
+};
+
+} // namespace
 
 QWebEngineProfile* sharedWebProfile() {
     static QWebEngineProfile* profile = [] {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         const QString id = QLatin1String(Product::bundleIdentifier);
         auto* p = new QWebEngineProfile(id);
         p->setPersistentStoragePath(webDataFolder() + QLatin1String("/WebEngine"));
@@ -33,26 +48,12 @@ QWebEngineProfile* sharedWebProfile() {
         p->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
         // A link of a scheme the engine doesn't know is not handed to the desktop by the engine.
         p->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
-        created = p;
-        for (auto& then : std::exchange(waiting, {}))
-            then(p);
+        WebEngineCookieStore::engineStarted([store = p->cookieStore()](WebEngineCookieStore& mirror) {
+            return std::make_unique<EngineCookies>(store, mirror);
+        });
         return p;
     }();
     return profile;
-}
-
-QString webDataFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QLatin1Char('/') + QLatin1String(Product::bundleIdentifier);
-}
-
-QString webCacheFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-           QLatin1Char('/') + QLatin1String(Product::bundleIdentifier);
-}
-
-void prepareWebEngine() {
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 } // namespace pinlark
