@@ -40,10 +40,10 @@ void AppDelegate::applicationDidFinishLaunching() {
         trayStandIn->button()->setToolTip(StatusItem::defaultToolTip());
     };
     // Shown last, once the tray's icon has had its turn to be drawn: the window brings the web
-    // engine, which takes longer to start than all the rest. What the user opened meanwhile (the
-    // panel, the tray's menu) keeps the keyboard; a window a command has made already stays as
-    // that command left it.
-    QTimer::singleShot(libraryAfter, this, [this] {
+    // engine, which takes longer to start than all the rest. What the launch's command opened
+    // meanwhile (the panel) keeps the keyboard; a window a command has made already stays as that
+    // command left it.
+    QTimer::singleShot(0, this, [this] {
         if (!LibraryWindow::isMade())
             LibraryWindow::show(statusItem->inUse());
     });

@@ -5,7 +5,6 @@
 
 #include <QObject>
 
-#include <chrono>
 #include <memory>
 
 namespace pinlark {
@@ -25,10 +24,9 @@ public:
 
     // In this order: the main menu, the status item (whose outbox starts sending), the global
     // hotkey, the notification delegate (when the bundle has an identifier), the login item, the
-    // updater, and, `libraryAfter` later, the library window shown, carrying what the tray would
-    // while the desktop has none.
+    // updater, and, at the event loop's next turn, the library window shown, carrying what the
+    // tray would while the desktop has none.
     void applicationDidFinishLaunching();
-    static constexpr std::chrono::milliseconds libraryAfter{250};
     // Shows the library window, visible or not; always true.
     bool applicationShouldHandleReopen();
     // A launch's command: a reopen, a link to save, the quick-save panel, the library toggled.

@@ -166,6 +166,10 @@ def press(*keys):
           " k, Clutter.KeyState.RELEASED);")
 
 
+LIBRARY_SHOWN = ("global.get_window_actors().some(a => "
+                 "a.meta_window.get_title() === 'Saves — Pinlark' && a.visible)")
+
+
 def copy(link):
     """Another app copies `link` and keeps offering it: a GTK window of the session's own kind
     (native on Wayland, where a client may set the clipboard only while it has the keyboard)."""
@@ -221,6 +225,8 @@ def main():
     until("the overview closed", lambda: shell("Main.overview.visible") is False)
     if not APP_FIRST:
         start_app()
+    # Launching ends with the library window shown, after the tray icon.
+    until("the library window", lambda: shell(LIBRARY_SHOWN))
     # The extension lays the icon out anew once the icon says how large it is; the glyph fills
     # most of its 16-pixel slot.
     until("the icon drawn", lambda: (box := icon_box()) and box[2] >= 16 and
@@ -305,11 +311,10 @@ def main():
     until("the daemon's keys grabbed",
           lambda: shell("Main.shellDBusService._grabbedAccelerators.size", False))
     gdbus("org.gnome.SettingsDaemon.MediaKeys", "/", "org.freedesktop.DBus.Peer.Ping")
-    library = ("global.get_window_actors().some(a => a.meta_window.get_title() === 'Saves — Pinlark' && "
-               "a.visible)")
     for shown in (False, True):
         press("Alt_L", "Super_L", "l")
-        until("the library " + ("shown" if shown else "hidden"), lambda: shell(library) == shown)
+        until("the library " + ("shown" if shown else "hidden"),
+              lambda: shell(LIBRARY_SHOWN) == shown)
     another = "https://example.com/copied-then-saved-by-a-shortcut"
     copy(another)
     press("Shift_L", "Super_L", "s")
