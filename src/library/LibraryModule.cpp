@@ -2,7 +2,8 @@
 // window is wanted.
 #include "library/Dashboard.h"
 
-extern "C" __attribute__((visibility("default"))) pinlark::LibraryWindow::Module
+extern "C" __attribute__((visibility("default"))) const pinlark::LibraryWindow::Module*
 pinlark_library_module() {
-    return pinlark::Dashboard::module();
+    static const pinlark::LibraryWindow::Module module = pinlark::Dashboard::module();
+    return &module;
 }

@@ -37,7 +37,7 @@ const Module* loaded() {
         return module ? &*module : nullptr;
     const QString path = modulePath();
     void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    using Entry = Module (*)();
+    using Entry = const Module* (*)();
     const auto entry =
         handle ? reinterpret_cast<Entry>(dlsym(handle, "pinlark_library_module")) : nullptr;
     if (!entry) {
@@ -58,7 +58,7 @@ const Module* loaded() {
             {QStringLiteral("OK")}});
         return nullptr;
     }
-    module = entry();
+    module = *entry();
     return &*module;
 }
 
