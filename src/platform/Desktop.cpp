@@ -23,6 +23,11 @@ struct FreeDeleter {
 };
 template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 
+// Whether XDG_CURRENT_DESKTOP names the desktop `name`, in lower case.
+bool isDesktop(const char* name) {
+    return qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':').contains(name);
+}
+
 } // namespace
 
 QString name() {
@@ -30,9 +35,19 @@ QString name() {
 }
 
 bool isGnome() {
-    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':');
-    return desktops.contains("gnome");
+    return isDesktop("gnome");
 }
+
+namespace {
+
+// GNOME's AppIndicator extension passes clicks on an icon in its X11 tray as they come. LXQt's
+// panel asks a StatusNotifierItem for its icon theme's folder before its icon and shows no icon
+// for one that has none, as Qt's has not; its X11 tray shows an icon docked there.
+bool docksInX11Tray() {
+    return isGnome() || isDesktop("lxqt");
+}
+
+} // namespace
 
 Display displayFor(const QString& platform) {
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
@@ -62,7 +77,7 @@ QByteArray preferredPlatform() {
 }
 
 bool docksIconItself() {
-    return QGuiApplication::platformName() == QLatin1String("xcb") && isGnome();
+    return QGuiApplication::platformName() == QLatin1String("xcb") && docksInX11Tray();
 }
 
 QString statusNotifierWatcher() {
@@ -101,8 +116,8 @@ bool trayAvailable() {
 }
 
 Tray trayFor(bool x11Tray) {
-    if (isGnome() && x11Tray)
-        return Tray::GnomeShell;
+    if (docksInX11Tray() && x11Tray)
+        return isGnome() ? Tray::GnomeShell : Tray::XEmbed;
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected() && bus.interface()->isServiceRegistered(watcherService).value())
         return Tray::StatusNotifierItem;

@@ -49,8 +49,9 @@ QByteArray preferredPlatform();
 
 // Whether the icon docks into the X11 tray by itself rather than through Qt: an X11 client on
 // GNOME, where the AppIndicator extension holds the X11 tray (on X11 and, for X11 clients, on
-// Wayland through Xwayland). Qt would choose the StatusNotifierItem wherever a host is
-// registered.
+// Wayland through Xwayland), and on LXQt where its panel holds an X11 tray (its
+// StatusNotifierItem host shows no icon of Qt's). Qt would choose the StatusNotifierItem wherever
+// a host is registered.
 bool docksIconItself();
 // The session bus name of the StatusNotifierItem watcher, with which tray hosts register.
 QString statusNotifierWatcher();
