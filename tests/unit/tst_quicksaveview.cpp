@@ -76,9 +76,7 @@ private Q_SLOTS:
     void init() {
         TestState::reset();
         fakes = FakePlatform::install();
-        QNetworkCookie session("authjs.session-token", "t");
-        session.setDomain(QStringLiteral("pinlark.app"));
-        fakes.cookieStore->cookies = {session};
+        fakes.cookieStore->cookies = {sessionCookie("t")};
         log.clear();
         client = std::make_shared<QuietSavesClient>();
         client->log = &log;

@@ -6,7 +6,6 @@
 #include "platform/fake/FakePlatform.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
-#include "service/Config.h"
 #include "session/Connect.h"
 #include "update/Installer.h"
 #include "update/Updater.h"
@@ -77,9 +76,7 @@ private Q_SLOTS:
         QFETCH(QString, answer);
         QFETCH(QString, told);
         QFETCH(int, posts);
-        QNetworkCookie session("authjs.session-token", "t");
-        session.setDomain(Config::origin().host());
-        fakes.cookieStore->cookies = {session};
+        fakes.cookieStore->cookies = {sessionCookie("t")};
         fakes.pasteboard->text = clipboard;
         client->onSave = [&](const QString&) -> SaveOutcome {
             if (answer == "offline"_L1)
@@ -206,10 +203,8 @@ private Q_SLOTS:
         client->onSave = [](const QString&) -> SaveOutcome { throw APIError::offline(); };
         for (const QString link : {"a", "https://a.test/", "https://b.test/", "https://a.test/",
                                    "b", "https://c.test/"}) {
-            QNetworkCookie session("authjs.session-token", link.toUtf8());
-            session.setDomain(Config::origin().host());
             if (link.size() == 1) { // a session, the next links' own
-                fakes.cookieStore->cookies = {session};
+                fakes.cookieStore->cookies = {sessionCookie(link.toUtf8())};
                 runTask(item->outbox().refreshSession());
             } else {
                 QVERIFY(item->outbox().add(link));
