@@ -171,8 +171,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("line");
         QTest::addColumn<int>("waiting");
         QTest::newRow("all saved") << QStringList{"saved", "saved", "saved"} << u"3 saved"_s << 0;
-        QTest::newRow("one existing") << QStringList{"saved", "existing", "saved"}
-                                      << u"2 saved, 1 already in your library"_s << 0;
         QTest::newRow("one refused") << QStringList{"saved", "refused", "saved"}
                                      << u"2 saved, 1 couldn't be saved: No."_s << 0;
         // The connection goes: the rest wait with the link, without a post each.
