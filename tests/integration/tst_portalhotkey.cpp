@@ -71,12 +71,8 @@ class TestPortalHotKey : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() {
-        m_bus.setChildProcessModifier(diesWithParent);
-        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
-                                       u"--address=unix:dir="_s + m_runtime.path()});
-        QVERIFY(m_bus.waitForReadyRead(10000));
-        const QByteArray address = m_bus.readLine().trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        const QByteArray address = startSessionBus(m_bus, m_runtime.path());
+        QVERIFY(!address.isEmpty());
         m_portalBus = QDBusConnection::connectToBus(QString::fromLatin1(address), u"portal"_s);
         QVERIFY(m_portalBus.registerVirtualObject(portalPath, &m_portal));
         QVERIFY(m_portalBus.registerService(u"org.freedesktop.portal.Desktop"_s));

@@ -22,11 +22,7 @@ private Q_SLOTS:
     void initTestCase() {
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
         // Its socket goes into the temporary folder too.
-        m_bus.setChildProcessModifier(diesWithParent);
-        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
-                                       u"--address=unix:dir="_s + m_runtime.path()});
-        QVERIFY(m_bus.waitForReadyRead(10000));
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+        QVERIFY(!startSessionBus(m_bus, m_runtime.path()).isEmpty());
         m_fake = FakePlatform::install();
     }
     void cleanupTestCase() {

@@ -28,6 +28,23 @@
 
 namespace pinlark {
 
+QNetworkCookie sessionCookie(const QByteArray& token) {
+    QNetworkCookie cookie("authjs.session-token", token);
+    cookie.setDomain(Config::origin().host());
+    return cookie;
+}
+
+QByteArray startSessionBus(QProcess& bus, const QString& folder) {
+    bus.setChildProcessModifier(diesWithParent);
+    bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
+                                 u"--address=unix:dir="_s + folder});
+    if (!bus.waitForReadyRead(10000))
+        return {};
+    const QByteArray address = bus.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    return address;
+}
+
 void TestState::reset() {
     // First: a pending sign-in time-out sleeps on the clock that is about to be replaced.
     Connect::resetForTests();

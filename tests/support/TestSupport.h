@@ -4,6 +4,8 @@
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
+#include <QNetworkCookie>
+#include <QProcess>
 #include <QEventLoop>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -47,6 +49,12 @@ private:
 };
 
 // Writes `bytes` to `path` with permissions `mode`, making its folders; false on failure.
+// The service's session cookie carrying `token`, for the host of the origin in use.
+QNetworkCookie sessionCookie(const QByteArray& token);
+// Starts in `bus` a session bus of the test's own, with its socket in `folder`, makes it the
+// session bus of this process and gives its address ("" when it did not start).
+QByteArray startSessionBus(QProcess& bus, const QString& folder);
+
 bool writeFile(const QString& path, const QByteArray& bytes, int mode = 0644);
 // What `path` holds, or nothing when it can't be read.
 QByteArray readFile(const QString& path);

@@ -76,9 +76,7 @@ private Q_SLOTS:
     void init() {
         TestState::reset();
         fakes = FakePlatform::install();
-        QNetworkCookie session("authjs.session-token", "t");
-        session.setDomain(QStringLiteral("pinlark.app"));
-        fakes.cookieStore->cookies = {session};
+        fakes.cookieStore->cookies = {sessionCookie("t")};
         log.clear();
         client = std::make_shared<QuietSavesClient>();
         client->log = &log;
@@ -127,10 +125,8 @@ private Q_SLOTS:
         add("queued, in the service's words", phase::Queued{"Saving is paused."}, "",
             "Save (off) | clock.fill Saved on this computer Saving is paused. Pinlark keeps the "
             "link and sends it again.");
-        // Several links: the button counts them, a line under the field says what was found.
+        // Several links (the button's count and the line under the field: see foundLine).
         phase::Many going{3, 1, 0, 0, 0, {}, true}, offline{3, 1, 0, 2, 0, {}, false};
-        add("several links", phase::Idle{}, "https://a.test/ https://b.test/\nhttps://c.test/",
-            "Save 3 links");
         add("several, going", going, "", "busy (off) | clock.fill 1 of 3 saved…");
         add("several, offline", offline, "",
             "Save (off) | clock.fill 1 saved, 2 saved on this computer Those saved on this "

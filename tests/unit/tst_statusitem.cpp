@@ -6,7 +6,6 @@
 #include "platform/fake/FakePlatform.h"
 #include "quicksave/QuickSaveView.h"
 #include "quicksave/RecentRow.h"
-#include "service/Config.h"
 #include "session/Connect.h"
 #include "update/Installer.h"
 #include "update/Updater.h"
@@ -48,7 +47,7 @@ private Q_SLOTS:
     // opening shows it too.
     void saveCopiedLink_data() {
         QTest::addColumn<QString>("clipboard");
-        QTest::addColumn<QString>("answer"); // saved, existing, offline
+        QTest::addColumn<QString>("answer"); // saved, existing, offline, signed out
         QTest::addColumn<QString>("told");   // title: body
         QTest::addColumn<int>("posts");
         const QString a = u"https://a.test/"_s;
@@ -60,6 +59,9 @@ private Q_SLOTS:
                                  << 1;
         QTest::newRow("several") << u"https://a.test/\nhttps://b.test/ https://a.test/"_s
                                  << "saved" << u"Links saved: 2 saved"_s << 2;
+        QTest::newRow("signed out") << a << "signed out"
+                                    << "Sign in to save: Pinlark keeps the link until you sign in."
+                                    << 0;
         QTest::newRow("no link") << u"just words"_s << "saved"
                                  << u"Nothing saved: The clipboard holds no http or https link."_s
                                  << 0;
@@ -77,9 +79,8 @@ private Q_SLOTS:
         QFETCH(QString, answer);
         QFETCH(QString, told);
         QFETCH(int, posts);
-        QNetworkCookie session("authjs.session-token", "t");
-        session.setDomain(Config::origin().host());
-        fakes.cookieStore->cookies = {session};
+        if (answer != "signed out"_L1)
+            fakes.cookieStore->cookies = {sessionCookie("t")};
         fakes.pasteboard->text = clipboard;
         client->onSave = [&](const QString&) -> SaveOutcome {
             if (answer == "offline"_L1)
@@ -206,10 +207,8 @@ private Q_SLOTS:
         client->onSave = [](const QString&) -> SaveOutcome { throw APIError::offline(); };
         for (const QString link : {"a", "https://a.test/", "https://b.test/", "https://a.test/",
                                    "b", "https://c.test/"}) {
-            QNetworkCookie session("authjs.session-token", link.toUtf8());
-            session.setDomain(Config::origin().host());
             if (link.size() == 1) { // a session, the next links' own
-                fakes.cookieStore->cookies = {session};
+                fakes.cookieStore->cookies = {sessionCookie(link.toUtf8())};
                 runTask(item->outbox().refreshSession());
             } else {
                 QVERIFY(item->outbox().add(link));
