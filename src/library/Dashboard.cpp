@@ -49,10 +49,6 @@ Dashboard& Dashboard::shared() {
     return *instance;
 }
 
-Dashboard* Dashboard::existing() {
-    return instance;
-}
-
 LibraryWindow::Module Dashboard::module() {
     return {[]() -> LibraryWindow::Controller& { return shared(); },
             []() -> LibraryWindow::Controller* { return instance; }};

@@ -27,8 +27,6 @@ public:
     // Created on first use (on the main thread, after the application object) and released as
     // the application quits. Creating it loads the home page.
     static Dashboard& shared();
-    // The controller that exists, or null.
-    static Dashboard* existing();
     // What the app reaches the window through (LibraryWindow).
     static LibraryWindow::Module module();
     // Releases the window, its page and this controller; the next use makes new ones.
