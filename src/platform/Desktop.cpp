@@ -28,6 +28,13 @@ bool isDesktop(const char* name) {
     return qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':').contains(name);
 }
 
+// GNOME's AppIndicator extension passes clicks on an icon in its X11 tray as they come. LXQt's
+// panel asks a StatusNotifierItem for its icon theme's folder before its icon and shows no icon
+// for one that has none, as Qt's has not; its X11 tray shows an icon docked there.
+bool docksInX11Tray() {
+    return isDesktop("gnome") || isDesktop("lxqt");
+}
+
 } // namespace
 
 QString name() {
@@ -37,17 +44,6 @@ QString name() {
 bool isGnome() {
     return isDesktop("gnome");
 }
-
-namespace {
-
-// GNOME's AppIndicator extension passes clicks on an icon in its X11 tray as they come. LXQt's
-// panel asks a StatusNotifierItem for its icon theme's folder before its icon and shows no icon
-// for one that has none, as Qt's has not; its X11 tray shows an icon docked there.
-bool docksInX11Tray() {
-    return isGnome() || isDesktop("lxqt");
-}
-
-} // namespace
 
 Display displayFor(const QString& platform) {
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
