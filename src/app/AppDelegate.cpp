@@ -40,13 +40,24 @@ void AppDelegate::applicationDidFinishLaunching() {
         trayStandIn->button()->setToolTip(StatusItem::defaultToolTip());
     };
     // Shown last, once the tray's icon has had its turn to be drawn: the window brings the web
-    // engine, which takes longer to start than all the rest. What the launch's command opened
-    // meanwhile (the panel) keeps the keyboard; a window a command has made already stays as that
-    // command left it.
-    QTimer::singleShot(0, this, [this] {
-        if (!LibraryWindow::isMade())
-            LibraryWindow::show(statusItem->inUse());
-    });
+    // engine, which takes longer to start than all the rest.
+    QTimer::singleShot(0, this, [this] { showLibraryWhenFree(false); });
+}
+
+void AppDelegate::showLibraryWhenFree(bool quietly) {
+    // A window a command has made already stays as that command left it.
+    if (LibraryWindow::isMade())
+        return;
+    // Qt closes an open pop-up when another window shows: what the launch's command opened (the
+    // panel, the tray's menu) stays until the user is done with it, and the window then comes up
+    // without taking the keyboard from where the user went back to.
+    if (statusItem->inUse()) {
+        connect(
+            statusItem.get(), &StatusItem::released, this, [this] { showLibraryWhenFree(true); },
+            Qt::SingleShotConnection);
+        return;
+    }
+    LibraryWindow::show(quietly);
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {

@@ -24,8 +24,8 @@ public:
 
     // In this order: the main menu, the status item (whose outbox starts sending), the global
     // hotkey, the notification delegate (when the bundle has an identifier), the login item, the
-    // updater, and, at the event loop's next turn, the library window shown, carrying what the
-    // tray would while the desktop has none.
+    // updater, and, at the event loop's next turn, the library window shown (once what the launch's
+    // command opened has closed), carrying what the tray would while the desktop has none.
     void applicationDidFinishLaunching();
     // Shows the library window, visible or not; always true.
     bool applicationShouldHandleReopen();
@@ -36,6 +36,12 @@ public:
     // shows it otherwise.
     static void toggleLibrary();
 
+private:
+    // Shows the library window at the end of the launch, once the panel and the tray's menu are
+    // closed.
+    void showLibraryWhenFree(bool quietly);
+
+public:
     // Set once launching has finished.
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<TrayStandIn> trayStandIn;

@@ -51,6 +51,10 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
     , m_menu(std::make_unique<QMenu>())
     , m_colorScheme(new ColorScheme(this)) {
     connect(m_popover.get(), &Popover::closed, m_model.get(), &QuickSaveModel::closed);
+    connect(m_popover.get(), &Popover::closed, this, [this] {
+        if (!inUse())
+            Q_EMIT released();
+    });
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
         if (window && window == m_popover->windowHandle())
             m_model->focused();
@@ -70,7 +74,11 @@ StatusItem::StatusItem(std::shared_ptr<SavesClient> client, QObject* parent)
         updateMenu(m_menu.get());
     });
     // A tray host that draws the menu itself tells its opening and closing over D-Bus too.
-    connect(m_menu.get(), &QMenu::aboutToHide, this, [this] { m_menuOpen = false; });
+    connect(m_menu.get(), &QMenu::aboutToHide, this, [this] {
+        m_menuOpen = false;
+        if (!inUse())
+            Q_EMIT released();
+    });
     connect(
         m_menu.get(), &QMenu::triggered, this, [this] { updateMenu(m_menu.get()); },
         Qt::QueuedConnection);

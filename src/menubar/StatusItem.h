@@ -101,6 +101,8 @@ public:
 Q_SIGNALS:
     // A tray came or went.
     void trayAvailabilityChanged(bool available);
+    // The panel or the tray's menu closed, and neither is open now.
+    void released();
 
 private:
     static QImage glyph();

@@ -8,12 +8,13 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, glyph_height, on_private_bus, panel_place,  # noqa: E402
-                     run, saved, screen_box, signed_in_home, start, start_xvfb, stop_all, until,
-                     viewable)
+                     run, saved, screen_box, signed_in_home, start, start_xvfb, stop_all,
+                     stop_app, until, viewable)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -159,6 +160,12 @@ def shown_windows():
     return found
 
 
+def windows_named(name):
+    """The X windows showing with the title `name`."""
+    return run("xdotool", "search", "--onlyvisible", "--name", f"^{name}$",
+               check=False).stdout.split()
+
+
 def frame(window):
     """The box of `window` with its window manager's frame, as (x, y, width, height)."""
     info = run("xwininfo", "-id", window).stdout
@@ -200,7 +207,7 @@ def main():
 
     # As a desktop starts it: the app picks its platform and keeps the engine's logging quiet.
     env = {k: v for k, v in os.environ.items() if k not in ("QT_QPA_PLATFORM", "QT_LOGGING_RULES")}
-    start(APP, stderr=open(SHOTS + "/app.log", "w"), env=env, app=True)
+    app = start(APP, stderr=open(SHOTS + "/app.log", "w"), env=env, app=True)
     until("the app", lambda: widgets.find("application", "Pinlark"))
 
     # The tray adds the icon before or after the other one, which looks as it did once the tray
@@ -263,8 +270,7 @@ def main():
     # The library, as starting the app again shows it, lies inside the work area: off the panel,
     # its title bar on the screen.
     run(APP, env=env)
-    library = until("the library", lambda: run("xdotool", "search", "--onlyvisible", "--name",
-                                               "^Saves — Pinlark$", check=False).stdout.split())[0]
+    library = until("the library", lambda: windows_named("Saves — Pinlark"))[0]
     area = tuple(map(int, run("xprop", "-root", "_NET_WORKAREA").stdout.split("=")[1]
                      .split(",")[:4]))
     box = until("the library placed", lambda: (box := frame(library)) and box[1] >= 0 and box)
@@ -283,6 +289,23 @@ def main():
     screenshot("library-hidden.png")
     run("xdotool", "key", xdotool_keys(keys))
     until("the library shown", lambda: viewable(library))
+
+    # Ended as a logout does, then started by a shortcut's command: the panel opens with the
+    # keyboard and keeps both while the app starts; the library, shown last, waits until the panel
+    # has closed, then comes up without taking the keyboard. (Found by their X windows: a Qt
+    # program that has made its accessibles before it reached the accessibility bus stays off it.)
+    stop_app(app)
+    start(APP, "--quick-save", stderr=open(SHOTS + "/app-again.log", "w"), env=env, app=True)
+    panel = until("the panel", lambda: windows_named("Quick Save"))[0]
+    time.sleep(1.5)  # long enough for the library window to have come, had it not waited
+    screenshot("started.png")
+    assert viewable(panel) and not windows_named("Saves — Pinlark"), "the panel closed"
+    run("xdotool", "key", "Escape")  # which only a panel that has the keyboard hears
+    until("the panel closed", lambda: not viewable(panel))
+    library = until("the library", lambda: windows_named("Saves — Pinlark"))[0]
+    active = run("xprop", "-root", "_NET_ACTIVE_WINDOW").stdout.split()[-1]
+    screenshot("library-after-panel.png")
+    assert int(active, 16) != int(library, 16), "the library took the keyboard after the panel"
 
 
 on_private_bus()

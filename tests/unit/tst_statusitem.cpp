@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QSignalSpy>
 
 namespace pinlark {
 
@@ -104,7 +105,8 @@ private Q_SLOTS:
     }
 
     // What a click opens; an opened panel is then closed by `close`, after which the model
-    // must have heard of it (a finished save is forgotten).
+    // must have heard of it (a finished save is forgotten). Closed, the panel or the menu says
+    // the item is free again, once.
     void clicks_data() {
         QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
         QTest::addColumn<bool>("control");
@@ -126,10 +128,17 @@ private Q_SLOTS:
         QFETCH(bool, control);
         QFETCH(QString, opens);
         QFETCH(QString, close);
+        QSignalSpy released(item.get(), &StatusItem::released);
         item->clicked(reason, control ? Qt::ControlModifier : Qt::NoModifier);
         QCOMPARE(item->popover()->isVisible(), opens == "panel");
         QCOMPARE(item->tray()->contextMenu()->isVisible(), opens == "menu");
+        QCOMPARE(item->inUse(), !opens.isEmpty());
         QCOMPARE(calls.count("recent"), opens == "panel" ? 1 : 0);
+        if (opens == "menu") {
+            item->tray()->contextMenu()->hide();
+            QVERIFY(!item->inUse());
+            QCOMPARE(released.count(), 1);
+        }
         if (close.isEmpty())
             return;
         QuickSaveModelAccess::setPhase(item->model(), phase::Done{SaveRow{}, false});
@@ -141,6 +150,7 @@ private Q_SLOTS:
             QTest::mouseClick(item->popover(), Qt::LeftButton, {}, QPoint(-20, -20));
         QVERIFY(!item->popover()->isVisible());
         QVERIFY(std::holds_alternative<phase::Idle>(item->model().phase()));
+        QCOMPARE(released.count(), 1);
     }
 
     // Each state as the menu's rows between the first three and the last two ("[x]" a check
