@@ -36,16 +36,15 @@ public:
     // shows it otherwise.
     static void toggleLibrary();
 
-private:
-    // Shows the library window at the end of the launch, once the panel and the tray's menu are
-    // closed.
-    void showLibraryWhenFree(bool quietly);
-
-public:
     // Set once launching has finished.
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<TrayStandIn> trayStandIn;
     UpdateNotificationDelegate notifications;
+
+private:
+    // Shows the library window at the end of the launch, once the panel and the tray's menu are
+    // closed.
+    void showLibraryWhenFree(bool quietly);
 };
 
 } // namespace pinlark
