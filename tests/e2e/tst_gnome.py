@@ -255,8 +255,16 @@ def main():
     press("Escape")
     until("the panel closed", lambda: not widgets.panel_field())
     shown = app_windows()
+    menu_open = lambda: any(larger_than_a_pixel(w) for w in app_windows() - shown)
     click(box[0] + box[2] // 2, box[1] + box[3] // 2, button=3)
-    until("the menu", lambda: any(larger_than_a_pixel(w) for w in app_windows() - shown))
+    # About one right click in ten, with the machine busy, opens no menu on either session while
+    # the app did get the shell's call to open it; a second click opens it. Said, not hidden.
+    try:
+        until("the menu", menu_open, timeout=5)
+    except AssertionError:
+        print("the first right click opened no menu; clicking again")
+        click(box[0] + box[2] // 2, box[1] + box[3] // 2, button=3)
+        until("the menu", menu_open)
     press("Down")  # the menu's first row takes the keyboard, and the menu shows on the bus
     row = until("the menu's row", lambda: widgets.find("menu item", "Quick Save…"))[0]
     row_x, row_y, row_width, row_height = screen_box(row, widgets)
