@@ -9,8 +9,6 @@
 using namespace pinlark;
 using Status = LoginItemService::Status;
 
-Q_DECLARE_METATYPE(Status)
-
 // The autostart entry against a temporary $XDG_CONFIG_HOME, with a real executable file for
 // the bundle.
 class TestAutostart : public QObject {

@@ -7,7 +7,6 @@
 using namespace pinlark;
 
 using Decision = NavigationPolicy::Decision;
-Q_DECLARE_METATYPE(Decision)
 
 class TestLibrary : public QObject {
     Q_OBJECT

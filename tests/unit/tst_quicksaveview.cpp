@@ -15,9 +15,6 @@
 #include <QMenu>
 #include <QPushButton>
 
-Q_DECLARE_METATYPE(pinlark::Phase)
-Q_DECLARE_METATYPE(pinlark::SaveRow)
-
 namespace pinlark {
 
 namespace {
