@@ -56,6 +56,15 @@ void setString(const QString& path, const char* key, const QString& value) {
     g_object_unref(s);
 }
 
+// A scene of offer()'s table and what comes of it.
+struct Scene {
+    QStringList screenReader{}, customs{};
+    QString shell{};
+    bool ownKeys = false, shared = false;
+    QString offered{}, saveOffered{}, keys{};
+    QStringList added{};
+};
+
 } // namespace
 
 // The offer and the shortcut it adds, in a GNOME session's settings store (a key file in the
@@ -78,78 +87,50 @@ private Q_SLOTS:
     // Each row: the screen reader's keys, the custom shortcuts there are ("keys|command" at
     // custom0, custom1…; "-" a gap in the list; %1 this copy's program by another path); whether
     // the app holds keys of its own; then the keys offered for the library and for saving the
-    // copied link, the library's keys afterwards and where the offer, taken, adds the two. A copy
-    // in a folder others can change offers nothing, and adds nothing when asked. GNOME holds
-    // Super+Alt+S for the screen reader out of the box, Super+Alt+L for nothing; keys match
-    // however they are spelt.
+    // copied link, the library's keys afterwards (those offered, unless given) and where the
+    // offer, taken, adds the two. A copy in a folder others can change offers nothing, and adds
+    // nothing when asked. GNOME holds Super+Alt+S for the screen reader out of the box,
+    // Super+Alt+L for nothing; keys match however they are spelt.
     void offer_data() {
-        QTest::addColumn<QStringList>("screenReader");
-        QTest::addColumn<QString>("shell");
-        QTest::addColumn<QStringList>("customs");
-        QTest::addColumn<bool>("ownKeys");
-        QTest::addColumn<bool>("shared");
-        QTest::addColumn<QString>("offered");
-        QTest::addColumn<QString>("saveOffered");
-        QTest::addColumn<QString>("keys");
-        QTest::addColumn<QStringList>("added");
-
-        const QString altSuper = u"Meta+Alt+L"_s;
-        const QString shiftS = u"Meta+Shift+S"_s;
-        QTest::newRow("GNOME's defaults")
-            << QStringList{u"<Alt><Super>s"_s} << QString() << QStringList{} << false << false << altSuper
-            << shiftS << altSuper << QStringList{u"custom0"_s, u"custom1"_s};
-        QTest::newRow("taken, spelt differently")
-            << QStringList{} << QString() << QStringList{u"<Super><Mod1>L|true"_s} << false << false
-            << u"Meta+Shift+L"_s << shiftS << u"Meta+Shift+L"_s
-            << QStringList{u"custom1"_s, u"custom2"_s};
-        QTest::newRow("free, after a gap in the list")
-            << QStringList{} << QString() << QStringList{u"-"_s, u"<Control>q|true"_s} << false << false
-            << altSuper << shiftS << altSuper << QStringList{u"custom0"_s, u"custom2"_s};
-        QTest::newRow("the keys for saving taken but the last")
-            << QStringList{} << QString()
-            << QStringList{u"<Shift><Super>s|c"_s, u"<Super><Shift>V|d"_s}
-            << false << false << altSuper << u"Meta+Alt+V"_s << altSuper
-            << QStringList{u"custom2"_s, u"custom3"_s};
-        QTest::newRow("the library takes the first key for saving")
-            << QStringList{} << QString()
-            << QStringList{u"<Alt><Super>l|a"_s, u"<Shift><Super>l|b"_s} << false
-            << false << shiftS << u"Meta+Shift+V"_s << shiftS
-            << QStringList{u"custom2"_s, u"custom3"_s};
-        QTest::newRow("saving there already")
-            << QStringList{} << QString()
-            << QStringList{u"<Control><Super>c|'%1' --save-clipboard"_s} << false
-            << false << altSuper << QString() << altSuper << QStringList{u"custom1"_s};
-        QTest::newRow("the shell's own keys")
-            << QStringList{} << u"<Super><Alt>L"_s << QStringList{} << false << false
-            << u"Meta+Shift+L"_s << shiftS << u"Meta+Shift+L"_s
-            << QStringList{u"custom0"_s, u"custom1"_s};
-        QTest::newRow("every candidate taken")
-            << QStringList{u"<Alt><Super>s"_s} << QString()
-            << QStringList{u"<Shift><Super>L|a"_s, u"<alt><super>l|'%1' --quick-save"_s,
-                           u"<Super><Shift>s|b"_s}
-            << false << false << QString() << QString() << QString() << QStringList{};
-        QTest::newRow("there already")
-            << QStringList{} << QString()
-            << QStringList{u"<Shift><Super>p|'%1' --toggle-library"_s} << false
-            << false << QString() << QString() << u"Meta+Shift+P"_s << QStringList{};
-        QTest::newRow("the app's own keys")
-            << QStringList{} << QString() << QStringList{} << true << false << QString() << QString()
-            << u"Alt+Super+L"_s << QStringList{};
-        QTest::newRow("a copy others can change")
-            << QStringList{} << QString() << QStringList{} << false << true << QString() << QString()
-            << QString() << QStringList{};
+        QTest::addColumn<Scene>("scene");
+        const QString altSuper = u"Meta+Alt+L"_s, shiftL = u"Meta+Shift+L"_s,
+                      shiftS = u"Meta+Shift+S"_s;
+        const auto row = [](const char* name, const Scene& scene) {
+            QTest::newRow(name) << scene;
+        };
+        row("GNOME's defaults", {.screenReader = {u"<Alt><Super>s"_s}, .offered = altSuper,
+                                 .saveOffered = shiftS, .added = {u"custom0"_s, u"custom1"_s}});
+        row("taken, spelt differently",
+            {.customs = {u"<Super><Mod1>L|true"_s}, .offered = shiftL, .saveOffered = shiftS,
+             .added = {u"custom1"_s, u"custom2"_s}});
+        row("free, after a gap in the list",
+            {.customs = {u"-"_s, u"<Control>q|true"_s}, .offered = altSuper, .saveOffered = shiftS,
+             .added = {u"custom0"_s, u"custom2"_s}});
+        row("the keys for saving taken but the last",
+            {.customs = {u"<Shift><Super>s|c"_s, u"<Super><Shift>V|d"_s}, .offered = altSuper,
+             .saveOffered = u"Meta+Alt+V"_s, .added = {u"custom2"_s, u"custom3"_s}});
+        row("the library takes the first key for saving",
+            {.customs = {u"<Alt><Super>l|a"_s, u"<Shift><Super>l|b"_s}, .offered = shiftS,
+             .saveOffered = u"Meta+Shift+V"_s, .added = {u"custom2"_s, u"custom3"_s}});
+        row("saving there already",
+            {.customs = {u"<Control><Super>c|'%1' --save-clipboard"_s}, .offered = altSuper,
+             .added = {u"custom1"_s}});
+        row("the shell's own keys", {.shell = u"<Super><Alt>L"_s, .offered = shiftL,
+                                     .saveOffered = shiftS, .added = {u"custom0"_s, u"custom1"_s}});
+        row("every candidate taken",
+            {.screenReader = {u"<Alt><Super>s"_s},
+             .customs = {u"<Shift><Super>L|a"_s, u"<alt><super>l|'%1' --quick-save"_s,
+                         u"<Super><Shift>s|b"_s}});
+        row("there already", {.customs = {u"<Shift><Super>p|'%1' --toggle-library"_s},
+                              .keys = u"Meta+Shift+P"_s});
+        row("the app's own keys", {.ownKeys = true, .keys = u"Alt+Super+L"_s});
+        row("a copy others can change", {.shared = true});
     }
     void offer() {
-        QFETCH(QStringList, screenReader);
-        QFETCH(QString, shell);
-        QFETCH(QStringList, customs);
-        QFETCH(bool, ownKeys);
-        QFETCH(bool, shared);
-        QFETCH(QString, offered);
-        QFETCH(QString, saveOffered);
-        QFETCH(QString, keys);
-        QFETCH(QStringList, added);
-
+        QFETCH(Scene, scene);
+        const auto& [screenReader, customs, shell, ownKeys, shared, offered, saveOffered, given,
+                     added] = scene;
+        const QString keys = given.isEmpty() ? offered : given;
         setStrings("screenreader", screenReader);
         setShellKeys(shell);
         QStringList paths;

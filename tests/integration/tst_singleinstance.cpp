@@ -9,9 +9,6 @@ using namespace pinlark;
 
 using Channel = SingleInstance::Channel;
 using Kind = Command::Kind;
-Q_DECLARE_METATYPE(pinlark::Command)
-Q_DECLARE_METATYPE(pinlark::SingleInstance::Channel)
-Q_DECLARE_METATYPE(pinlark::SingleInstance::Sent)
 
 // Two launches on a private session bus (a dbus-daemon of the test's own) and on a socket in a
 // temporary runtime folder. The later launch runs on a thread of its own, as it would in a

@@ -48,13 +48,13 @@ private:
     QByteArray m_saved[3];
 };
 
-// Writes `bytes` to `path` with permissions `mode`, making its folders; false on failure.
 // The service's session cookie carrying `token`, for the host of the origin in use.
 QNetworkCookie sessionCookie(const QByteArray& token);
 // Starts in `bus` a session bus of the test's own, with its socket in `folder`, makes it the
 // session bus of this process and gives its address ("" when it did not start).
 QByteArray startSessionBus(QProcess& bus, const QString& folder);
 
+// Writes `bytes` to `path` with permissions `mode`, making its folders; false on failure.
 bool writeFile(const QString& path, const QByteArray& bytes, int mode = 0644);
 // What `path` holds, or nothing when it can't be read.
 QByteArray readFile(const QString& path);

@@ -13,6 +13,17 @@ class TestBrowserWorkspace : public QObject {
     QString log;
     BrowserWorkspace workspace;
 
+    // Per row: $BROWSER, the desktop's default for the scheme, how xdg-open and the browser end
+    // and how gio launch ends; the calls made ({u} is the link, {f} firefox's entry) and whether
+    // the link was opened.
+    struct Case {
+        QUrl url{u"https://a.example/x?q=1"_s};
+        QString browser{}, handler = u"firefox.desktop"_s;
+        int status = 0, launch = 0;
+        QString calls{};
+        bool opened = true;
+    };
+
 private Q_SLOTS:
     void initTestCase() {
         FakePlatform::install();
@@ -36,40 +47,27 @@ private Q_SLOTS:
     }
 
     void open_data() {
-        QTest::addColumn<QUrl>("url");
-        QTest::addColumn<QString>("browser"); // $BROWSER
-        QTest::addColumn<QString>("handler"); // the desktop's default for the scheme
-        QTest::addColumn<int>("status");      // of xdg-open and the browser
-        QTest::addColumn<int>("launch");      // of gio launch
-        QTest::addColumn<QString>("calls");   // {u} is the link, {f} firefox's entry
-        QTest::addColumn<bool>("opened");
-        const QUrl u(u"https://a.example/x?q=1"_s);
-        const QString pinlark = u"app.pinlark.Pinlark.desktop"_s, firefox = u"firefox.desktop"_s,
+        QTest::addColumn<Case>("c");
+        const QString pinlark = u"app.pinlark.Pinlark.desktop"_s,
                       asked = u"xdg-mime query default x-scheme-handler/https\n"
                               "gio mime x-scheme-handler/https\n"_s;
         QTest::newRow("$BROWSER, link placed")
-            << u << u"browser --url=%s"_s << firefox << 0 << 0 << u"browser --url={u}\n"_s << true;
+            << Case{.browser = u"browser --url=%s"_s, .calls = u"browser --url={u}\n"_s};
         QTest::newRow("$BROWSER fails, then xdg-open fails")
-            << u << u"browser"_s << firefox << 3 << 0
-            << u"browser {u}\n"_s + asked + u"xdg-open {u}\n"_s << false;
-        QTest::newRow("the desktop's")
-            << u << QString() << firefox << 0 << 0 << asked + u"xdg-open {u}\n"_s << true;
+            << Case{.browser = u"browser"_s, .status = 3,
+                    .calls = u"browser {u}\n"_s + asked + u"xdg-open {u}\n"_s, .opened = false};
+        QTest::newRow("the desktop's") << Case{.calls = asked + u"xdg-open {u}\n"_s};
         QTest::newRow("Pinlark the default: the next application")
-            << u << QString() << pinlark << 0 << 0 << asked + u"gio launch {f} {u}\n"_s << true;
+            << Case{.handler = pinlark, .calls = asked + u"gio launch {f} {u}\n"_s};
         QTest::newRow("Pinlark the default, the next fails: x-www-browser")
-            << u << QString() << pinlark << 0 << 1
-            << asked + u"gio launch {f} {u}\nx-www-browser {u}\n"_s << true;
-        QTest::newRow("a file link") << QUrl(u"file:///etc/passwd"_s) << u"browser"_s << firefox
-                                     << 0 << 0 << QString() << false;
+            << Case{.handler = pinlark, .launch = 1,
+                    .calls = asked + u"gio launch {f} {u}\nx-www-browser {u}\n"_s};
+        QTest::newRow("a file link")
+            << Case{.url = QUrl(u"file:///etc/passwd"_s), .browser = u"browser"_s, .opened = false};
     }
     void open() {
-        QFETCH(QUrl, url);
-        QFETCH(QString, browser);
-        QFETCH(QString, handler);
-        QFETCH(int, status);
-        QFETCH(int, launch);
-        QFETCH(QString, calls);
-        QFETCH(bool, opened);
+        QFETCH(Case, c);
+        const auto& [url, browser, handler, status, launch, calls, opened] = c;
         QFile::remove(log);
         qputenv("BROWSER", browser.toLocal8Bit());
         qputenv("DEFAULT", handler.toLocal8Bit());

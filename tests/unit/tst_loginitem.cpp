@@ -7,8 +7,6 @@
 using namespace pinlark;
 using Status = LoginItemService::Status;
 
-Q_DECLARE_METATYPE(Status)
-
 namespace {
 const QString key = QLatin1String(LoginItem::desiredKey);
 } // namespace

@@ -15,9 +15,6 @@
 #include <QMenu>
 #include <QPushButton>
 
-Q_DECLARE_METATYPE(pinlark::Phase)
-Q_DECLARE_METATYPE(pinlark::SaveRow)
-
 namespace pinlark {
 
 namespace {
@@ -28,6 +25,16 @@ SaveRow save(const QString& id, std::optional<QString> status, std::optional<QSt
     return {id,           url,  platform,    status, QStringLiteral("Title ") + id,
             std::nullopt, tags, std::nullopt};
 }
+
+// What the desktop offers for the shortcut, the answer to its question and what comes of it: the
+// alerts shown and the keys the footer names.
+struct Offer {
+    QString offered{}, saveOffered{};
+    int answer = 0;
+    QString failure{};
+    QStringList alerts{};
+    QString keys{};
+};
 
 } // namespace
 
@@ -247,33 +254,20 @@ private Q_SLOTS:
     // asks first and adds it only on yes; the footer then names its keys. A refusal explains why and how to add one
     // by hand; without an offer, only the explanation.
     void shortcutOffer_data() {
-        QTest::addColumn<QString>("offered");
-        QTest::addColumn<QString>("saveOffered");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<QStringList>("alerts");
-        QTest::addColumn<QString>("keys");
-        QTest::newRow("no offer") << QString() << QString() << 0 << QString()
-                                  << QStringList{"Set a shortcut for Pinlark"} << QString();
-        QTest::newRow("added") << "Meta+Shift+S" << QString() << 0 << QString()
-                               << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?"}
-                               << "Meta+Shift+S";
-        QTest::newRow("declined") << "Meta+Shift+S" << "Meta+Shift+V" << 1 << QString()
-                                  << QStringList{"Add Meta+Shift+S and Meta+Shift+V to GNOME's "
-                                                 "shortcuts?"}
-                                  << QString();
-        QTest::newRow("refused") << "Meta+Shift+S" << QString() << 0 << "The list is locked"
-                                 << QStringList{"Add Meta+Shift+S to GNOME's shortcuts?",
-                                                "Pinlark couldn't add the shortcut"}
-                                 << QString();
+        QTest::addColumn<Offer>("offer");
+        const QString s = u"Meta+Shift+S"_s, addS = u"Add Meta+Shift+S to GNOME's shortcuts?"_s;
+        QTest::newRow("no offer") << Offer{.alerts = {"Set a shortcut for Pinlark"}};
+        QTest::newRow("added") << Offer{.offered = s, .alerts = {addS}, .keys = s};
+        QTest::newRow("declined")
+            << Offer{.offered = s, .saveOffered = "Meta+Shift+V", .answer = 1,
+                     .alerts = {"Add Meta+Shift+S and Meta+Shift+V to GNOME's shortcuts?"}};
+        QTest::newRow("refused")
+            << Offer{.offered = s, .failure = "The list is locked",
+                     .alerts = {addS, "Pinlark couldn't add the shortcut"}};
     }
     void shortcutOffer() {
-        QFETCH(QString, offered);
-        QFETCH(QString, saveOffered);
-        QFETCH(int, answer);
-        QFETCH(QString, failure);
-        QFETCH(QStringList, alerts);
-        QFETCH(QString, keys);
+        QFETCH(Offer, offer);
+        const auto& [offered, saveOffered, answer, failure, alerts, keys] = offer;
         fakes.hotKeys->offered = offered;
         fakes.hotKeys->saveOffered = saveOffered;
         fakes.hotKeys->failure = failure;

@@ -9,7 +9,6 @@
 
 using namespace pinlark;
 using Change = std::function<bool()>;
-Q_DECLARE_METATYPE(Change)
 
 class TestSeal : public QObject {
     Q_OBJECT

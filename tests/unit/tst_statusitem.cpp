@@ -51,29 +51,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("answer"); // saved, existing, offline, signed out
         QTest::addColumn<QString>("told");   // title: body
         QTest::addColumn<int>("posts");
-        const QString a = u"https://a.test/"_s;
-        QTest::newRow("saved") << a << "saved" << "Saved: " + a << 1;
-        QTest::newRow("already saved") << a << "existing" << "Already in your library: " + a << 1;
-        QTest::newRow("offline") << a << "offline"
-                                 << "Saved on this computer: " + a +
-                                        "\nIt goes to your library when you're back online."
-                                 << 1;
-        QTest::newRow("several") << u"https://a.test/\nhttps://b.test/ https://a.test/"_s
-                                 << "saved" << u"Links saved: 2 saved"_s << 2;
-        QTest::newRow("signed out") << a << "signed out"
-                                    << "Sign in to save: Pinlark keeps the link until you sign in."
-                                    << 0;
-        QTest::newRow("no link") << u"just words"_s << "saved"
-                                 << u"Nothing saved: The clipboard holds no http or https link."_s
-                                 << 0;
-        QTest::newRow("empty") << QString() << "saved"
-                               << u"Nothing saved: The clipboard is empty."_s << 0;
+        const QString a = u"https://a.test/"_s, nothing = u"Nothing saved: The clipboard "_s;
+        const auto row = [](const char* name, const char* answer, const QString& told,
+                            int posts = 1, const QString& clipboard = u"https://a.test/"_s) {
+            QTest::newRow(name) << clipboard << QString(answer) << told << posts;
+        };
+        row("saved", "saved", "Saved: " + a);
+        row("already saved", "existing", "Already in your library: " + a);
+        row("offline", "offline",
+            "Saved on this computer: " + a + "\nIt goes to your library when you're back online.");
+        row("several", "saved", u"Links saved: 2 saved"_s, 2, a + "\nhttps://b.test/ " + a);
+        row("signed out", "signed out",
+            u"Sign in to save: Pinlark keeps the link until you sign in."_s, 0);
+        row("no link", "saved", nothing + "holds no http or https link.", 0, u"just words"_s);
+        row("empty", "saved", nothing + "is empty.", 0, QString());
         QString many;
         for (int i = 0; i < 120; ++i)
             many += u"https://e.test/%1 "_s.arg(i);
-        QTest::newRow("too many")
-            << many << "saved"
-            << u"Nothing saved: The clipboard holds 120 links: at most 100 go in one save."_s << 0;
+        row("too many", "saved", nothing + "holds 120 links: at most 100 go in one save.", 0, many);
     }
     void saveCopiedLink() {
         QFETCH(QString, clipboard);

@@ -10,8 +10,6 @@
 
 using namespace std::chrono_literals;
 
-Q_DECLARE_METATYPE(std::function<void()>)
-
 namespace pinlark {
 
 class TestUpdater : public QObject {
