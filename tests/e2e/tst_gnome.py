@@ -257,8 +257,9 @@ def main():
     shown = app_windows()
     menu_open = lambda: any(larger_than_a_pixel(w) for w in app_windows() - shown)
     click(box[0] + box[2] // 2, box[1] + box[3] // 2, button=3)
-    # About one right click in ten, with the machine busy, opens no menu on either session while
-    # the app did get the shell's call to open it; a second click opens it. Said, not hidden.
+    # About one right click in ten, on a quiet machine too, opens no menu on either session
+    # though the app got the shell's call and opened it; a second click opens it. Said, not
+    # hidden.
     try:
         until("the menu", menu_open, timeout=5)
     except AssertionError:
