@@ -129,6 +129,12 @@ def remove_user(user, home):
             return not processes_of(uid)
         until("the processes of " + user + " ended", all_ended)
         run("userdel", user)
+    # What the session mounted below its home (GIO's FUSE view of its volumes, where gvfs-fuse is
+    # installed) outlives the processes that served it.
+    with open("/proc/self/mounts") as mounts:
+        for point in sorted((line.split()[1] for line in mounts), reverse=True):
+            if point.startswith(home.rstrip("/") + "/"):
+                run("umount", "--lazy", point)
     run("rm", "-rf", home)
 
 
