@@ -2,7 +2,7 @@
 # The app end to end in the panel of an X11 desktop as people run it, headless (Xvfb), against
 # the stand-in service, driven like a user: the icon in the panel's tray, the quick-save panel
 # and the menu beside it, the library inside the work area, the global shortcut.
-#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce|mate   (screenshots: BUILD_DIR/screenshots/x11-*/)
+#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce|mate|lxqt   (screenshots: BUILD_DIR/screenshots/x11-*/)
 
 import os
 import shutil
@@ -120,6 +120,54 @@ def start_mate():
     start("mate-panel", stderr=open(SHOTS + "/panel.log", "w"))
 
 
+# LXQt's panel as its first start makes it, of the plugins this needs, at the top: the menu, a
+# spacer, the StatusNotifierItems' area, the X11 tray (which draws the icons docked in it itself).
+# No clock: the tray is found by what the panel draws at its end.
+LXQT_PANEL = """[General]
+__userfile__=true
+panels=panel1
+
+[panel1]
+plugins=mainmenu,spacer,statusnotifier,tray
+position=Top
+desktop=0
+panelSize=26
+iconSize=16
+lineCount=1
+width=100
+width-percent=true
+
+[mainmenu]
+type=mainmenu
+
+[spacer]
+type=spacer
+expandable=true
+
+[statusnotifier]
+alignment=Right
+type=statusnotifier
+
+[tray]
+alignment=Right
+type=tray
+"""
+
+
+def start_lxqt():
+    """openbox and the panel, reading its settings from the test's home and, as the session
+    does, its defaults from LXQt's shared folder."""
+    os.makedirs(os.environ["XDG_CONFIG_HOME"] + "/lxqt")
+    with open(os.environ["XDG_CONFIG_HOME"] + "/lxqt/panel.conf", "w") as f:
+        f.write(LXQT_PANEL)
+    os.environ.update(XDG_CURRENT_DESKTOP="LXQt", XDG_SESSION_DESKTOP="lxqt",
+                      DESKTOP_SESSION="lxqt", XDG_SESSION_TYPE="x11",
+                      XDG_CONFIG_DIRS="/etc/xdg:/usr/share")
+    run("dbus-update-activation-environment", "--all")
+    start("openbox", stderr=subprocess.DEVNULL)
+    start("lxqt-panel", stderr=open(SHOTS + "/panel.log", "w"))
+
+
 def accessible_tray(widgets, panel):
     """The tray of the panel program `panel` as (x, y, width, height): the filler its accessible
     lists between the spacer and the clock, holding the icons."""
@@ -155,9 +203,29 @@ def window_tray(program):
     return None
 
 
+def drawn_tray(program):
+    """The tray as what the panel window of the program `program` draws at its end, right of its
+    middle, over its background there: for a panel that paints the icons docked in it itself,
+    which stay apart from it as X windows, as LXQt's does. Empty, it is no wider than nothing."""
+    for window in run("xdotool", "search", "--onlyvisible", "--classname", f"^{program}$",
+                      check=False).stdout.split():
+        if not (bar := window_box(window)) or bar[3] <= 1:
+            continue
+        x0, y0, width, height = bar
+        shot = screenshot("tray-look.png")
+        rows = [(y, shot.pixel(x0 + width // 2, y)) for y in range(y0, y0 + height)]
+        drawn = [x for x in range(x0 + width // 2, x0 + width)
+                 if any(max(abs(a - b) for a, b in zip(shot.pixel(x, y), background)) > 64
+                        for y, background in rows)]
+        return (drawn[0], y0, drawn[-1] + 1 - drawn[0], height) if drawn else (x0 + width, y0, 0,
+                                                                                 height)
+    return None
+
+
 # How each desktop is started, and where its tray is found.
 DESKTOPS = {"xfce": (start_xfce, lambda widgets: accessible_tray(widgets, "xfce4-panel")),
-            "mate": (start_mate, lambda widgets: window_tray("notification-area-applet"))}
+            "mate": (start_mate, lambda widgets: window_tray("notification-area-applet")),
+            "lxqt": (start_lxqt, lambda widgets: drawn_tray("lxqt-panel"))}
 
 
 def screenshot(name):
