@@ -334,6 +334,18 @@ def saved(origin, link):
                json.loads(r["body"]).get("url") == link for r in requests)
 
 
+def remove_home(home):
+    """Removes a test's `home`, and first what the session mounted in it (gvfs's and the document
+    portal's files in its runtime folder): a mount left there outlives the program that served
+    it, and no later run could make the folder again."""
+    with open("/proc/self/mounts") as mounts:
+        inside = [fields[1] for fields in map(str.split, mounts)
+                  if fields[1].startswith(home.rstrip("/") + "/")]
+    for mount in sorted(inside, reverse=True):
+        run("fusermount3", "-u", "-z", mount, check=False)
+    shutil.rmtree(home, ignore_errors=True)
+
+
 def viewable(window):
     return "IsViewable" in run("xwininfo", "-id", window, check=False).stdout
 
