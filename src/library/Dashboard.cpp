@@ -38,6 +38,10 @@ constexpr int loadBarHeight = 2;
 // The window manager's decorations around the window, as far as they can be told before it has
 // been shown once: a title bar and thin borders.
 constexpr QMargins decorationAllowance(4, 32, 4, 4);
+// How often, and how long apart, a window just shown is asked for its frame until the window
+// manager has framed it.
+constexpr int frameChecks = 20;
+constexpr auto frameCheckInterval = std::chrono::milliseconds(50);
 constexpr auto loadTimeout = std::chrono::seconds(60);
 const char windowTitle[] = "Pinlark";
 Dashboard* instance = nullptr;
@@ -240,11 +244,17 @@ void Dashboard::settleLifecycle() {
 
 void Dashboard::fitDecorations() {
     // Once the window manager has framed the window, its real frame must fit the screen's work
-    // area too; only at the first showing, after which where the window goes is the user's.
+    // area too; only at the first showing, after which where the window goes is the user's. The
+    // frame may come a moment after the window has shown (openbox's does at times): until it has,
+    // or until it is clear that none comes, asked again a little later.
     const QWindow* handle = m_window->windowHandle();
     const QScreen* screen = m_window->screen();
     if (!handle || !screen || !m_window->isVisible())
         return;
+    if (handle->frameMargins().isNull() && ++m_frameChecks < frameChecks) {
+        QTimer::singleShot(frameCheckInterval, this, &Dashboard::fitDecorations);
+        return;
+    }
     const QRect fitted = WindowFrame::fit(m_window->geometry(), handle->frameMargins(),
                                           screen->availableGeometry(), minimumSize);
     if (fitted != m_window->geometry())

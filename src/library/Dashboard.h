@@ -94,6 +94,7 @@ private:
     LoadBar* m_bar = nullptr;
     bool m_showingErrorPage = false;
     bool m_fitted = false;
+    int m_frameChecks = 0;
     std::unique_ptr<Clock::Timer> m_loadTimeout;
     std::unique_ptr<Clock::Timer> m_discardTimer;
     bool m_discardDue = false;

@@ -98,6 +98,20 @@ QRect Popover::placement(const QSize& size, const QRect& anchor, const QRect& av
     return r;
 }
 
+QRect Popover::pointerAnchor(const QPoint& pointer, const QRect& screen, const QRect& available) {
+    if (pointer.y() < available.top())
+        return QRect(QPoint(pointer.x(), screen.top()), QPoint(pointer.x(), available.top() - 1));
+    if (pointer.y() > available.bottom())
+        return QRect(QPoint(pointer.x(), available.bottom() + 1),
+                     QPoint(pointer.x(), screen.bottom()));
+    if (pointer.x() < available.left())
+        return QRect(QPoint(screen.left(), pointer.y()), QPoint(available.left() - 1, pointer.y()));
+    if (pointer.x() > available.right())
+        return QRect(QPoint(available.right() + 1, pointer.y()),
+                     QPoint(screen.right(), pointer.y()));
+    return QRect(pointer, QSize(1, 1));
+}
+
 void Popover::place() {
     if (m_ownWindow && m_anchor.isEmpty())
         return;

@@ -40,6 +40,10 @@ public:
     // Where a panel of `size` goes for an item at `anchor`: centred under it, or above it when
     // there is no room below, then moved inside `available`.
     static QRect placement(const QSize& size, const QRect& anchor, const QRect& available);
+    // Where an item is taken to be, of which only the `pointer` that clicked it is known, on a
+    // screen of `screen` whose work area is `available`: across the whole depth of the panel the
+    // pointer is on, outside the work area; inside it, the pointer's own pixel.
+    static QRect pointerAnchor(const QPoint& pointer, const QRect& screen, const QRect& available);
 
 Q_SIGNALS:
     // The panel went off screen, however it was closed.

@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPalette>
+#include <QScreen>
 #include <QWindow>
 
 namespace pinlark {
@@ -36,6 +37,16 @@ QCoro::Task<> signOutToSignInPage(QPointer<QuickSaveModel> model) {
     }
     LibraryWindow::load(Config::api(QStringLiteral("signin")));
     LibraryWindow::show();
+}
+
+// Where the item is when only the pointer that clicked it tells: see Popover::pointerAnchor.
+QRect underPointer() {
+    const QPoint pointer = QCursor::pos();
+    const QScreen* screen = QGuiApplication::screenAt(pointer);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? Popover::pointerAnchor(pointer, screen->geometry(), screen->availableGeometry())
+                  : QRect(pointer, QSize(1, 1));
 }
 
 } // namespace
@@ -181,7 +192,7 @@ void StatusItem::showPopover(const std::optional<QUrl>& link, QWidget* anchor) {
     else if (Desktop::onWayland())
         m_popover->showAsWindow();
     else
-        m_popover->showAt(QRect(QCursor::pos(), QSize(1, 1)));
+        m_popover->showAt(underPointer());
 }
 
 void StatusItem::closePopover() {
@@ -213,7 +224,7 @@ void StatusItem::showMenu() {
     if (m_menu->isVisible())
         return;
     const QRect icon = m_trayHost->iconGeometry();
-    m_trayHost->popUpMenu(icon.isEmpty() ? QCursor::pos() : icon.bottomLeft() + QPoint(0, 1));
+    m_trayHost->popUpMenu((icon.isEmpty() ? underPointer() : icon).bottomLeft() + QPoint(0, 1));
 }
 
 namespace {

@@ -141,6 +141,13 @@ QRect XEmbedIcon::globalGeometry() const {
         c, xcb_query_tree(c, xcb_window_t(internalWinId())), nullptr));
     if (!tree || tree->parent == tree->root)
         return {};
+    // A tray that holds each icon in a top-level window of its own draws the icon elsewhere
+    // itself (LXQt's keeps that window off its panel and moves it under the pointer for each
+    // click it passes on): where the icon shows is not known.
+    const Reply<xcb_query_tree_reply_t> holder(
+        xcb_query_tree_reply(c, xcb_query_tree(c, tree->parent), nullptr));
+    if (!holder || holder->parent == holder->root)
+        return {};
     const Reply<xcb_translate_coordinates_reply_t> at(xcb_translate_coordinates_reply(
         c, xcb_translate_coordinates(c, tree->parent, tree->root, 0, 0), nullptr));
     const Reply<xcb_get_geometry_reply_t> size(

@@ -23,7 +23,8 @@ public:
     bool dock();
     void setIcon(const QIcon& icon);
     QIcon icon() const { return m_icon; }
-    // Where the icon is on the screen, asked of the X server; empty when it is not docked.
+    // Where the icon is on the screen, asked of the X server; empty when it is not docked, or
+    // when the tray shows it elsewhere than its window.
     QRect globalGeometry() const;
 
 Q_SIGNALS:

@@ -129,13 +129,7 @@ def remove_user(user, home):
             return not processes_of(uid)
         until("the processes of " + user + " ended", all_ended)
         run("userdel", user)
-    # What the session mounted below its home (GIO's FUSE view of its volumes, where gvfs-fuse is
-    # installed) outlives the processes that served it.
-    with open("/proc/self/mounts") as mounts:
-        for point in sorted((line.split()[1] for line in mounts), reverse=True):
-            if point.startswith(home.rstrip("/") + "/"):
-                run("umount", "--lazy", point)
-    run("rm", "-rf", home)
+    remove_home(home)
 
 
 def session_home(user, build):
@@ -338,6 +332,18 @@ def saved(origin, link):
     requests = json.loads(run("curl", "-sS", origin + "/dev/requests").stdout)
     return any(r["method"] == "POST" and r["path"] == "/api/saves" and
                json.loads(r["body"]).get("url") == link for r in requests)
+
+
+def remove_home(home):
+    """Removes a test's `home`, and first what the session mounted in it (gvfs's and the document
+    portal's files in its runtime folder): a mount left there outlives the program that served
+    it, and no later run could make the folder again."""
+    with open("/proc/self/mounts") as mounts:
+        inside = [fields[1] for fields in map(str.split, mounts)
+                  if fields[1].startswith(home.rstrip("/") + "/")]
+    for mount in sorted(inside, reverse=True):
+        run("umount", "--lazy", mount)
+    run("rm", "-rf", home)
 
 
 def viewable(window):

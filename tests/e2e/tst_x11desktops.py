@@ -2,7 +2,7 @@
 # The app end to end in the panel of an X11 desktop as people run it, headless (Xvfb), against
 # the stand-in service, driven like a user: the icon in the panel's tray, the quick-save panel
 # and the menu beside it, the library inside the work area, the global shortcut.
-#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce     (screenshots: BUILD_DIR/screenshots/x11-*/)
+#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce|mate|lxqt   (screenshots: BUILD_DIR/screenshots/x11-*/)
 
 import os
 import shutil
@@ -13,8 +13,8 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Screenshot, Widgets, glyph_height, on_private_bus, panel_place,  # noqa: E402
-                     run, saved, screen_box, signed_in_home, start, start_xvfb, stop_all,
-                     stop_app, until, viewable)
+                     remove_home, run, saved, screen_box, signed_in_home, start, start_xvfb,
+                     stop_all, stop_app, until, viewable)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -59,6 +59,19 @@ XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 """
 
 
+def start_window_manager(*command, env=None):
+    """Starts the window manager `command` and waits until it manages the screen (its check
+    window named on the root), starting it again should it end before: openbox does at times,
+    its first connection to the display failing."""
+    for _ in range(3):
+        manager = start(*command, stderr=subprocess.DEVNULL, env=env)
+        until("the window manager", lambda: manager.poll() is not None or "window id" in run(
+            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False).stdout)
+        if manager.poll() is None:
+            return
+    raise AssertionError(f"{command[0]} ended as it started, three times")
+
+
 def start_xfce():
     """xfwm4, the settings daemon and the panel, reading their settings from the test's home."""
     channels = os.environ["XDG_CONFIG_HOME"] + "/xfce4/xfconf/xfce-perchannel-xml"
@@ -69,17 +82,113 @@ def start_xfce():
                       DESKTOP_SESSION="xfce", XDG_SESSION_TYPE="x11")
     # What the session manager would do: the settings store the bus starts sees the home.
     run("dbus-update-activation-environment", "--all")
-    start("xfwm4", stderr=subprocess.DEVNULL)
+    start_window_manager("xfwm4")
     start("xfsettingsd", stderr=subprocess.DEVNULL)
     start("xfce4-panel", stderr=open(SHOTS + "/panel.log", "w"))
 
 
-DESKTOPS = {"xfce": (start_xfce, "xfce4-panel")}
+# MATE's default layout without its bottom panel, the top one as high as Xfce's above: the menu
+# bar, the notification area (StatusNotifierItems and docked X11 icons alike), the clock at the end.
+MATE_LAYOUT = """[Toplevel top]
+expand=true
+orientation=top
+size=26
+
+[Object menu-bar]
+object-type=menu-bar
+toplevel-id=top
+position=0
+locked=true
+
+[Object notification-area]
+object-type=applet
+applet-iid=NotificationAreaAppletFactory::NotificationArea
+toplevel-id=top
+position=10
+relative-to-edge=end
+locked=true
+
+[Object clock]
+object-type=applet
+applet-iid=ClockAppletFactory::ClockApplet
+toplevel-id=top
+position=0
+relative-to-edge=end
+locked=true
+"""
 
 
-def tray_box(widgets, panel):
-    """The panel's notification area as (x, y, width, height): the filler the panel's
-    accessible lists between the spacer and the clock, holding the icons."""
+def start_mate():
+    """marco and the panel, the panel laid out from a layout file in the test's home: a panel
+    that finds no panels in its settings makes them from the file its settings name."""
+    layout = os.environ["XDG_CONFIG_HOME"] + "/mate-panel/top.layout"
+    os.makedirs(os.path.dirname(layout))
+    with open(layout, "w") as f:
+        f.write(MATE_LAYOUT)
+    os.environ.update(XDG_CURRENT_DESKTOP="MATE", XDG_SESSION_DESKTOP="mate",
+                      DESKTOP_SESSION="mate", XDG_SESSION_TYPE="x11")
+    run("dbus-update-activation-environment", "--all")  # dconf keeps the settings in the home
+    run("gsettings", "set", "org.mate.panel", "default-layout", layout)
+    # Without GIO's services for remote files and drives, which the panel's Places menu starts
+    # and which find nothing in a test's session: once the panel had started none of its applets
+    # half a minute on.
+    local = dict(os.environ, GIO_USE_VFS="local", GIO_USE_VOLUME_MONITOR="unix",
+                 GVFS_REMOTE_VOLUME_MONITOR_IGNORE="1")
+    start_window_manager("marco", env=local)
+    start("mate-panel", stderr=open(SHOTS + "/panel.log", "w"), env=local)
+
+
+# LXQt's panel as its first start makes it, of the plugins this needs, at the top: the menu, a
+# spacer, the StatusNotifierItems' area, the X11 tray (which draws the icons docked in it itself).
+# No clock: the tray is found by what the panel draws at its end.
+LXQT_PANEL = """[General]
+__userfile__=true
+panels=panel1
+
+[panel1]
+plugins=mainmenu,spacer,statusnotifier,tray
+position=Top
+desktop=0
+panelSize=26
+iconSize=16
+lineCount=1
+width=100
+width-percent=true
+
+[mainmenu]
+type=mainmenu
+
+[spacer]
+type=spacer
+expandable=true
+
+[statusnotifier]
+alignment=Right
+type=statusnotifier
+
+[tray]
+alignment=Right
+type=tray
+"""
+
+
+def start_lxqt():
+    """openbox and the panel, reading its settings from the test's home and, as the session
+    does, its defaults from LXQt's shared folder."""
+    os.makedirs(os.environ["XDG_CONFIG_HOME"] + "/lxqt")
+    with open(os.environ["XDG_CONFIG_HOME"] + "/lxqt/panel.conf", "w") as f:
+        f.write(LXQT_PANEL)
+    os.environ.update(XDG_CURRENT_DESKTOP="LXQt", XDG_SESSION_DESKTOP="lxqt",
+                      DESKTOP_SESSION="lxqt", XDG_SESSION_TYPE="x11",
+                      XDG_CONFIG_DIRS="/etc/xdg:/usr/share")
+    run("dbus-update-activation-environment", "--all")
+    start_window_manager("openbox")
+    start("lxqt-panel", stderr=open(SHOTS + "/panel.log", "w"))
+
+
+def accessible_tray(widgets, panel):
+    """The tray of the panel program `panel` as (x, y, width, height): the filler its accessible
+    lists between the spacer and the clock, holding the icons."""
     from gi.repository import GLib
 
     def walk(node):
@@ -99,6 +208,42 @@ def tray_box(widgets, panel):
     except GLib.Error:
         pass  # the panel was laying itself out
     return None
+
+
+def window_tray(program):
+    """The tray as the X window the panel holds it in, that of the program (its class's
+    instance) `program`: for a panel whose tray runs as a program of its own, which lists none of
+    its insides on the accessibility bus, as MATE's does."""
+    for window in run("xdotool", "search", "--onlyvisible", "--classname", f"^{program}$",
+                      check=False).stdout.split():
+        if (box := window_box(window)) and box[3] > 1:
+            return box
+    return None
+
+
+def drawn_tray(program):
+    """The tray as what the panel window of the program `program` draws at its end, right of its
+    middle, over its background there: for a panel that paints the icons docked in it itself,
+    which stay apart from it as X windows, as LXQt's does. Empty, it is no wider than nothing."""
+    for window in run("xdotool", "search", "--onlyvisible", "--classname", f"^{program}$",
+                      check=False).stdout.split():
+        if not (bar := window_box(window)) or bar[3] <= 1:
+            continue
+        x0, y0, width, height = bar
+        shot = screenshot("tray-look.png")
+        rows = [(y, shot.pixel(x0 + width // 2, y)) for y in range(y0, y0 + height)]
+        drawn = [x for x in range(x0 + width // 2, x0 + width)
+                 if any(max(abs(a - b) for a, b in zip(shot.pixel(x, y), background)) > 64
+                        for y, background in rows)]
+        return (drawn[0], y0, drawn[-1] + 1 - drawn[0], height) if drawn else (x0 + width, y0, 0,
+                                                                                 height)
+    return None
+
+
+# How each desktop is started, and where its tray is found.
+DESKTOPS = {"xfce": (start_xfce, lambda widgets: accessible_tray(widgets, "xfce4-panel")),
+            "mate": (start_mate, lambda widgets: window_tray("notification-area-applet")),
+            "lxqt": (start_lxqt, lambda widgets: drawn_tray("lxqt-panel"))}
 
 
 def screenshot(name):
@@ -166,16 +311,21 @@ def windows_named(name):
                check=False).stdout.split()
 
 
-def frame(window):
-    """The box of `window` with its window manager's frame, as (x, y, width, height)."""
-    info = run("xwininfo", "-id", window).stdout
+def window_box(window):
+    """Where `window` is on the screen, as (x, y, width, height), or None when it has gone."""
+    info = run("xwininfo", "-id", window, check=False).stdout
     value = {key: int(line.split(":")[1]) for line in info.splitlines()
              for key, label in (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"),
                                 ("w", "Width"), ("h", "Height")) if line.strip().startswith(label)}
+    return (value["x"], value["y"], value["w"], value["h"]) if len(value) == 4 else None
+
+
+def frame(window):
+    """The box of `window` with its window manager's frame, as (x, y, width, height)."""
+    x, y, width, height = window_box(window)
     extents = run("xprop", "-id", window, "_NET_FRAME_EXTENTS").stdout
     left, right, top, bottom = map(int, extents.split("=")[1].split(","))
-    return (value["x"] - left, value["y"] - top, value["w"] + left + right,
-            value["h"] + top + bottom)
+    return x - left, y - top, width + left + right, height + top + bottom
 
 
 def xdotool_keys(keys):
@@ -185,23 +335,23 @@ def xdotool_keys(keys):
 
 
 def main():
-    start_desktop, panel = DESKTOPS[DESKTOP]
+    start_desktop, tray = DESKTOPS[DESKTOP]
     shutil.rmtree(SHOTS, ignore_errors=True)
     os.makedirs(SHOTS)
     start_xvfb()
     widgets = Widgets()
     origin = signed_in_home(BUILD, HOME)
     start_desktop()
-    empty = until("the panel's tray", lambda: tray_box(widgets, panel), timeout=30)
+    empty = until("the panel's tray", lambda: tray(widgets), timeout=30)
     neighbour()
 
     def drawn():
         """The other icon's box and pixels, once two looks at the tray agree."""
-        if not (box := tray_box(widgets, panel)) or box[2] <= empty[2]:
+        if not (box := tray(widgets)) or box[2] <= empty[2]:
             return None
         first = pixels(screenshot("tray-before.png"), box)
         shot = screenshot("tray-before.png")
-        if tray_box(widgets, panel) == box and pixels(shot, box) == first:
+        if tray(widgets) == box and pixels(shot, box) == first:
             return glyph_height(shot, box) and (box, first)
     alone, before = until("the other app's icon drawn", drawn)
 
@@ -213,7 +363,7 @@ def main():
     # The tray adds the icon before or after the other one, which looks as it did once the tray
     # has laid out and drawn both.
     def placed():
-        if not (both := tray_box(widgets, panel)) or both[2] <= alone[2]:
+        if not (both := tray(widgets)) or both[2] <= alone[2]:
             return None
         x, y, width, height = both
         added = width - alone[2]
@@ -316,4 +466,4 @@ except BaseException:
     raise
 finally:
     stop_all()
-    shutil.rmtree(HOME, ignore_errors=True)
+    remove_home(HOME)

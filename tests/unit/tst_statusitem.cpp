@@ -1,6 +1,7 @@
 #include "QuickSaveModelAccess.h"
 #include "QuietSavesClient.h"
 #include "TestSupport.h"
+#include "menubar/Popover.h"
 #include "menubar/StatusItem.h"
 #include "menubar/TrayIcon.h"
 #include "platform/fake/FakePlatform.h"
@@ -325,6 +326,27 @@ private Q_SLOTS:
         QIcon::setThemeName("hicolor");
         QCOMPARE(TrayIcon::make(glyph, false, {}).name(), TrayIcon::themeName());
         QCOMPARE(TrayIcon::make(glyph, true, {}).name(), QString());
+    }
+
+    // Clicked on an icon whose place is not known, the panel opens off the bar the pointer is
+    // on, beside the pointer, as it does under an icon of known place; inside the work area, at
+    // the pointer.
+    void underThePointer_data() {
+        QTest::addColumn<QRect>("available"); // of a screen of 1280x800
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QPoint>("at"); // the panel's top left corner, for a panel of 300x100
+        QTest::newRow("top bar") << QRect(0, 26, 1280, 774) << QPoint(1262, 13) << QPoint(980, 30);
+        QTest::newRow("bottom bar")
+            << QRect(0, 0, 1280, 770) << QPoint(600, 785) << QPoint(450, 666);
+        QTest::newRow("left bar") << QRect(48, 0, 1232, 800) << QPoint(20, 400) << QPoint(48, 405);
+        QTest::newRow("no bar") << QRect(0, 0, 1280, 800) << QPoint(600, 300) << QPoint(450, 305);
+    }
+    void underThePointer() {
+        QFETCH(QRect, available);
+        QFETCH(QPoint, pointer);
+        QFETCH(QPoint, at);
+        const QRect anchor = Popover::pointerAnchor(pointer, QRect(0, 0, 1280, 800), available);
+        QCOMPARE(Popover::placement(QSize(300, 100), anchor, available).topLeft(), at);
     }
 
     // A link given replaces what the clipboard put into the field; an open panel only takes it.
