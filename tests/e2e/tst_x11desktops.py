@@ -2,7 +2,8 @@
 # The app end to end in the panel of an X11 desktop as people run it, headless (Xvfb), against
 # the stand-in service, driven like a user: the icon in the panel's tray, the quick-save panel
 # and the menu beside it, the library inside the work area, the global shortcut.
-#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce|mate|lxqt   (screenshots: BUILD_DIR/screenshots/x11-*/)
+#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce|mate|lxqt
+#   (screenshots: BUILD_DIR/screenshots/x11-DESKTOP/)
 
 import os
 import shutil
