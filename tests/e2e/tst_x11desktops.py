@@ -211,10 +211,9 @@ def accessible_tray(widgets, panel):
     return None
 
 
-def window_tray(program):
-    """The tray as the X window the panel holds it in, that of the program (its class's
-    instance) `program`: for a panel whose tray runs as a program of its own, which lists none of
-    its insides on the accessibility bus, as MATE's does."""
+def program_window(program):
+    """The box of the first window showing, higher than a pixel, of the program (its class's
+    instance) `program`, or None."""
     for window in run("xdotool", "search", "--onlyvisible", "--classname", f"^{program}$",
                       check=False).stdout.split():
         if (box := window_box(window)) and box[3] > 1:
@@ -226,24 +225,22 @@ def drawn_tray(program):
     """The tray as what the panel window of the program `program` draws at its end, right of its
     middle, over its background there: for a panel that paints the icons docked in it itself,
     which stay apart from it as X windows, as LXQt's does. Empty, it is no wider than nothing."""
-    for window in run("xdotool", "search", "--onlyvisible", "--classname", f"^{program}$",
-                      check=False).stdout.split():
-        if not (bar := window_box(window)) or bar[3] <= 1:
-            continue
-        x0, y0, width, height = bar
-        shot = screenshot("tray-look.png")
-        rows = [(y, shot.pixel(x0 + width // 2, y)) for y in range(y0, y0 + height)]
-        drawn = [x for x in range(x0 + width // 2, x0 + width)
-                 if any(max(abs(a - b) for a, b in zip(shot.pixel(x, y), background)) > 64
-                        for y, background in rows)]
-        return (drawn[0], y0, drawn[-1] + 1 - drawn[0], height) if drawn else (x0 + width, y0, 0,
-                                                                                 height)
-    return None
+    if not (bar := program_window(program)):
+        return None
+    x0, y0, width, height = bar
+    shot = screenshot("tray-look.png")
+    rows = [(y, shot.pixel(x0 + width // 2, y)) for y in range(y0, y0 + height)]
+    drawn = [x for x in range(x0 + width // 2, x0 + width)
+             if any(max(abs(a - b) for a, b in zip(shot.pixel(x, y), background)) > 64
+                    for y, background in rows)]
+    return (drawn[0], y0, drawn[-1] + 1 - drawn[0], height) if drawn else (x0 + width, y0, 0, height)
 
 
 # How each desktop is started, and where its tray is found.
 DESKTOPS = {"xfce": (start_xfce, lambda widgets: accessible_tray(widgets, "xfce4-panel")),
-            "mate": (start_mate, lambda widgets: window_tray("notification-area-applet")),
+            # MATE's tray runs as a program of its own, and lists none of its insides on the
+            # accessibility bus: its window is the tray.
+            "mate": (start_mate, lambda widgets: program_window("notification-area-applet")),
             "lxqt": (start_lxqt, lambda widgets: drawn_tray("lxqt-panel"))}
 
 
