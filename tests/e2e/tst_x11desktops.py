@@ -13,9 +13,9 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, glyph_height, on_private_bus, panel_place,  # noqa: E402
-                     remove_home, run, saved, screen_box, signed_in_home, start, start_xvfb,
-                     stop_all, stop_app, until, viewable)
+from harness import (Screenshot, Widgets, first_line, glyph_height, on_private_bus,  # noqa: E402
+                     panel_place, remove_home, run, saved, screen_box, signed_in_home, start,
+                     start_xvfb, stop_all, stop_app, until, viewable)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -268,9 +268,9 @@ def neighbour():
               "from gi.repository import Gtk, GLib\n"
               "icon = Gtk.StatusIcon.new_from_icon_name('network-wired')\n"
               "GLib.idle_add(lambda: print('shown', flush=True))\nGtk.main()\n")
-    shown = start("/usr/bin/python3", "-c", script, stdout=subprocess.PIPE, text=True,
+    shown = start("/usr/bin/python3", "-c", script, stdout=subprocess.PIPE,
                   env=dict(os.environ, GDK_BACKEND="x11"))
-    assert shown.stdout.readline().strip() == "shown"
+    assert first_line(shown, "the other app's icon") == "shown"
 
 
 def copy(link):
