@@ -2,7 +2,7 @@
 # The app end to end in the panel of an X11 desktop as people run it, headless (Xvfb), against
 # the stand-in service, driven like a user: the icon in the panel's tray, the quick-save panel
 # and the menu beside it, the library inside the work area, the global shortcut.
-#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce|mate|lxqt|cinnamon|plasma
+#   tests/e2e/tst_x11desktops.py BUILD_DIR xfce|mate|lxqt|cinnamon
 #   (screenshots: BUILD_DIR/screenshots/x11-DESKTOP/)
 
 import os
@@ -229,66 +229,6 @@ def cinnamon_tray(widgets):
     return tuple(int(n) for n in answer.stdout.split("[")[1].split("]")[0].split(","))
 
 
-def start_plasma():
-    """Plasma as its session starts it, startplasma-x11: kwin, the shell with its default panel
-    at the bottom, and the proxy that shows docked X11 icons as StatusNotifierItems. Without its
-    splash screen, which would cover the screen until the shell is up."""
-    with open(os.environ["XDG_CONFIG_HOME"] + "/ksplashrc", "w") as f:
-        f.write("[KSplash]\nEngine=none\nTheme=None\n")
-    os.environ.update(XDG_CURRENT_DESKTOP="KDE", XDG_SESSION_DESKTOP="KDE",
-                      DESKTOP_SESSION="plasma", XDG_SESSION_TYPE="x11", KDE_FULL_SESSION="true",
-                      KDE_SESSION_VERSION="5", QT_ACCESSIBILITY="1")
-    # Its accessibles, which Qt 5 programs show only while the accessibility bus says it is on,
-    # as it does for a screen reader, and its session's variable asks them to.
-    run("gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus",
-        "--method", "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<true>")
-    start("startplasma-x11", stdout=subprocess.DEVNULL, stderr=open(SHOTS + "/panel.log", "w"))
-
-
-def plasma_tray(widgets):
-    """Plasma's tray as the StatusNotifierItems' buttons it shows in the panel's row left of
-    its expander, found through the shell's accessibles; the applets it shows there itself (the
-    keyboard layout's) each stand in an item of their own, and are left out."""
-    from gi.repository import GLib
-    Atspi = widgets.Atspi
-
-    def walk(node):
-        yield node
-        for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
-            if child and child.get_state_set().contains(Atspi.StateType.SHOWING):
-                yield from walk(child)
-    desktop = Atspi.get_desktop(0)
-    try:
-        shells = [app for app in (desktop.get_child_at_index(i)
-                                  for i in range(desktop.get_child_count()))
-                  if app and app.get_name() == "plasmashell"]
-        nodes = [(node.get_role_name(), node.get_name(), screen_box(node, widgets))
-                 for shell in shells for node in walk(shell)]
-    except GLib.Error:
-        return None  # the shell was laying itself out
-    expander = next((box for role, name, box in nodes
-                     if role == "push button" and name == "Expand System Tray"), None)
-    if not expander:
-        return None
-    ex, ey, _, eh = expander
-    applets = [box for role, _, box in nodes if role == "unknown" and box[1] == ey and box[3] == eh]
-
-    def inside(box, outer):
-        return outer[0] <= box[0] and box[0] + box[2] <= outer[0] + outer[2]
-    row = sorted(box for role, _, box in nodes if role == "push button" and box[1] == ey
-                 and box[3] == eh and box[0] < ex and not any(inside(box, a) for a in applets))
-    # The items next to one another, the last before the expander and the applets' items.
-    start_x = min([a[0] for a in applets if a[0] < ex] + [ex])
-    items = []
-    for box in reversed(row):
-        if box[0] + box[2] + box[2] < (items[0][0] if items else start_x):
-            break
-        items.insert(0, box)
-    if not items:
-        return (start_x, ey, 0, eh)
-    return (items[0][0], ey, items[-1][0] + items[-1][2] - items[0][0], eh)
-
-
 def accessible_tray(widgets, panel):
     """The tray of the panel program `panel` as (x, y, width, height): the filler its accessible
     lists between the spacer and the clock, holding the icons."""
@@ -344,8 +284,7 @@ DESKTOPS = {"xfce": (start_xfce, lambda widgets: accessible_tray(widgets, "xfce4
             # accessibility bus: its window is the tray.
             "mate": (start_mate, lambda widgets: program_window("notification-area-applet")),
             "lxqt": (start_lxqt, lambda widgets: drawn_tray("lxqt-panel")),
-            "cinnamon": (start_cinnamon, cinnamon_tray),
-            "plasma": (start_plasma, plasma_tray)}
+            "cinnamon": (start_cinnamon, cinnamon_tray)}
 
 
 def screenshot(name):
@@ -546,16 +485,21 @@ def main():
     assert area[0] <= box[0] and area[1] <= box[1], (box, area)
     assert box[0] + box[2] <= area[0] + area[2] and box[1] + box[3] <= area[1] + area[3], (box, area)
 
-    # The keys the panel's footer names hide the library and show it again.
+    # The keys the panel's footer names hide the library and show it again. Cinnamon keeps keys
+    # pressed with Super to itself: there the app claims no keys, and says why.
     doctor = run(APP, "--doctor", env=env).stdout
     shortcut = next(line for line in doctor.splitlines() if line.startswith("shortcut"))
     print(f"footer names {keys!r}; {shortcut}")
-    assert keys and shortcut.endswith(keys + " registered"), (keys, shortcut)
-    run("xdotool", "key", xdotool_keys(keys))
-    until("the library hidden", lambda: not viewable(library))
-    screenshot("library-hidden.png")
-    run("xdotool", "key", xdotool_keys(keys))
-    until("the library shown", lambda: viewable(library))
+    if DESKTOP == "cinnamon":
+        assert not keys and "none (Cinnamon keeps the keys pressed with Super" in shortcut, (
+            keys, shortcut)
+    else:
+        assert keys and shortcut.endswith(keys + " registered"), (keys, shortcut)
+        run("xdotool", "key", xdotool_keys(keys))
+        until("the library hidden", lambda: not viewable(library))
+        screenshot("library-hidden.png")
+        run("xdotool", "key", xdotool_keys(keys))
+        until("the library shown", lambda: viewable(library))
 
     # Ended as a logout does, then started by a shortcut's command: the panel opens with the
     # keyboard and keeps both while the app starts; the library, shown last, waits until the panel
