@@ -124,10 +124,12 @@ Tray trayFor(bool x11Tray) {
 
 KeyGrab keyGrab(const QString& platform) {
     // Xwayland hears keys only while one of its own windows has the keyboard: a key grab there
-    // would seem to work and never fire.
+    // would seem to work and never fire. Cinnamon's window manager holds Super by itself (it
+    // opens the menu) and keeps the keyboard while it is down, so a grab of keys with Super,
+    // as the app's are, never fires there either.
     switch (displayFor(platform)) {
     case Display::X11:
-        return KeyGrab::X11;
+        return isDesktop("x-cinnamon") ? KeyGrab::None : KeyGrab::X11;
     case Display::Wayland:
         return portalOffersShortcuts() ? KeyGrab::Portal : KeyGrab::None;
     case Display::X11OnWayland:
@@ -141,6 +143,8 @@ QString whyNoKeyGrab(const QString& platform) {
     if (displayFor(platform) == Display::X11OnWayland)
         return QStringLiteral("X11 through XWayland, which sees keys only while one of its windows "
                               "has the focus");
+    if (displayFor(platform) == Display::X11 && isDesktop("x-cinnamon"))
+        return QStringLiteral("Cinnamon keeps the keys pressed with Super to itself");
     return QStringLiteral("no X11 display, no desktop portal with GlobalShortcuts");
 }
 

@@ -82,7 +82,8 @@ enum class KeyGrab {
     None,   // neither: the desktop's own keyboard settings can run Pinlark's commands
 };
 // What takes the global shortcut of an app on Qt's windowing platform `platform`: the key grab
-// on X11, the desktop portal for a Wayland client whose session bus offers it, else nothing.
+// on X11 (but on Cinnamon), the desktop portal for a Wayland client whose session bus offers
+// it, else nothing.
 KeyGrab keyGrab(const QString& platform);
 // Why nothing takes it on `platform`, in a few words for the log and the doctor.
 QString whyNoKeyGrab(const QString& platform);

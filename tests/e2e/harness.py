@@ -186,6 +186,24 @@ def start(*args, app=False, **kwargs):
     return processes[-1]
 
 
+def first_line(process, what, timeout=20):
+    """The first line, without its end, that `process` (started with stdout=subprocess.PIPE)
+    writes; fails naming `what` when none has come in `timeout` seconds or the process ended
+    first. Read from the pipe itself: what comes after the line stays unread."""
+    pipe, data = process.stdout.fileno(), b""
+    deadline = time.monotonic() + timeout
+    while b"\n" not in data:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([pipe], [], [], left)[0]:
+            raise AssertionError(f"timed out waiting for {what}: {process.args[0]} wrote no line "
+                                 f"in {timeout} s")
+        if not (chunk := os.read(pipe, 4096)):
+            raise AssertionError(f"{process.args[0]} closed its output before {what} "
+                                 f"(exit {process.poll()})")
+        data += chunk
+    return data.split(b"\n", 1)[0].decode()
+
+
 def stop_app(process):
     """Ends the app as a logout does, with SIGTERM; it must exit 0, as Quit does."""
     running = process.poll() is None
@@ -307,7 +325,7 @@ def signed_in_home(build, home, *service_arguments, app=None):
     environment; gives the service's origin."""
     service = start(build + "/devservice/pinlark-devservice", "--port", "0", *service_arguments,
                     stdout=subprocess.PIPE, text=True)
-    origin = service.stdout.readline().strip()
+    origin = first_line(service, "the stand-in service's origin").strip()
     for folder in ("config", "data", "cache", "runtime"):
         shutil.rmtree(f"{home}/{folder}", ignore_errors=True)
     os.makedirs(home + "/runtime", mode=0o700)
