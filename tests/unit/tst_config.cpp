@@ -59,14 +59,6 @@ private Q_SLOTS:
         QCOMPARE(QString::fromLatin1(Config::appending(QUrl(origin), path, items).toEncoded()),
                  expected);
     }
-
-    void originIsReadOncePerProcess() {
-        auto fakes = FakePlatform::install();
-        fakes.defaults->set(u"origin"_s, "http://127.0.0.1:9000");
-        QCOMPARE(Config::origin(), QUrl(u"http://127.0.0.1:9000"_s));
-        fakes.defaults->set(u"origin"_s, "http://127.0.0.1:9999");
-        QCOMPARE(Config::api(u"api/saves"_s).toString(), u"http://127.0.0.1:9000/api/saves"_s);
-    }
 };
 
 } // namespace pinlark

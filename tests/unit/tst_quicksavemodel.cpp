@@ -176,8 +176,6 @@ private Q_SLOTS:
         // The connection goes: the rest wait with the link, without a post each.
         QTest::newRow("offline midway") << QStringList{"saved", "offline", "saved"}
                                         << u"1 saved, 2 saved on this computer"_s << 2;
-        QTest::newRow("offline") << QStringList{"offline", "saved"}
-                                 << u"2 saved on this computer"_s << 2;
     }
     void manySummary() {
         QFETCH(QStringList, answers);
@@ -351,7 +349,6 @@ private Q_SLOTS:
         row("refused", 400, no,
             u"failed: No., kept / "_s.repeated(3) +
                 u"Pinlark couldn't save a link: https://w.test/\nNo."_s);
-        row("a portal's page", 403, "<html>Sign in to the network</html>", queued + u" in 120 s"_s);
         row("a proxy's 400 page", 400, "<html>Bad Request</html>", queued + u" in 120 s"_s);
         row("no endpoint", 404, no, said + u" in 120 s"_s);
         row("server trouble", 500, no, said + u" in 120 s"_s);

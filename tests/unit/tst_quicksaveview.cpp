@@ -146,7 +146,6 @@ private Q_SLOTS:
         QuickSaveModelAccess::setRecent(*model, {save("r", "done")});
         QuickSaveModelAccess::setPhase(*model, phase);
         model->setUrl(url);
-        QCOMPARE(find<QLineEdit>("field")->text(), url);
         QCOMPARE(this->panel(), panel + " | 1 listed");
     }
 
@@ -235,7 +234,6 @@ private Q_SLOTS:
         }
         QCOMPARE(order, (QStringList{"Link", "Save", "Title a", "Title c", "Open library",
                                      "Set a shortcut…", "More", "Link"}));
-        QCOMPARE(find("openLibrary")->accessibleDescription(), QString());
         QTest::keyClick(find("field"), Qt::Key_Return);
         QTest::keyClick(find("field"), Qt::Key_Escape);
         QTest::mouseClick(find("openLibrary"), Qt::LeftButton);
