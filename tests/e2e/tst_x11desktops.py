@@ -414,10 +414,19 @@ def main():
     # The tray adds the icon before or after the other one, which looks as it did once the tray
     # has laid out and drawn both; and draws the icon anew, at its size, once it finds the icon's
     # name in the theme, where the app puts it as it starts: until then some trays draw it smaller,
-    # Cinnamon's its missing-icon picture (18 rows, at the size of full-colour icons, and wider).
-    # Cinnamon draws the icon at 16 pixels, and on its grey bar the glyph's dark outline is too
-    # near the bar's colour to count: its fill alone is 11 rows of the 14 drawn.
-    least, most = (11, 16) if DESKTOP == "cinnamon" else (12, HEIGHT)
+    # Cinnamon's its missing-icon picture (18 rows, at the size of full-colour icons, and wider
+    # than tall, as the bookmark is not). Cinnamon draws the icon by its name at 16 pixels, where
+    # on its grey bar the glyph's dark outline is too near the bar's colour to count (its fill
+    # alone is 11 rows of the 14 drawn), or, when it takes the picture alone, at the 24 pixels of
+    # a full-colour icon.
+    least, most = (11, 22) if DESKTOP == "cinnamon" else (12, HEIGHT)
+
+    def glyph_shaped(shot, icon):
+        height = glyph_height(shot, icon)
+        bar = shot.pixel(icon[0] - 2, icon[1] + icon[3] // 2)
+        width = sum(shot.differs((x, icon[1], 1, icon[3]), bar)
+                    for x in range(icon[0], icon[0] + icon[2]))
+        return least <= height <= most and width < height
 
     def placed():
         if not (both := tray(widgets)) or both[2] <= alone[2]:
@@ -427,8 +436,7 @@ def main():
         shot = screenshot("tray.png")
         for icon, other in (((x + alone[2], y, added, height), (x, y, alone[2], height)),
                             ((x, y, added, height), (x + added, y, alone[2], height))):
-            if (looks_like(pixels(shot, other), before) and
-                    least <= glyph_height(shot, icon) <= most):
+            if looks_like(pixels(shot, other), before) and glyph_shaped(shot, icon):
                 return icon, other, shot
     icon, other, shot = until("the icon drawn at its size beside the other one", placed)
     print(f"icon at {icon}, its glyph {glyph_height(shot, icon)} px high; the other app's at "
@@ -440,7 +448,8 @@ def main():
     # its side under the icon, inside the screen, with the link copied in the field.
     click(*centre)
     field = until("the panel", widgets.panel_field)
-    place = panel_place(field, widgets)
+    # Until Qt has the window's place, its accessibles stand at a tiny box off the screen.
+    place = until("the panel placed", lambda: (p := panel_place(field, widgets))[2] > 10 and p)
     px, py, pw, ph = place
     print(f"panel at {place} against the icon at {icon}")
     if at_top:
