@@ -204,6 +204,13 @@ def first_line(process, what, timeout=20):
     return data.split(b"\n", 1)[0].decode()
 
 
+def on_bus(name):
+    """Whether a program owns `name` on the session bus."""
+    return run("gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+               "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+               name).stdout.startswith("(true")
+
+
 def stop_app(process):
     """Ends the app as a logout does, with SIGTERM; it must exit 0, as Quit does."""
     running = process.poll() is None
@@ -430,3 +437,10 @@ def glyph_height(shot, box):
     x0, y0, w, h = box
     bar = shot.pixel(x0 - 2, y0 + h // 2)
     return sum(shot.differs((x0, y, w, 1), bar) for y in range(y0, y0 + h))
+
+
+def glyph_width(shot, box):
+    """How many columns of `box` hold pixels that differ clearly from the bar around them."""
+    x0, y0, w, h = box
+    bar = shot.pixel(x0 - 2, y0 + h // 2)
+    return sum(shot.differs((x, y0, 1, h), bar) for x in range(x0, x0 + w))

@@ -17,9 +17,9 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, as_user, glyph_height, on_private_bus,  # noqa: E402
-                     panel_place, run, saved, screen_box, session_home, signed_in_home, start,
-                     stop_all, until)
+from harness import (Screenshot, Widgets, as_user, glyph_height, on_bus,  # noqa: E402
+                     on_private_bus, panel_place, run, saved, screen_box, session_home,
+                     signed_in_home, start, stop_all, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 SESSION = sys.argv[2]
@@ -46,11 +46,6 @@ function disable() {}
 def gdbus(dest, path, method, *args, check=True):
     return run("gdbus", "call", "--session", "--dest", dest, "--object-path", path, "--method",
                method, *args, check=check).stdout
-
-
-def on_bus(name):
-    return gdbus("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                 "org.freedesktop.DBus.NameHasOwner", name, check=False).startswith("(true")
 
 
 def shell(js, check=True):

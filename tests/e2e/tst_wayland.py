@@ -20,9 +20,9 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, as_user, on_private_bus, own_environment,  # noqa: E402
-                     processes, processes_of, run, saved, session_home, signed_in_home, start,
-                     stop_all, stop_app, until)
+from harness import (Screenshot, Widgets, as_user, on_bus, on_private_bus,  # noqa: E402
+                     own_environment, processes, processes_of, run, saved, session_home,
+                     signed_in_home, start, stop_all, stop_app, until)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -197,12 +197,6 @@ def in_weston(widgets, origin, log):
     print(doctor)
     assert re.search(r"^display +Wayland \(weston\)$", doctor, re.M), doctor
     assert re.search(r"^tray +none: ", doctor, re.M), doctor
-
-
-def on_bus(name):
-    return run("gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-               "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
-               name).stdout.startswith("(true")
 
 
 def start_kde():

@@ -13,9 +13,9 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Screenshot, Widgets, first_line, glyph_height, on_private_bus,  # noqa: E402
-                     panel_place, remove_home, run, saved, screen_box, signed_in_home, start,
-                     start_xvfb, stop_all, stop_app, until, viewable)
+from harness import (Screenshot, Widgets, first_line, glyph_height, glyph_width,  # noqa: E402
+                     on_bus, on_private_bus, panel_place, remove_home, run, saved, screen_box,
+                     signed_in_home, start, start_xvfb, stop_all, stop_app, until, viewable)
 
 BUILD = os.path.abspath(sys.argv[1])
 DESKTOP = sys.argv[2]
@@ -196,9 +196,8 @@ def start_cinnamon():
                       DESKTOP_SESSION="cinnamon", XDG_SESSION_TYPE="x11")
     run("dbus-update-activation-environment", "--all")
     start_window_manager("cinnamon", "--replace")
-    until("the StatusNotifierItem watcher", lambda: "'org.kde.StatusNotifierWatcher'" in run(
-        "gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.ListNames").stdout, timeout=30)
+    until("the StatusNotifierItem watcher", lambda: on_bus("org.kde.StatusNotifierWatcher"),
+          timeout=30)
 
 
 # The icons of Cinnamon's applet for StatusNotifierItems, as the shell lays them out: the box of
@@ -423,10 +422,7 @@ def main():
 
     def glyph_shaped(shot, icon):
         height = glyph_height(shot, icon)
-        bar = shot.pixel(icon[0] - 2, icon[1] + icon[3] // 2)
-        width = sum(shot.differs((x, icon[1], 1, icon[3]), bar)
-                    for x in range(icon[0], icon[0] + icon[2]))
-        return least <= height <= most and width < height
+        return least <= height <= most and glyph_width(shot, icon) < height
 
     def placed():
         if not (both := tray(widgets)) or both[2] <= alone[2]:
