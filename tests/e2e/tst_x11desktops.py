@@ -336,8 +336,9 @@ def click(x, y, button=1):
 
 
 def shown_windows():
-    """The X server's top-level windows that are showing and larger than a pixel, with their
-    boxes (x, y, width, height)."""
+    """The X server's top-level windows that are showing, on the screen, and larger than a
+    pixel, with their boxes (x, y, width, height). (GTK maps helper windows off the screen, at
+    -100, -100.)"""
     found = {}
     for line in run("xwininfo", "-root", "-children", check=False).stdout.splitlines():
         fields = line.split()
@@ -346,7 +347,7 @@ def shown_windows():
         size, position = fields[-2:]
         width, height = map(int, size.split("+")[0].split("x"))
         x, y = map(int, position.lstrip("+").split("+"))
-        if width > 1 and height > 1:
+        if width > 1 and height > 1 and x + width > 0 and y + height > 0:
             found[fields[0]] = (x, y, width, height)
     return found
 
